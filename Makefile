@@ -1,0 +1,38 @@
+# make test: install what is missing, build every preset, run every test.
+# make demo: build, pack the example update into an updater, run it under Wine.
+# make bench: the performance comparison (not part of make test).
+
+JOBS ?= $(shell nproc)
+PRESETS := host asan fuzz win32 win64
+TEST_PRESETS := host asan fuzz win64
+
+.PHONY: test demo bench deps build $(PRESETS:%=build-%) clean
+
+deps:
+	@scripts/install-deps
+
+build: deps $(PRESETS:%=build-%)
+
+build-%:
+	@cmake --preset $* >/dev/null
+	@cmake --build --preset $* -j $(JOBS)
+
+# Every test preset runs even when an earlier one failed; the exit status
+# is the first failure's.
+test: build
+	@status=0; for p in $(TEST_PRESETS); do \
+	  echo "== ctest --preset $$p"; \
+	  ctest --preset $$p -j $(JOBS) || status=1; \
+	done; exit $$status
+
+demo: deps build-host build-win64
+	@scripts/demo
+
+bench:
+	@WZ2_BENCH_DEPS=1 scripts/install-deps
+	@cmake --preset host -DWZ2_BENCH=ON >/dev/null
+	@cmake --build --preset host -j $(JOBS)
+	@scripts/bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,36 @@
+// The front end's shared state and error box.
+#pragma once
+
+#include "platform/win.h"
+
+extern char WindowTitle[1024];  // "UPDATE" until start-up replaces it
+extern HWND OwnerWindow;        // the dialog while it runs, else none
+extern char TempManifestPath[260];
+extern char TempFolderPath[260];  // this run's own folder holding UPDATE.INI
+
+// InstallRecord, read from the registry by start-up.
+extern char InstPath[260];
+extern char DataPath[260];
+extern int InstMode;
+
+// Modal error box: owner OwnerWindow, caption WindowTitle, MB_ICONERROR.
+void ShowError(LPCSTR text);
+
+// Dialog ids of IDD_UPDATE.
+#define IDD_UPDATE 101
+#define IDC_BACK 4
+#define IDC_INFO 1001
+
+INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+void ShowStartPage(HWND dialog);
+void ShowConfirmPage(HWND dialog);
+void SetInfoText(HWND dialog, LPCSTR format, ...);
+void EnableControl(HWND dialog, int id, BOOL enable);
+void RunUpdate(HWND dialog);
+void ExitCleanup(void);
+extern int PageCounter;
+extern int Busy;
+
+// Zeroes every process-wide record of the updater, as at process start.
+// Host tests call it between whole-run cases.
+void ResetProcessState(void);

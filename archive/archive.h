@@ -1,0 +1,71 @@
+// The archive the updater carries: header, directory records, and the
+// process's open archive.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include "platform/win.h"
+
+#define ARCHIVE_RESOURCE_ID 102
+#define ARCHIVE_RESOURCE_TYPE "UPDATE"
+#define ARCHIVE_HEADER_SIZE 16
+#define ARCHIVE_ENTRY_SIZE 32
+#define ARCHIVE_NAME_FIELD 15  // 14 name bytes and at least one NUL
+#define ARCHIVE_DATA_ALIGN 16
+
+#define DIRECTORY_COMPRESSED 0x01u
+#define ENTRY_STORED 0x01u
+#define ENTRY_COMPRESSED 0x02u
+
+#pragma pack(push, 1)
+struct ArchiveHeader {
+  BYTE magic[4];  // "WZ2" and a zero byte
+  DWORD flags;
+  DWORD directoryOffset;
+  DWORD entryCount;
+};
+struct ArchiveEntry {
+  char name[ARCHIVE_NAME_FIELD];
+  BYTE attributes;
+  FILETIME fileTime;
+  DWORD fileSize;
+  DWORD storedSize;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(ArchiveHeader) == ARCHIVE_HEADER_SIZE, "header is 16 bytes on disk");
+static_assert(sizeof(ArchiveEntry) == ARCHIVE_ENTRY_SIZE, "directory records are 32 bytes on disk");
+static_assert(offsetof(ArchiveEntry, attributes) == 15, "attributes follow the 15-byte name");
+static_assert(offsetof(ArchiveEntry, fileTime) == 16, "file time at offset 16");
+static_assert(offsetof(ArchiveEntry, fileSize) == 24, "file size at offset 24");
+
+// The archive as one read-only byte range (the resource's own memory).
+struct ArchiveImage {
+  const BYTE* data;
+  DWORD length;
+};
+
+// The process's open archive: the resource image and the directory block
+// (16-byte header copy, then entryCount records). Set by start-up.
+extern ArchiveImage OpenImage;
+extern BYTE* ArchiveDirectory;
+
+inline const ArchiveHeader* DirectoryHeader(const BYTE* directory) {
+  return reinterpret_cast<const ArchiveHeader*>(directory);
+}
+inline const ArchiveEntry* DirectoryEntries(const BYTE* directory) {
+  return reinterpret_cast<const ArchiveEntry*>(directory + ARCHIVE_HEADER_SIZE);
+}
+// storedSize rounded up to the 16-byte data alignment, in 64 bits so that a
+// hostile size cannot wrap.
+inline uint64_t PaddedSize(DWORD storedSize) { return ((uint64_t)storedSize + 15) & ~(uint64_t)15; }
+
+// Finds the resource and returns its bytes, or NULL; writes its size.
+const BYTE* FindArchiveResource(HMODULE module, int id, LPCSTR type, DWORD* length);
+// Memory mode (length != 0): source is the image. File mode (length == 0):
+// source is a NUL-terminated path. Returns a GlobalAlloc block the caller
+// owns, or NULL. Shows no message.
+BYTE* OpenArchive(const void* source, DWORD length);
+// Releases the process's ArchiveDirectory, if any, and clears it.
+void CloseArchive(void);

@@ -1,0 +1,29 @@
+// File and disk helpers.
+#pragma once
+
+#include <stdint.h>
+
+#include "platform/win.h"
+
+#define PATH_BUFFER 260
+
+// Whole file into a new GlobalAlloc block (no terminator), or NULL. The size
+// is stored only on success.
+BYTE* ReadWholeFile(LPCSTR path, DWORD* size);
+// Replaces path with exactly count bytes, optionally stamped with one time
+// for creation, access and write. The bytes go to a temporary file in the
+// same directory that then replaces the target in one step, so a failure
+// leaves the previous file intact. 1 on success, 0 on failure.
+int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* time);
+// Appends "\" (unless path is empty or ends in '\' or '/') and component,
+// then a second NUL. Refuses (returns 0, path unchanged) when the result with
+// both NULs would not fit size bytes; 1 otherwise.
+int AppendPathComponent(LPSTR path, size_t size, LPCSTR component);
+// Free space of a drive root ("C:"): available to the caller, total, and
+// optionally total free. Nonzero on success; outputs untouched on failure.
+int QueryDiskFreeSpace(LPCSTR root, uint64_t* freeToCaller, uint64_t* total, uint64_t* totalFree);
+// Shell copy. Source and destination end in two NULs.
+#define SHELLCOPY_DONE 0
+#define SHELLCOPY_FAILED 1
+#define SHELLCOPY_ABORTED 2
+int ShellCopy(HWND owner, LPCSTR source, LPCSTR destination, int directory);

@@ -1,0 +1,128 @@
+// Hooks through which tests and tools set up the host platform and inspect
+// what the updater did with it. Nothing here exists on Windows.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/host/win32_api.h"
+
+namespace host {
+
+// Forgets every drive, registry value, resource, window, scripted answer and
+// recorded call, and every cached creation time; restores the defaults below.
+void Reset();
+
+// ---- Drives and paths -------------------------------------------------------
+// Paths like C:\GAME\A.DAT resolve through drive letters mapped to host
+// folders; '\' and '/' both separate. A path without a drive letter resolves
+// against the current directory set here (default: drive C's root).
+void MapDrive(char letter, const std::string& hostFolder, UINT driveType = DRIVE_FIXED);
+void SetCurrentDirectory(const std::string& windowsPath);
+// Host path for a Windows path ("" when its drive is not mapped).
+std::string HostPath(const std::string& windowsPath);
+// Free space reported for a drive: available to the caller, total, total free.
+// Unset drives report 1 TiB free of 2 TiB.
+void SetFreeSpace(char letter, uint64_t freeToCaller, uint64_t total, uint64_t totalFree);
+// Makes both free-space queries fail for the drive.
+void FailFreeSpace(char letter, bool fail = true);
+// When false, GetProcAddress(kernel32, "GetDiskFreeSpaceExA") finds nothing,
+// as on the oldest systems, so callers must take the GetDiskFreeSpaceA path.
+void SetDiskFreeSpaceExAvailable(bool available);
+// What GetTempPathA reports (default "C:\TEMP\"); "" makes it fail with 0.
+void SetTempPath(const std::string& windowsPath);
+// Calls of LoadLibraryA minus calls of FreeLibrary: a leak check for tests.
+int LoadedLibraryReferences();
+
+// ---- Fault injection -------------------------------------------------------
+// The next `count` GlobalAlloc calls after `skip` successful ones fail.
+void FailAllocations(int skip, int count = 1);
+// Live GlobalAlloc blocks and open handles: leak checks for tests.
+int LiveAllocations();
+int OpenHandles();
+// A WriteFile to a file whose host path ends with `suffix` writes only
+// `bytesBeforeFailure` bytes and then fails (simulates a full disk).
+void FailWritesTo(const std::string& suffix, uint32_t bytesBeforeFailure);
+
+// ---- Resources -------------------------------------------------------------
+// FindResourceA(any module, MAKEINTRESOURCE(id), type) serves these bytes.
+void SetResource(int id, const std::string& type, const void* data, size_t size);
+
+// ---- Message boxes ---------------------------------------------------------
+struct MessageBoxRecord {
+  HWND owner;
+  std::string text;     // bytes as passed (code page 932)
+  std::string caption;  // bytes as passed
+  UINT flags;
+};
+const std::vector<MessageBoxRecord>& MessageBoxes();
+// Answers are taken from the front of the script; an empty script answers
+// IDOK. A handler, when set, is asked first and may act on the open box (for
+// instance send the dialog a command while the box's modal loop runs).
+void ScriptMessageBoxAnswers(const std::vector<int>& answers);
+void SetMessageBoxHandler(std::function<int(const MessageBoxRecord&)> handler);
+
+// ---- Registry ----------------------------------------------------------------
+void SetRegistryString(HKEY root, const std::string& subkey, const std::string& name, const std::string& value);
+// Stores raw bytes (REG_SZ without a terminating NUL, for instance).
+void SetRegistryBytes(HKEY root, const std::string& subkey, const std::string& name, DWORD type,
+                      const std::string& bytes);
+void SetRegistryDword(HKEY root, const std::string& subkey, const std::string& name, DWORD value);
+int OpenRegistryKeys();
+
+// ---- Windows -----------------------------------------------------------------
+// Declares a top-level window of another process. className may be a class
+// name or "#32770" for the dialog class (atom 0x8002 matches it too).
+HWND DeclareWindow(const std::string& className, const std::string& title);
+void RemoveWindow(HWND window);
+struct WindowCall {
+  std::string call;  // "ShowWindow" or "SetForegroundWindow"
+  HWND window;
+  int arg;
+};
+const std::vector<WindowCall>& WindowCalls();
+
+// ---- The modal dialog -------------------------------------------------------------
+// DialogBoxParamA creates a dialog whose controls appear on first use (any id),
+// sends WM_INITDIALOG, then runs the script with the dialog's handle until
+// the script returns or EndDialog is called; it returns the EndDialog result,
+// or -1 when the script ends without one. Send() delivers a message to the
+// running dialog's procedure and returns its result.
+void SetDialogScript(std::function<void(HWND dialog)> script);
+INT_PTR Send(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+// Presses a button as a click does: WM_COMMAND with notification 0 and the id.
+void Click(HWND dialog, int id);
+struct DialogState {
+  bool open = false;
+  bool ended = false;
+  INT_PTR result = 0;
+  std::string caption;
+  int focus = 0;            // control id holding the focus, 0 when none
+  std::string cursor;       // "wait", "arrow" or "" (never set)
+  int templateId = 0;       // the template DialogBoxParamA was asked for
+};
+const DialogState& Dialog();
+// Text and enabled state of a control of the running (or last) dialog.
+std::string ControlText(int id);
+bool ControlEnabled(int id);
+// Every text the information control (or any control) showed, in order.
+const std::vector<std::pair<int, std::string>>& ControlTextHistory();
+
+// ---- The shell's copy --------------------------------------------------------
+struct ShellCopyRecord {
+  HWND owner;
+  UINT func;
+  std::vector<std::string> from;  // the NUL-separated source list
+  std::vector<std::string> to;
+  FILEOP_FLAGS flags;
+};
+const std::vector<ShellCopyRecord>& ShellCopies();
+// Outcome of the next SHFileOperationA calls: copy for real (default), fail
+// with a nonzero result without copying, or report the user's cancel
+// (fAnyOperationsAborted set, result 0 or as given).
+enum class ShellOutcome { Copy, Fail, Cancel };
+void ScriptShellOutcomes(const std::vector<ShellOutcome>& outcomes);
+
+}  // namespace host

@@ -1,0 +1,17 @@
+#include <gtest/gtest.h>
+
+#include "platform/host/host_control.h"
+
+namespace {
+// Every test starts from a fresh host platform: no drives, no registry, no
+// scripted answers left over from the test before.
+class HostReset : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override { host::Reset(); }
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new HostReset);
+  return RUN_ALL_TESTS();
+}
