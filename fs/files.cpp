@@ -136,6 +136,8 @@ static DiskFreeSpaceExProc AsDiskFreeSpaceEx(FARPROC proc) {
   return reinterpret_cast<DiskFreeSpaceExProc>(reinterpret_cast<AnyProc>(proc));
 }
 
+void ResetDiskFreeSpaceCache(void) { CachedDiskFreeSpaceEx = NULL; }
+
 int QueryDiskFreeSpace(LPCSTR root, uint64_t* freeToCaller, uint64_t* total, uint64_t* totalFree) {
   HMODULE kernel = NULL;
   if (CachedDiskFreeSpaceEx == NULL) {

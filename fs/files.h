@@ -22,6 +22,9 @@ int AppendPathComponent(LPSTR path, size_t size, LPCSTR component);
 // Free space of a drive root ("C:"): available to the caller, total, and
 // optionally total free. Nonzero on success; outputs untouched on failure.
 int QueryDiskFreeSpace(LPCSTR root, uint64_t* freeToCaller, uint64_t* total, uint64_t* totalFree);
+// Forgets the cached GetDiskFreeSpaceExA entry point, as at process start
+// (for ResetProcessState and tests).
+void ResetDiskFreeSpaceCache(void);
 // Shell copy. Source and destination end in two NULs.
 #define SHELLCOPY_DONE 0
 #define SHELLCOPY_FAILED 1
