@@ -2,10 +2,17 @@
 // comma-separated field lists inside values.
 #pragma once
 
+#include <stddef.h>
+#include <stdint.h>
+
 #include "platform/win.h"
 
 #define FIELD_SLOT 260     // one field: at most 259 bytes and the NUL
 #define VALUE_BUFFER 1024  // long values and messages
+#define SETUP_INT_BUFFER 20  // numbers are read as at most 19 characters
+
+#define PROFILE_ERROR_CAPTION "TORVANEK"
+#define SETUP_SECTION "SETUP"
 
 extern int MissingKeysSilent;
 extern int FieldDiskNumber;
@@ -18,8 +25,9 @@ int IsFieldEnd(BYTE c);
 enum FieldResult {
   FIELD_NONE = 0,      // the list has no further field; nothing written
   FIELD_TAKEN = 1,     // a field is in the destination
-  FIELD_TOO_LONG = 2,  // the field does not fit destSize: refused, destination
-                       // empty, cursor left on the field
+  FIELD_TOO_LONG = 2,  // the field does not fit destSize: refused without any
+                       // effect (destination empty, cursor and FieldDiskNumber
+                       // as before the call)
 };
 // Takes the next field of a FieldList into dest (destSize bytes).
 FieldResult NextField(LPSTR dest, size_t destSize, LPCSTR* cursor);
@@ -32,5 +40,10 @@ int HasSetupValue(LPCSTR key, LPSTR dest20);
 // Signed decimal as the Parts convert numbers: leading white space, optional
 // sign, digits to the first non-digit, clamped to the 32-bit range.
 int ParseDecimalInt(LPCSTR text);
-// Unsigned 64-bit decimal; a leading '-' negates modulo 2^64.
+// Unsigned 64-bit decimal; a leading '-' negates modulo 2^64. A magnitude
+// beyond 64 bits gives UINT64_MAX (whatever the sign).
 uint64_t ParseDecimalU64(LPCSTR text);
+
+// Zeroes every process-wide value of the configuration (profile switches,
+// identity, manifest, setup profile), as at process start.
+void ResetConfigState(void);

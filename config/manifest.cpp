@@ -1,0 +1,125 @@
+// The update manifest: section "SETUP" as start-up reads it, and the grammar
+// of one update entry and one copy entry of section "UPDATE".
+#include "config/manifest.h"
+
+#include "config/profile.h"
+
+char CompanyName[260];
+char GameTitle[260];
+char GameClass[260];
+char GameDir[260];
+char GameTitleA[260];
+char UpdaterVersion[260];
+char UpdaterTitle[260];
+char DataFolder[260];
+char UpdateMessage[1024];
+
+static_assert(sizeof(((UpdateItem*)0)->relativePath) == FIELD_SLOT, "an update path is one field slot");
+static_assert(sizeof(((CopyItem*)0)->relativePath) == COPY_VALUE_CAPACITY, "a copy path fits the copy value's capacity");
+static_assert(sizeof(UpdateMessage) == UPDATE_VALUE_CAPACITY, "UpdateMessage is a long value");
+
+int LoadManifestSetup(LPCSTR path) {
+  // Only the first missing required key is reported: the reader shows it and
+  // start-up ends at once.
+  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "CompanyName", CompanyName, sizeof(CompanyName), path)) return 0;
+  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "GameTitle", GameTitle, sizeof(GameTitle), path)) return 0;
+  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "GameClass", GameClass, sizeof(GameClass), path)) return 0;
+  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "GameDir", GameDir, sizeof(GameDir), path)) return 0;
+  // From here on a missing key is no error; the loader of SETUP.INI turns
+  // reporting on again for its own required keys.
+  MissingKeysSilent = 1;
+  ReadProfileValue(MANIFEST_SECTION_SETUP, "GameTitleA", GameTitleA, sizeof(GameTitleA), path);
+  ReadProfileValue(MANIFEST_SECTION_SETUP, "UpdaterVersion", UpdaterVersion, sizeof(UpdaterVersion), path);
+  ReadProfileValue(MANIFEST_SECTION_SETUP, "UpdaterTitle", UpdaterTitle, sizeof(UpdaterTitle), path);
+  ReadProfileValue(MANIFEST_SECTION_SETUP, "DataFolder", DataFolder, sizeof(DataFolder), path);
+  ReadProfileValue(MANIFEST_SECTION_SETUP, "UpdateMessage", UpdateMessage, sizeof(UpdateMessage), path);
+  return 1;
+}
+
+static void CopyText(LPSTR dest, LPCSTR src) {
+  while ((*dest++ = *src++) != 0) {
+  }
+}
+
+// Index of the first byte after the last '\' that is a character of its own;
+// the second byte of a double-byte character (0x5C in many kanji) does not
+// separate.
+static int NameOffset(LPCSTR path) {
+  int offset = 0;
+  for (int i = 0; path[i] != 0; i++) {
+    if (IsDBCSLeadByte((BYTE)path[i])) {
+      // A lead byte right before the terminator pairs with nothing; never
+      // step over the NUL.
+      if (path[i + 1] == 0) break;
+      i++;
+    } else if (path[i] == '\\') {
+      offset = i + 1;
+    }
+  }
+  return offset;
+}
+
+#define UPDATE_FIELDS 3
+
+EntryParse ParseUpdateEntry(LPCSTR value, int instMode, UpdateItem* item) {
+  char slot[UPDATE_FIELDS][FIELD_SLOT];
+  LPCSTR cursor = value;
+  for (int k = 0; k < UPDATE_FIELDS; k++) slot[k][0] = 0;
+  for (int k = 0; k < UPDATE_FIELDS; k++) {
+    FieldResult taken = NextField(slot[k], sizeof(slot[k]), &cursor);
+    // A field longer than a slot would be a path cut to a different file:
+    // the whole entry is refused instead.
+    if (taken == FIELD_TOO_LONG) return ENTRY_INVALID;
+    if (taken == FIELD_NONE) break;
+  }
+  int letter = 0;
+  int applies = 1;
+  if (slot[0][0] >= '0' && slot[0][0] <= '9' && slot[0][1] == 0) {
+    applies = (slot[0][0] - '0') == instMode;
+    letter = 1;
+  }
+  int code = OP_ALWAYS;
+  int path = letter;
+  if (lstrcmpiA(slot[letter], "d") == 0) {
+    code = OP_DATA_IF_MISSING;
+  } else if (lstrcmpiA(slot[letter], "u") == 0) {
+    code = OP_NEWER_ONLY;
+  } else if (lstrcmpiA(slot[letter], "o") == 0) {
+    code = OP_OVERWRITE_ONLY;
+  }
+  if (code != OP_ALWAYS) path = letter + 1;
+  if (!applies) return ENTRY_SKIPPED;
+  item->operationCode = code;
+  CopyText(item->relativePath, slot[path]);
+  item->nameOffset = NameOffset(item->relativePath);
+  return ENTRY_APPLIES;
+}
+
+static int TextLength(LPCSTR text) {
+  int n = 0;
+  while (text[n] != 0) n++;
+  return n;
+}
+
+EntryParse ParseCopyEntry(LPCSTR value, int instMode, CopyItem* item) {
+  const BYTE* v = (const BYTE*)value;
+  int p = 0;
+  // The mode byte is compared as it is, digit or not: a byte that is no
+  // digit simply never equals an install mode.
+  if (v[0] != 0 && v[1] == ',') {
+    if ((int)v[0] - '0' != instMode) return ENTRY_SKIPPED;
+    p = 2;
+  }
+  int disk = 0;
+  if (v[p] != 0 && v[p + 1] == ':') {
+    // The disk number picks one of the ten DiskCheckFile slots; any other
+    // byte would index outside them.
+    if (v[p] < '0' || v[p] > '9') return ENTRY_INVALID;
+    disk = v[p] - '0';
+    p += 2;
+  }
+  if (TextLength(value + p) >= (int)sizeof(item->relativePath)) return ENTRY_INVALID;
+  item->diskNumber = disk;
+  CopyText(item->relativePath, value + p);
+  return ENTRY_APPLIES;
+}
