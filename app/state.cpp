@@ -1,7 +1,14 @@
 // The front end's shared state (Overview) and its error box.
 #include "app/state.h"
 
-char WindowTitle[1024] = "UPDATE";
+#include "archive/archive.h"
+#include "config/profile.h"
+#include "config/setup.h"
+#include "fs/files.h"
+
+#define INITIAL_WINDOW_TITLE "UPDATE"
+
+char WindowTitle[1024] = INITIAL_WINDOW_TITLE;
 HWND OwnerWindow;
 char TempManifestPath[260];
 char TempFolderPath[260];
@@ -10,3 +17,51 @@ char DataPath[260];
 int InstMode;
 
 void ShowError(LPCSTR text) { MessageBoxA(OwnerWindow, text, WindowTitle, MB_OK | MB_ICONERROR); }
+
+static void Zero(void* block, size_t size) {
+  BYTE* bytes = static_cast<BYTE*>(block);
+  for (size_t i = 0; i < size; ++i) bytes[i] = 0;
+}
+
+void ResetProcessState(void) {
+  // archive/: the image and the directory. The directory is released first
+  // so that a run left open by a test does not leak its block.
+  if (ArchiveDirectory) CloseArchive();
+  ArchiveDirectory = NULL;
+  OpenImage.data = NULL;
+  OpenImage.length = 0;
+
+  // fs/: the cached free-space entry point.
+  ResetDiskFreeSpaceCache();
+
+  // config/: reader switches, the manifest's and the setup profile's values.
+  MissingKeysSilent = 0;
+  FieldDiskNumber = 0;
+  Zero(SetupIniPath, sizeof(SetupIniPath));
+  Zero(CompanyName, sizeof(CompanyName));
+  Zero(GameTitle, sizeof(GameTitle));
+  Zero(GameClass, sizeof(GameClass));
+  Zero(GameDir, sizeof(GameDir));
+  Zero(GameTitleA, sizeof(GameTitleA));
+  Zero(UpdaterVersion, sizeof(UpdaterVersion));
+  Zero(UpdaterTitle, sizeof(UpdaterTitle));
+  Zero(DataFolder, sizeof(DataFolder));
+  Zero(UpdateMessage, sizeof(UpdateMessage));
+  Zero(&Setup, sizeof(Setup));
+
+  // app/: shared state, install record, dialog state and work lists.
+  Zero(WindowTitle, sizeof(WindowTitle));
+  lstrcpyA(WindowTitle, INITIAL_WINDOW_TITLE);
+  OwnerWindow = NULL;
+  Zero(TempManifestPath, sizeof(TempManifestPath));
+  Zero(TempFolderPath, sizeof(TempFolderPath));
+  Zero(InstPath, sizeof(InstPath));
+  Zero(DataPath, sizeof(DataPath));
+  InstMode = 0;
+  PageCounter = 0;
+  Busy = 0;
+  Zero(UpdateItems, sizeof(UpdateItems));
+  UpdateItemCount = 0;
+  Zero(CopyItems, sizeof(CopyItems));
+  CopyItemCount = 0;
+}

@@ -1,6 +1,7 @@
 // The front end's shared state and error box.
 #pragma once
 
+#include "config/manifest.h"
 #include "platform/win.h"
 
 extern char WindowTitle[1024];  // "UPDATE" until start-up replaces it
@@ -30,6 +31,18 @@ void RunUpdate(HWND dialog);
 void ExitCleanup(void);
 extern int PageCounter;
 extern int Busy;
+
+// The process entry point (start-up). Only the instance is used.
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
+// Turns each one-byte backslash followed by 'n' into one CR; double-byte
+// characters pass unexamined. dest needs room for source's length plus NUL.
+void ConvertUpdateMessage(LPCSTR source, LPSTR dest);
+
+// The update run's work lists, rebuilt on every run.
+extern UpdateItem UpdateItems[MANIFEST_LIST_MAX];
+extern int UpdateItemCount;
+extern CopyItem CopyItems[MANIFEST_LIST_MAX];
+extern int CopyItemCount;
 
 // Zeroes every process-wide record of the updater, as at process start.
 // Host tests call it between whole-run cases.
