@@ -1,0 +1,301 @@
+// GetPrivateProfileStringA for hosts without Windows.
+//
+// The updater's profiles are written by hand and by old tools, so the reader
+// follows the platform's own rules wherever a real file depends on them; each
+// rule below was checked against a Win32 implementation with
+// tests/peer/profile_peer.cpp:
+// - the file is split into lines at LF; a file without any LF (from the
+//   current line on) is split at CR instead; a missing final line end is fine;
+// - blanks (tab, LF, VT, FF, CR, space, Ctrl-Z and the ideographic space of
+//   code page 932) are trimmed around lines, names and values;
+// - "[name]" opens a section: the name runs to the last ']' of the line and is
+//   kept as written; a '[' line without ']' is an ordinary line;
+// - a line holds a key, '=' and a value; a line without '=' is a key without
+//   value, which reads as missing; comment lines are nothing special: they
+//   are keys nobody asks for;
+// - section and key names compare without regard to case (ASCII and the
+//   full-width Latin, Greek and Cyrillic letters of code page 932); the
+//   requested names are trimmed too;
+// - the first section of a name and the first key of a name win;
+// - a value wrapped in the same quote (' or ") at both ends loses them;
+// - a value longer than the capacity is cut to capacity - 1 bytes, never in
+//   the middle of a double-byte character, and that count is returned;
+// - code page 932 text passes unchanged; a file that starts with the UTF-8
+//   byte order mark is read behind it.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_control.h"
+
+namespace {
+
+// One character: a byte, or lead byte << 8 | trail byte.
+typedef uint16_t Char;
+typedef std::vector<Char> Text;
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Splits bytes into characters. A lead byte always takes the byte after it,
+// whatever that is, as the platform's conversion does; only a lead byte at the
+// very end stands alone.
+Text Decode(const std::string& bytes) {
+  Text out;
+  out.reserve(bytes.size());
+  for (size_t i = 0; i < bytes.size(); i++) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (IsLeadByte(c) && i + 1 < bytes.size()) {
+      out.push_back(static_cast<Char>(c << 8 | static_cast<unsigned char>(bytes[i + 1])));
+      i++;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+size_t ByteLength(Char c) { return c > 0xFF ? 2 : 1; }
+
+bool IsBlank(Char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A || c == 0x8140; }
+
+Char FoldCase(Char c) {
+  if (c >= 'A' && c <= 'Z') return static_cast<Char>(c + 32);
+  if (c >= 0x8260 && c <= 0x8279) return static_cast<Char>(c + 0x21);  // full-width A..Z
+  if (c >= 0x839F && c <= 0x83B6) return static_cast<Char>(c + 0x20);  // Greek capitals
+  if (c >= 0x8440 && c <= 0x8460) {                                    // Cyrillic capitals
+    Char lower = static_cast<Char>(0x8470 + (c - 0x8440));
+    return lower >= 0x847F ? static_cast<Char>(lower + 1) : lower;  // 0x7F is no trail byte
+  }
+  return c;
+}
+
+bool EqualNoCase(const Text& a, const Text& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); i++) {
+    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+  }
+  return true;
+}
+
+// Names and values are C strings on the platform: a NUL inside ends them.
+Text UpToNul(Text::const_iterator begin, Text::const_iterator end) {
+  Text out;
+  for (auto it = begin; it != end && *it != 0; ++it) out.push_back(*it);
+  return out;
+}
+
+struct Key {
+  Text name;
+  bool hasValue = false;
+  Text value;
+};
+struct Section {
+  Text name;
+  std::vector<Key> keys;
+};
+typedef std::vector<Section> Profile;
+
+// Parses the whole file. Lines before the first section header belong to a
+// section with an empty name.
+Profile Parse(const Text& text) {
+  Profile profile(1);
+  size_t next = 0;
+  bool lastKeyUnnamed = true;  // no key yet in the current section
+  while (next < text.size()) {
+    size_t start = next;
+    size_t end = text.size();
+    size_t lf = start;
+    while (lf < text.size() && text[lf] != '\n') lf++;
+    if (lf < text.size()) {
+      end = lf;
+    } else {
+      size_t cr = start;
+      while (cr < text.size() && text[cr] != '\r') cr++;
+      end = cr;
+    }
+    next = end < text.size() ? end + 1 : end;
+    while (start < end && IsBlank(text[start])) start++;
+    while (end > start && IsBlank(text[end - 1])) end--;
+    if (start >= end) continue;
+
+    if (text[start] == '[') {
+      size_t close = end - 1;
+      while (close > start && text[close] != ']') close--;
+      if (close > start) {
+        Section section;
+        section.name = UpToNul(text.begin() + start + 1, text.begin() + close);
+        profile.push_back(section);
+        lastKeyUnnamed = true;
+        continue;
+      }
+    }
+
+    size_t equals = start;
+    while (equals < end && text[equals] != '=') equals++;
+    Key key;
+    size_t nameEnd = end;
+    if (equals < end) {
+      nameEnd = equals;
+      while (nameEnd > start && IsBlank(text[nameEnd - 1])) nameEnd--;
+      size_t valueStart = equals + 1;
+      while (valueStart < end && IsBlank(text[valueStart])) valueStart++;
+      key.hasValue = true;
+      key.value = UpToNul(text.begin() + valueStart, text.begin() + end);
+    }
+    key.name = UpToNul(text.begin() + start, text.begin() + nameEnd);
+    // A run of lines with an empty name keeps only its first line.
+    if (!key.name.empty() || !lastKeyUnnamed || profile.back().keys.empty()) {
+      lastKeyUnnamed = key.name.empty();
+      profile.back().keys.push_back(key);
+    }
+  }
+  return profile;
+}
+
+bool LoadProfile(LPCSTR path, Profile* profile) {
+  if (path == nullptr) return false;
+  std::string hostPath = host::HostPath(path);
+  if (hostPath.empty()) return false;
+  FILE* f = std::fopen(hostPath.c_str(), "rb");
+  if (f == nullptr) return false;
+  std::string bytes;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) bytes.append(chunk, n);
+  std::fclose(f);
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  *profile = Parse(Decode(bytes));
+  return true;
+}
+
+Text Trimmed(LPCSTR name) {
+  Text t = Decode(name);
+  size_t start = 0, end = t.size();
+  while (start < end && IsBlank(t[start])) start++;
+  while (end > start && IsBlank(t[end - 1])) end--;
+  return Text(t.begin() + start, t.begin() + end);
+}
+
+const Section* FindSection(const Profile& profile, const Text& name) {
+  for (const Section& s : profile) {
+    if (EqualNoCase(s.name, name)) return &s;
+  }
+  return nullptr;
+}
+
+// The value as the caller receives it, in characters: matching quotes at both
+// ends are dropped when the whole value fits the capacity, and the text is
+// cut to capacity - 1 characters.
+Text CopyEntry(const Text& value, DWORD capacity) {
+  Text v = value;
+  bool quoted = v.size() >= 2 && (v[0] == '\'' || v[0] == '"') && v.back() == v[0];
+  if (quoted) v.erase(v.begin());
+  Text out(v.begin(), v.begin() + std::min<size_t>(v.size(), capacity - 1));
+  if (quoted && capacity >= v.size()) out.pop_back();
+  return out;
+}
+
+// Writes characters into out (capacity bytes) as the platform does: whole
+// characters only, at most capacity - 1 bytes. When they do not all fit, the
+// result still counts capacity - 1 bytes and the byte the last character
+// could not fill keeps what the caller had there.
+DWORD Deliver(const Text& chars, LPSTR out, DWORD capacity) {
+  size_t room = capacity - 1;
+  size_t used = 0;
+  bool overflow = false;
+  for (Char c : chars) {
+    size_t len = ByteLength(c);
+    if (used + len > room) {
+      overflow = true;
+      break;
+    }
+    if (len == 2) out[used++] = static_cast<char>(c >> 8);
+    out[used++] = static_cast<char>(c & 0xFF);
+  }
+  DWORD result = overflow ? static_cast<DWORD>(room) : static_cast<DWORD>(used);
+  out[result] = 0;
+  return result;
+}
+
+// Section names, each NUL-terminated: cut as the platform cuts them, the
+// last name shortened and the count capacity - 2.
+Text SectionNames(const Profile& profile, DWORD capacity) {
+  Text out;
+  size_t room = capacity - 1;  // characters before the final NUL
+  for (const Section& s : profile) {
+    if (s.name.empty()) continue;
+    if (s.name.size() + 1 >= room) {
+      out.insert(out.end(), s.name.begin(), s.name.begin() + (room - 1));
+      return out;
+    }
+    out.insert(out.end(), s.name.begin(), s.name.end());
+    out.push_back(0);
+    room -= s.name.size() + 1;
+  }
+  return out;
+}
+
+// Key names of a section that have a value, each NUL-terminated; comment
+// lines (';') are left out. Cut as the platform cuts them.
+Text KeyNames(const Section& section, DWORD capacity) {
+  Text out;
+  size_t left = capacity;
+  for (const Key& k : section.keys) {
+    if (left <= 2) break;
+    if (!k.hasValue || (!k.name.empty() && k.name[0] == ';')) continue;
+    Text name = CopyEntry(k.name, static_cast<DWORD>(left - 1));
+    out.insert(out.end(), name.begin(), name.end());
+    out.push_back(0);
+    left -= name.size() + 1;
+    if (left < 2) break;
+  }
+  if (left <= 1) out.resize(capacity - 2);
+  return out;
+}
+
+Text DefaultText(LPCSTR defaultValue) {
+  if (defaultValue == nullptr) return Text();
+  Text d = Decode(defaultValue);
+  // Trailing spaces of the default are dropped, but never its first character.
+  while (d.size() > 1 && d.back() == ' ') d.pop_back();
+  return d;
+}
+
+}  // namespace
+
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out, DWORD size,
+                               LPCSTR path) {
+  if (out == nullptr || size == 0) return 0;
+  Profile profile;
+  bool loaded = LoadProfile(path, &profile);
+  Text def = DefaultText(defaultValue);
+
+  if (section == nullptr) {
+    if (size == 1) {
+      out[0] = 0;
+      return 0;
+    }
+    return Deliver(SectionNames(profile, size), out, size);
+  }
+
+  if (key == nullptr) {
+    // This form looks the section up as given, without trimming.
+    const Section* named = loaded ? FindSection(profile, Decode(section)) : nullptr;
+    Text names;
+    if (named != nullptr && size > 2) names = KeyNames(*named, size);
+    if (!names.empty() && names[0] != 0) return Deliver(names, out, size);
+    return Deliver(CopyEntry(def, size), out, size);
+  }
+
+  const Section* found = loaded ? FindSection(profile, Trimmed(section)) : nullptr;
+  Text wanted = Trimmed(key);
+  if (found != nullptr) {
+    for (const Key& k : found->keys) {
+      if (!EqualNoCase(k.name, wanted)) continue;
+      if (k.hasValue) return Deliver(CopyEntry(k.value, size), out, size);
+      break;
+    }
+  }
+  return Deliver(CopyEntry(def, size), out, size);
+}
