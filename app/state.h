@@ -17,10 +17,8 @@ extern int InstMode;
 // Modal error box: owner OwnerWindow, caption WindowTitle, MB_ICONERROR.
 void ShowError(LPCSTR text);
 
-// Dialog ids of IDD_UPDATE.
-#define IDD_UPDATE 101
-#define IDC_BACK 4
-#define IDC_INFO 1001
+// Dialog ids of IDD_UPDATE, shared with the resource script.
+#include "app/res/resource.h"
 
 INT_PTR CALLBACK UpdateDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 void ShowStartPage(HWND dialog);

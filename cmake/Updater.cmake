@@ -1,0 +1,67 @@
+# Updater executables: the updater library, the dialog template and the
+# application manifest, and optionally an archive as resource "UPDATE"/102.
+#
+#   wz2_add_updater(<target> ARCHIVE <path>)
+#
+# builds <target>.exe carrying the archive at <path> (language 1041). Tests
+# and the demo use it to make updaters from the archives they pack.
+
+set(WZ2_UPDATER_RC ${CMAKE_CURRENT_LIST_DIR}/../app/res/updater.rc)
+get_filename_component(WZ2_UPDATER_RC ${WZ2_UPDATER_RC} ABSOLUTE)
+
+# The manifest names the processor architecture of the image it sits in: the
+# shipped 32-bit build is X86; the 64-bit build, which exists to run under
+# Wine here, says amd64, since a mismatching identity can keep an image from
+# starting.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(WZ2_MANIFEST_ARCHITECTURE amd64)
+else()
+  set(WZ2_MANIFEST_ARCHITECTURE X86)
+endif()
+set(WZ2_UPDATER_RES_DIR ${CMAKE_BINARY_DIR}/app/res/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/../app/res/updater.manifest.in
+  ${WZ2_UPDATER_RES_DIR}/updater.manifest @ONLY)
+
+# The shipped program must stay small and depend on system DLLs only: no
+# C++ runtime (linked as C, so any use of it fails to link), everything
+# static, unused sections dropped, symbols stripped.
+function(_wz2_updater_executable target)
+  add_executable(${target} WIN32 ${WZ2_UPDATER_RC} ${ARGN})
+  target_link_libraries(${target} PRIVATE updater user32 shell32 ole32 advapi32 kernel32)
+  set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
+  target_link_options(${target} PRIVATE -mwindows -static -s -Os -Wl,--gc-sections)
+  # The entry point lives in the updater library, but only the C runtime's
+  # start-up code, linked after it, refers to it: ask for it up front.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    target_link_options(${target} PRIVATE -Wl,--undefined=WinMain)
+  else()
+    target_link_options(${target} PRIVATE -Wl,--undefined=_WinMain@16)
+  endif()
+  # The resource script is UTF-8; the manifest is found through the include
+  # path, which windres also searches for files named in the script.
+  target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:RC>:--codepage=65001>)
+  target_include_directories(${target} PRIVATE ${WZ2_UPDATER_RES_DIR})
+  set_property(SOURCE ${WZ2_UPDATER_RC} APPEND PROPERTY OBJECT_DEPENDS
+    ${WZ2_UPDATER_RES_DIR}/updater.manifest ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../app/res/resource.h)
+endfunction()
+
+function(wz2_add_updater target)
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "ARCHIVE" "")
+  if(NOT ARG_ARCHIVE)
+    message(FATAL_ERROR "wz2_add_updater(${target}): ARCHIVE <path> is required")
+  endif()
+  get_filename_component(archive ${ARG_ARCHIVE} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set(archive_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-archive.rc)
+  file(WRITE ${archive_rc}.in
+    "// Generated for ${target}: the payload archive.\n"
+    "LANGUAGE 0x11, 0x01\n"
+    "102 UPDATE \"${archive}\"\n")
+  configure_file(${archive_rc}.in ${archive_rc} COPYONLY)
+  set_property(SOURCE ${archive_rc} APPEND PROPERTY OBJECT_DEPENDS ${archive})
+  _wz2_updater_executable(${target} ${archive_rc})
+endfunction()
+
+# The updater without a payload: it starts and reports the missing archive.
+function(wz2_add_updater_without_archive target)
+  _wz2_updater_executable(${target})
+endfunction()
