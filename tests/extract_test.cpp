@@ -1,0 +1,620 @@
+// Entry extraction: lookup, free-space test, expansion, the target's checks
+// and the stamped write.
+#include "archive/extract.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "archive/archive.h"
+#include "fs/files.h"
+#include "platform/host/host_control.h"
+#include "support/temp_drive.h"
+
+namespace {
+
+using wz2test::DriveTest;
+using wz2test::FileTimes;
+using wz2test::MakeFileTime;
+using wz2test::ReadFileTimes;
+using wz2test::TempDrive;
+
+const uint64_t kEntryTime = 0x01D6000011112222ull;
+const char kCantFind[] = "Can't Find File in Resource !!";
+const char kCantAllocate[] = "Can't Allocate Memory !!";
+const char kCantExpand[] = "Can't Expand File in Resource !!";
+
+// ---- Hand-made blocks --------------------------------------------------------
+
+// Writes control bits and data bytes in the order the decoder reads them: a
+// flag word takes its place in the stream when its first bit is written.
+class BitStream {
+ public:
+  void Bit(unsigned bit) {
+    if (used_ == 32) {
+      Flush();
+      wordPos_ = bytes.size();
+      bytes.insert(bytes.end(), 4, 0);
+      word_ = 0;
+      used_ = 0;
+      open_ = true;
+    }
+    if (bit) word_ |= 1u << (31 - used_);
+    used_++;
+  }
+  void Bits(unsigned value, unsigned count) {
+    while (count-- > 0) Bit((value >> count) & 1u);
+  }
+  void Byte(uint8_t byte) { bytes.push_back(byte); }
+  void Literal(uint8_t byte) {
+    Bit(1);
+    Byte(byte);
+  }
+  void End() {
+    Bits(3, 3);  // 0 1 1: short match with s = 1
+    Byte(0xFF);
+    Bits(7, 3);
+    Flush();
+  }
+  void Flush() {
+    if (!open_) return;
+    for (int i = 0; i < 4; i++) bytes[wordPos_ + i] = static_cast<uint8_t>(word_ >> (8 * i));
+  }
+  std::vector<uint8_t> bytes;
+
+ private:
+  size_t wordPos_ = 0;
+  uint32_t word_ = 0;
+  unsigned used_ = 32;
+  bool open_ = false;
+};
+
+std::string LiteralBlock(const std::string& text) {
+  BitStream block;
+  for (unsigned char c : text) block.Literal(c);
+  block.End();
+  return std::string(block.bytes.begin(), block.bytes.end());
+}
+
+// The worked example "abc" + long match V = 2, length 7: abcabcabca.
+const std::string kRepeatBlock("\x00\xE0\x23\xE4\x61\x62\x63\x01\xFF", 9);
+const std::string kRepeatText = "abcabcabca";
+
+// ---- The open archive ----------------------------------------------------------
+
+struct TestEntry {
+  std::string name;  // up to 15 bytes; 15 leaves the field without a NUL
+  BYTE attributes;
+  uint64_t time;
+  DWORD fileSize;
+  DWORD storedSize;
+  std::string data;  // bytes placed in the image (storedSize of them, padded)
+};
+
+// Builds an archive image in memory with a plain directory and installs it as
+// the process's open archive; uninstalls it again when done.
+class TestArchive {
+ public:
+  ~TestArchive() {
+    OpenImage.data = nullptr;
+    OpenImage.length = 0;
+    ArchiveDirectory = nullptr;
+  }
+  TestArchive& Stored(const std::string& name, const std::string& bytes, uint64_t time = kEntryTime) {
+    DWORD size = static_cast<DWORD>(bytes.size());
+    entries_.push_back({name, ENTRY_STORED, time, size, size, bytes});
+    return *this;
+  }
+  TestArchive& Compressed(const std::string& name, const std::string& block, DWORD fileSize,
+                          uint64_t time = kEntryTime) {
+    entries_.push_back({name, ENTRY_COMPRESSED, time, fileSize, static_cast<DWORD>(block.size()), block});
+    return *this;
+  }
+  TestArchive& Raw(const TestEntry& entry) {
+    entries_.push_back(entry);
+    return *this;
+  }
+  // Lays out the image and makes it the open archive. `trim` bytes are cut
+  // off the end of the image (the directory is kept apart and stays whole).
+  void Open(size_t trim = 0) {
+    image_.assign(ARCHIVE_HEADER_SIZE, 0);
+    for (const TestEntry& e : entries_) {
+      std::string bytes = e.data.substr(0, e.storedSize);
+      image_.insert(image_.end(), bytes.begin(), bytes.end());
+      image_.resize(image_.size() + (PaddedSize(e.storedSize) - bytes.size()), 0);
+    }
+    ArchiveHeader header{};
+    memcpy(header.magic, "WZ2", 4);
+    header.flags = 0;
+    header.directoryOffset = static_cast<DWORD>(image_.size());
+    header.entryCount = static_cast<DWORD>(entries_.size());
+    directory_.resize(ARCHIVE_HEADER_SIZE + entries_.size() * ARCHIVE_ENTRY_SIZE);
+    memcpy(directory_.data(), &header, sizeof header);
+    memcpy(image_.data(), &header, sizeof header);
+    for (size_t i = 0; i < entries_.size(); i++) {
+      const TestEntry& e = entries_[i];
+      ArchiveEntry record{};
+      memcpy(record.name, e.name.data(), std::min(e.name.size(), sizeof record.name));
+      record.attributes = e.attributes;
+      record.fileTime = MakeFileTime(e.time);
+      record.fileSize = e.fileSize;
+      record.storedSize = e.storedSize;
+      memcpy(directory_.data() + ARCHIVE_HEADER_SIZE + i * ARCHIVE_ENTRY_SIZE, &record, sizeof record);
+    }
+    const BYTE* records = directory_.data() + ARCHIVE_HEADER_SIZE;
+    image_.insert(image_.end(), records, records + entries_.size() * ARCHIVE_ENTRY_SIZE);
+    image_.resize(image_.size() - trim);
+    OpenImage.data = image_.data();
+    OpenImage.length = static_cast<DWORD>(image_.size());
+    ArchiveDirectory = directory_.data();
+  }
+
+ private:
+  std::vector<TestEntry> entries_;
+  std::vector<BYTE> image_;
+  std::vector<BYTE> directory_;
+};
+
+class ExtractEntryTest : public DriveTest {
+ protected:
+  void SetUp() override {
+    ResetDiskFreeSpaceCache();
+    lstrcpyA(WindowTitle, "UPDATE");
+    OwnerWindow = nullptr;
+  }
+  void TearDown() override {
+    // Every path releases what it took.
+    EXPECT_EQ(0, host::OpenHandles());
+    EXPECT_EQ(0, host::LiveAllocations());
+    EXPECT_EQ(0, host::LoadedLibraryReferences());
+  }
+  int Extract(const char* name, const std::string& relative, int newerOnly = 0, ExtractObserver observer = nullptr) {
+    return ExtractEntry(name, c_.Path(relative).c_str(), newerOnly, observer);
+  }
+  // Writes an existing target with a known last-write time.
+  void Existing(const std::string& relative, const std::string& bytes, uint64_t time) {
+    FILETIME stamp = MakeFileTime(time);
+    ASSERT_EQ(1, WriteWholeFile(c_.Path(relative).c_str(), bytes.data(), static_cast<DWORD>(bytes.size()), &stamp));
+  }
+  DWORD Attributes(const std::string& relative) { return GetFileAttributesA(c_.Path(relative).c_str()); }
+  std::vector<std::string> Messages() {
+    std::vector<std::string> texts;
+    for (const host::MessageBoxRecord& box : host::MessageBoxes()) texts.push_back(box.text);
+    return texts;
+  }
+  TestArchive archive_;
+};
+
+// ---- Lookup -------------------------------------------------------------------
+
+TEST_F(ExtractEntryTest, WritesAStoredEntryWithItsSizeAndAllThreeTimes) {
+  archive_.Stored("README.TXT", "hello, world").Open();
+  c_.MakeDirectory("GAME");
+  EXPECT_EQ(1, Extract("README.TXT", "GAME\\README.TXT"));
+  EXPECT_EQ("hello, world", c_.ReadFile("GAME\\README.TXT"));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("GAME\\README.TXT"), &times));
+  EXPECT_EQ(kEntryTime, times.creation);
+  EXPECT_EQ(kEntryTime, times.access);
+  EXPECT_EQ(kEntryTime, times.write);
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(ExtractEntryTest, NameDifferingOnlyInLetterCaseFindsTheEntry) {
+  archive_.Stored("UPDATE.INI", "[SETUP]\r\n").Open();
+  EXPECT_EQ(1, Extract("update.Ini", "UPDATE.INI"));
+  EXPECT_EQ("[SETUP]\r\n", c_.ReadFile("UPDATE.INI"));
+}
+
+TEST_F(ExtractEntryTest, FirstOfTwoEqualNamesWins) {
+  archive_.Stored("A.DAT", "first").Stored("a.dat", "second").Open();
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ("first", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, DataOffsetSkipsThePaddedDataOfEarlierEntries) {
+  // Sizes 1, 16 and 17 pad to 16, 16 and 32 bytes.
+  archive_.Stored("ONE", "1")
+      .Stored("SIXTEEN", std::string(16, 's'))
+      .Compressed("ABC", kRepeatBlock, 10)
+      .Stored("LAST", "the last entry")
+      .Open();
+  EXPECT_EQ(1, Extract("LAST", "LAST"));
+  EXPECT_EQ("the last entry", c_.ReadFile("LAST"));
+  EXPECT_EQ(1, Extract("SIXTEEN", "SIXTEEN"));
+  EXPECT_EQ(std::string(16, 's'), c_.ReadFile("SIXTEEN"));
+}
+
+TEST_F(ExtractEntryTest, UnknownNameShowsCantFindAndReturns0) {
+  archive_.Stored("A.DAT", "a").Open();
+  EXPECT_EQ(0, Extract("B.DAT", "B.DAT"));
+  ASSERT_EQ(1u, host::MessageBoxes().size());
+  const host::MessageBoxRecord& box = host::MessageBoxes()[0];
+  EXPECT_EQ(kCantFind, box.text);
+  EXPECT_EQ("UPDATE", box.caption);
+  EXPECT_EQ(nullptr, box.owner);
+  EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), box.flags & 0xF0u);
+  EXPECT_FALSE(c_.Exists("B.DAT"));
+}
+
+TEST_F(ExtractEntryTest, EmptyDirectoryFindsNothing) {
+  archive_.Open();
+  EXPECT_EQ(0, Extract("UPDATE.INI", "UPDATE.INI"));
+  EXPECT_EQ(std::vector<std::string>{kCantFind}, Messages());
+}
+
+TEST_F(ExtractEntryTest, NoOpenArchiveFindsNothing) {
+  EXPECT_EQ(0, Extract("UPDATE.INI", "UPDATE.INI"));
+  EXPECT_EQ(std::vector<std::string>{kCantFind}, Messages());
+}
+
+TEST_F(ExtractEntryTest, MessageCaptionIsTheTitleOfTheMoment) {
+  archive_.Open();
+  lstrcpyA(WindowTitle, "GAME UPDATE 1.01");
+  OwnerWindow = reinterpret_cast<HWND>(0x4321);
+  EXPECT_EQ(0, Extract("X", "X"));
+  ASSERT_EQ(1u, host::MessageBoxes().size());
+  EXPECT_EQ("GAME UPDATE 1.01", host::MessageBoxes()[0].caption);
+  EXPECT_EQ(reinterpret_cast<HWND>(0x4321), host::MessageBoxes()[0].owner);
+  OwnerWindow = nullptr;
+}
+
+TEST_F(ExtractEntryTest, NameFillingItsWholeFieldIsComparedWithinTheField) {
+  // 15 name bytes and no NUL: the record's attribute byte must not count as
+  // part of the name.
+  archive_.Stored("ABCDEFGHIJKLMNO", "full").Open();
+  EXPECT_EQ(0, Extract("ABCDEFGHIJKLMNO\x01", "X"));
+  EXPECT_EQ(1, Extract("abcdefghijklmno", "FULL.DAT"));
+  EXPECT_EQ("full", c_.ReadFile("FULL.DAT"));
+}
+
+// ---- Free space -------------------------------------------------------------
+
+TEST_F(ExtractEntryTest, FileSizeEqualToTheFreeSpacePasses) {
+  archive_.Stored("A.DAT", std::string(4096, 'a')).Open();
+  host::SetFreeSpace('C', 4096, 1 << 20, 4096);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ(4096u, c_.ReadFile("A.DAT").size());
+}
+
+TEST_F(ExtractEntryTest, OneByteMoreThanTheFreeSpaceFailsWithShortfall1) {
+  archive_.Stored("A.DAT", std::string(4097, 'a')).Open();
+  host::SetFreeSpace('C', 4096, 1 << 20, 4096);
+  EXPECT_EQ(0, Extract("A.DAT", "GAME\\A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 1 バイトの空き容量が必要です"}, Messages());
+  EXPECT_FALSE(c_.Exists("GAME"));
+}
+
+TEST_F(ExtractEntryTest, MessageNamesTheTargetsDrive) {
+  TempDrive d('D');
+  archive_.Stored("A.DAT", std::string(300, 'a')).Open();
+  host::SetFreeSpace('D', 100, 1 << 20, 100);
+  EXPECT_EQ(0, ExtractEntry("A.DAT", d.Path("A.DAT").c_str(), 0, nullptr));
+  EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。D: ドライブに 200 バイトの空き容量が必要です"}, Messages());
+}
+
+TEST_F(ExtractEntryTest, ShortfallPast2GiBIsPrintedUnsigned) {
+  // The free-space test comes before the data is touched, so an entry of
+  // 4 GiB - 1 bytes needs no such data in the image.
+  archive_.Raw({"HUGE.DAT", ENTRY_STORED, kEntryTime, 0xFFFFFFFFu, 0, ""}).Open();
+  host::SetFreeSpace('C', 0, 1 << 20, 0);
+  EXPECT_EQ(0, Extract("HUGE.DAT", "HUGE.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 4294967295 バイトの空き容量が必要です"},
+            Messages());
+}
+
+TEST_F(ExtractEntryTest, WholeSizeIsWeighedEvenWhenTheTargetExists) {
+  archive_.Stored("A.DAT", std::string(200, 'n')).Open();
+  Existing("A.DAT", std::string(150, 'o'), kEntryTime - 1);
+  host::SetFreeSpace('C', 100, 1 << 20, 100);
+  EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ(1u, Messages().size());
+  EXPECT_EQ(std::string(150, 'o'), c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, FailedFreeSpaceQueryLetsTheWriteGoOn) {
+  archive_.Stored("A.DAT", "payload").Open();
+  host::FailFreeSpace('C');
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ("payload", c_.ReadFile("A.DAT"));
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(ExtractEntryTest, FreeSpaceThroughTheOldQueryIsUsedToo) {
+  host::SetDiskFreeSpaceExAvailable(false);
+  archive_.Stored("A.DAT", std::string(8193, 'a')).Open();
+  host::SetFreeSpace('C', 8192, 1 << 20, 8192);
+  EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 1 バイトの空き容量が必要です"}, Messages());
+}
+
+// ---- Data ---------------------------------------------------------------------
+
+TEST_F(ExtractEntryTest, CompressedEntryIsExpandedAndWritten) {
+  archive_.Compressed("ABC.TXT", kRepeatBlock, 10).Open();
+  EXPECT_EQ(1, Extract("ABC.TXT", "ABC.TXT"));
+  EXPECT_EQ(kRepeatText, c_.ReadFile("ABC.TXT"));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("ABC.TXT"), &times));
+  EXPECT_EQ(kEntryTime, times.creation);
+  EXPECT_EQ(kEntryTime, times.write);
+}
+
+TEST_F(ExtractEntryTest, CompressedEntryAcrossSeveralFlagWords) {
+  std::string text;
+  for (int i = 0; i < 100; i++) text += static_cast<char>('A' + i % 26);
+  archive_.Stored("PAD", "x").Compressed("LONG.TXT", LiteralBlock(text), 100).Open();
+  EXPECT_EQ(1, Extract("LONG.TXT", "LONG.TXT"));
+  EXPECT_EQ(text, c_.ReadFile("LONG.TXT"));
+}
+
+TEST_F(ExtractEntryTest, EmptyCompressedEntryGivesAnEmptyFile) {
+  archive_.Compressed("EMPTY", LiteralBlock(""), 0).Open();
+  EXPECT_EQ(1, Extract("EMPTY", "EMPTY"));
+  EXPECT_TRUE(c_.Exists("EMPTY"));
+  EXPECT_EQ("", c_.ReadFile("EMPTY"));
+}
+
+TEST_F(ExtractEntryTest, NoMemoryForTheExpansionShowsCantAllocate) {
+  archive_.Compressed("ABC.TXT", kRepeatBlock, 10).Open();
+  host::FailAllocations(0);
+  EXPECT_EQ(0, Extract("ABC.TXT", "ABC.TXT"));
+  EXPECT_EQ(std::vector<std::string>{kCantAllocate}, Messages());
+  EXPECT_FALSE(c_.Exists("ABC.TXT"));
+}
+
+TEST_F(ExtractEntryTest, StoredEntryNeedsNoMemory) {
+  archive_.Stored("A.DAT", "in place").Open();
+  host::FailAllocations(0, 1000);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ("in place", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, BlockReachingBeforeItsOutputIsRefused) {
+  // A literal, then a short match from distance 2: one byte too far back.
+  BitStream bad;
+  bad.Literal('a');
+  bad.Bits(2, 3);  // 0 1 0: short match, s = 0
+  bad.Byte(1);     // V = 1, distance 2
+  bad.End();
+  archive_.Compressed("BAD.DAT", std::string(bad.bytes.begin(), bad.bytes.end()), 3).Open();
+  Existing("BAD.DAT", "previous", kEntryTime - 1);
+  EXPECT_EQ(0, Extract("BAD.DAT", "BAD.DAT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_EQ("previous", c_.ReadFile("BAD.DAT"));
+}
+
+TEST_F(ExtractEntryTest, BlockShorterThanTheFileSizeIsRefused) {
+  archive_.Compressed("ABC.TXT", kRepeatBlock, 11).Open();
+  EXPECT_EQ(0, Extract("ABC.TXT", "ABC.TXT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_FALSE(c_.Exists("ABC.TXT"));
+}
+
+TEST_F(ExtractEntryTest, BlockLongerThanTheFileSizeIsRefused) {
+  archive_.Compressed("ABC.TXT", kRepeatBlock, 9).Open();
+  EXPECT_EQ(0, Extract("ABC.TXT", "ABC.TXT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_FALSE(c_.Exists("ABC.TXT"));
+}
+
+TEST_F(ExtractEntryTest, BlockWithoutItsEndCodeIsRefused) {
+  // storedSize cut before the end code: the decoder may not read on into
+  // the padding or the next entry.
+  archive_.Raw({"CUT.TXT", ENTRY_COMPRESSED, kEntryTime, 10, 8, kRepeatBlock}).Stored("NEXT", "\xFF\xFF").Open();
+  EXPECT_EQ(0, Extract("CUT.TXT", "CUT.TXT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+}
+
+TEST_F(ExtractEntryTest, StoredDataRunningPastTheImageIsRefused) {
+  // The directory says 64 bytes; the image ends inside them.
+  archive_.Raw({"A.DAT", ENTRY_STORED, kEntryTime, 64, 64, std::string(64, 'a')}).Open(64 + ARCHIVE_ENTRY_SIZE - 8);
+  EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_FALSE(c_.Exists("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, StoredEntryWhoseFileSizeExceedsTheImageIsRefused) {
+  archive_.Raw({"A.DAT", ENTRY_STORED, kEntryTime, 0x10000, 16, std::string(16, 'a')}).Open();
+  EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+}
+
+TEST_F(ExtractEntryTest, DataOffsetBeyondTheImageIsRefused) {
+  // Earlier entries claim more bytes than the image has; the later entry's
+  // offset then lies outside it.
+  archive_.Raw({"BIG", ENTRY_STORED, kEntryTime, 0, 0xFFFFFFF0u, ""}).Stored("A.DAT", "a").Open();
+  EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+}
+
+TEST_F(ExtractEntryTest, CompressedBlockRunningPastTheImageIsRefused) {
+  archive_.Raw({"C.DAT", ENTRY_COMPRESSED, kEntryTime, 10, 0x1000, kRepeatBlock}).Open();
+  EXPECT_EQ(0, Extract("C.DAT", "C.DAT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_FALSE(c_.Exists("C.DAT"));
+}
+
+// ---- The existing target ----------------------------------------------------------
+
+TEST_F(ExtractEntryTest, DirectoryInTheWayGives0WithoutAMessage) {
+  archive_.Compressed("ABC.TXT", kRepeatBlock, 10).Open();
+  c_.MakeDirectory("ABC.TXT");
+  EXPECT_EQ(0, Extract("ABC.TXT", "ABC.TXT"));
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_TRUE(c_.IsDirectory("ABC.TXT"));
+}
+
+TEST_F(ExtractEntryTest, ReadOnlyTargetIsMadeWritableAndOverwritten) {
+  archive_.Stored("A.DAT", "new").Open();
+  Existing("A.DAT", "old", kEntryTime + 100);
+  ASSERT_TRUE(SetFileAttributesA(c_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
+  EXPECT_EQ("new", c_.ReadFile("A.DAT"));
+  EXPECT_EQ(0u, Attributes("A.DAT") & FILE_ATTRIBUTE_READONLY);
+}
+
+TEST_F(ExtractEntryTest, WithoutNewerOnlyANewerFileIsReplaced) {
+  archive_.Stored("A.DAT", "archive").Open();
+  Existing("A.DAT", "installed", kEntryTime + 1);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 0));
+  EXPECT_EQ("archive", c_.ReadFile("A.DAT"));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("A.DAT"), &times));
+  EXPECT_EQ(kEntryTime, times.write);
+}
+
+TEST_F(ExtractEntryTest, NewerOnlyKeepsAStrictlyNewerFile) {
+  archive_.Stored("A.DAT", "archive").Open();
+  Existing("A.DAT", "installed", kEntryTime + 1);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
+  EXPECT_EQ("installed", c_.ReadFile("A.DAT"));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("A.DAT"), &times));
+  EXPECT_EQ(kEntryTime + 1, times.write);
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(ExtractEntryTest, NewerOnlyRewritesAFileOfTheSameTime) {
+  archive_.Stored("A.DAT", "archive").Open();
+  Existing("A.DAT", "installed", kEntryTime);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
+  EXPECT_EQ("archive", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, NewerOnlyReplacesAnOlderFile) {
+  archive_.Stored("A.DAT", "archive").Open();
+  Existing("A.DAT", "installed", kEntryTime - 1);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
+  EXPECT_EQ("archive", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, NewerOnlyWritesAMissingFile) {
+  archive_.Stored("A.DAT", "archive").Open();
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
+  EXPECT_EQ("archive", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, NewerOnlyComparesTheHighHalvesFirst) {
+  // Higher high half but lower low half: newer as a 64-bit value.
+  uint64_t entry = 0x00000001FFFFFFFFull;
+  uint64_t installed = 0x0000000200000000ull;
+  archive_.Stored("A.DAT", "archive", entry).Open();
+  Existing("A.DAT", "installed", installed);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
+  EXPECT_EQ("installed", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, NewerOnlyWithALowerHighHalfWrites) {
+  uint64_t entry = 0x0000000200000000ull;
+  uint64_t installed = 0x00000001FFFFFFFFull;
+  archive_.Stored("A.DAT", "archive", entry).Open();
+  Existing("A.DAT", "installed", installed);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
+  EXPECT_EQ("archive", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, NewerReadOnlyFileIsKeptButLosesReadOnly) {
+  archive_.Stored("A.DAT", "archive").Open();
+  Existing("A.DAT", "installed", kEntryTime + 10);
+  ASSERT_TRUE(SetFileAttributesA(c_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
+  EXPECT_EQ("installed", c_.ReadFile("A.DAT"));
+  DWORD attributes = Attributes("A.DAT");
+  EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(0u, attributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(ExtractEntryTest, NewerOnlyWritesWhenTheTargetCannotBeOpened) {
+  archive_.Stored("A.DAT", "archive").Open();
+  Existing("A.DAT", "installed", kEntryTime + 10);
+  // Someone holds the file without sharing: the time can't be read, so the
+  // entry is written; the replacement then fails as the file is in use or
+  // succeeds, and either way no newer file is claimed as kept.
+  HANDLE holder =
+      CreateFileA(c_.Path("A.DAT").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  std::vector<std::string> seen;
+  static std::vector<std::string>* sink;
+  sink = &seen;
+  ExtractObserver observer = [](const BYTE* data, DWORD size) {
+    sink->push_back(std::string(reinterpret_cast<const char*>(data), size));
+    return 0;
+  };
+  Extract("A.DAT", "A.DAT", 1, observer);
+  CloseHandle(holder);
+  EXPECT_EQ(std::vector<std::string>{"archive"}, seen);
+}
+
+// ---- Observer and write --------------------------------------------------------
+
+struct ObserverLog {
+  int calls = 0;
+  std::string bytes;
+  bool targetExisted = false;
+  std::string targetContent;
+};
+ObserverLog* observerLog;
+TempDrive* observerDrive;
+
+int RecordingObserver(const BYTE* data, DWORD size) {
+  observerLog->calls++;
+  observerLog->bytes.assign(reinterpret_cast<const char*>(data), size);
+  observerLog->targetExisted = observerDrive->Exists("A.DAT");
+  observerLog->targetContent = observerDrive->ReadFile("A.DAT");
+  return 0;
+}
+
+TEST_F(ExtractEntryTest, ObserverSeesTheExpandedBytesOnceRightBeforeTheWrite) {
+  ObserverLog log;
+  observerLog = &log;
+  observerDrive = &c_;
+  archive_.Compressed("A.DAT", kRepeatBlock, 10).Open();
+  Existing("A.DAT", "old", kEntryTime - 5);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 0, RecordingObserver));
+  EXPECT_EQ(1, log.calls);
+  EXPECT_EQ(kRepeatText, log.bytes);
+  EXPECT_TRUE(log.targetExisted);
+  EXPECT_EQ("old", log.targetContent);
+  EXPECT_EQ(kRepeatText, c_.ReadFile("A.DAT"));
+}
+
+TEST_F(ExtractEntryTest, ObserverIsNotCalledForAKeptFile) {
+  ObserverLog log;
+  observerLog = &log;
+  observerDrive = &c_;
+  archive_.Stored("A.DAT", "archive").Open();
+  Existing("A.DAT", "installed", kEntryTime + 1);
+  EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1, RecordingObserver));
+  EXPECT_EQ(0, log.calls);
+}
+
+TEST_F(ExtractEntryTest, FailedWriteReturns0WithoutAMessageAndKeepsTheTarget) {
+  archive_.Compressed("A.DAT", kRepeatBlock, 10).Open();
+  Existing("A.DAT", "previous", kEntryTime - 1);
+  host::FailWritesTo("", 4);
+  EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ("previous", c_.ReadFile("A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List());
+}
+
+TEST_F(ExtractEntryTest, MissingTargetFolderReturns0WithoutAMessage) {
+  archive_.Stored("A.DAT", "a").Open();
+  EXPECT_EQ(0, Extract("A.DAT", "NOFOLDER\\A.DAT"));
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(ExtractEntryTest, TargetPathLongerThan259BytesIsRefused) {
+  archive_.Stored("A.DAT", "a").Open();
+  std::string target = "C:\\" + std::string(257, 'x');  // 260 bytes
+  EXPECT_EQ(0, ExtractEntry("A.DAT", target.c_str(), 0, nullptr));
+  EXPECT_TRUE(c_.List().empty());
+  EXPECT_TRUE(Messages().empty());
+}
+
+}  // namespace

@@ -1,0 +1,559 @@
+// File and disk helpers: whole-file read and write, path join, free space,
+// shell copy.
+#include "fs/files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_control.h"
+#include "support/temp_drive.h"
+
+namespace {
+
+using wz2test::DriveTest;
+using wz2test::FileTimes;
+using wz2test::MakeFileTime;
+using wz2test::ReadFileTimes;
+using wz2test::TempDrive;
+
+const uint64_t kStamp = 0x01D5A1B2C3D4E5F6ull;  // some day in 2019
+
+// Leak checks shared by every case: no handle, block or library reference
+// may outlive a helper's call.
+void ExpectNothingLeaked() {
+  EXPECT_EQ(0, host::OpenHandles());
+  EXPECT_EQ(0, host::LiveAllocations());
+  EXPECT_EQ(0, host::LoadedLibraryReferences());
+}
+
+std::string BlockBytes(const BYTE* block, DWORD size) {
+  return std::string(reinterpret_cast<const char*>(block), size);
+}
+
+// ---- ReadWholeFile ----------------------------------------------------------
+
+class ReadWholeFileTest : public DriveTest {};
+
+TEST_F(ReadWholeFileTest, ReturnsEveryByteAndTheSize) {
+  std::string bytes("A\0B\xFF\x83\x5C\r\n", 8);
+  c_.WriteFile("GAME\\A.DAT", bytes);
+  DWORD size = 12345;
+  BYTE* block = ReadWholeFile(c_.Path("GAME\\A.DAT").c_str(), &size);
+  ASSERT_NE(nullptr, block);
+  EXPECT_EQ(8u, size);
+  EXPECT_EQ(bytes, BlockBytes(block, size));
+  EXPECT_EQ(0, host::OpenHandles());
+  EXPECT_EQ(1, host::LiveAllocations());
+  GlobalFree(block);
+  ExpectNothingLeaked();
+}
+
+TEST_F(ReadWholeFileTest, SizeOutParameterIsOptional) {
+  c_.WriteFile("A.DAT", "xyz");
+  BYTE* block = ReadWholeFile(c_.Path("A.DAT").c_str(), nullptr);
+  ASSERT_NE(nullptr, block);
+  EXPECT_EQ("xyz", BlockBytes(block, 3));
+  GlobalFree(block);
+  ExpectNothingLeaked();
+}
+
+TEST_F(ReadWholeFileTest, MissingFileGivesNoneAndLeavesSizeUnchanged) {
+  DWORD size = 777;
+  EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("NOPE.DAT").c_str(), &size));
+  EXPECT_EQ(777u, size);
+  ExpectNothingLeaked();
+}
+
+TEST_F(ReadWholeFileTest, AllocationFailureClosesTheFileAndKeepsSize) {
+  c_.WriteFile("A.DAT", "payload");
+  host::FailAllocations(0);
+  DWORD size = 5;
+  EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("A.DAT").c_str(), &size));
+  EXPECT_EQ(5u, size);
+  ExpectNothingLeaked();
+}
+
+TEST_F(ReadWholeFileTest, ReadsAFileAnotherReaderHoldsOpen) {
+  c_.WriteFile("A.DAT", "shared");
+  HANDLE reader = CreateFileA(c_.Path("A.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+  DWORD size = 0;
+  BYTE* block = ReadWholeFile(c_.Path("A.DAT").c_str(), &size);
+  ASSERT_NE(nullptr, block);
+  EXPECT_EQ("shared", BlockBytes(block, size));
+  GlobalFree(block);
+  CloseHandle(reader);
+  ExpectNothingLeaked();
+}
+
+TEST_F(ReadWholeFileTest, FailsWhileAWriterHoldsTheFileExclusively) {
+  c_.WriteFile("A.DAT", "locked");
+  HANDLE writer =
+      CreateFileA(c_.Path("A.DAT").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+  DWORD size = 9;
+  EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("A.DAT").c_str(), &size));
+  EXPECT_EQ(9u, size);
+  CloseHandle(writer);
+  ExpectNothingLeaked();
+}
+
+// ---- WriteWholeFile ---------------------------------------------------------
+
+class WriteWholeFileTest : public DriveTest {
+ protected:
+  int Write(const std::string& relative, const std::string& bytes, const FILETIME* time) {
+    return WriteWholeFile(c_.Path(relative).c_str(), bytes.data(), static_cast<DWORD>(bytes.size()), time);
+  }
+};
+
+TEST_F(WriteWholeFileTest, CreatesTheFileWithAllThreeTimesStamped) {
+  c_.MakeDirectory("GAME");
+  FILETIME stamp = MakeFileTime(kStamp);
+  std::string bytes("\x00\x01\x02 data", 8);
+  EXPECT_EQ(1, Write("GAME\\A.DAT", bytes, &stamp));
+  EXPECT_EQ(bytes, c_.ReadFile("GAME\\A.DAT"));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("GAME\\A.DAT"), &times));
+  EXPECT_EQ(kStamp, times.creation);
+  EXPECT_EQ(kStamp, times.access);
+  EXPECT_EQ(kStamp, times.write);
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, WithoutATimestampThePlatformTimesStand) {
+  uint64_t before = wz2test::NowAsFileTime();
+  EXPECT_EQ(1, Write("A.DAT", "abc", nullptr));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("A.DAT"), &times));
+  // Within a minute of the write, either side (clock granularity).
+  const uint64_t minute = 60ull * 10000000ull;
+  EXPECT_GT(times.write + minute, before);
+  EXPECT_LT(times.write, before + minute);
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, ZeroBytesTruncatesAnExistingFile) {
+  c_.WriteFile("A.DAT", "old contents");
+  EXPECT_EQ(1, Write("A.DAT", "", nullptr));
+  EXPECT_TRUE(c_.Exists("A.DAT"));
+  EXPECT_EQ("", c_.ReadFile("A.DAT"));
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, ZeroBytesCreatesAnEmptyFile) {
+  FILETIME stamp = MakeFileTime(kStamp);
+  EXPECT_EQ(1, Write("EMPTY.DAT", "", &stamp));
+  EXPECT_TRUE(c_.Exists("EMPTY.DAT"));
+  EXPECT_EQ("", c_.ReadFile("EMPTY.DAT"));
+}
+
+TEST_F(WriteWholeFileTest, ReplacesALongerFileCompletely) {
+  c_.WriteFile("A.DAT", std::string(100, 'x'));
+  EXPECT_EQ(1, Write("A.DAT", "new", nullptr));
+  EXPECT_EQ("new", c_.ReadFile("A.DAT"));
+}
+
+TEST_F(WriteWholeFileTest, ReplacedFileGetsTheNewCreationTime) {
+  FILETIME first = MakeFileTime(kStamp);
+  FILETIME second = MakeFileTime(kStamp + 12345678);
+  ASSERT_EQ(1, Write("A.DAT", "one", &first));
+  ASSERT_EQ(1, Write("A.DAT", "two", &second));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("A.DAT"), &times));
+  EXPECT_EQ(kStamp + 12345678, times.creation);
+  EXPECT_EQ(kStamp + 12345678, times.write);
+}
+
+TEST_F(WriteWholeFileTest, LeavesNoTemporaryFileBehind) {
+  c_.MakeDirectory("GAME");
+  c_.WriteFile("GAME\\A.DAT", "old");
+  FILETIME stamp = MakeFileTime(kStamp);
+  ASSERT_EQ(1, Write("GAME\\A.DAT", "new", &stamp));
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
+}
+
+TEST_F(WriteWholeFileTest, FailedWriteKeepsThePreviousTargetIntact) {
+  c_.MakeDirectory("GAME");
+  c_.WriteFile("GAME\\A.DAT", "previous contents");
+  FILETIME stamp = MakeFileTime(kStamp);
+  host::FailWritesTo("", 3);  // a disk that fills after three bytes
+  EXPECT_EQ(0, Write("GAME\\A.DAT", "replacement bytes", &stamp));
+  EXPECT_EQ("previous contents", c_.ReadFile("GAME\\A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, FailedWriteOfANewFileLeavesNothing) {
+  c_.MakeDirectory("GAME");
+  host::FailWritesTo("", 0);
+  EXPECT_EQ(0, Write("GAME\\NEW.DAT", "bytes", nullptr));
+  EXPECT_TRUE(c_.List("GAME").empty());
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, ReadOnlyTargetMayNotBeReplaced) {
+  c_.WriteFile("A.DAT", "protected");
+  ASSERT_TRUE(SetFileAttributesA(c_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(0, Write("A.DAT", "intruder", nullptr));
+  EXPECT_EQ("protected", c_.ReadFile("A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List());
+  SetFileAttributesA(c_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, MissingFolderFails) {
+  EXPECT_EQ(0, Write("NOFOLDER\\A.DAT", "x", nullptr));
+  EXPECT_FALSE(c_.Exists("NOFOLDER"));
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, DirectoryAtTheTargetIsNotReplaced) {
+  c_.MakeDirectory("GAME\\A.DAT");
+  EXPECT_EQ(0, Write("GAME\\A.DAT", "x", nullptr));
+  EXPECT_TRUE(c_.IsDirectory("GAME\\A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
+}
+
+TEST_F(WriteWholeFileTest, PathLongerThanAPathBufferFails) {
+  std::string path = c_.Path(std::string(300, 'A'));
+  EXPECT_EQ(0, WriteWholeFile(path.c_str(), "x", 1, nullptr));
+  EXPECT_TRUE(c_.List().empty());
+  ExpectNothingLeaked();
+}
+
+TEST_F(WriteWholeFileTest, FileInTheCurrentFolderOfTheDrive) {
+  c_.MakeDirectory("GAME");
+  host::SetCurrentDirectory("C:\\GAME");
+  EXPECT_EQ(1, WriteWholeFile("A.DAT", "here", 4, nullptr));
+  EXPECT_EQ("here", c_.ReadFile("GAME\\A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
+}
+
+// ---- AppendPathComponent ----------------------------------------------------
+
+// Buffer with a marker byte after the room handed to the call, so that a
+// write past the room shows.
+struct PathBuffer {
+  explicit PathBuffer(const std::string& start, size_t room = PATH_BUFFER) : room(room) {
+    memset(bytes, '#', sizeof bytes);
+    memcpy(bytes, start.c_str(), start.size() + 1);
+  }
+  int Append(const char* component) { return AppendPathComponent(bytes, room, component); }
+  std::string Text() const { return std::string(bytes); }
+  // The byte after the terminating NUL.
+  char AfterNul() const { return bytes[strlen(bytes) + 1]; }
+  size_t room;
+  char bytes[PATH_BUFFER + 8];
+};
+
+TEST(AppendPathComponentTest, EmptyPathTakesTheComponentAlone) {
+  PathBuffer path("");
+  EXPECT_EQ(1, path.Append("GAME"));
+  EXPECT_EQ("GAME", path.Text());
+  EXPECT_EQ('\0', path.AfterNul());
+}
+
+TEST(AppendPathComponentTest, AddsOneBackslashAfterAnOrdinaryByte) {
+  PathBuffer path("C:\\GAME");
+  EXPECT_EQ(1, path.Append("DATA"));
+  EXPECT_EQ("C:\\GAME\\DATA", path.Text());
+  EXPECT_EQ('\0', path.AfterNul());
+}
+
+TEST(AppendPathComponentTest, NoSeparatorAfterATrailingBackslash) {
+  PathBuffer path("C:\\");
+  EXPECT_EQ(1, path.Append("GAME"));
+  EXPECT_EQ("C:\\GAME", path.Text());
+}
+
+TEST(AppendPathComponentTest, NoSeparatorAfterATrailingSlash) {
+  PathBuffer path("C:/GAME/");
+  EXPECT_EQ(1, path.Append("A.DAT"));
+  EXPECT_EQ("C:/GAME/A.DAT", path.Text());
+}
+
+TEST(AppendPathComponentTest, EmptyComponentAddsOnlyTheSeparator) {
+  PathBuffer path("C:\\GAME");
+  EXPECT_EQ(1, path.Append(""));
+  EXPECT_EQ("C:\\GAME\\", path.Text());
+  EXPECT_EQ('\0', path.AfterNul());
+}
+
+TEST(AppendPathComponentTest, EmptyComponentOnAPathEndingInASeparatorChangesNothing) {
+  PathBuffer path("C:\\GAME\\");
+  EXPECT_EQ(1, path.Append(""));
+  EXPECT_EQ("C:\\GAME\\", path.Text());
+  EXPECT_EQ('\0', path.AfterNul());
+}
+
+TEST(AppendPathComponentTest, DoubleByteCharacterEndingIn5CCountsAsASeparator) {
+  // ソ is 0x83 0x5C in code page 932: the last byte is a backslash byte.
+  PathBuffer path("C:\\\x83\x5C");
+  EXPECT_EQ(1, path.Append("A.DAT"));
+  EXPECT_EQ("C:\\\x83\x5C" "A.DAT", path.Text());
+}
+
+TEST(AppendPathComponentTest, ResultEndsInTwoNuls) {
+  PathBuffer path("C:\\GAME");
+  ASSERT_EQ(1, path.Append("A.DAT"));
+  size_t length = strlen(path.bytes);
+  EXPECT_EQ(13u, length);
+  EXPECT_EQ('\0', path.bytes[length]);
+  EXPECT_EQ('\0', path.bytes[length + 1]);
+  EXPECT_EQ('#', path.bytes[length + 2]);
+}
+
+TEST(AppendPathComponentTest, ExactFitIncludingBothNulsIsAccepted) {
+  // "AB" + "\" + "CD" + two NULs = 7 bytes.
+  PathBuffer path("AB", 7);
+  EXPECT_EQ(1, path.Append("CD"));
+  EXPECT_EQ("AB\\CD", path.Text());
+  EXPECT_EQ('\0', path.bytes[6]);
+  EXPECT_EQ('#', path.bytes[7]);
+}
+
+TEST(AppendPathComponentTest, OneByteShortIsRefusedAndThePathUnchanged) {
+  PathBuffer path("AB", 6);
+  EXPECT_EQ(0, path.Append("CD"));
+  EXPECT_EQ("AB", path.Text());
+  EXPECT_EQ('#', path.bytes[3]);
+  EXPECT_EQ('#', path.bytes[6]);
+}
+
+TEST(AppendPathComponentTest, SeparatorCountsTowardsTheRoom) {
+  // Without the separator "ABCD" would fit 6 bytes; with it, it does not.
+  PathBuffer withSeparator("AB", 6);
+  EXPECT_EQ(0, withSeparator.Append("CD"));
+  PathBuffer endsInSeparator("AB\\", 7);
+  EXPECT_EQ(1, endsInSeparator.Append("CD"));
+  EXPECT_EQ("AB\\CD", endsInSeparator.Text());
+}
+
+TEST(AppendPathComponentTest, FullPathBufferRefusesAnyFurtherComponent) {
+  std::string long259(259, 'a');
+  PathBuffer path(long259);
+  EXPECT_EQ(0, path.Append(""));
+  EXPECT_EQ(long259, path.Text());
+  std::string long257(257, 'a');
+  PathBuffer fits(long257);
+  EXPECT_EQ(1, fits.Append(""));  // 257 + "\" + two NULs = 260
+  EXPECT_EQ(long257 + "\\", fits.Text());
+}
+
+TEST(AppendPathComponentTest, TinyRoomsAreRefused) {
+  PathBuffer none("", 0);
+  EXPECT_EQ(0, none.Append(""));
+  PathBuffer one("", 1);
+  EXPECT_EQ(0, one.Append(""));
+  EXPECT_EQ('#', one.bytes[1]);
+  PathBuffer two("", 2);
+  EXPECT_EQ(1, two.Append(""));
+  EXPECT_EQ('\0', two.bytes[1]);
+}
+
+// ---- QueryDiskFreeSpace -----------------------------------------------------
+
+class QueryDiskFreeSpaceTest : public DriveTest {
+ protected:
+  void SetUp() override { ResetDiskFreeSpaceCache(); }
+};
+
+const uint64_t kGiB = 1024ull * 1024 * 1024;
+
+TEST_F(QueryDiskFreeSpaceTest, ReportsTheThreeFiguresOfTheDrive) {
+  host::SetFreeSpace('C', 5 * kGiB + 4096, 64 * kGiB, 7 * kGiB);
+  uint64_t available = 0, total = 0, totalFree = 0;
+  EXPECT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  EXPECT_EQ(5 * kGiB + 4096, available);
+  EXPECT_EQ(64 * kGiB, total);
+  EXPECT_EQ(7 * kGiB, totalFree);
+  ExpectNothingLeaked();
+}
+
+TEST_F(QueryDiskFreeSpaceTest, ThirdOutputIsOptional) {
+  host::SetFreeSpace('C', 8192, 65536, 16384);
+  uint64_t available = 0, total = 0;
+  EXPECT_NE(0, QueryDiskFreeSpace("C:", &available, &total, nullptr));
+  EXPECT_EQ(8192u, available);
+  EXPECT_EQ(65536u, total);
+}
+
+TEST_F(QueryDiskFreeSpaceTest, FallbackGivesFullProductsAndThirdEqualToFirst) {
+  host::SetDiskFreeSpaceExAvailable(false);
+  // Past 4 GiB, so that a 32-bit product would wrap.
+  host::SetFreeSpace('C', 6 * kGiB, 40 * kGiB, 9 * kGiB);
+  uint64_t available = 0, total = 0, totalFree = 0;
+  EXPECT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  EXPECT_EQ(6 * kGiB, available);
+  EXPECT_EQ(40 * kGiB, total);
+  EXPECT_EQ(available, totalFree);
+  ExpectNothingLeaked();
+}
+
+TEST_F(QueryDiskFreeSpaceTest, FailureLeavesTheOutputsUntouched) {
+  host::FailFreeSpace('C');
+  uint64_t available = 11, total = 22, totalFree = 33;
+  EXPECT_EQ(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  EXPECT_EQ(11u, available);
+  EXPECT_EQ(22u, total);
+  EXPECT_EQ(33u, totalFree);
+  ExpectNothingLeaked();
+}
+
+TEST_F(QueryDiskFreeSpaceTest, FallbackFailureAlsoLeavesTheOutputsUntouched) {
+  host::SetDiskFreeSpaceExAvailable(false);
+  host::FailFreeSpace('C');
+  uint64_t available = 11, total = 22, totalFree = 33;
+  EXPECT_EQ(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  EXPECT_EQ(11u, available);
+  EXPECT_EQ(22u, total);
+  EXPECT_EQ(33u, totalFree);
+}
+
+TEST_F(QueryDiskFreeSpaceTest, EntryPointFoundOnceStaysInUse) {
+  host::SetFreeSpace('C', 4096, 65536, 8192);
+  uint64_t available = 0, total = 0, totalFree = 0;
+  ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  // The lookup would now find nothing; the cached entry point still answers
+  // (the fallback would give a third output equal to the first).
+  host::SetDiskFreeSpaceExAvailable(false);
+  totalFree = 0;
+  ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  EXPECT_EQ(8192u, totalFree);
+  ExpectNothingLeaked();
+}
+
+TEST_F(QueryDiskFreeSpaceTest, LookupThatFindsNothingIsRepeatedNextTime) {
+  host::SetFreeSpace('C', 4096, 65536, 8192);
+  host::SetDiskFreeSpaceExAvailable(false);
+  uint64_t available = 0, total = 0, totalFree = 0;
+  ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  EXPECT_EQ(4096u, totalFree);
+  host::SetDiskFreeSpaceExAvailable(true);
+  ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
+  EXPECT_EQ(8192u, totalFree);
+  ExpectNothingLeaked();
+}
+
+TEST_F(QueryDiskFreeSpaceTest, EachDriveReportsItsOwnFigures) {
+  TempDrive d('D');
+  host::SetFreeSpace('C', 4096, 65536, 4096);
+  host::SetFreeSpace('D', 2 * kGiB, 3 * kGiB, 2 * kGiB);
+  uint64_t available = 0, total = 0;
+  ASSERT_NE(0, QueryDiskFreeSpace("D:", &available, &total, nullptr));
+  EXPECT_EQ(2 * kGiB, available);
+  EXPECT_EQ(3 * kGiB, total);
+}
+
+// ---- ShellCopy --------------------------------------------------------------
+
+class ShellCopyTest : public DriveTest {
+ protected:
+  // A path as the update run builds it: ending in two NULs.
+  static std::string List(const std::string& path) { return path + std::string(1, '\0'); }
+  void MakeReadOnly(const std::string& windowsPath) {
+    ASSERT_TRUE(SetFileAttributesA(windowsPath.c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  TempDrive cd_{'Q', DRIVE_CDROM};
+};
+
+TEST_F(ShellCopyTest, FileCopyAsksTheShellWithFileFlags) {
+  cd_.WriteFile("DATA\\A.DAT", "from cd");
+  c_.MakeDirectory("GAME");
+  HWND owner = reinterpret_cast<HWND>(0x1234);
+  std::string from = List(cd_.Path("DATA\\A.DAT"));
+  std::string to = List(c_.Path("GAME\\A.DAT"));
+  EXPECT_EQ(SHELLCOPY_DONE, ShellCopy(owner, from.c_str(), to.c_str(), 0));
+  ASSERT_EQ(1u, host::ShellCopies().size());
+  const host::ShellCopyRecord& op = host::ShellCopies()[0];
+  EXPECT_EQ(owner, op.owner);
+  EXPECT_EQ(static_cast<UINT>(FO_COPY), op.func);
+  EXPECT_EQ(0x0210, op.flags);
+  EXPECT_EQ(std::vector<std::string>{cd_.Path("DATA\\A.DAT")}, op.from);
+  EXPECT_EQ(std::vector<std::string>{c_.Path("GAME\\A.DAT")}, op.to);
+  EXPECT_EQ("from cd", c_.ReadFile("GAME\\A.DAT"));
+}
+
+TEST_F(ShellCopyTest, DirectoryCopyAlsoSilencesTheShellsErrors) {
+  cd_.WriteFile("DATA\\A.DAT", "a");
+  c_.MakeDirectory("GAME");
+  std::string from = List(cd_.Path("DATA"));
+  std::string to = List(c_.Path("GAME"));
+  EXPECT_EQ(SHELLCOPY_DONE, ShellCopy(nullptr, from.c_str(), to.c_str(), 1));
+  ASSERT_EQ(1u, host::ShellCopies().size());
+  EXPECT_EQ(0x0610, host::ShellCopies()[0].flags);
+}
+
+TEST_F(ShellCopyTest, CopiedReadOnlyFileEndsWithNormalAttributes) {
+  cd_.WriteFile("A.DAT", "cd bytes");
+  MakeReadOnly(cd_.Path("A.DAT"));
+  std::string from = List(cd_.Path("A.DAT"));
+  std::string to = List(c_.Path("A.DAT"));
+  ASSERT_EQ(SHELLCOPY_DONE, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
+  EXPECT_EQ("cd bytes", c_.ReadFile("A.DAT"));
+  EXPECT_EQ(FILE_ATTRIBUTE_NORMAL, GetFileAttributesA(c_.Path("A.DAT").c_str()));
+  SetFileAttributesA(cd_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ShellCopyTest, CancelReturnsAbortedAndLeavesTheDestinationAlone) {
+  c_.WriteFile("A.DAT", "kept");
+  MakeReadOnly(c_.Path("A.DAT"));
+  cd_.WriteFile("A.DAT", "new");
+  host::ScriptShellOutcomes({host::ShellOutcome::Cancel});
+  std::string from = List(cd_.Path("A.DAT"));
+  std::string to = List(c_.Path("A.DAT"));
+  EXPECT_EQ(SHELLCOPY_ABORTED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
+  DWORD attributes = GetFileAttributesA(c_.Path("A.DAT").c_str());
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+  EXPECT_NE(0u, attributes & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(c_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ShellCopyTest, FailureReturnsFailedAndLeavesTheDestinationAlone) {
+  c_.WriteFile("A.DAT", "kept");
+  MakeReadOnly(c_.Path("A.DAT"));
+  cd_.WriteFile("A.DAT", "new");
+  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  std::string from = List(cd_.Path("A.DAT"));
+  std::string to = List(c_.Path("A.DAT"));
+  EXPECT_EQ(SHELLCOPY_FAILED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
+  EXPECT_EQ("kept", c_.ReadFile("A.DAT"));
+  EXPECT_NE(0u, GetFileAttributesA(c_.Path("A.DAT").c_str()) & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(c_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(ShellCopyTest, MissingSourceIsAFailure) {
+  std::string from = List(cd_.Path("NOPE.DAT"));
+  std::string to = List(c_.Path("NOPE.DAT"));
+  EXPECT_EQ(SHELLCOPY_FAILED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
+  EXPECT_FALSE(c_.Exists("NOPE.DAT"));
+}
+
+TEST_F(ShellCopyTest, DirectoryCopyResetsOnlyTheDestinationDirectory) {
+  cd_.WriteFile("DATA\\A.DAT", "a");
+  MakeReadOnly(cd_.Path("DATA\\A.DAT"));
+  c_.MakeDirectory("GAME");
+  MakeReadOnly(c_.Path("GAME"));
+  std::string from = List(cd_.Path("DATA"));
+  std::string to = List(c_.Path("GAME"));
+  ASSERT_EQ(SHELLCOPY_DONE, ShellCopy(nullptr, from.c_str(), to.c_str(), 1));
+  // The destination's own attributes go back to normal; for a directory
+  // that leaves just the directory bit.
+  DWORD game = GetFileAttributesA(c_.Path("GAME").c_str());
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, game);
+  EXPECT_EQ(0u, game & FILE_ATTRIBUTE_READONLY);
+  EXPECT_NE(0u, game & FILE_ATTRIBUTE_DIRECTORY);
+  // What was copied into it keeps what the shell gave it.
+  DWORD copied = GetFileAttributesA(c_.Path("GAME\\DATA\\A.DAT").c_str());
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, copied);
+  EXPECT_NE(0u, copied & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(c_.Path("GAME\\DATA\\A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA(cd_.Path("DATA\\A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+}  // namespace
