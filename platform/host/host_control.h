@@ -35,6 +35,10 @@ void SetDiskFreeSpaceExAvailable(bool available);
 void SetTempPath(const std::string& windowsPath);
 // Calls of LoadLibraryA minus calls of FreeLibrary: a leak check for tests.
 int LoadedLibraryReferences();
+// Every SetDllDirectoryA argument ("(null)" for NULL) and every name looked up
+// with GetProcAddress in kernel32, in order.
+const std::vector<std::string>& DllDirectoryCalls();
+const std::vector<std::string>& ProcLookups();
 
 // ---- Fault injection -------------------------------------------------------
 // The next `count` GlobalAlloc calls after `skip` successful ones fail.
@@ -60,7 +64,8 @@ struct MessageBoxRecord {
 const std::vector<MessageBoxRecord>& MessageBoxes();
 // Answers are taken from the front of the script; an empty script answers
 // IDOK. A handler, when set, is asked first and may act on the open box (for
-// instance send the dialog a command while the box's modal loop runs).
+// instance send the dialog a command while the box's modal loop runs); its
+// nonzero answer is the box's answer, 0 defers to the script.
 void ScriptMessageBoxAnswers(const std::vector<int>& answers);
 void SetMessageBoxHandler(std::function<int(const MessageBoxRecord&)> handler);
 

@@ -1,0 +1,43 @@
+// Message boxes: recorded and answered by the test instead of a user.
+#include <deque>
+
+#include "platform/host/internal.h"
+
+namespace {
+std::vector<host::MessageBoxRecord> g_boxes;
+std::deque<int> g_answers;
+std::function<int(const host::MessageBoxRecord&)> g_handler;
+}  // namespace
+
+namespace host {
+
+namespace detail {
+void ResetBoxes() {
+  g_boxes.clear();
+  g_answers.clear();
+  g_handler = nullptr;
+}
+}  // namespace detail
+
+const std::vector<MessageBoxRecord>& MessageBoxes() { return g_boxes; }
+
+void ScriptMessageBoxAnswers(const std::vector<int>& answers) { g_answers.assign(answers.begin(), answers.end()); }
+
+void SetMessageBoxHandler(std::function<int(const MessageBoxRecord&)> handler) { g_handler = std::move(handler); }
+
+}  // namespace host
+
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+  host::MessageBoxRecord record{owner, text ? text : "", caption ? caption : "Error", type};
+  g_boxes.push_back(record);
+  // The handler may itself show boxes or drive the dialog while this box's
+  // modal loop would run, so it works on its own copy of the record.
+  if (g_handler) {
+    int answer = g_handler(record);
+    if (answer != 0) return answer;
+  }
+  if (g_answers.empty()) return IDOK;
+  int answer = g_answers.front();
+  g_answers.pop_front();
+  return answer;
+}

@@ -1,0 +1,8 @@
+// Windows of the host layer (filled in with its calls).
+#include "platform/host/internal.h"
+
+namespace host {
+namespace detail {
+void ResetWindows() {}
+}  // namespace detail
+}  // namespace host

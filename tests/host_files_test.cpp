@@ -1,0 +1,725 @@
+// The Windows file, drive, module, memory and resource behaviours that the
+// updater relies on, as the host layer reproduces them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/host/host_control.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Drive C mapped to a fresh folder under /tmp for each test.
+class HostFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/hostlayer-files-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    host::MapDrive('C', root_);
+  }
+  void TearDown() override {
+    host::Reset();  // closes handles left by a failed test
+    fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all(root_);
+  }
+  void Put(const std::string& rel, const std::string& bytes) {
+    fs::create_directories(fs::path(root_ + "/" + rel).parent_path());
+    std::ofstream(root_ + "/" + rel, std::ios::binary) << bytes;
+  }
+  std::string Get(const std::string& rel) {
+    std::ifstream in(root_ + "/" + rel, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  bool Exists(const std::string& rel) { return fs::exists(root_ + "/" + rel); }
+
+  std::string root_;
+};
+
+HANDLE OpenRead(const char* name, DWORD share = FILE_SHARE_READ) {
+  return CreateFileA(name, GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE OpenWrite(const char* name, DWORD disposition, DWORD share = 0) {
+  return CreateFileA(name, GENERIC_WRITE, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool WriteText(HANDLE h, const std::string& s) {
+  DWORD written = 0;
+  return WriteFile(h, s.data(), static_cast<DWORD>(s.size()), &written, nullptr) && written == s.size();
+}
+
+FILETIME Ft(uint64_t v) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(v);
+  ft.dwHighDateTime = static_cast<DWORD>(v >> 32);
+  return ft;
+}
+
+uint64_t V(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime; }
+
+// ---- Creating, reading and writing ------------------------------------------
+
+TEST_F(HostFiles, WrittenBytesReadBackThroughAnotherHandle) {
+  HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(WriteText(h, std::string("ab\0cd", 5)));
+  EXPECT_TRUE(CloseHandle(h));
+  h = OpenRead("C:\\A.DAT");
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD high = 7;
+  EXPECT_EQ(GetFileSize(h, &high), 5u);
+  EXPECT_EQ(high, 0u);
+  char buf[16] = {};
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &read, nullptr));  // short read at the end is success
+  EXPECT_EQ(read, 5u);
+  EXPECT_EQ(std::string(buf, 5), std::string("ab\0cd", 5));
+  EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &read, nullptr));
+  EXPECT_EQ(read, 0u);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_EQ(host::OpenHandles(), 0);
+}
+
+TEST_F(HostFiles, CreateNewRefusesAnExistingFile) {
+  Put("A.DAT", "old");
+  EXPECT_EQ(OpenWrite("C:\\A.DAT", CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+  EXPECT_EQ(Get("A.DAT"), "old");
+}
+
+TEST_F(HostFiles, CreateAlwaysTruncatesAndReportsThatTheFileExisted) {
+  Put("A.DAT", "old contents");
+  HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileSize(h, nullptr), 0u);
+  CloseHandle(h);
+  h = OpenWrite("C:\\B.DAT", CREATE_ALWAYS);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(h);
+}
+
+TEST_F(HostFiles, OpenAlwaysKeepsContentsOfAnExistingFile) {
+  Put("A.DAT", "keep");
+  HANDLE h = CreateFileA("C:\\A.DAT", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(GetFileSize(h, nullptr), 4u);
+  CloseHandle(h);
+}
+
+TEST_F(HostFiles, OpenExistingDistinguishesMissingFileFromMissingFolder) {
+  EXPECT_EQ(OpenRead("C:\\NONE.DAT"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(OpenRead("C:\\NODIR\\NONE.DAT"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(OpenWrite("C:\\NODIR\\NEW.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(HostFiles, DirectoryCannotBeOpenedAsAFile) {
+  fs::create_directory(root_ + "/DIR");
+  EXPECT_EQ(OpenWrite("C:\\DIR", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(fs::is_directory(root_ + "/DIR"));
+}
+
+TEST_F(HostFiles, HandleOpenedForReadingRefusesWrites) {
+  Put("A.DAT", "x");
+  HANDLE h = OpenRead("C:\\A.DAT");
+  DWORD written = 9;
+  EXPECT_FALSE(WriteFile(h, "y", 1, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(written, 0u);
+  CloseHandle(h);
+  EXPECT_EQ(Get("A.DAT"), "x");
+}
+
+TEST_F(HostFiles, ClosingAHandleTwiceFails) {
+  HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
+  EXPECT_EQ(host::OpenHandles(), 1);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(CloseHandle(h));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+  EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
+  EXPECT_EQ(host::OpenHandles(), 0);
+}
+
+TEST_F(HostFiles, FilePointerMovesAndRefusesNegativePositions) {
+  Put("A.DAT", "0123456789");
+  HANDLE h = OpenRead("C:\\A.DAT");
+  EXPECT_EQ(SetFilePointer(h, 4, nullptr, FILE_BEGIN), 4u);
+  EXPECT_EQ(SetFilePointer(h, -2, nullptr, FILE_END), 8u);
+  EXPECT_EQ(SetFilePointer(h, -20, nullptr, FILE_CURRENT), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  char c[2] = {};
+  DWORD read = 0;
+  EXPECT_TRUE(ReadFile(h, c, 2, &read, nullptr));  // the failed move left the position alone
+  EXPECT_EQ(std::string(c, 2), "89");
+  LONG high = 1;  // 4 GiB + 1: the high half is honoured
+  EXPECT_EQ(SetFilePointer(h, 1, &high, FILE_BEGIN), 1u);
+  EXPECT_EQ(high, 1);
+  CloseHandle(h);
+}
+
+TEST_F(HostFiles, InjectedDiskFullWritesOnlyThePermittedBytes) {
+  host::FailWritesTo("\\BIG.DAT", 3);
+  HANDLE h = OpenWrite("C:\\BIG.DAT", CREATE_ALWAYS);
+  DWORD written = 0;
+  EXPECT_FALSE(WriteFile(h, "abcdef", 6, &written, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DISK_FULL));
+  EXPECT_EQ(written, 3u);
+  CloseHandle(h);
+  EXPECT_EQ(Get("BIG.DAT"), "abc");
+  h = OpenWrite("C:\\OTHER.DAT", CREATE_ALWAYS);
+  EXPECT_TRUE(WriteText(h, "abcdef"));  // other files are not affected
+  CloseHandle(h);
+}
+
+// ---- Sharing ------------------------------------------------------------------
+
+TEST_F(HostFiles, FileOpenedWithoutSharingCannotBeOpenedAgain) {
+  Put("A.DAT", "x");
+  HANDLE first = OpenRead("C:\\A.DAT", 0);
+  ASSERT_NE(first, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenRead("C:\\A.DAT", FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(first);
+  HANDLE again = OpenRead("C:\\A.DAT", 0);
+  EXPECT_NE(again, INVALID_HANDLE_VALUE);
+  CloseHandle(again);
+}
+
+TEST_F(HostFiles, SharedReadersAdmitReadersButNotWriters) {
+  Put("A.DAT", "x");
+  HANDLE a = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
+  HANDLE b = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
+  EXPECT_NE(a, INVALID_HANDLE_VALUE);
+  EXPECT_NE(b, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(OpenWrite("C:\\A.DAT", OPEN_EXISTING, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(OpenWrite("C:\\A.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);  // and no truncation
+  EXPECT_EQ(Get("A.DAT"), "x");
+  CloseHandle(a);
+  CloseHandle(b);
+}
+
+TEST_F(HostFiles, ReaderThatRefusesSharingIsRefusedByAnExistingReader) {
+  Put("A.DAT", "x");
+  HANDLE a = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
+  EXPECT_EQ(OpenRead("C:\\A.DAT", 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(a);
+}
+
+TEST_F(HostFiles, OpenFileCannotBeDeletedOrMovedAway) {
+  Put("A.DAT", "x");
+  HANDLE a = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
+  EXPECT_FALSE(DeleteFileA("C:\\A.DAT"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  CloseHandle(a);
+  EXPECT_TRUE(DeleteFileA("C:\\A.DAT"));
+  EXPECT_FALSE(Exists("A.DAT"));
+}
+
+// ---- Attributes and the read-only flag ------------------------------------------
+
+TEST_F(HostFiles, AttributesOfFilesDirectoriesAndMissingNames) {
+  Put("DIR/A.DAT", "x");
+  EXPECT_EQ(GetFileAttributesA("C:\\DIR"), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesA("C:\\"), FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(GetFileAttributesA("C:\\DIR\\A.DAT"), FILE_ATTRIBUTE_ARCHIVE);
+  EXPECT_EQ(GetFileAttributesA("C:\\DIR\\NONE"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(GetFileAttributesA("C:\\NODIR\\NONE"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_TRUE(SetFileAttributesA("C:\\DIR\\A.DAT", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetFileAttributesA("C:\\DIR\\A.DAT"), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_TRUE(SetFileAttributesA("C:\\DIR\\A.DAT", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(GetFileAttributesA("C:\\DIR\\A.DAT"), FILE_ATTRIBUTE_HIDDEN);
+}
+
+TEST_F(HostFiles, ReadOnlyFileRefusesWritingReplacingAndDeletingEvenForRoot) {
+  Put("A.DAT", "protected");
+  Put("B.DAT", "other");
+  ASSERT_TRUE(SetFileAttributesA("C:\\A.DAT", FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(GetFileAttributesA("C:\\A.DAT"), FILE_ATTRIBUTE_READONLY);
+  struct stat st;
+  ASSERT_EQ(stat((root_ + "/A.DAT").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0222, 0u);  // mirrored into the host permissions
+
+  EXPECT_EQ(OpenWrite("C:\\A.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(OpenWrite("C:\\A.DAT", OPEN_EXISTING), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileA("C:\\A.DAT"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(MoveFileExA("C:\\B.DAT", "C:\\A.DAT", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(Get("A.DAT"), "protected");
+  EXPECT_TRUE(Exists("B.DAT"));
+
+  HANDLE r = OpenRead("C:\\A.DAT");  // reading stays possible
+  EXPECT_NE(r, INVALID_HANDLE_VALUE);
+  CloseHandle(r);
+
+  ASSERT_TRUE(SetFileAttributesA("C:\\A.DAT", FILE_ATTRIBUTE_NORMAL));
+  HANDLE w = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
+  ASSERT_NE(w, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(WriteText(w, "new"));
+  CloseHandle(w);
+  EXPECT_EQ(Get("A.DAT"), "new");
+}
+
+TEST_F(HostFiles, FileWithoutHostWritePermissionCountsAsReadOnly) {
+  Put("A.DAT", "x");
+  fs::permissions(root_ + "/A.DAT", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  EXPECT_EQ(GetFileAttributesA("C:\\A.DAT"), FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(OpenWrite("C:\\A.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(HostFiles, NewFileTakesRequestedAttributesPlusArchive) {
+  HANDLE h = CreateFileA("C:\\RO.DAT", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(WriteText(h, "still writable through this handle"));
+  CloseHandle(h);
+  EXPECT_EQ(GetFileAttributesA("C:\\RO.DAT"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+}
+
+TEST_F(HostFiles, HiddenFileIsNotOverwrittenWithoutAskingForHidden) {
+  Put("H.DAT", "x");
+  ASSERT_TRUE(SetFileAttributesA("C:\\H.DAT", FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(OpenWrite("C:\\H.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+// ---- Times ------------------------------------------------------------------------
+
+TEST_F(HostFiles, AllThreeTimesRoundTripToTheHundredNanosecond) {
+  const uint64_t creation = 132000000000000001ull;  // odd 100 ns digits on purpose
+  const uint64_t access = 132100000000000123ull;
+  const uint64_t write = 132200000000004567ull;
+  HANDLE h = OpenWrite("C:\\T.DAT", CREATE_ALWAYS);
+  ASSERT_TRUE(WriteText(h, "data"));
+  FILETIME c = Ft(creation), a = Ft(access), w = Ft(write);
+  ASSERT_TRUE(SetFileTime(h, &c, &a, &w));
+  CloseHandle(h);
+
+  h = OpenRead("C:\\T.DAT");
+  char buf[8];
+  DWORD read = 0;
+  ReadFile(h, buf, sizeof buf, &read, nullptr);  // reading must not move the access time
+  FILETIME gc{}, ga{}, gw{};
+  ASSERT_TRUE(GetFileTime(h, &gc, &ga, &gw));
+  CloseHandle(h);
+  EXPECT_EQ(V(gc), creation);
+  EXPECT_EQ(V(ga), access);
+  EXPECT_EQ(V(gw), write);
+
+  struct stat st;
+  ASSERT_EQ(stat((root_ + "/T.DAT").c_str(), &st), 0);
+  // 132200000000004567 is 2019-12-03T... ; the host holds it to the nanosecond.
+  EXPECT_EQ(static_cast<int64_t>(st.st_mtim.tv_sec), (132200000000004567ll - 116444736000000000ll) / 10000000);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 456700);
+}
+
+TEST_F(HostFiles, TimesBefore1970AreKept) {
+  const uint64_t old = 100000000000000007ull;  // 1917
+  HANDLE h = OpenWrite("C:\\OLD.DAT", CREATE_ALWAYS);
+  FILETIME t = Ft(old);
+  ASSERT_TRUE(SetFileTime(h, &t, &t, &t));
+  FILETIME gc{}, ga{}, gw{};
+  ASSERT_TRUE(GetFileTime(h, &gc, &ga, &gw));
+  CloseHandle(h);
+  EXPECT_EQ(V(gc), old);
+  EXPECT_EQ(V(ga), old);
+  EXPECT_EQ(V(gw), old);
+}
+
+TEST_F(HostFiles, NullOrZeroTimesAreLeftAlone) {
+  HANDLE h = OpenWrite("C:\\T.DAT", CREATE_ALWAYS);
+  FILETIME t = Ft(131000000000000000ull);
+  ASSERT_TRUE(SetFileTime(h, &t, &t, &t));
+  FILETIME zero = Ft(0), later = Ft(131500000000000000ull);
+  ASSERT_TRUE(SetFileTime(h, nullptr, &zero, &later));
+  FILETIME gc{}, ga{}, gw{};
+  ASSERT_TRUE(GetFileTime(h, &gc, &ga, &gw));
+  CloseHandle(h);
+  EXPECT_EQ(V(gc), 131000000000000000ull);
+  EXPECT_EQ(V(ga), 131000000000000000ull);
+  EXPECT_EQ(V(gw), 131500000000000000ull);
+}
+
+TEST_F(HostFiles, SettingTimesNeedsAWritableHandle) {
+  Put("A.DAT", "x");
+  HANDLE h = OpenRead("C:\\A.DAT");
+  FILETIME t = Ft(131000000000000000ull);
+  EXPECT_FALSE(SetFileTime(h, &t, &t, &t));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(h);
+}
+
+TEST_F(HostFiles, CreationTimeSurvivesRenameAndOverwrite) {
+  HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
+  FILETIME c = Ft(125000000000000000ull);
+  ASSERT_TRUE(SetFileTime(h, &c, nullptr, nullptr));
+  CloseHandle(h);
+  ASSERT_TRUE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", 0));
+  h = OpenWrite("C:\\B.DAT", CREATE_ALWAYS);  // overwriting keeps the file's creation time
+  FILETIME gc{};
+  ASSERT_TRUE(GetFileTime(h, &gc, nullptr, nullptr));
+  CloseHandle(h);
+  EXPECT_EQ(V(gc), 125000000000000000ull);
+}
+
+TEST_F(HostFiles, DeletedAndRecreatedFileGetsAFreshCreationTime) {
+  HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
+  FILETIME c = Ft(125000000000000000ull);
+  ASSERT_TRUE(SetFileTime(h, &c, nullptr, nullptr));
+  CloseHandle(h);
+  ASSERT_TRUE(DeleteFileA("C:\\A.DAT"));
+  h = OpenWrite("C:\\A.DAT", CREATE_NEW);
+  FILETIME gc{};
+  ASSERT_TRUE(GetFileTime(h, &gc, nullptr, nullptr));
+  CloseHandle(h);
+  EXPECT_GT(V(gc), 130000000000000000ull);  // now, not 1997
+}
+
+// ---- Directories, deleting and moving ----------------------------------------------------
+
+TEST_F(HostFiles, CreateDirectoryReportsExistingAndMissingParent) {
+  EXPECT_TRUE(CreateDirectoryA("C:\\NEW", nullptr));
+  EXPECT_TRUE(fs::is_directory(root_ + "/NEW"));
+  EXPECT_FALSE(CreateDirectoryA("C:\\NEW", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  Put("FILE", "x");
+  EXPECT_FALSE(CreateDirectoryA("C:\\FILE", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CreateDirectoryA("C:\\NO\\DEEPER", nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(CreateDirectoryA("C:\\NEW\\", nullptr));  // a trailing separator names the same folder
+}
+
+TEST_F(HostFiles, CreateDirectoryKeepsRoomForAShortNameInside) {
+  std::string name = "C:\\" + std::string(246, 'D');  // 249 characters
+  EXPECT_FALSE(CreateDirectoryA(name.c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  name.pop_back();  // 248
+  EXPECT_TRUE(CreateDirectoryA(name.c_str(), nullptr));
+}
+
+TEST_F(HostFiles, OverlongPathsAreRefused) {
+  std::string name = "C:\\" + std::string(257, 'F');  // 260 bytes: no room for the NUL
+  EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
+TEST_F(HostFiles, RemoveDirectoryRefusesNonEmptyFolders) {
+  Put("DIR/A.DAT", "x");
+  EXPECT_FALSE(RemoveDirectoryA("C:\\DIR"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  EXPECT_FALSE(RemoveDirectoryA("C:\\DIR\\A.DAT"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+  EXPECT_FALSE(DeleteFileA("C:\\DIR"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(DeleteFileA("C:\\DIR\\A.DAT"));
+  EXPECT_TRUE(RemoveDirectoryA("C:\\DIR"));
+  EXPECT_FALSE(Exists("DIR"));
+  EXPECT_FALSE(DeleteFileA("C:\\DIR\\A.DAT"));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(HostFiles, MoveWithoutReplaceKeepsAnExistingTarget) {
+  Put("A.DAT", "new");
+  Put("B.DAT", "old");
+  EXPECT_FALSE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(Get("A.DAT"), "new");
+  EXPECT_EQ(Get("B.DAT"), "old");
+}
+
+TEST_F(HostFiles, MoveWithReplaceSwapsInTheNewFile) {
+  Put("A.DAT", "new");
+  Put("B.DAT", "old");
+  EXPECT_TRUE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
+  EXPECT_FALSE(Exists("A.DAT"));
+  EXPECT_EQ(Get("B.DAT"), "new");
+}
+
+TEST_F(HostFiles, MoveRefusesATargetInUseOrAMissingSource) {
+  Put("A.DAT", "new");
+  Put("B.DAT", "old");
+  HANDLE h = OpenRead("C:\\B.DAT", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+  EXPECT_FALSE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  CloseHandle(h);
+  EXPECT_FALSE(MoveFileExA("C:\\NONE.DAT", "C:\\C.DAT", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(MoveFileExA("C:\\A.DAT", "C:\\NODIR\\C.DAT", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(HostFiles, ReadOnlyFileMayStillBeRenamed) {
+  Put("A.DAT", "x");
+  ASSERT_TRUE(SetFileAttributesA("C:\\A.DAT", FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", 0));
+  EXPECT_EQ(GetFileAttributesA("C:\\B.DAT"), FILE_ATTRIBUTE_READONLY);
+}
+
+// ---- Paths ----------------------------------------------------------------------
+
+TEST_F(HostFiles, NamesMatchExistingEntriesWithoutRegardToCase) {
+  Put("GAME/Data/A.DAT", "x");
+  EXPECT_EQ(host::HostPath("c:\\game\\DATA\\a.dat"), root_ + "/GAME/Data/A.DAT");
+  HANDLE h = OpenRead("c:/game/data/A.dat");
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+}
+
+TEST_F(HostFiles, RelativeAndDotPathsResolveAgainstTheCurrentDirectory) {
+  Put("GAME/A.DAT", "x");
+  host::SetCurrentDirectory("C:\\GAME");
+  EXPECT_EQ(host::HostPath("A.DAT"), root_ + "/GAME/A.DAT");
+  EXPECT_EQ(host::HostPath("C:A.DAT"), root_ + "/GAME/A.DAT");
+  EXPECT_EQ(host::HostPath("\\GAME\\.\\X\\..\\A.DAT"), root_ + "/GAME/A.DAT");
+  EXPECT_EQ(host::HostPath("C:\\..\\..\\A.DAT"), root_ + "/A.DAT");  // cannot climb above the root
+  EXPECT_EQ(host::HostPath("C:\\GAME\\A.DAT. "), root_ + "/GAME/A.DAT");  // trailing dots and spaces go
+  EXPECT_EQ(GetFileAttributesA("A.DAT"), FILE_ATTRIBUTE_ARCHIVE);
+}
+
+TEST_F(HostFiles, UnmappedDriveIsAMissingPath) {
+  EXPECT_EQ(host::HostPath("Q:\\A.DAT"), "");
+  EXPECT_EQ(GetFileAttributesA("Q:\\A.DAT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(OpenWrite("Q:\\A.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+}
+
+TEST_F(HostFiles, SecondByteOfADoubleByteCharacterIsNotASeparator) {
+  // "ソ" is 0x83 0x5C in code page 932: one name, not "\x83" and a folder.
+  const std::string so = "\x83\x5C";
+  HANDLE h = OpenWrite(("C:\\" + so + ".DAT").c_str(), CREATE_ALWAYS);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_TRUE(Exists(so + ".DAT"));
+  EXPECT_EQ(std::string("ソ"), so);
+}
+
+TEST_F(HostFiles, ReservedCharactersAreInvalidNames) {
+  EXPECT_EQ(OpenWrite("C:\\A?.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+}
+
+// ---- Temporary names --------------------------------------------------------------
+
+TEST_F(HostFiles, TempPathDefaultsAndReportsTheNeededSize) {
+  char buf[MAX_PATH];
+  EXPECT_EQ(GetTempPathA(MAX_PATH, buf), 8u);
+  EXPECT_STREQ(buf, "C:\\TEMP\\");
+  char small[4] = {'k', 'e', 'e', 'p'};
+  EXPECT_EQ(GetTempPathA(sizeof small, small), 9u);  // needed size, terminator included
+  host::SetTempPath("");
+  EXPECT_EQ(GetTempPathA(MAX_PATH, buf), 0u);
+}
+
+TEST_F(HostFiles, TempFileNameCreatesADistinctFileEachTime) {
+  fs::create_directory(root_ + "/TEMP");
+  char a[MAX_PATH], b[MAX_PATH];
+  UINT ua = GetTempFileNameA("C:\\TEMP", "UPDATE", 0, a);
+  UINT ub = GetTempFileNameA("C:\\TEMP\\", "UPD", 0, b);
+  ASSERT_NE(ua, 0u);
+  ASSERT_NE(ub, 0u);
+  EXPECT_STRNE(a, b);
+  char expected[MAX_PATH];
+  wsprintfA(expected, "C:\\TEMP\\UPD%X.TMP", ua);
+  EXPECT_STREQ(a, expected);
+  EXPECT_NE(GetFileAttributesA(a), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(GetFileAttributesA(b), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(host::OpenHandles(), 0);
+}
+
+TEST_F(HostFiles, TempFileNameWithAGivenNumberOnlyFormsTheName) {
+  char out[MAX_PATH];
+  EXPECT_EQ(GetTempFileNameA("C:\\X", "AB", 0x1A2B, out), 0x1A2Bu);
+  EXPECT_STREQ(out, "C:\\X\\AB1A2B.TMP");
+  EXPECT_FALSE(Exists("X"));
+  EXPECT_EQ(GetTempFileNameA("C:\\NODIR", "AB", 0, out), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+// ---- Drives and free space --------------------------------------------------------
+
+TEST_F(HostFiles, DriveTypesFollowTheMappings) {
+  host::MapDrive('q', root_, DRIVE_CDROM);
+  EXPECT_EQ(GetDriveTypeA("C:"), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("q:"), static_cast<UINT>(DRIVE_CDROM));
+  EXPECT_EQ(GetDriveTypeA("Z:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+  EXPECT_EQ(GetDriveTypeA("C:\\GAME"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+  EXPECT_EQ(GetDriveTypeA(nullptr), static_cast<UINT>(DRIVE_FIXED));
+}
+
+TEST_F(HostFiles, FreeSpaceDefaultsToOneTebibyteOfTwo) {
+  ULARGE_INTEGER f, t, tf;
+  ASSERT_TRUE(GetDiskFreeSpaceExA("C:", &f, &t, &tf));
+  EXPECT_EQ(f.QuadPart, 1ull << 40);
+  EXPECT_EQ(t.QuadPart, 2ull << 40);
+  EXPECT_EQ(tf.QuadPart, 1ull << 40);
+}
+
+TEST_F(HostFiles, ClusterFiguresMultiplyBackToTheConfiguredBytes) {
+  host::SetFreeSpace('C', 1000003, 5000015, 2000000);  // odd: one-byte clusters
+  DWORD spc = 0, bps = 0, fc = 0, tc = 0;
+  ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &spc, &bps, &fc, &tc));
+  EXPECT_EQ(uint64_t(spc) * bps * fc, 1000003u);
+  EXPECT_EQ(uint64_t(spc) * bps * tc, 5000015u);
+  host::SetFreeSpace('C', 40960, 409600, 40960);
+  ASSERT_TRUE(GetDiskFreeSpaceA("C:", &spc, &bps, &fc, &tc));
+  EXPECT_EQ(spc, 8u);
+  EXPECT_EQ(bps, 512u);
+  EXPECT_EQ(fc, 10u);
+  EXPECT_EQ(tc, 100u);
+}
+
+TEST_F(HostFiles, ClusterCountsAreCappedAt32Bits) {
+  host::SetFreeSpace('C', 1ull << 50, 1ull << 51, 1ull << 50);
+  DWORD spc = 0, bps = 0, fc = 0, tc = 0;
+  ASSERT_TRUE(GetDiskFreeSpaceA("C:", &spc, &bps, &fc, &tc));
+  EXPECT_EQ(fc, 0xFFFFFFFFu);
+  EXPECT_EQ(tc, 0xFFFFFFFFu);
+  EXPECT_EQ(uint64_t(spc) * bps, 4096u);
+}
+
+TEST_F(HostFiles, FailedDriveFailsBothQueriesAndLeavesOutputs) {
+  host::FailFreeSpace('C');
+  ULARGE_INTEGER f;
+  f.QuadPart = 77;
+  EXPECT_FALSE(GetDiskFreeSpaceExA("C:", &f, nullptr, nullptr));
+  EXPECT_EQ(f.QuadPart, 77u);
+  DWORD spc = 5, bps = 5, fc = 5, tc = 5;
+  EXPECT_FALSE(GetDiskFreeSpaceA("C:", &spc, &bps, &fc, &tc));
+  EXPECT_EQ(spc + bps + fc + tc, 20u);
+  EXPECT_FALSE(GetDiskFreeSpaceExA("R:", &f, nullptr, nullptr));  // unmapped
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+// ---- Modules ------------------------------------------------------------------------
+
+TEST_F(HostFiles, Kernel32OffersTheExtendedFreeSpaceQueryUntilDisabled) {
+  host::SetFreeSpace('C', 123, 456, 789);
+  HMODULE k = LoadLibraryA("KERNEL32.DLL");
+  ASSERT_NE(k, nullptr);
+  EXPECT_EQ(host::LoadedLibraryReferences(), 1);
+  typedef BOOL (*FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  FARPROC p = GetProcAddress(k, "GetDiskFreeSpaceExA");
+  ASSERT_NE(p, nullptr);
+  FreeSpaceEx call = reinterpret_cast<FreeSpaceEx>(reinterpret_cast<void (*)(void)>(p));
+  ULARGE_INTEGER f;
+  ASSERT_TRUE(call("C:", &f, nullptr, nullptr));
+  EXPECT_EQ(f.QuadPart, 123u);
+  EXPECT_EQ(GetProcAddress(k, "SetDefaultDllDirectories"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+  host::SetDiskFreeSpaceExAvailable(false);
+  EXPECT_EQ(GetProcAddress(k, "GetDiskFreeSpaceExA"), nullptr);
+  EXPECT_TRUE(FreeLibrary(k));
+  EXPECT_EQ(host::LoadedLibraryReferences(), 0);
+  ASSERT_EQ(host::ProcLookups().size(), 3u);
+  EXPECT_EQ(host::ProcLookups()[1], "SetDefaultDllDirectories");
+}
+
+TEST_F(HostFiles, OnlyKernel32CanBeLoaded) {
+  EXPECT_EQ(LoadLibraryA("user32.dll"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(host::LoadedLibraryReferences(), 0);
+  EXPECT_NE(GetModuleHandleA(nullptr), nullptr);
+  EXPECT_EQ(GetModuleHandleA("kernel32.dll"), LoadLibraryA("kernel32"));
+  EXPECT_EQ(host::LoadedLibraryReferences(), 1);  // GetModuleHandleA takes no reference
+  EXPECT_TRUE(SetDllDirectoryA(""));
+  ASSERT_EQ(host::DllDirectoryCalls().size(), 1u);
+  EXPECT_EQ(host::DllDirectoryCalls()[0], "");
+}
+
+// ---- Memory and resources ------------------------------------------------------------
+
+TEST_F(HostFiles, AllocationFailuresFollowTheScript) {
+  host::FailAllocations(1, 2);
+  HGLOBAL a = GlobalAlloc(GMEM_FIXED, 16);
+  HGLOBAL b = GlobalAlloc(GMEM_FIXED, 16);
+  HGLOBAL c = GlobalAlloc(GPTR, 16);
+  HGLOBAL d = GlobalAlloc(GPTR, 16);
+  EXPECT_NE(a, nullptr);
+  EXPECT_EQ(b, nullptr);
+  EXPECT_EQ(c, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+  ASSERT_NE(d, nullptr);
+  EXPECT_EQ(static_cast<char*>(d)[15], 0);  // GPTR zeroes the block
+  EXPECT_EQ(host::LiveAllocations(), 2);
+  EXPECT_EQ(GlobalFree(a), nullptr);
+  EXPECT_EQ(GlobalFree(d), nullptr);
+  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(GlobalFree(a), a);  // a second release is refused
+}
+
+TEST_F(HostFiles, ResourcesAreFoundByNumberAndTypeAndServeTheirBytes) {
+  const char bytes[] = "WZ2 payload";
+  host::SetResource(102, "UPDATE", bytes, sizeof bytes);
+  HRSRC r = FindResourceA(nullptr, MAKEINTRESOURCEA(102), "update");
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(FindResourceA(nullptr, "#102", "UPDATE"), r);
+  EXPECT_EQ(SizeofResource(nullptr, r), sizeof bytes);
+  const void* p = LockResource(LoadResource(nullptr, r));
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(std::memcmp(p, bytes, sizeof bytes), 0);
+  EXPECT_EQ(FindResourceA(nullptr, MAKEINTRESOURCEA(103), "UPDATE"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_NAME_NOT_FOUND));
+  EXPECT_EQ(FindResourceA(nullptr, MAKEINTRESOURCEA(102), "OTHER"), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
+}
+
+TEST_F(HostFiles, ResourceMemoryIsReadOnly) {
+  const char bytes[] = "abc";
+  host::SetResource(102, "UPDATE", bytes, sizeof bytes);
+  char* p = static_cast<char*>(LockResource(LoadResource(nullptr, FindResourceA(nullptr, MAKEINTRESOURCEA(102), "UPDATE"))));
+  ASSERT_NE(p, nullptr);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH({ *static_cast<volatile char*>(p) = 'x'; }, "");
+}
+
+// ---- Message boxes ---------------------------------------------------------------------
+
+TEST_F(HostFiles, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
+  host::ScriptMessageBoxAnswers({IDCANCEL});
+  HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
+  EXPECT_EQ(MessageBoxA(owner, "text", "caption", MB_OKCANCEL), IDCANCEL);
+  EXPECT_EQ(MessageBoxA(nullptr, "second", "caption", MB_OK | MB_ICONERROR), IDOK);  // script used up
+  ASSERT_EQ(host::MessageBoxes().size(), 2u);
+  EXPECT_EQ(host::MessageBoxes()[0].owner, owner);
+  EXPECT_EQ(host::MessageBoxes()[0].text, "text");
+  EXPECT_EQ(host::MessageBoxes()[0].caption, "caption");
+  EXPECT_EQ(host::MessageBoxes()[0].flags, static_cast<UINT>(MB_OKCANCEL));
+  EXPECT_EQ(host::MessageBoxes()[1].flags, static_cast<UINT>(MB_ICONERROR));
+}
+
+TEST_F(HostFiles, MessageBoxHandlerAnswersFirstAndMayDeferToTheScript) {
+  host::ScriptMessageBoxAnswers({IDNO});
+  int seen = 0;
+  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+    ++seen;
+    return box.text == "ask" ? IDYES : 0;
+  });
+  EXPECT_EQ(MessageBoxA(nullptr, "ask", "c", MB_YESNO), IDYES);
+  EXPECT_EQ(MessageBoxA(nullptr, "other", "c", MB_YESNO), IDNO);
+  EXPECT_EQ(seen, 2);
+}
+
+}  // namespace

@@ -1,0 +1,162 @@
+// Text helpers of the host layer: code page 932 lead bytes, ASCII-only case
+// folding, and the wsprintf subset with its output limit.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+
+#include "platform/host/host_control.h"
+
+namespace {
+
+std::string Format(const char* format, ...) {
+  char buf[1100];
+  va_list args;
+  va_start(args, format);
+  int n = wvsprintfA(buf, format, args);
+  va_end(args);
+  EXPECT_EQ(n, static_cast<int>(std::strlen(buf)));
+  return buf;
+}
+
+// ---- Code page 932 -------------------------------------------------------------
+
+TEST(HostCodePage, LeadByteRangesAreExactlyThoseOf932) {
+  EXPECT_FALSE(IsDBCSLeadByte(0x80));
+  EXPECT_TRUE(IsDBCSLeadByte(0x81));
+  EXPECT_TRUE(IsDBCSLeadByte(0x9F));
+  EXPECT_FALSE(IsDBCSLeadByte(0xA0));  // half-width katakana are single bytes
+  EXPECT_FALSE(IsDBCSLeadByte(0xDF));
+  EXPECT_TRUE(IsDBCSLeadByte(0xE0));
+  EXPECT_TRUE(IsDBCSLeadByte(0xFC));
+  EXPECT_FALSE(IsDBCSLeadByte(0xFD));
+  EXPECT_FALSE(IsDBCSLeadByte('\\'));
+  EXPECT_EQ(GetACP(), 932u);
+}
+
+TEST(HostCodePage, CharNextStepsOverWholeCharacters) {
+  const char* s = "\x83\x5C" "A";  // ソ then A
+  const char* p = CharNextA(s);
+  EXPECT_EQ(p, s + 2);
+  p = CharNextA(p);
+  EXPECT_EQ(p, s + 3);
+  EXPECT_EQ(CharNextA(p), p);  // stays on the terminator
+}
+
+TEST(HostCodePage, CharNextDoesNotRunPastATruncatedCharacter) {
+  const char s[] = "\x83";
+  EXPECT_EQ(CharNextA(s), s + 1);
+}
+
+TEST(HostCodePage, SourceLiteralsArriveAsCp932Bytes) {
+  EXPECT_EQ(std::string("ソ"), std::string("\x83\x5C"));
+  EXPECT_EQ(std::string("完了"), std::string("\x8A\xAE\x97\xB9"));
+}
+
+// ---- Comparisons ------------------------------------------------------------------
+
+TEST(HostCompare, CaseInsensitiveCompareFoldsAsciiLetters) {
+  EXPECT_EQ(lstrcmpiA("update.ini", "UPDATE.INI"), 0);
+  EXPECT_EQ(lstrcmpiA("a", "B"), -1);
+  EXPECT_EQ(lstrcmpiA("B", "a"), 1);
+  EXPECT_EQ(lstrcmpiA("abc", "ABCD"), -1);
+  EXPECT_EQ(lstrcmpiA("", ""), 0);
+}
+
+TEST(HostCompare, CaseInsensitiveCompareLeavesOtherBytesAlone) {
+  // Full-width Ａ (0x82 0x60) and ａ (0x82 0x81) are different characters here.
+  EXPECT_NE(lstrcmpiA("\x82\x60", "\x82\x81"), 0);
+  // The second byte of ァ (0x83 0x40) and the like must not be folded:
+  // 0x83 0x41 and 0x83 0x61 are two different katakana.
+  EXPECT_NE(lstrcmpiA("\x83\x41", "\x83\x61"), 0);
+  EXPECT_EQ(lstrcmpiA("\x83\x41x", "\x83\x41X"), 0);
+  // Bytes compare unsigned: high bytes sort after ASCII.
+  EXPECT_EQ(lstrcmpiA("z", "\x83\x41"), -1);
+}
+
+TEST(HostCompare, CaseSensitiveCompareSeesCase) {
+  EXPECT_NE(lstrcmpA("A", "a"), 0);
+  EXPECT_EQ(lstrcmpA("same", "same"), 0);
+  EXPECT_EQ(lstrcmpA("a", "ab"), -1);
+  EXPECT_EQ(lstrcmpA("b", "a"), 1);
+}
+
+// ---- Copies and lengths -----------------------------------------------------------
+
+TEST(HostStrings, CopyConcatenateAndLength) {
+  char buf[16];
+  EXPECT_EQ(lstrcpyA(buf, "abc"), buf);
+  EXPECT_EQ(lstrcatA(buf, "def"), buf);
+  EXPECT_STREQ(buf, "abcdef");
+  EXPECT_EQ(lstrlenA(buf), 6);
+  EXPECT_EQ(lstrlenA(nullptr), 0);
+  EXPECT_EQ(lstrlenA(""), 0);
+}
+
+TEST(HostStrings, BoundedCopyAlwaysTerminates) {
+  char buf[8];
+  std::memset(buf, 'x', sizeof buf);
+  lstrcpynA(buf, "abcdefghij", 4);
+  EXPECT_STREQ(buf, "abc");
+  EXPECT_EQ(buf[4], 'x');  // nothing written past the limit
+  lstrcpynA(buf, "ab", 8);
+  EXPECT_STREQ(buf, "ab");
+  buf[0] = 'q';
+  lstrcpynA(buf, "zz", 0);  // no room at all: nothing written
+  EXPECT_EQ(buf[0], 'q');
+}
+
+// ---- wsprintf ---------------------------------------------------------------------
+
+TEST(HostFormat, IntegersWithWidthFlagsAndPrecision) {
+  EXPECT_EQ(Format("UpdateFile%02i", 5), "UpdateFile05");
+  EXPECT_EQ(Format("%02i", 123), "123");
+  EXPECT_EQ(Format("[%5d]", -42), "[  -42]");
+  EXPECT_EQ(Format("[%-5d]", 42), "[42   ]");
+  EXPECT_EQ(Format("[%05i]", -42), "[-0042]");
+  EXPECT_EQ(Format("[%.3d]", 7), "[007]");
+  EXPECT_EQ(Format("%d", INT_MIN), "-2147483648");
+  EXPECT_EQ(Format("%u", 4294967295u), "4294967295");
+}
+
+TEST(HostFormat, LongConversionsReadThirtyTwoBitArguments) {
+  // LONG and DWORD are 32 bits: %lu must not read a 64-bit slot.
+  DWORD big = 0xFFFFFFFFu;
+  LONG negative = -7;
+  EXPECT_EQ(Format("%lu %ld %li", big, negative, negative), "4294967295 -7 -7");
+}
+
+TEST(HostFormat, HexadecimalCases) {
+  EXPECT_EQ(Format("%x", 0xBEEFu), "beef");
+  EXPECT_EQ(Format("%X", 0xBEEFu), "BEEF");
+  EXPECT_EQ(Format("%08X", 0x1Au), "0000001A");
+  EXPECT_EQ(Format("%#x", 255u), "0xff");
+}
+
+TEST(HostFormat, StringsAndCharacters) {
+  EXPECT_EQ(Format("[%s]", "abc"), "[abc]");
+  EXPECT_EQ(Format("[%5s]", "ab"), "[   ab]");
+  EXPECT_EQ(Format("[%-5s]", "ab"), "[ab   ]");
+  EXPECT_EQ(Format("[%.2s]", "abcdef"), "[ab]");
+  EXPECT_EQ(Format("[%s]", static_cast<const char*>(nullptr)), "[(null)]");
+  EXPECT_EQ(Format("%c%c", 'o', 'k'), "ok");
+  EXPECT_EQ(Format("100%%"), "100%");
+  EXPECT_EQ(Format("%s ドライブ", "C:"), "C: \x83\x68\x83\x89\x83\x43\x83\x75");
+}
+
+TEST(HostFormat, OutputStopsAtTheWindowsLimit) {
+  std::string longText(2000, 'a');
+  char buf[1100];
+  std::memset(buf, '#', sizeof buf);
+  int n = wsprintfA(buf, "%s", longText.c_str());
+  EXPECT_EQ(n, 1023);
+  EXPECT_EQ(buf[1023], 0);
+  EXPECT_EQ(buf[1024], '#');  // not one byte beyond 1,024
+  std::memset(buf, '#', sizeof buf);
+  n = wsprintfA(buf, "%2000d", 1);
+  EXPECT_EQ(n, 1023);
+  EXPECT_EQ(buf[1024], '#');
+}
+
+}  // namespace
