@@ -4,18 +4,17 @@
 // follows the platform's own rules wherever a real file depends on them; each
 // rule below was checked against a Win32 implementation with
 // tests/peer/profile_peer.cpp:
-// - the file is split into lines at LF; a file without any LF (from the
-//   current line on) is split at CR instead; a missing final line end is fine;
-// - blanks (tab, LF, VT, FF, CR, space, Ctrl-Z and the ideographic space of
-//   code page 932) are trimmed around lines, names and values;
+// - a line ends at CR or LF, so CR LF, LF and CR files all work, and a
+//   missing final line end is fine;
+// - blanks (tab, LF, VT, FF, CR, space and Ctrl-Z, but not the ideographic
+//   space of code page 932) are trimmed around lines, names and values;
 // - "[name]" opens a section: the name runs to the last ']' of the line and is
-//   kept as written; a '[' line without ']' is an ordinary line;
+//   trimmed; a '[' line without ']' is ignored;
 // - a line holds a key, '=' and a value; a line without '=' is a key without
 //   value, which reads as missing; comment lines are nothing special: they
 //   are keys nobody asks for;
-// - section and key names compare without regard to case (ASCII and the
-//   full-width Latin, Greek and Cyrillic letters of code page 932); the
-//   requested names are trimmed too;
+// - section and key names compare without regard to ASCII case only; the
+//   requested names are trimmed too (not by the key-list form);
 // - the first section of a name and the first key of a name win;
 // - a value wrapped in the same quote (' or ") at both ends loses them;
 // - a value longer than the capacity is cut to capacity - 1 bytes, never in
@@ -57,18 +56,12 @@ Text Decode(const std::string& bytes) {
 
 size_t ByteLength(Char c) { return c > 0xFF ? 2 : 1; }
 
-bool IsBlank(Char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A || c == 0x8140; }
+// The ideographic space of code page 932 (0x8140) is text, not a blank.
+bool IsBlank(Char c) { return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A; }
 
-Char FoldCase(Char c) {
-  if (c >= 'A' && c <= 'Z') return static_cast<Char>(c + 32);
-  if (c >= 0x8260 && c <= 0x8279) return static_cast<Char>(c + 0x21);  // full-width A..Z
-  if (c >= 0x839F && c <= 0x83B6) return static_cast<Char>(c + 0x20);  // Greek capitals
-  if (c >= 0x8440 && c <= 0x8460) {                                    // Cyrillic capitals
-    Char lower = static_cast<Char>(0x8470 + (c - 0x8440));
-    return lower >= 0x847F ? static_cast<Char>(lower + 1) : lower;  // 0x7F is no trail byte
-  }
-  return c;
-}
+// Only ASCII letters fold: full-width, Greek and Cyrillic capitals of code
+// page 932 name different sections than their small forms.
+Char FoldCase(Char c) { return (c >= 'A' && c <= 'Z') ? static_cast<Char>(c + 32) : c; }
 
 bool EqualNoCase(const Text& a, const Text& b) {
   if (a.size() != b.size()) return false;
@@ -104,16 +97,8 @@ Profile Parse(const Text& text) {
   bool lastKeyUnnamed = true;  // no key yet in the current section
   while (next < text.size()) {
     size_t start = next;
-    size_t end = text.size();
-    size_t lf = start;
-    while (lf < text.size() && text[lf] != '\n') lf++;
-    if (lf < text.size()) {
-      end = lf;
-    } else {
-      size_t cr = start;
-      while (cr < text.size() && text[cr] != '\r') cr++;
-      end = cr;
-    }
+    size_t end = start;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r') end++;
     next = end < text.size() ? end + 1 : end;
     while (start < end && IsBlank(text[start])) start++;
     while (end > start && IsBlank(text[end - 1])) end--;
@@ -123,12 +108,16 @@ Profile Parse(const Text& text) {
       size_t close = end - 1;
       while (close > start && text[close] != ']') close--;
       if (close > start) {
+        size_t nameStart = start + 1;
+        while (nameStart < close && IsBlank(text[nameStart])) nameStart++;
+        while (close > nameStart && IsBlank(text[close - 1])) close--;
         Section section;
-        section.name = UpToNul(text.begin() + start + 1, text.begin() + close);
+        section.name = UpToNul(text.begin() + nameStart, text.begin() + close);
         profile.push_back(section);
         lastKeyUnnamed = true;
-        continue;
       }
+      // A '[' line without ']' opens nothing and is no key either.
+      continue;
     }
 
     size_t equals = start;

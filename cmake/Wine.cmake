@@ -1,0 +1,104 @@
+# Comparing a host program with the same program built for Windows.
+#
+# Some behaviour of the host platform layer (platform/host/) stands in for the
+# real Win32 API. A peer program prints what the API answers, one line per
+# question; built for the host it asks platform/host/, built for Windows
+# (the win64 tree) and run under Wine it asks a real Win32 implementation.
+# Any line that differs is a failing test.
+#
+# In a host tree:
+#   include(cmake/Wine.cmake)
+#   wz2_wine_compare(NAME <test> HOST_TARGET <target> WINDOWS_PROGRAM <file.exe>
+#                    [ARGS <args>...] [TIMEOUT <seconds>])
+# adds the CTest test <test>. The Windows program is looked for in
+# WZ2_WIN64_BIN_DIR (default: build/win64/bin of the source tree, the tree of
+# the win64 preset); when it is not there, or Wine is not installed, the test
+# is reported as skipped with the reason. Programs run through
+# scripts/wine-run, which owns the prefix and the locale.
+#
+# This file is also the comparison itself: CTest runs it with cmake -P.
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  # ---- cmake -P: run both programs and compare ------------------------------
+  foreach(var HOST WINDOWS WINE_RUN OUT_DIR NAME)
+    if(NOT DEFINED ${var})
+      message(FATAL_ERROR "Wine.cmake: -D${var}= is required")
+    endif()
+  endforeach()
+  separate_arguments(args UNIX_COMMAND "${ARGS}")
+  if(NOT EXISTS "${WINDOWS}")
+    message("WZ2-WINE-SKIPPED: ${WINDOWS} is not built (cmake --preset win64 && cmake --build --preset win64)")
+    return()
+  endif()
+  if(NOT EXISTS /usr/lib/wine/wine64 AND NOT DEFINED ENV{WZ2_WINE})
+    message("WZ2-WINE-SKIPPED: /usr/lib/wine/wine64 is not installed (scripts/install-deps)")
+    return()
+  endif()
+  file(MAKE_DIRECTORY "${OUT_DIR}")
+  set(host_out "${OUT_DIR}/${NAME}.host.txt")
+  set(wine_out "${OUT_DIR}/${NAME}.wine.txt")
+
+  execute_process(COMMAND "${HOST}" ${args}
+    OUTPUT_FILE "${host_out}" ERROR_VARIABLE host_err RESULT_VARIABLE host_rc)
+  string(TIMESTAMP t0 "%s")
+  execute_process(COMMAND "${WINE_RUN}" "${WINDOWS}" ${args}
+    OUTPUT_FILE "${wine_out}" ERROR_VARIABLE wine_err RESULT_VARIABLE wine_rc)
+  string(TIMESTAMP t1 "%s")
+  math(EXPR seconds "${t1} - ${t0}")
+  message("host program exit ${host_rc}; Windows program under Wine exit ${wine_rc} after about ${seconds} s")
+
+  if(wine_rc EQUAL 127)
+    message("WZ2-WINE-SKIPPED: ${wine_err}")
+    return()
+  endif()
+  if(NOT host_rc EQUAL 0 OR NOT wine_rc EQUAL 0)
+    message(FATAL_ERROR "a peer program failed\nhost stderr:\n${host_err}\nwine stderr:\n${wine_err}")
+  endif()
+  file(SIZE "${wine_out}" wine_size)
+  if(wine_size EQUAL 0)
+    message(FATAL_ERROR "the Windows program printed nothing\nwine stderr:\n${wine_err}")
+  endif()
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${host_out}" "${wine_out}" RESULT_VARIABLE same)
+  if(NOT same EQUAL 0)
+    execute_process(COMMAND diff -U0 --label host --label wine "${host_out}" "${wine_out}"
+      OUTPUT_VARIABLE difference)
+    message(FATAL_ERROR "host and Windows answers differ (- host, + wine):\n${difference}\n"
+      "full outputs: ${host_out} ${wine_out}")
+  endif()
+  file(STRINGS "${host_out}" lines)
+  list(LENGTH lines count)
+  message("${count} answers agree")
+  return()
+endif()
+
+# ---- include(): the CTest building block --------------------------------------
+set(WZ2_WIN64_BIN_DIR "${CMAKE_SOURCE_DIR}/build/win64/bin" CACHE PATH
+  "Folder of the win64 build's programs that the Wine comparisons run")
+set(WZ2_WINE_CMAKE "${CMAKE_CURRENT_LIST_FILE}")
+
+function(wz2_wine_compare)
+  cmake_parse_arguments(W "" "NAME;HOST_TARGET;WINDOWS_PROGRAM;TIMEOUT" "ARGS" ${ARGN})
+  if(NOT W_NAME OR NOT W_HOST_TARGET OR NOT W_WINDOWS_PROGRAM)
+    message(FATAL_ERROR "wz2_wine_compare: NAME, HOST_TARGET and WINDOWS_PROGRAM are required")
+  endif()
+  if(NOT W_TIMEOUT)
+    set(W_TIMEOUT 300)
+  endif()
+  string(JOIN " " args ${W_ARGS})
+  add_test(NAME ${W_NAME}
+    COMMAND ${CMAKE_COMMAND}
+      -DNAME=${W_NAME}
+      -DHOST=$<TARGET_FILE:${W_HOST_TARGET}>
+      -DWINDOWS=${WZ2_WIN64_BIN_DIR}/${W_WINDOWS_PROGRAM}
+      -DWINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run
+      -DOUT_DIR=${CMAKE_CURRENT_BINARY_DIR}/wine-compare
+      "-DARGS=${args}"
+      -P ${WZ2_WINE_CMAKE})
+  set_tests_properties(${W_NAME} PROPERTIES
+    LABELS wine
+    TIMEOUT ${W_TIMEOUT}
+    SKIP_REGULAR_EXPRESSION "WZ2-WINE-SKIPPED"
+    # Tests that share the prefix start Wine one after another: the machine
+    # has two cores and the first start of a prefix creates it.
+    RESOURCE_LOCK wine-prefix)
+endfunction()
