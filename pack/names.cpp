@@ -1,0 +1,85 @@
+// Name conversion. Linux uses iconv's CP932 table; Windows its own code page
+// 932 conversion, with best-fit mapping off so that a character without an
+// exact CP932 form is refused rather than silently changed.
+#include "pack/names.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <errno.h>
+#include <iconv.h>
+#endif
+
+namespace names {
+namespace {
+
+#ifdef _WIN32
+bool ToWide(UINT codePage, const std::string& in, std::wstring* out) {
+  out->clear();
+  if (in.empty()) return true;
+  int n = MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), (int)in.size(), nullptr, 0);
+  if (n <= 0) return false;
+  out->resize((size_t)n);
+  return MultiByteToWideChar(codePage, MB_ERR_INVALID_CHARS, in.data(), (int)in.size(), &(*out)[0], n) == n;
+}
+
+bool FromWide(UINT codePage, const std::wstring& in, std::string* out) {
+  out->clear();
+  if (in.empty()) return true;
+  BOOL usedDefault = FALSE;
+  DWORD flags = codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL* defaultFlag = codePage == CP_UTF8 ? nullptr : &usedDefault;
+  int n = WideCharToMultiByte(codePage, flags, in.data(), (int)in.size(), nullptr, 0, nullptr, defaultFlag);
+  if (n <= 0 || usedDefault) return false;
+  out->resize((size_t)n);
+  return WideCharToMultiByte(codePage, flags, in.data(), (int)in.size(), &(*out)[0], n, nullptr, defaultFlag) == n &&
+         !usedDefault;
+}
+
+bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
+  UINT fromCp = from[0] == 'U' ? CP_UTF8 : 932;
+  UINT toCp = to[0] == 'U' ? CP_UTF8 : 932;
+  std::wstring wide;
+  if (!ToWide(fromCp, in, &wide) || !FromWide(toCp, wide, out)) return false;
+  // Round trip: Windows maps a few CP932 byte pairs to the same character;
+  // only a name that comes back as it went in is taken.
+  std::wstring back;
+  return ToWide(toCp, *out, &back) && back == wide;
+}
+#else
+bool Convert(const char* from, const char* to, const std::string& in, std::string* out) {
+  out->clear();
+  iconv_t cd = iconv_open(to, from);
+  if (cd == (iconv_t)-1) return false;
+  std::string buffer(in.size() * 4 + 16, '\0');
+  char* inPtr = const_cast<char*>(in.data());
+  size_t inLeft = in.size();
+  char* outPtr = &buffer[0];
+  size_t outLeft = buffer.size();
+  size_t result = iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft);
+  // Flush any shift state; CP932 and UTF-8 have none, but iconv asks for it.
+  bool ok = result != (size_t)-1 && inLeft == 0 && iconv(cd, nullptr, nullptr, &outPtr, &outLeft) != (size_t)-1;
+  iconv_close(cd);
+  if (!ok) return false;
+  out->assign(buffer.data(), buffer.size() - outLeft);
+  return true;
+}
+#endif
+
+}  // namespace
+
+bool Utf8ToCp932(const std::string& utf8, std::string* cp932) {
+  // iconv with "CP932" refuses unmappable characters (no //TRANSLIT).
+  return Convert("UTF-8", "CP932", utf8, cp932);
+}
+
+bool Cp932ToUtf8(const std::string& cp932, std::string* utf8) { return Convert("CP932", "UTF-8", cp932, utf8); }
+
+std::string FoldAsciiCase(const std::string& cp932) {
+  std::string out = cp932;
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+  return out;
+}
+
+}  // namespace names

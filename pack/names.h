@@ -1,0 +1,22 @@
+// Entry names travel in code page 932 inside the archive; the tool's users
+// type and see UTF-8 (Linux) or UTF-16 (Windows) names. These convert
+// between UTF-8 and code page 932 without guessing: a name that has no exact
+// counterpart is refused, never replaced by a look-alike.
+#pragma once
+
+#include <string>
+
+namespace names {
+
+// false when the text is not valid UTF-8 or a character has no code page
+// 932 form.
+bool Utf8ToCp932(const std::string& utf8, std::string* cp932);
+// false when the bytes are not valid code page 932.
+bool Cp932ToUtf8(const std::string& cp932, std::string* utf8);
+// ASCII case folding, as the updater compares names (lstrcmpiA folds the
+// ASCII letters). Every byte in 'a'..'z' is folded, also the second byte of a
+// double-byte character: a byte-wise comparison may confuse such names, so
+// the tool treats them as equal and refuses to put both in one archive.
+std::string FoldAsciiCase(const std::string& cp932);
+
+}  // namespace names

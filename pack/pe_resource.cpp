@@ -1,0 +1,516 @@
+// PE resource reading and rewriting. Every offset read from the file is
+// checked against the file before it is used: the tool reads templates and
+// updaters that may be damaged or hostile.
+#include "pack/pe_resource.h"
+
+#include <algorithm>
+#include <string.h>
+
+namespace pe {
+namespace {
+
+#define SECTION_HEADER_SIZE 40
+#define DATA_DIRECTORY_SIZE 8
+#define RES_DIRECTORY_SIZE 16
+#define RES_ENTRY_SIZE 8
+#define RES_DATA_ENTRY_SIZE 16
+#define RES_HIGH_BIT 0x80000000u
+#define SCN_INITIALIZED_READ 0x40000040u  // IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ
+#define COFF_SYMBOL_POINTER 8              // PointerToSymbolTable in the COFF header
+#define OPT_SIZE_OF_INIT_DATA 8
+#define OPT_SIZE_OF_IMAGE 56
+#define PREFERRED_LANGUAGE 1041
+// A damaged tree can share subdirectories and so name the same bytes many
+// times over; these bounds keep reading it finite.
+#define MAX_LEAVES 65536u
+#define MAX_TOTAL_DATA 0x7FFFFFFFull
+
+uint16_t Rd16(const std::vector<uint8_t>& b, size_t o) { return (uint16_t)(b[o] | (b[o + 1] << 8)); }
+uint32_t Rd32(const std::vector<uint8_t>& b, size_t o) {
+  return (uint32_t)b[o] | ((uint32_t)b[o + 1] << 8) | ((uint32_t)b[o + 2] << 16) | ((uint32_t)b[o + 3] << 24);
+}
+void Wr16(std::vector<uint8_t>& b, size_t o, uint16_t v) {
+  b[o] = (uint8_t)v;
+  b[o + 1] = (uint8_t)(v >> 8);
+}
+void Wr32(std::vector<uint8_t>& b, size_t o, uint32_t v) {
+  for (int i = 0; i < 4; i++) b[o + i] = (uint8_t)(v >> (8 * i));
+}
+bool Within(size_t total, uint64_t offset, uint64_t length) { return offset <= total && length <= total - offset; }
+uint64_t AlignUp(uint64_t v, uint32_t a) { return (v + a - 1) / a * a; }
+bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+struct Section {
+  size_t headerOffset;
+  uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
+};
+
+std::vector<Section> Sections(const std::vector<uint8_t>& image, const Layout& l) {
+  std::vector<Section> out;
+  for (uint16_t i = 0; i < l.sectionCount; i++) {
+    size_t h = l.sectionTableOffset + (size_t)i * SECTION_HEADER_SIZE;
+    out.push_back({h, Rd32(image, h + 8), Rd32(image, h + 12), Rd32(image, h + 16), Rd32(image, h + 20)});
+  }
+  return out;
+}
+
+// The file bytes a section really maps: its raw data, cut to its virtual
+// size when that is smaller (the loader maps no more).
+uint64_t MappedFileSpan(const Section& s) {
+  return s.virtualSize != 0 && s.virtualSize < s.rawSize ? s.virtualSize : s.rawSize;
+}
+
+// File offset of `length` bytes at `rva`, or false when they are not all in
+// one section's file data.
+bool RvaToOffset(const std::vector<uint8_t>& image, const std::vector<Section>& sections, uint32_t rva,
+                 uint64_t length, size_t* offset, uint64_t* available) {
+  for (const Section& s : sections) {
+    uint64_t span = MappedFileSpan(s);
+    if (rva < s.virtualAddress || rva - s.virtualAddress >= span) continue;
+    uint64_t inSection = rva - s.virtualAddress;
+    if (length > span - inSection) return false;
+    uint64_t fileOffset = (uint64_t)s.rawPointer + inSection;
+    if (!Within(image.size(), fileOffset, length)) return false;
+    *offset = (size_t)fileOffset;
+    if (available) *available = std::min<uint64_t>(span - inSection, image.size() - fileOffset);
+    return true;
+  }
+  return false;
+}
+
+struct TreeReader {
+  const std::vector<uint8_t>& image;
+  const std::vector<Section>& sections;
+  size_t base;         // file offset of the root directory
+  uint64_t available;  // bytes of the section from the root on
+  std::vector<Resource>* out;
+  uint64_t totalData = 0;
+  std::string error;
+
+  bool Fail(const char* why) {
+    error = why;
+    return false;
+  }
+  bool ReadKey(uint32_t field, ResourceKey* key) {
+    if (!(field & RES_HIGH_BIT)) {
+      *key = KeyId((uint16_t)field);
+      return true;
+    }
+    uint64_t at = field & ~RES_HIGH_BIT;
+    if (!Within(available, at, 2)) return Fail("resource name lies outside the resource section");
+    uint16_t length = Rd16(image, base + at);
+    if (!Within(available, at + 2, (uint64_t)length * 2)) return Fail("resource name lies outside the resource section");
+    key->isString = true;
+    key->id = 0;
+    key->text.clear();
+    for (uint16_t i = 0; i < length; i++) key->text.push_back((char16_t)Rd16(image, base + at + 2 + 2 * (size_t)i));
+    return true;
+  }
+  bool ReadLeaf(uint64_t at, const ResourceKey& type, const ResourceKey& name, uint16_t language) {
+    if (!Within(available, at, RES_DATA_ENTRY_SIZE)) return Fail("resource data entry lies outside the resource section");
+    uint32_t rva = Rd32(image, base + at);
+    uint32_t size = Rd32(image, base + at + 4);
+    size_t offset = 0;
+    if (out->size() >= MAX_LEAVES) return Fail("resource tree has too many entries");
+    if (size > MAX_TOTAL_DATA - totalData) return Fail("resource tree names too much data");
+    if (!RvaToOffset(image, sections, rva, size, &offset, nullptr)) return Fail("resource data lies outside the file");
+    totalData += size;
+    Resource r;
+    r.type = type;
+    r.name = name;
+    r.language = language;
+    r.codePage = Rd32(image, base + at + 8);
+    r.data.assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
+    out->push_back(std::move(r));
+    return true;
+  }
+  // level 0: types, 1: names, 2: languages (leaves).
+  bool Walk(int level, uint64_t at, ResourceKey* keys) {
+    if (!Within(available, at, RES_DIRECTORY_SIZE)) return Fail("resource directory lies outside the resource section");
+    uint32_t count = (uint32_t)Rd16(image, base + at + 12) + Rd16(image, base + at + 14);
+    if (!Within(available, at + RES_DIRECTORY_SIZE, (uint64_t)count * RES_ENTRY_SIZE))
+      return Fail("resource directory lies outside the resource section");
+    for (uint32_t i = 0; i < count; i++) {
+      size_t e = base + (size_t)at + RES_DIRECTORY_SIZE + (size_t)i * RES_ENTRY_SIZE;
+      uint32_t nameField = Rd32(image, e);
+      uint32_t target = Rd32(image, e + 4);
+      if (!ReadKey(nameField, &keys[level])) return false;
+      bool subdirectory = (target & RES_HIGH_BIT) != 0;
+      if (subdirectory != (level < 2)) return Fail("resource tree is not three levels deep");
+      bool ok = level < 2 ? Walk(level + 1, target & ~RES_HIGH_BIT, keys)
+                          : ReadLeaf(target, keys[0], keys[1], keys[2].isString ? 0 : keys[2].id);
+      if (!ok) return false;
+    }
+    return true;
+  }
+};
+
+// Builds the .rsrc bytes for `resources` to be mapped at `sectionRva`.
+struct TreeNode {
+  ResourceKey key;
+  std::vector<TreeNode> children;
+  const Resource* leaf = nullptr;
+};
+
+bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
+  // Named entries come first, sorted by their text; then ids ascending. The
+  // loader searches both groups by bisection, so this order is required.
+  if (a.isString != b.isString) return a.isString;
+  if (a.isString) return a.text < b.text;
+  return a.id < b.id;
+}
+
+TreeNode* Child(TreeNode* parent, const ResourceKey& key) {
+  for (TreeNode& c : parent->children)
+    if (SameKey(c.key, key)) return &c;
+  parent->children.push_back(TreeNode{key, {}, nullptr});
+  return &parent->children.back();
+}
+
+void SortTree(TreeNode* node) {
+  std::stable_sort(node->children.begin(), node->children.end(),
+                   [](const TreeNode& a, const TreeNode& b) { return KeyLess(a.key, b.key); });
+  for (TreeNode& c : node->children) SortTree(&c);
+}
+
+struct TreeWriter {
+  std::vector<uint8_t> bytes;
+  uint32_t sectionRva = 0;
+  // Placement, computed before anything is written.
+  std::vector<const TreeNode*> directories;  // breadth first
+  std::vector<const TreeNode*> leaves;
+  std::vector<const ResourceKey*> strings;
+  size_t directoriesEnd = 0, entriesEnd = 0, stringsEnd = 0;
+
+  void Collect(const TreeNode& root) {
+    std::vector<const TreeNode*> level{&root};
+    for (int depth = 0; depth < 3; depth++) {
+      std::vector<const TreeNode*> next;
+      for (const TreeNode* n : level) {
+        directories.push_back(n);
+        for (const TreeNode& c : n->children) {
+          if (c.key.isString) strings.push_back(&c.key);
+          if (depth < 2) next.push_back(&c);
+          else leaves.push_back(&c);
+        }
+      }
+      level = next;
+    }
+  }
+  size_t DirectoryOffset(const TreeNode* n) const {
+    size_t at = 0;
+    for (const TreeNode* d : directories) {
+      if (d == n) return at;
+      at += RES_DIRECTORY_SIZE + d->children.size() * RES_ENTRY_SIZE;
+    }
+    return at;
+  }
+  size_t LeafIndex(const TreeNode* n) const {
+    return (size_t)(std::find(leaves.begin(), leaves.end(), n) - leaves.begin());
+  }
+  size_t StringOffset(const ResourceKey* k) const {
+    size_t at = entriesEnd;
+    for (const ResourceKey* s : strings) {
+      if (s == k) return at;
+      at += 2 + s->text.size() * 2;
+    }
+    return at;
+  }
+  void Build(const TreeNode& root) {
+    Collect(root);
+    directoriesEnd = DirectoryOffset(nullptr);
+    entriesEnd = directoriesEnd + leaves.size() * RES_DATA_ENTRY_SIZE;
+    stringsEnd = (size_t)AlignUp(StringOffset(nullptr), 8);
+    size_t total = stringsEnd;
+    std::vector<size_t> dataAt;
+    for (const TreeNode* l : leaves) {
+      dataAt.push_back(total);
+      total = (size_t)AlignUp(total + l->leaf->data.size(), 8);
+    }
+    bytes.assign(total, 0);
+    for (const TreeNode* d : directories) {
+      size_t at = DirectoryOffset(d);
+      uint16_t named = 0;
+      for (const TreeNode& c : d->children) named = (uint16_t)(named + (c.key.isString ? 1 : 0));
+      Wr16(bytes, at + 12, named);
+      Wr16(bytes, at + 14, (uint16_t)(d->children.size() - named));
+      size_t e = at + RES_DIRECTORY_SIZE;
+      for (const TreeNode& c : d->children) {
+        Wr32(bytes, e, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
+        Wr32(bytes, e + 4,
+             c.leaf ? (uint32_t)(directoriesEnd + LeafIndex(&c) * RES_DATA_ENTRY_SIZE)
+                    : (uint32_t)DirectoryOffset(&c) | RES_HIGH_BIT);
+        e += RES_ENTRY_SIZE;
+      }
+    }
+    for (size_t i = 0; i < leaves.size(); i++) {
+      const Resource* r = leaves[i]->leaf;
+      size_t e = directoriesEnd + i * RES_DATA_ENTRY_SIZE;
+      Wr32(bytes, e, sectionRva + (uint32_t)dataAt[i]);
+      Wr32(bytes, e + 4, (uint32_t)r->data.size());
+      Wr32(bytes, e + 8, r->codePage);
+      if (!r->data.empty()) memcpy(&bytes[dataAt[i]], r->data.data(), r->data.size());
+    }
+    for (const ResourceKey* s : strings) {
+      size_t at = StringOffset(s);
+      Wr16(bytes, at, (uint16_t)s->text.size());
+      for (size_t i = 0; i < s->text.size(); i++) Wr16(bytes, at + 2 + 2 * i, (uint16_t)s->text[i]);
+    }
+  }
+};
+
+bool Refuse(std::string* error, const std::string& why) {
+  if (error) *error = why;
+  return false;
+}
+
+}  // namespace
+
+ResourceKey KeyId(uint16_t id) {
+  ResourceKey k;
+  k.id = id;
+  return k;
+}
+
+ResourceKey KeyString(const char* ascii) {
+  ResourceKey k;
+  k.isString = true;
+  for (const char* p = ascii; *p; p++) k.text.push_back((char16_t)(unsigned char)*p);
+  return k;
+}
+
+bool SameKey(const ResourceKey& a, const ResourceKey& b) {
+  return a.isString == b.isString && (a.isString ? a.text == b.text : a.id == b.id);
+}
+
+bool ParseLayout(const std::vector<uint8_t>& image, Layout* l, std::string* error) {
+  *l = Layout();
+  if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z') return Refuse(error, "not a Windows executable (no MZ header)");
+  uint32_t peOffset = Rd32(image, 0x3C);
+  if (!Within(image.size(), peOffset, 24) || memcmp(&image[peOffset], "PE\0\0", 4) != 0)
+    return Refuse(error, "not a Windows executable (no PE header)");
+  size_t coff = peOffset + 4;
+  l->peOffset = peOffset;
+  l->sectionCount = Rd16(image, coff + 2);
+  uint16_t optionalSize = Rd16(image, coff + 16);
+  l->optionalOffset = coff + 20;
+  if (!Within(image.size(), l->optionalOffset, optionalSize) || optionalSize < 2)
+    return Refuse(error, "truncated PE optional header");
+  uint16_t magic = Rd16(image, l->optionalOffset);
+  size_t countField = 0;
+  if (magic == 0x10B) {
+    countField = 92;
+  } else if (magic == 0x20B) {
+    l->pe32Plus = true;
+    countField = 108;
+  } else {
+    return Refuse(error, "unknown PE optional header kind");
+  }
+  if (optionalSize < countField + 4) return Refuse(error, "truncated PE optional header");
+  size_t o = l->optionalOffset;
+  l->sectionAlignment = Rd32(image, o + 32);
+  l->fileAlignment = Rd32(image, o + 36);
+  l->sizeOfHeaders = Rd32(image, o + 60);
+  if (!PowerOfTwo(l->sectionAlignment) || !PowerOfTwo(l->fileAlignment))
+    return Refuse(error, "PE section or file alignment is not a power of two");
+  l->dataDirectoryOffset = o + countField + 4;
+  uint32_t room = (uint32_t)(optionalSize - countField - 4) / DATA_DIRECTORY_SIZE;
+  l->dataDirectoryCount = std::min<uint32_t>(std::min<uint32_t>(Rd32(image, o + countField), room), 16);
+  l->sectionTableOffset = l->optionalOffset + optionalSize;
+  if (!Within(image.size(), l->sectionTableOffset, (uint64_t)l->sectionCount * SECTION_HEADER_SIZE))
+    return Refuse(error, "truncated PE section table");
+  if (l->dataDirectoryCount > PE_RESOURCE_DIRECTORY) {
+    size_t d = l->dataDirectoryOffset + PE_RESOURCE_DIRECTORY * DATA_DIRECTORY_SIZE;
+    l->resourceRva = Rd32(image, d);
+    l->resourceSize = Rd32(image, d + 4);
+  }
+  if (l->dataDirectoryCount > PE_SECURITY_DIRECTORY) {
+    size_t d = l->dataDirectoryOffset + PE_SECURITY_DIRECTORY * DATA_DIRECTORY_SIZE;
+    l->securityOffset = Rd32(image, d);
+    l->securitySize = Rd32(image, d + 4);
+  }
+  return true;
+}
+
+bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out, std::string* error) {
+  out->clear();
+  Layout l;
+  if (!ParseLayout(image, &l, error)) return false;
+  if (l.resourceRva == 0) return true;  // no resources at all
+  std::vector<Section> sections = Sections(image, l);
+  size_t base = 0;
+  uint64_t available = 0;
+  if (!RvaToOffset(image, sections, l.resourceRva, RES_DIRECTORY_SIZE, &base, &available))
+    return Refuse(error, "resource directory lies outside the file");
+  TreeReader reader{image, sections, base, available, out, 0, std::string()};
+  ResourceKey keys[3];
+  if (!reader.Walk(0, 0, keys)) {
+    out->clear();
+    return Refuse(error, reader.error);
+  }
+  return true;
+}
+
+bool FindResourceData(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+                      std::vector<uint8_t>* out, std::string* error) {
+  std::vector<Resource> all;
+  if (!ReadResources(image, &all, error)) return false;
+  const Resource* found = nullptr;
+  for (const Resource& r : all) {
+    if (!SameKey(r.type, type) || !SameKey(r.name, name)) continue;
+    if (!found || (r.language == PREFERRED_LANGUAGE && found->language != PREFERRED_LANGUAGE)) found = &r;
+  }
+  if (!found) return Refuse(error, "the executable carries no UPDATE/102 resource");
+  *out = found->data;
+  return true;
+}
+
+uint32_t ImageChecksum(const std::vector<uint8_t>& file, size_t checksumOffset) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    if (i >= checksumOffset && i < checksumOffset + 4) continue;
+    uint32_t word = file[i] | (i + 1 < file.size() ? (uint32_t)file[i + 1] << 8 : 0u);
+    sum += word;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return (uint32_t)(sum + file.size());
+}
+
+bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resource>& resources,
+                    std::vector<uint8_t>* out, std::string* error) {
+  Layout l;
+  if (!ParseLayout(image, &l, error)) return false;
+  if (l.securityOffset != 0 || l.securitySize != 0)
+    return Refuse(error, "the template carries an Authenticode signature; build from the unsigned updater and sign the result afterwards");
+  if (l.dataDirectoryCount <= PE_RESOURCE_DIRECTORY) return Refuse(error, "the executable has no resource directory slot");
+  std::vector<Section> sections = Sections(image, l);
+
+  TreeNode root;
+  for (const Resource& r : resources) {
+    TreeNode* language = Child(Child(Child(&root, r.type), r.name), KeyId(r.language));
+    language->leaf = &r;
+  }
+  SortTree(&root);
+
+  // Where the sections end, in the file and in memory. Bytes behind the last
+  // section's file data (a symbol table, for instance) are kept behind the
+  // rewritten section.
+  uint64_t rawEnd = l.sizeOfHeaders, vaEnd = 0;
+  size_t firstRaw = image.size();
+  for (const Section& s : sections) {
+    if (s.rawSize) {
+      rawEnd = std::max<uint64_t>(rawEnd, (uint64_t)s.rawPointer + s.rawSize);
+      firstRaw = std::min<size_t>(firstRaw, s.rawPointer);
+    }
+    vaEnd = std::max<uint64_t>(vaEnd, s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
+  }
+  if (rawEnd > image.size()) return Refuse(error, "the executable is truncated (a section lies past its end)");
+
+  // The section that holds the resource tree, when the tree starts it.
+  int rsrc = -1;
+  for (size_t i = 0; i < sections.size(); i++)
+    if (l.resourceRva != 0 && sections[i].virtualAddress == l.resourceRva) rsrc = (int)i;
+
+  TreeWriter writer;
+  std::vector<uint8_t> result;
+  uint32_t newRva = 0, newSize = 0;
+  int64_t initializedDelta = 0;
+  if (rsrc >= 0) {
+    const Section& s = sections[(size_t)rsrc];
+    writer.sectionRva = s.virtualAddress;
+    writer.Build(root);
+    uint64_t size = writer.bytes.size();
+    bool lastInFile = (uint64_t)s.rawPointer + s.rawSize == rawEnd;
+    bool lastInMemory = s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment) == vaEnd;
+    uint64_t roomInMemory = UINT64_MAX;
+    for (const Section& t : sections)
+      if (t.virtualAddress > s.virtualAddress) roomInMemory = std::min<uint64_t>(roomInMemory, t.virtualAddress - s.virtualAddress);
+    if (lastInFile && lastInMemory) {
+      // Grows freely: the file is cut at the section and continued behind it.
+      uint64_t raw = AlignUp(size, l.fileAlignment);
+      result.assign(image.begin(), image.begin() + (ptrdiff_t)s.rawPointer);
+      result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
+      result.resize((size_t)(s.rawPointer + raw), 0);
+      result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
+      uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
+      if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + (s.rawPointer + raw) - rawEnd));
+      Wr32(result, s.headerOffset + 8, (uint32_t)size);
+      Wr32(result, s.headerOffset + 16, (uint32_t)raw);
+      initializedDelta = (int64_t)raw - (int64_t)s.rawSize;
+      newRva = s.virtualAddress;
+      newSize = (uint32_t)size;
+    } else if (size <= s.rawSize && size <= roomInMemory) {
+      result = image;
+      std::fill(result.begin() + (ptrdiff_t)s.rawPointer, result.begin() + (ptrdiff_t)(s.rawPointer + s.rawSize), 0);
+      std::copy(writer.bytes.begin(), writer.bytes.end(), result.begin() + (ptrdiff_t)s.rawPointer);
+      Wr32(result, s.headerOffset + 8, (uint32_t)size);
+      newRva = s.virtualAddress;
+      newSize = (uint32_t)size;
+    }
+  }
+  if (result.empty()) {
+    // A new last section. Its header needs room between the section table
+    // and the first section's data.
+    size_t header = l.sectionTableOffset + (size_t)l.sectionCount * SECTION_HEADER_SIZE;
+    if (header + SECTION_HEADER_SIZE > l.sizeOfHeaders || header + SECTION_HEADER_SIZE > firstRaw)
+      return Refuse(error, "the executable's headers have no room for another section");
+    if (vaEnd > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
+    writer = TreeWriter();
+    writer.sectionRva = (uint32_t)AlignUp(vaEnd, l.sectionAlignment);
+    writer.Build(root);
+    uint64_t size = writer.bytes.size();
+    uint64_t rawPointer = AlignUp(rawEnd, l.fileAlignment);
+    uint64_t raw = AlignUp(size, l.fileAlignment);
+    if (rawPointer + raw + (image.size() - rawEnd) > 0xFFFFFFFFull ||
+        (uint64_t)writer.sectionRva + AlignUp(size, l.sectionAlignment) > 0xFFFFFFFFull)
+      return Refuse(error, "the executable would pass 4 GiB");
+    result.assign(image.begin(), image.begin() + (ptrdiff_t)rawEnd);
+    result.resize((size_t)rawPointer, 0);
+    result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
+    result.resize((size_t)(rawPointer + raw), 0);
+    result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
+    uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
+    if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + rawPointer + raw - rawEnd));
+    std::fill(result.begin() + (ptrdiff_t)header, result.begin() + (ptrdiff_t)(header + SECTION_HEADER_SIZE), 0);
+    memcpy(&result[header], ".rsrc2\0\0", 8);
+    Wr32(result, header + 8, (uint32_t)size);
+    Wr32(result, header + 12, writer.sectionRva);
+    Wr32(result, header + 16, (uint32_t)raw);
+    Wr32(result, header + 20, (uint32_t)rawPointer);
+    Wr32(result, header + 36, SCN_INITIALIZED_READ);
+    Wr16(result, l.peOffset + 4 + 2, (uint16_t)(l.sectionCount + 1));
+    vaEnd = writer.sectionRva + AlignUp(size, l.sectionAlignment);
+    initializedDelta = (int64_t)raw;
+    newRva = writer.sectionRva;
+    newSize = (uint32_t)size;
+  }
+  size_t o = l.optionalOffset;
+  size_t resourceEntry = l.dataDirectoryOffset + PE_RESOURCE_DIRECTORY * DATA_DIRECTORY_SIZE;
+  Wr32(result, resourceEntry, newRva);
+  Wr32(result, resourceEntry + 4, newSize);
+  // SizeOfImage covers every section, now including a grown or new one.
+  uint64_t imageEnd = 0;
+  Layout after;
+  if (!ParseLayout(result, &after, error)) return false;
+  for (const Section& s : Sections(result, after))
+    imageEnd = std::max<uint64_t>(imageEnd, s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
+  Wr32(result, o + OPT_SIZE_OF_IMAGE, (uint32_t)AlignUp(imageEnd, l.sectionAlignment));
+  Wr32(result, o + OPT_SIZE_OF_INIT_DATA, (uint32_t)((int64_t)Rd32(result, o + OPT_SIZE_OF_INIT_DATA) + initializedDelta));
+  Wr32(result, o + PE_CHECKSUM_FIELD, ImageChecksum(result, o + PE_CHECKSUM_FIELD));
+  *out = std::move(result);
+  return true;
+}
+
+bool ReplaceResource(const std::vector<uint8_t>& image, const Resource& resource, std::vector<uint8_t>* out,
+                     std::string* error) {
+  std::vector<Resource> all;
+  if (!ReadResources(image, &all, error)) return false;
+  all.erase(std::remove_if(all.begin(), all.end(),
+                           [&](const Resource& r) { return SameKey(r.type, resource.type) && SameKey(r.name, resource.name); }),
+            all.end());
+  all.push_back(resource);
+  return WriteResources(image, all, out, error);
+}
+
+}  // namespace pe

@@ -1,0 +1,112 @@
+// The archive as the updater sees it: the updater's own OpenArchive (memory
+// mode, the way start-up opens the resource) and ExpandBlock, so that the
+// tool accepts exactly what the updater can read and shows what it would do.
+#include <string.h>
+
+#include "archive/expand.h"
+#include "pack/names.h"
+#include "pack/pe_resource.h"
+#include "tools/wz2/tool.h"
+
+namespace wz2 {
+
+static std::string DisplayName(const std::string& cp932) {
+  std::string utf8;
+  if (names::Cp932ToUtf8(cp932, &utf8)) return utf8;
+  // Bytes that are no code page 932 text are shown, not guessed at.
+  std::string shown;
+  for (unsigned char c : cp932) {
+    if (c >= 0x20 && c < 0x7F) {
+      shown += (char)c;
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof(hex), "\\x%02X", c);
+      shown += hex;
+    }
+  }
+  return shown;
+}
+
+bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
+  *view = ArchiveView();
+  std::vector<uint8_t> file;
+  if (!ReadFile(path, &file, error)) return false;
+  std::string where = PathToUtf8(path);
+  if (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z') {
+    std::string why;
+    if (!pe::FindResourceData(file, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &view->image,
+                              &why)) {
+      *error = where + ": " + why;
+      return false;
+    }
+    view->fromExecutable = true;
+  } else {
+    view->image = std::move(file);
+  }
+  const std::vector<uint8_t>& image = view->image;
+  if (image.size() < ARCHIVE_HEADER_SIZE || memcmp(image.data(), "WZ2\0", 4) != 0) {
+    *error = where + ": not a WZ2 archive";
+    return false;
+  }
+  if (image.size() > 0xFFFFFFFFull) {
+    *error = where + ": archive is 4 GiB or larger";
+    return false;
+  }
+  BYTE* directory = OpenArchive(image.data(), (DWORD)image.size());
+  if (!directory) {
+    *error = where + ": damaged archive (truncated, or its directory is corrupt)";
+    return false;
+  }
+  memcpy(&view->header, directory, ARCHIVE_HEADER_SIZE);
+  const ArchiveEntry* records = DirectoryEntries(directory);
+  uint64_t offset = ARCHIVE_HEADER_SIZE;
+  for (DWORD i = 0; i < view->header.entryCount; i++) {
+    EntryView e;
+    e.record = records[i];
+    // A name that fills its field without a NUL ends at the field's end, as
+    // the updater reads it.
+    e.name.assign(e.record.name, strnlen(e.record.name, ARCHIVE_NAME_FIELD));
+    e.display = DisplayName(e.name);
+    e.dataOffset = offset;
+    e.compressed = (e.record.attributes & ENTRY_COMPRESSED) != 0;
+    offset += PaddedSize(e.record.storedSize);
+    view->entries.push_back(e);
+  }
+  GlobalFree(directory);
+  return true;
+}
+
+int FindEntry(const ArchiveView& view, const std::string& cp932Name) {
+  std::string wanted = names::FoldAsciiCase(cp932Name);
+  for (size_t i = 0; i < view.entries.size(); i++)
+    if (names::FoldAsciiCase(view.entries[i].name) == wanted) return (int)i;
+  return -1;
+}
+
+bool EntryData(const ArchiveView& view, const EntryView& entry, std::vector<uint8_t>* out, std::string* error) {
+  // The same extents the updater checks before it reads: a stored entry is
+  // fileSize bytes in place, a compressed one storedSize bytes of block.
+  uint64_t extent = entry.compressed ? entry.record.storedSize : entry.record.fileSize;
+  if (entry.dataOffset > view.image.size() || extent > view.image.size() - entry.dataOffset) {
+    *error = entry.display + ": data lies outside the archive (truncated or corrupt)";
+    return false;
+  }
+  const uint8_t* data = view.image.data() + entry.dataOffset;
+  if (!entry.compressed) {
+    out->assign(data, data + entry.record.fileSize);
+    return true;
+  }
+  out->assign(entry.record.fileSize, 0);
+  ExpandResult r = ExpandBlock(out->data(), out->size(), data, entry.record.storedSize);
+  if (r != EXPAND_OK) {
+    const char* why = r == EXPAND_SHORT_OUTPUT ? "expands to fewer bytes than its size"
+                      : r == EXPAND_NO_ROOM    ? "expands to more bytes than its size"
+                                               : "has a corrupt compressed block";
+    *error = entry.display + ": " + why;
+    out->clear();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace wz2

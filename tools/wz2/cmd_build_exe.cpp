@@ -1,0 +1,53 @@
+// wz2 build-exe --template updater.exe --archive UPDATE.WZ2 -o UPDATE.EXE:
+// the template with the archive as its resource "UPDATE"/102 (Japanese,
+// 1041), as if the updater had been linked with it.
+#include "pack/pe_resource.h"
+#include "tools/wz2/tool.h"
+
+namespace wz2 {
+
+#define ARCHIVE_RESOURCE_LANGUAGE 1041
+
+int CommandBuildExe(const std::vector<std::string>& args) {
+  std::string templ, archive, output;
+  for (size_t i = 0; i < args.size(); i++) {
+    const std::string& a = args[i];
+    std::string* slot = a == "--template" ? &templ : a == "--archive" ? &archive : a == "-o" ? &output : nullptr;
+    if (!slot) return UsageError(a[0] == '-' ? "unknown option " + a : "unexpected argument " + a);
+    if (i + 1 >= args.size()) return UsageError(a + " needs a file");
+    *slot = args[++i];
+  }
+  if (templ.empty()) return UsageError("missing --template");
+  if (archive.empty()) return UsageError("missing --archive");
+  if (output.empty()) return UsageError("missing -o");
+
+  // The archive must be one the updater can open; a damaged one would only
+  // show up on the player's machine.
+  ArchiveView view;
+  std::string error;
+  if (!LoadArchive(PathFromUtf8(archive), &view, &error)) return Fail(error);
+  if (view.fromExecutable) return Fail(archive + ": is an executable; give the archive itself");
+  for (const EntryView& e : view.entries) {
+    std::vector<uint8_t> data;
+    if (!EntryData(view, e, &data, &error)) return Fail(archive + ": " + error);
+  }
+  std::vector<uint8_t> image, built;
+  if (!ReadFile(PathFromUtf8(templ), &image, &error)) return Fail(error);
+  pe::Resource resource;
+  resource.type = pe::KeyString(ARCHIVE_RESOURCE_TYPE);
+  resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
+  resource.language = ARCHIVE_RESOURCE_LANGUAGE;
+  resource.data = view.image;
+  if (!pe::ReplaceResource(image, resource, &built, &error)) return Fail(templ + ": " + error);
+
+  PendingFile out;
+  Progress progress("writing", built.size());
+  if (!out.Open(PathFromUtf8(output), &error) || !out.Write(built.data(), built.size(), &error)) return Fail(error);
+  progress.Advance(built.size());
+  if (!out.Commit(nullptr, &error)) return Fail(error);
+  progress.Finish();
+  if (!Quiet) Result(output + ": " + std::to_string(built.size()) + " bytes, archive " + std::to_string(view.image.size()) + " bytes");
+  return EXIT_DONE;
+}
+
+}  // namespace wz2

@@ -1,0 +1,88 @@
+// wz2 extract ARCHIVE|EXE [-C DIR] [NAME...]: writes entries as files, each
+// stamped with its archive time. Every selected entry is expanded and
+// written to a temporary file first; only when all of them succeeded are
+// they renamed into place, so a damaged archive leaves no file behind.
+#include "pack/names.h"
+#include "tools/wz2/tool.h"
+
+namespace wz2 {
+
+int CommandExtract(const std::vector<std::string>& args) {
+  std::string source, directory = ".";
+  std::vector<std::string> wanted;
+  bool options = true;
+  for (size_t i = 0; i < args.size(); i++) {
+    const std::string& a = args[i];
+    if (options && a == "--") {
+      options = false;
+    } else if (options && a == "-C") {
+      if (i + 1 >= args.size()) return UsageError("-C needs a directory");
+      directory = args[++i];
+    } else if (options && a.size() > 1 && a[0] == '-') {
+      return UsageError("unknown option " + a);
+    } else if (source.empty()) {
+      source = a;
+    } else {
+      wanted.push_back(a);
+    }
+  }
+  if (source.empty()) return UsageError("missing ARCHIVE or EXE");
+  ArchiveView view;
+  std::string error;
+  if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
+
+  fs::path dir = PathFromUtf8(directory);
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) return Fail(directory + ": no such directory");
+
+  // Which entries: the named ones (looked up as the updater looks names up),
+  // or all of them, the first of names that differ only in case.
+  std::vector<size_t> selected;
+  if (!wanted.empty()) {
+    for (const std::string& w : wanted) {
+      std::string cp932;
+      int index = names::Utf8ToCp932(w, &cp932) ? FindEntry(view, cp932) : -1;
+      if (index < 0) return Fail("no entry named " + w + " in " + source);
+      bool already = false;
+      for (size_t s : selected) already = already || s == (size_t)index;
+      if (!already) selected.push_back((size_t)index);
+    }
+  } else {
+    for (size_t i = 0; i < view.entries.size(); i++) {
+      if (FindEntry(view, view.entries[i].name) != (int)i) {
+        Warn("skipping " + view.entries[i].display + ": an earlier entry has the same name");
+        continue;
+      }
+      selected.push_back(i);
+    }
+  }
+
+  uint64_t total = 0;
+  for (size_t s : selected) total += view.entries[s].record.fileSize;
+  Progress progress("extracting", total);
+  std::vector<PendingFile> pending;
+  for (size_t s : selected) {
+    const EntryView& e = view.entries[s];
+    std::string utf8, why;
+    if (!names::Cp932ToUtf8(e.name, &utf8)) return Fail("entry " + e.display + ": name is not valid code page 932");
+    if (!SafeFileName(utf8, &why)) return Fail("entry " + e.display + ": name " + why);
+    std::vector<uint8_t> data;
+    if (!EntryData(view, e, &data, &error)) return Fail(error);
+    PendingFile file;
+    if (!file.Open(dir / PathFromUtf8(utf8), &error) || !file.Write(data.data(), data.size(), &error) ||
+        !file.Close(&error))
+      return Fail(error);
+    pending.push_back(std::move(file));
+    progress.Advance(data.size());
+  }
+  for (size_t i = 0; i < pending.size(); i++) {
+    const EntryView& e = view.entries[selected[i]];
+    if (!pending[i].Commit(&e.record.fileTime, &error)) return Fail(error);
+  }
+  progress.Finish();
+  if (!Quiet)
+    for (size_t s : selected) Result(view.entries[s].display);
+  return EXIT_DONE;
+}
+
+}  // namespace wz2

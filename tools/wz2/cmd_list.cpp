@@ -1,0 +1,34 @@
+// wz2 list ARCHIVE|EXE: one line per entry, in directory order.
+#include "tools/wz2/tool.h"
+
+namespace wz2 {
+
+int CommandList(const std::vector<std::string>& args) {
+  std::string source;
+  for (const std::string& a : args) {
+    if (a.size() > 1 && a[0] == '-') return UsageError("unknown option " + a);
+    if (!source.empty()) return UsageError("takes one archive or executable");
+    source = a;
+  }
+  if (source.empty()) return UsageError("missing ARCHIVE or EXE");
+  ArchiveView view;
+  std::string error;
+  if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
+  char line[512];
+  snprintf(line, sizeof(line), "%-14s  %-10s  %10s  %10s  %10s  %s", "NAME", "METHOD", "SIZE", "STORED", "OFFSET",
+           "TIME (UTC)");
+  Result(line);
+  for (const EntryView& e : view.entries) {
+    // Pad by the code page 932 length: one byte is one column, a double-byte
+    // character two, so the columns line up on a terminal.
+    std::string name = e.display;
+    if (e.name.size() < 14) name.append(14 - e.name.size(), ' ');
+    snprintf(line, sizeof(line), "%s  %-10s  %10u  %10u  %10llu  %s", name.c_str(),
+             e.compressed ? "compressed" : "stored", (unsigned)e.record.fileSize, (unsigned)e.record.storedSize,
+             (unsigned long long)e.dataOffset, FormatUtc(e.record.fileTime).c_str());
+    Result(line);
+  }
+  return EXIT_DONE;
+}
+
+}  // namespace wz2

@@ -1,0 +1,193 @@
+// wz2: the publisher's tool. Packs the update archive, checks its manifest,
+// stamps it into the updater executable, and lists or extracts archives.
+#include <string.h>
+
+#include "tools/wz2/tool.h"
+
+#ifdef _WIN32
+#include <shellapi.h>
+#include <windows.h>
+#endif
+
+namespace wz2 {
+namespace {
+
+struct HelpText {
+  const char* command;
+  const char* text;
+};
+
+const HelpText kHelp[] = {
+    {"",
+     "usage: wz2 [--quiet] COMMAND [ARGS...]\n"
+     "\n"
+     "The publisher's tool for game updates: packs UPDATE.WZ2, checks its\n"
+     "manifest, and builds the updater executable that carries it.\n"
+     "\n"
+     "commands:\n"
+     "  pack       make an archive from files and folders\n"
+     "  list       list the entries of an archive or updater executable\n"
+     "  extract    write entries of an archive or updater executable as files\n"
+     "  check      find mistakes in the manifest UPDATE.INI inside an archive\n"
+     "  build-exe  put an archive into a copy of the updater executable\n"
+     "  help       show help for a command: wz2 help COMMAND\n"
+     "\n"
+     "options for every command:\n"
+     "  -q, --quiet   print only results and errors (no progress, no summaries)\n"
+     "  -h, --help    show help for the command\n"
+     "\n"
+     "Progress (bytes and rate) is shown on stderr when it is a terminal.\n"
+     "Errors are one line on stderr and exit status 1 (2 for bad usage); a\n"
+     "failed command leaves no partial output file.\n"},
+    {"pack",
+     "usage: wz2 pack -o UPDATE.WZ2 [--level fast|default|max] [--store PATTERN]...\n"
+     "                [--compress-directory] PATH...\n"
+     "\n"
+     "Makes an archive from the given files, and from the files directly inside\n"
+     "given folders (not their subfolders). Each entry is named by its file name\n"
+     "in code page 932 and keeps the file's modification time. The same inputs\n"
+     "always give the same bytes.\n"
+     "\n"
+     "  -o FILE               the archive to write (required)\n"
+     "  --level LEVEL         fast (greedy), default (lazy matching) or max\n"
+     "                        (optimal parse; slowest, smallest)\n"
+     "  --store PATTERN       store entries whose name matches PATTERN without\n"
+     "                        compressing (glob: * ? [set]; ASCII case ignored);\n"
+     "                        may be given more than once\n"
+     "  --compress-directory  store the directory as one compressed block\n"
+     "\n"
+     "An entry is also stored when compression would not make it smaller.\n"
+     "Refused, with no output written: a name longer than 14 bytes in code\n"
+     "page 932 or without a code page 932 form, two names that differ only in\n"
+     "ASCII case, a file of 4 GiB or more, an archive that would pass 4 GiB.\n"},
+    {"list",
+     "usage: wz2 list ARCHIVE|EXE\n"
+     "\n"
+     "Lists the entries of an archive, or of the archive inside an updater\n"
+     "executable (resource UPDATE/102): name, stored or compressed, file size,\n"
+     "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"},
+    {"extract",
+     "usage: wz2 extract ARCHIVE|EXE [-C DIR] [NAME...]\n"
+     "\n"
+     "Writes every entry, or the named ones (ASCII case ignored, as the updater\n"
+     "looks names up), as files with the entry's time as modification time.\n"
+     "Code page 932 names become UTF-8 file names on Linux.\n"
+     "\n"
+     "  -C DIR   write into DIR (an existing directory) instead of the current one\n"
+     "\n"
+     "Every entry is verified before any file is written: a damaged archive\n"
+     "writes nothing.\n"},
+    {"check",
+     "usage: wz2 check ARCHIVE|EXE [--setup SETUP.INI] [--inst-mode N] [--strict]\n"
+     "\n"
+     "Reads the manifest UPDATE.INI inside the archive with the updater's own\n"
+     "parser and reports, one line each with the key, what the updater would\n"
+     "only find at run time or would silently do differently:\n"
+     "  errors:   no UPDATE.INI; a required key of [SETUP] missing; no UpdateFile00\n"
+     "            or CopyFile00; an update entry naming no archive entry; an entry\n"
+     "            the updater refuses (a field over 259 bytes, a bad disk); a path\n"
+     "            with '..'; a copy entry's disk without DiskCheckFile in the\n"
+     "            given SETUP.INI\n"
+     "  warnings: list gaps and keys numbered 16 or more (never read); values\n"
+     "            over their capacity (cut); an operation letter followed by a\n"
+     "            blank (the entry becomes path-only); a drive or a leading '\\'\n"
+     "            in a path; archive entries no entry writes; no entry for the\n"
+     "            given install mode\n"
+     "\n"
+     "  --setup FILE    the installed game's SETUP.INI, to check disk numbers\n"
+     "  --inst-mode N   the install mode (0-9) to check entries for\n"
+     "  --strict        treat warnings as errors\n"
+     "\n"
+     "Exit status: 1 when there are errors (or warnings with --strict), else 0.\n"},
+    {"build-exe",
+     "usage: wz2 build-exe --template UPDATER.EXE --archive UPDATE.WZ2 -o UPDATE.EXE\n"
+     "\n"
+     "Copies the updater executable with the archive as its resource\n"
+     "UPDATE/102 (language 1041), replacing one that is there. Works on 32-bit\n"
+     "and 64-bit executables; the resource section is rebuilt, or added as a new\n"
+     "last section where it cannot grow, and the headers and checksum are\n"
+     "updated. A signed template is refused: sign the built executable instead.\n"
+     "\n"
+     "  --template FILE   the unsigned updater executable\n"
+     "  --archive FILE    the archive (made with wz2 pack)\n"
+     "  -o FILE           the executable to write\n"},
+};
+
+int RunCommand(const std::string& command, const std::vector<std::string>& args) {
+  if (command == "list") return CommandList(args);
+  if (command == "extract") return CommandExtract(args);
+  if (command == "pack") return CommandPack(args);
+  if (command == "check") return CommandCheck(args);
+  if (command == "build-exe") return CommandBuildExe(args);
+  return UsageError("unknown command '" + command + "'");
+}
+
+}  // namespace
+
+bool PrintHelp(const std::string& command) {
+  for (const HelpText& h : kHelp) {
+    if (command == h.command) {
+      fputs(h.text, stdout);
+      return true;
+    }
+  }
+  return false;
+}
+
+int Main(std::vector<std::string> args) {
+  // --quiet applies to every command wherever it stands (before "--").
+  std::vector<std::string> rest;
+  bool wantHelp = false, options = true;
+  for (const std::string& a : args) {
+    if (options && a == "--") options = false;
+    if (options && (a == "-q" || a == "--quiet")) {
+      Quiet = true;
+    } else if (options && (a == "-h" || a == "--help")) {
+      wantHelp = true;
+    } else {
+      rest.push_back(a);
+    }
+  }
+  if (rest.empty()) {
+    PrintHelp("");
+    return wantHelp ? EXIT_DONE : EXIT_USAGE;
+  }
+  std::string command = rest[0];
+  rest.erase(rest.begin());
+  if (command == "help") {
+    std::string topic = rest.empty() ? "" : rest[0];
+    if (PrintHelp(topic)) return EXIT_DONE;
+    return UsageError("no help for '" + topic + "'");
+  }
+  if (wantHelp) {
+    if (PrintHelp(command)) return EXIT_DONE;
+    return UsageError("unknown command '" + command + "'");
+  }
+  static std::string name;
+  name = command;
+  CommandName = name.c_str();
+  return RunCommand(command, rest);
+}
+
+}  // namespace wz2
+
+#ifdef _WIN32
+// The arguments as UTF-16 from the system, so that file names outside the
+// ANSI code page survive; the tool works in UTF-8 inside.
+int main() {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> args;
+  for (int i = 1; wide && i < count; i++) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string s(n > 0 ? (size_t)n : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, &s[0], n, nullptr, nullptr);
+    s.resize(strlen(s.c_str()));
+    args.push_back(s);
+  }
+  if (wide) LocalFree(wide);
+  return wz2::Main(args);
+}
+#else
+int main(int argc, char** argv) { return wz2::Main(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

@@ -1,0 +1,143 @@
+// Shared pieces of the publisher's tool: messages, files written atomically,
+// file times, progress, and the archive read exactly as the updater reads it.
+#pragma once
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX  // std::min and std::max, not the SDK macros
+#endif
+#endif
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+
+namespace wz2 {
+
+namespace fs = std::filesystem;
+
+// Exit statuses: 0 done, 1 failed (or check found errors), 2 bad usage.
+#define EXIT_DONE 0
+#define EXIT_FAILED 1
+#define EXIT_USAGE 2
+
+// Set by the command line: no progress, no summaries.
+extern bool Quiet;
+extern const char* CommandName;
+
+// "wz2: <command>: <text>" on stderr, one line. Returns EXIT_FAILED or
+// EXIT_USAGE so callers can `return Fail(...)`.
+int Fail(const std::string& text);
+int UsageError(const std::string& text);
+void Warn(const std::string& text);
+// Prints a line on stdout (a result).
+void Result(const std::string& text);
+
+// Paths given on the command line are UTF-8 on every host.
+fs::path PathFromUtf8(const std::string& utf8);
+std::string PathToUtf8(const fs::path& path);
+
+// Reads a whole file; false with a reason.
+bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error);
+
+// A file written next to its final place and renamed over it at the end, so
+// that a failure never leaves a partial or damaged file behind.
+class PendingFile {
+ public:
+  PendingFile() = default;
+  ~PendingFile();  // removes the temporary file unless committed
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+  PendingFile(PendingFile&& other) noexcept;
+  bool Open(const fs::path& target, std::string* error);
+  bool Write(const void* data, size_t size, std::string* error);
+  bool WriteAt(uint64_t offset, const void* data, size_t size, std::string* error);
+  uint64_t Size() const { return size_; }
+  // Flushes and closes the temporary file (it stays pending); Commit does
+  // this itself when it was not done.
+  bool Close(std::string* error);
+  // Stamps the time (when given) and renames the file into place.
+  bool Commit(const FILETIME* modified, std::string* error);
+  void Discard();
+  const fs::path& Target() const { return target_; }
+
+ private:
+  fs::path target_, temp_;
+  FILE* file_ = nullptr;
+  uint64_t size_ = 0;
+};
+
+// FILETIME (100 ns since 1601, UTC) as a 64-bit number and back.
+uint64_t FileTimeValue(const FILETIME& t);
+FILETIME FileTimeFrom(uint64_t value);
+// "YYYY-MM-DDTHH:MM:SSZ", with ".fffffff" when the time has a fraction.
+std::string FormatUtc(const FILETIME& t);
+bool GetModificationTime(const fs::path& path, FILETIME* out, std::string* error);
+bool SetModificationTime(const fs::path& path, const FILETIME& t, std::string* error);
+
+// Progress on a terminal: bytes done of total and the rate, redrawn in
+// place at most a few times a second. Silent with --quiet or when stderr is
+// not a terminal.
+class Progress {
+ public:
+  Progress(const std::string& label, uint64_t total);
+  ~Progress();
+  void Advance(uint64_t bytes);
+  void Finish();
+
+ private:
+  void Draw(bool force);
+  std::string label_;
+  uint64_t total_, done_ = 0;
+  double start_ = 0, lastDraw_ = 0;
+  bool active_ = false, drawn_ = false;
+};
+
+// Glob on an entry name: '*', '?', '[set]' / '[!set]'; ASCII letters match
+// either case, as the updater compares names.
+bool GlobMatch(const std::string& pattern, const std::string& name);
+
+// ---- The archive, read as the updater reads it ---------------------------
+struct EntryView {
+  ArchiveEntry record;
+  std::string name;      // code page 932 bytes, up to the NUL
+  std::string display;   // UTF-8 for messages and listings
+  uint64_t dataOffset;   // computed as the updater computes it
+  bool compressed;
+};
+
+struct ArchiveView {
+  std::vector<uint8_t> image;  // the archive bytes (from a file or a resource)
+  bool fromExecutable = false;
+  ArchiveHeader header{};
+  std::vector<EntryView> entries;
+};
+
+// Reads ARCHIVE or EXE (by its MZ signature); refuses anything the updater
+// would not open, with a one-line reason.
+bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error);
+// The index of the first entry whose name equals cp932Name without regard
+// to ASCII case (as the updater looks names up), or -1.
+int FindEntry(const ArchiveView& view, const std::string& cp932Name);
+// The entry's file bytes, expanded when compressed; false when its data lies
+// outside the archive or its block is damaged.
+bool EntryData(const ArchiveView& view, const EntryView& entry, std::vector<uint8_t>* out, std::string* error);
+// A name a file may carry on every host: not empty, no path separators or
+// characters Windows forbids, not "." or "..".
+bool SafeFileName(const std::string& utf8, std::string* why);
+
+// ---- Commands ----------------------------------------------------------------
+int CommandList(const std::vector<std::string>& args);
+int CommandExtract(const std::vector<std::string>& args);
+int CommandPack(const std::vector<std::string>& args);
+int CommandCheck(const std::vector<std::string>& args);
+int CommandBuildExe(const std::vector<std::string>& args);
+// Help for one command ("" for the overview); false when unknown.
+bool PrintHelp(const std::string& command);
+
+}  // namespace wz2

@@ -1,0 +1,426 @@
+// Messages, files, times and progress for the tool. Files go through
+// std::filesystem paths so that names outside the ANSI code page work on
+// Windows; the few calls the standard library lacks (file times, an atomic
+// replace) are made per host.
+#include <chrono>
+#include <string.h>
+
+#include "tools/wz2/tool.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace wz2 {
+
+bool Quiet = false;
+const char* CommandName = nullptr;
+
+namespace {
+// 100-ns intervals from 1601-01-01 to 1970-01-01.
+const uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+std::string Prefix() { return CommandName ? std::string("wz2: ") + CommandName + ": " : std::string("wz2: "); }
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(2) != 0;
+#endif
+}
+
+double Now() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string HumanBytes(double bytes) {
+  const char* units[] = {"B", "KiB", "MiB", "GiB"};
+  int u = 0;
+  while (bytes >= 1024 && u < 3) {
+    bytes /= 1024;
+    u++;
+  }
+  char text[64];
+  snprintf(text, sizeof(text), u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
+  return text;
+}
+
+std::string SystemError(int code) { return std::error_code(code, std::generic_category()).message(); }
+}  // namespace
+
+int Fail(const std::string& text) {
+  fprintf(stderr, "%s%s\n", Prefix().c_str(), text.c_str());
+  return EXIT_FAILED;
+}
+
+int UsageError(const std::string& text) {
+  fprintf(stderr, "%s%s (see 'wz2 help%s%s')\n", Prefix().c_str(), text.c_str(), CommandName ? " " : "",
+          CommandName ? CommandName : "");
+  return EXIT_USAGE;
+}
+
+void Warn(const std::string& text) { fprintf(stderr, "%swarning: %s\n", Prefix().c_str(), text.c_str()); }
+
+void Result(const std::string& text) { fprintf(stdout, "%s\n", text.c_str()); }
+
+fs::path PathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
+
+std::string PathToUtf8(const fs::path& path) { return path.u8string(); }
+
+static FILE* OpenPath(const fs::path& path, const char* mode) {
+#ifdef _WIN32
+  std::wstring wmode(mode, mode + strlen(mode));
+  return _wfopen(path.c_str(), wmode.c_str());
+#else
+  return fopen(path.c_str(), mode);
+#endif
+}
+
+bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error) {
+  out->clear();
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) {
+    *error = PathToUtf8(path) + ": is a directory";
+    return false;
+  }
+  FILE* f = OpenPath(path, "rb");
+  if (!f) {
+    *error = PathToUtf8(path) + ": " + SystemError(errno);
+    return false;
+  }
+  uint8_t buffer[1 << 16];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out->insert(out->end(), buffer, buffer + n);
+  bool bad = ferror(f) != 0;
+  fclose(f);
+  if (bad) {
+    *error = PathToUtf8(path) + ": read error";
+    return false;
+  }
+  return true;
+}
+
+// ---- PendingFile ------------------------------------------------------------
+
+PendingFile::~PendingFile() { Discard(); }
+
+PendingFile::PendingFile(PendingFile&& other) noexcept
+    : target_(std::move(other.target_)), temp_(std::move(other.temp_)), file_(other.file_), size_(other.size_) {
+  other.file_ = nullptr;
+  other.temp_.clear();
+}
+
+bool PendingFile::Open(const fs::path& target, std::string* error) {
+  static unsigned counter = 0;
+  target_ = target;
+  fs::path dir = target.parent_path();
+#ifdef _WIN32
+  unsigned long pid = GetCurrentProcessId();
+#else
+  unsigned long pid = (unsigned long)getpid();
+#endif
+  // The temporary file lives in the target's directory so that the final
+  // rename stays on one file system and replaces the target in one step.
+  for (int attempt = 0; attempt < 100; attempt++) {
+    char suffix[64];
+    snprintf(suffix, sizeof(suffix), ".wz2tmp-%lu-%u", pid, counter++);
+    fs::path name = PathFromUtf8("." + PathToUtf8(target.filename()) + suffix);
+    temp_ = dir.empty() ? name : dir / name;
+    std::error_code ec;
+    if (fs::exists(temp_, ec)) continue;
+    file_ = OpenPath(temp_, "wb");
+    if (!file_) {
+      *error = PathToUtf8(target) + ": cannot create file: " + SystemError(errno);
+      temp_.clear();
+      return false;
+    }
+    return true;
+  }
+  *error = PathToUtf8(target) + ": cannot create a temporary file";
+  temp_.clear();
+  return false;
+}
+
+bool PendingFile::Write(const void* data, size_t size, std::string* error) {
+  if (size != 0 && fwrite(data, 1, size, file_) != size) {
+    *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
+    return false;
+  }
+  size_ += size;
+  return true;
+}
+
+bool PendingFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string* error) {
+#ifdef _WIN32
+  int sought = _fseeki64(file_, (long long)offset, SEEK_SET);
+#else
+  int sought = fseeko(file_, (off_t)offset, SEEK_SET);
+#endif
+  bool ok = sought == 0 && fwrite(data, 1, size, file_) == size;
+#ifdef _WIN32
+  ok = ok && _fseeki64(file_, 0, SEEK_END) == 0;
+#else
+  ok = ok && fseeko(file_, 0, SEEK_END) == 0;
+#endif
+  if (!ok) *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
+  return ok;
+}
+
+bool PendingFile::Close(std::string* error) {
+  if (!file_) return true;
+  bool ok = fflush(file_) == 0;
+#ifndef _WIN32
+  ok = ok && fsync(fileno(file_)) == 0;
+#endif
+  ok = fclose(file_) == 0 && ok;
+  file_ = nullptr;
+  if (!ok) {
+    *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
+    Discard();
+  }
+  return ok;
+}
+
+bool PendingFile::Commit(const FILETIME* modified, std::string* error) {
+  if (temp_.empty()) {
+    *error = PathToUtf8(target_) + ": nothing to write";
+    return false;
+  }
+  if (!Close(error)) return false;
+  if (modified && !SetModificationTime(temp_, *modified, error)) {
+    Discard();
+    return false;
+  }
+#ifdef _WIN32
+  if (!MoveFileExW(temp_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = PathToUtf8(target_) + ": cannot replace file (error " + std::to_string(GetLastError()) + ")";
+    Discard();
+    return false;
+  }
+#else
+  std::error_code ec;
+  fs::rename(temp_, target_, ec);
+  if (ec) {
+    *error = PathToUtf8(target_) + ": cannot replace file: " + ec.message();
+    Discard();
+    return false;
+  }
+#endif
+  temp_.clear();
+  return true;
+}
+
+void PendingFile::Discard() {
+  if (file_) fclose(file_);
+  file_ = nullptr;
+  if (!temp_.empty()) {
+    std::error_code ec;
+    fs::remove(temp_, ec);
+    temp_.clear();
+  }
+}
+
+// ---- Times -------------------------------------------------------------------
+
+uint64_t FileTimeValue(const FILETIME& t) { return ((uint64_t)t.dwHighDateTime << 32) | t.dwLowDateTime; }
+
+FILETIME FileTimeFrom(uint64_t value) {
+  FILETIME t;
+  t.dwLowDateTime = (DWORD)value;
+  t.dwHighDateTime = (DWORD)(value >> 32);
+  return t;
+}
+
+std::string FormatUtc(const FILETIME& t) {
+  uint64_t v = FileTimeValue(t);
+  uint64_t seconds = v / 10000000ull;
+  uint32_t fraction = (uint32_t)(v % 10000000ull);
+  // Days since 1601-01-01 to a civil date (proleptic Gregorian), valid for
+  // every 64-bit file time; gmtime would fail before 1970 on some hosts.
+  int64_t days = (int64_t)(seconds / 86400) - 134774;  // now days since 1970-01-01
+  uint32_t secOfDay = (uint32_t)(seconds % 86400);
+  int64_t z = days + 719468;
+  int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  int64_t doe = z - era * 146097;
+  int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  int64_t mp = (5 * doy + 2) / 153;
+  int64_t day = doy - (153 * mp + 2) / 5 + 1;
+  int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
+  char text[128];
+  snprintf(text, sizeof(text), "%04lld-%02lld-%02lldT%02u:%02u:%02u", (long long)year, (long long)month, (long long)day,
+           secOfDay / 3600, secOfDay / 60 % 60, secOfDay % 60);
+  std::string out = text;
+  if (fraction != 0) {
+    snprintf(text, sizeof(text), ".%07u", fraction);
+    out += text;
+  }
+  return out + "Z";
+}
+
+bool GetModificationTime(const fs::path& path, FILETIME* out, std::string* error) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    *error = PathToUtf8(path) + ": cannot read its time";
+    return false;
+  }
+  *out = data.ftLastWriteTime;
+  return true;
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = PathToUtf8(path) + ": " + SystemError(errno);
+    return false;
+  }
+  // Times before 1601 have no FILETIME; they become its first instant.
+  int64_t ticks = (int64_t)st.st_mtim.tv_sec * 10000000 + st.st_mtim.tv_nsec / 100;
+  int64_t value = ticks + (int64_t)kUnixEpochAsFileTime;
+  *out = FileTimeFrom(value < 0 ? 0 : (uint64_t)value);
+  return true;
+#endif
+}
+
+bool SetModificationTime(const fs::path& path, const FILETIME& t, std::string* error) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = PathToUtf8(path) + ": cannot set its time";
+    return false;
+  }
+  BOOL ok = SetFileTime(h, nullptr, nullptr, &t);
+  CloseHandle(h);
+  if (!ok) *error = PathToUtf8(path) + ": cannot set its time";
+  return ok != 0;
+#else
+  int64_t ticks = (int64_t)FileTimeValue(t) - (int64_t)kUnixEpochAsFileTime;
+  // Floor division, so that times before 1970 keep a fraction in 0..1 s.
+  int64_t sec = ticks / 10000000;
+  int64_t rem = ticks % 10000000;
+  if (rem < 0) {
+    rem += 10000000;
+    sec -= 1;
+  }
+  struct timespec times[2];
+  times[0].tv_sec = (time_t)sec;
+  times[0].tv_nsec = (long)(rem * 100);
+  times[1] = times[0];
+  if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
+    *error = PathToUtf8(path) + ": cannot set its time: " + SystemError(errno);
+    return false;
+  }
+  return true;
+#endif
+}
+
+// ---- Progress ------------------------------------------------------------------
+
+Progress::Progress(const std::string& label, uint64_t total) : label_(label), total_(total) {
+  active_ = !Quiet && StderrIsTerminal();
+  start_ = lastDraw_ = Now();
+}
+
+Progress::~Progress() { Finish(); }
+
+void Progress::Advance(uint64_t bytes) {
+  done_ += bytes;
+  Draw(false);
+}
+
+void Progress::Draw(bool force) {
+  if (!active_) return;
+  double now = Now();
+  if (!force && now - lastDraw_ < 0.2) return;
+  lastDraw_ = now;
+  double elapsed = now - start_;
+  double rate = elapsed > 0 ? (double)done_ / elapsed : 0;
+  fprintf(stderr, "\r%s: %s / %s  %s/s   ", label_.c_str(), HumanBytes((double)done_).c_str(),
+          HumanBytes((double)total_).c_str(), HumanBytes(rate).c_str());
+  fflush(stderr);
+  drawn_ = true;
+}
+
+void Progress::Finish() {
+  if (!active_) return;
+  if (drawn_) {
+    Draw(true);
+    fprintf(stderr, "\n");
+  }
+  active_ = false;
+}
+
+// ---- Names ---------------------------------------------------------------------
+
+static char FoldAscii(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
+
+static bool GlobFrom(const char* p, const char* n) {
+  for (; *p; p++) {
+    if (*p == '*') {
+      while (p[1] == '*') p++;
+      for (const char* rest = n;; rest++) {
+        if (GlobFrom(p + 1, rest)) return true;
+        if (!*rest) return false;
+      }
+    }
+    if (!*n) return false;
+    if (*p == '?') {
+      n++;
+      continue;
+    }
+    if (*p == '[') {
+      const char* q = p + 1;
+      bool negate = *q == '!' || *q == '^';
+      if (negate) q++;
+      bool matched = false;
+      const char* start = q;
+      while (*q && (*q != ']' || q == start)) {
+        if (q[1] == '-' && q[2] && q[2] != ']') {
+          if (FoldAscii(*n) >= FoldAscii(q[0]) && FoldAscii(*n) <= FoldAscii(q[2])) matched = true;
+          q += 3;
+        } else {
+          if (FoldAscii(*q) == FoldAscii(*n)) matched = true;
+          q++;
+        }
+      }
+      if (!*q) {  // no closing bracket: the '[' is an ordinary character
+        if (*n != '[') return false;
+        n++;
+        continue;
+      }
+      if (matched == negate) return false;
+      p = q;
+      n++;
+      continue;
+    }
+    if (FoldAscii(*p) != FoldAscii(*n)) return false;
+    n++;
+  }
+  return *n == 0;
+}
+
+bool GlobMatch(const std::string& pattern, const std::string& name) { return GlobFrom(pattern.c_str(), name.c_str()); }
+
+bool SafeFileName(const std::string& utf8, std::string* why) {
+  if (utf8.empty() || utf8 == "." || utf8 == "..") {
+    *why = "is not a file name";
+    return false;
+  }
+  for (unsigned char c : utf8) {
+    if (c < 0x20 || strchr("/\\:*?\"<>|", c) != nullptr) {
+      *why = "contains a character no file name may hold";
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace wz2
