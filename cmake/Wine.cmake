@@ -62,8 +62,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
   if(NOT same EQUAL 0)
     execute_process(COMMAND diff -U0 --label host --label wine "${host_out}" "${wine_out}"
       OUTPUT_VARIABLE difference)
-    message(FATAL_ERROR "host and Windows answers differ (- host, + wine):\n${difference}\n"
-      "full outputs: ${host_out} ${wine_out}")
+    # Plain message(): FATAL_ERROR would re-wrap the lines.
+    message("host and Windows answers differ (- host, + wine):\n${difference}")
+    message(FATAL_ERROR "full outputs: ${host_out} ${wine_out}")
   endif()
   file(STRINGS "${host_out}" lines)
   list(LENGTH lines count)
