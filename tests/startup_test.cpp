@@ -1,0 +1,457 @@
+// Start-up: whole WinMain runs on the host platform, from the archive
+// resource to the dialog, with every way out and its clean-up.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/state.h"
+#include "archive/archive.h"
+#include "config/manifest.h"
+#include "config/profile.h"
+#include "support/updater_fixture.h"
+
+namespace {
+
+using wz2test::UpdaterFixture;
+
+const UINT kErrorBox = MB_OK | MB_ICONERROR;
+
+std::string Converted(const std::string& text) {
+  std::string out(text.size() + 1, 'X');
+  ConvertUpdateMessage(text.c_str(), &out[0]);
+  return std::string(out.c_str());
+}
+
+// ---- UpdateMessage conversion ------------------------------------------------
+
+TEST(UpdateMessageConversion, BackslashNBecomesCarriageReturnWithoutLineFeed) {
+  EXPECT_EQ(Converted("A\\nB"), "A\rB");
+}
+
+TEST(UpdateMessageConversion, DoubleBackslashBeforeNKeepsOneBackslash) {
+  EXPECT_EQ(Converted("\\\\n"), "\\\r");
+}
+
+TEST(UpdateMessageConversion, BackslashAtEndOrBeforeOtherBytesStays) {
+  EXPECT_EQ(Converted("A\\"), "A\\");
+  EXPECT_EQ(Converted("\\N\\t"), "\\N\\t");
+}
+
+TEST(UpdateMessageConversion, SecondByteOfDoubleByteCharacterIsNoBackslash) {
+  // ソ is 0x83 0x5C in code page 932; the n after it stays.
+  EXPECT_EQ(Converted("\x83\x5Cn"), "\x83\x5Cn");
+  EXPECT_EQ(Converted("\x83\x5C\\n"), "\x83\x5C\r");
+}
+
+TEST(UpdateMessageConversion, LeadByteBeforeTerminatorIsCopiedAlone) {
+  EXPECT_EQ(Converted("a\x83"), "a\x83");
+}
+
+// ---- Failures before the dialog ---------------------------------------------------
+
+class Startup : public UpdaterFixture {};
+
+TEST_F(Startup, MissingArchiveResourceShowsNotFoundAndDeletesNothing) {
+  installResource = false;
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "UPDATE.WZ2 not found");
+  EXPECT_EQ(Boxes()[0].caption, "UPDATE");
+  EXPECT_EQ(Boxes()[0].flags, kErrorBox);
+  EXPECT_EQ(Boxes()[0].owner, nullptr);
+  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_STREQ(TempManifestPath, "");
+  EXPECT_FALSE(host::Dialog().open);
+}
+
+TEST_F(Startup, RestrictsDllSearchBeforeAnythingElse) {
+  installResource = false;
+  Run();
+  // The host offers no SetDefaultDllDirectories, so the fallback runs.
+  ASSERT_FALSE(host::ProcLookups().empty());
+  EXPECT_EQ(host::ProcLookups()[0], "SetDefaultDllDirectories");
+  ASSERT_EQ(host::DllDirectoryCalls().size(), 1u);
+  EXPECT_EQ(host::DllDirectoryCalls()[0], "");
+}
+
+TEST_F(Startup, UnreadableDirectoryShowsResourceReadError) {
+  host::FailAllocations(0);  // the directory block
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(BoxTexts(), std::vector<std::string>{"RESOURCE READ ERROR"});
+  EXPECT_EQ(Boxes()[0].caption, "UPDATE");
+  EXPECT_EQ(Boxes()[0].flags, kErrorBox);
+  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_EQ(host::LiveAllocations(), 0);
+}
+
+TEST_F(Startup, ManifestMissingFromArchiveShowsBothMessages) {
+  includeManifest = false;
+  AddFile("A.DAT", "a");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Can't Find File in Resource !!", "UPDATE.INI not found at UPDATE.WZ2"}));
+  for (const auto& box : Boxes()) EXPECT_EQ(box.caption, "UPDATE");
+  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_EQ(host::LiveAllocations(), 0);
+}
+
+TEST_F(Startup, NoTemporaryDirectoryCountsAsFailedExtraction) {
+  host::SetTempPath("");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"UPDATE.INI not found at UPDATE.WZ2"});
+  EXPECT_STREQ(TempManifestPath, "");
+}
+
+TEST_F(Startup, TemporaryDirectoryThatDoesNotExistCountsAsFailedExtraction) {
+  host::SetTempPath("C:\\NOWHERE\\");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"UPDATE.INI not found at UPDATE.WZ2"});
+  EXPECT_FALSE(Exists("NOWHERE"));
+}
+
+TEST_F(Startup, EachRunExtractsIntoItsOwnFolderAndRemovesIt) {
+  installResource = true;
+  record.writeKey = false;  // stop after the manifest has been read
+  EXPECT_EQ(Run(), 0);
+  std::string path = TempManifestPath;
+  EXPECT_EQ(path.rfind("C:\\TEMP\\WZ2-", 0), 0u) << path;
+  EXPECT_EQ(path.substr(path.size() - 11), "\\UPDATE.INI");
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Startup, ManifestExistsWhileAMessageIsShown) {
+  record.writeKey = false;
+  bool present = false;
+  host::SetMessageBoxHandler([&](const host::MessageBoxRecord&) {
+    present = host::HostPath(TempManifestPath) != "" && c_.Exists(std::string(TempManifestPath).substr(3));
+    return 0;
+  });
+  Run();
+  EXPECT_TRUE(present);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Startup, AnotherCopysFolderIsLeftAloneAndANewNameIsTaken) {
+  // A folder of the first name exists already, as another copy's would.
+  std::string first = "WZ2-" + std::to_string(GetCurrentProcessId()) + "-0";
+  c_.WriteFile("TEMP\\" + first + "\\UPDATE.INI", "theirs");
+  record.writeKey = false;
+  Run();
+  EXPECT_NE(std::string(TempManifestPath).find("-1\\UPDATE.INI"), std::string::npos) << TempManifestPath;
+  EXPECT_EQ(Read("TEMP\\" + first + "\\UPDATE.INI"), "theirs");
+  EXPECT_EQ(TempLeftovers(), std::vector<std::string>{first});
+}
+
+// Each required manifest key, missing or empty, is reported by the reader.
+class RequiredManifestKey : public UpdaterFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RequiredManifestKey, MissingKeyIsReportedWithTorvanekCaption) {
+  std::string key = GetParam();
+  std::string lines = wz2test::DefaultManifestSetup();
+  size_t at = lines.find(key + "=");
+  lines.erase(at, lines.find("\r\n", at) + 2 - at);
+  manifestSetup = lines;
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "SETUP : " + key + " キーが存在しません");
+  EXPECT_EQ(Boxes()[0].caption, "TORVANEK");
+  EXPECT_EQ(Boxes()[0].flags, kErrorBox);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_P(RequiredManifestKey, EmptyValueCountsAsMissing) {
+  std::string key = GetParam();
+  std::string lines = wz2test::DefaultManifestSetup();
+  size_t at = lines.find(key + "=") + key.size() + 1;
+  lines.erase(at, lines.find("\r\n", at) - at);
+  manifestSetup = lines;
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"SETUP : " + key + " キーが存在しません"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, RequiredManifestKey,
+                         ::testing::Values("CompanyName", "GameTitle", "GameClass", "GameDir"));
+
+TEST_F(Startup, OptionalManifestKeysAreReadSilently) {
+  manifestSetup = "CompanyName=Maker\r\nGameTitle=Title\r\nGameClass=C\r\nGameDir=Title\r\n";
+  record.writeKey = false;
+  Run();
+  EXPECT_EQ(MissingKeysSilent, 1);
+  // Only the not-installed message: no word about the optional keys.
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
+}
+
+// ---- The install record -------------------------------------------------------
+
+TEST_F(Startup, MissingRecordNamesTheManifestsGameTitle) {
+  manifestSetup = "CompanyName=Maker\r\nGameTitle=Manifest Title\r\nGameClass=C\r\nGameDir=Title\r\n";
+  record.writeKey = false;
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "「Manifest Title」がインストールされていません");
+  EXPECT_EQ(Boxes()[0].caption, "UPDATE");
+  EXPECT_EQ(Boxes()[0].flags, kErrorBox);
+  EXPECT_EQ(host::OpenRegistryKeys(), 0);
+}
+
+TEST_F(Startup, RecordKeyIsBuiltFromManifestCompanyAndGameDir) {
+  record.company = "Other";
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
+}
+
+TEST_F(Startup, RecordWithoutInstModeIsNotInstalled) {
+  record.instMode.reset();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
+  EXPECT_EQ(host::OpenRegistryKeys(), 0);
+}
+
+TEST_F(Startup, RecordWithoutInstPathIsNotInstalled) {
+  record.instPath.reset();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
+}
+
+TEST_F(Startup, RecordWithoutDataPathOrInstAddIsInstalled) {
+  record.dataPath.reset();
+  record.instAdd.reset();
+  EXPECT_EQ(Run(), 0);  // no dialog script: the dialog ends with -1
+  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_STREQ(InstPath, "C:\\GAME");
+  EXPECT_STREQ(DataPath, "");
+  EXPECT_EQ(InstMode, 1);
+}
+
+TEST_F(Startup, InstModeIsTakenAsA32BitValue) {
+  record.instMode = 0x12345678u;
+  Run();
+  EXPECT_EQ(InstMode, 0x12345678);
+}
+
+TEST_F(Startup, InstPathFillingItsBufferWithoutTerminatorIsAFailedQuery) {
+  record.instPath.reset();
+  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, std::string(260, 'A'));
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
+  EXPECT_STREQ(InstPath, "");
+}
+
+TEST_F(Startup, InstPathOf259BytesAndTerminatorIsRead) {
+  record.instPath.reset();
+  std::string path = "C:\\" + std::string(256, 'A');
+  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, path + std::string(1, '\0'));
+  Run();
+  EXPECT_EQ(std::string(InstPath), path);
+  // Installed; "\SETUP.INI" no longer fits behind it.
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"インストール先に \"SETUP.INI\" ファイルが見つかりません"});
+}
+
+TEST_F(Startup, InstPathLongerThanItsBufferIsAFailedQuery) {
+  record.instPath = std::string("C:\\") + std::string(300, 'A');
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
+}
+
+TEST_F(Startup, DataPathWithoutTerminatorIsEmptied) {
+  record.dataPath.reset();
+  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "DataPath", REG_SZ, std::string(260, 'D'));
+  Run();
+  EXPECT_STREQ(DataPath, "");
+  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);  // still installed
+}
+
+TEST_F(Startup, DataPathOf259BytesIsKept) {
+  record.dataPath = std::string("C:\\") + std::string(256, 'D');
+  Run();
+  EXPECT_EQ(std::string(DataPath), *record.dataPath);
+}
+
+// ---- UpdateMessage and SETUP.INI --------------------------------------------------
+
+TEST_F(Startup, UpdateMessageIsShownConvertedBeforeTheSetupCheck) {
+  SetupKey("UpdateMessage", "Line1\\nLine2");
+  setupIni.reset();
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(Boxes()[0].text, "Line1\rLine2");
+  EXPECT_EQ(Boxes()[0].caption, "UPDATE");
+  EXPECT_EQ(Boxes()[0].flags, kErrorBox);
+  EXPECT_EQ(Boxes()[1].text, "インストール先に \"SETUP.INI\" ファイルが見つかりません");
+  EXPECT_EQ(Boxes()[1].caption, "UPDATE");
+}
+
+TEST_F(Startup, MissingSetupIniIsReported) {
+  setupIni.reset();
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"インストール先に \"SETUP.INI\" ファイルが見つかりません"});
+  EXPECT_STREQ(SetupIniPath, "C:\\GAME\\SETUP.INI");
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Startup, DirectoryNamedSetupIniPassesTheCheckAndTheLoaderReports) {
+  setupIni.reset();
+  c_.MakeDirectory("GAME\\SETUP.INI");
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "SETUP.INI : CompanyName キーが存在しません");
+  EXPECT_EQ(Boxes()[0].caption, "TORVANEK");
+}
+
+TEST_F(Startup, LoaderFailureAddsNoMessageOfItsOwn) {
+  std::string ini = wz2test::DefaultSetupIni();
+  ini.erase(ini.find("UninstExe="), std::string("UninstExe=UNINST.EXE\r\n").size());
+  setupIni = ini;
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"SETUP.INI : UninstExe キーが存在しません"});
+  EXPECT_NE(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+// ---- Window title ---------------------------------------------------------------
+
+TEST_F(Startup, TitleIsGameTitleOfTheInstalledProfileAndVersion) {
+  manifestSetup = "CompanyName=Maker\r\nGameTitle=Old\r\nGameClass=C\r\nGameDir=Title\r\nUpdaterVersion=1.01\r\n";
+  Run();
+  EXPECT_STREQ(WindowTitle, "Title アップデータ 1.01");
+  EXPECT_EQ(host::Dialog().caption, "Title アップデータ 1.01");
+}
+
+TEST_F(Startup, EmptyVersionLeavesTheTrailingBlank) {
+  manifestSetup = "CompanyName=Maker\r\nGameTitle=Title\r\nGameClass=C\r\nGameDir=Title\r\n";
+  Run();
+  EXPECT_STREQ(WindowTitle, "Title アップデータ ");
+}
+
+TEST_F(Startup, UpdaterTitleReplacesTheWholeTitle) {
+  SetupKey("UpdaterTitle", "My 100% Update");
+  Run();
+  EXPECT_STREQ(WindowTitle, "My 100% Update");
+}
+
+// ---- Second copy and running game -------------------------------------------------
+
+TEST_F(Startup, SecondCopyBringsTheFirstToFrontWithoutMessage) {
+  HWND first = host::DeclareWindow("#32770", "Title アップデータ 1.01");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(Boxes().empty());
+  ASSERT_EQ(host::WindowCalls().size(), 2u);
+  EXPECT_EQ(host::WindowCalls()[0].call, "ShowWindow");
+  EXPECT_EQ(host::WindowCalls()[0].window, first);
+  EXPECT_EQ(host::WindowCalls()[0].arg, SW_SHOW);
+  EXPECT_EQ(host::WindowCalls()[1].call, "SetForegroundWindow");
+  EXPECT_EQ(host::WindowCalls()[1].window, first);
+  EXPECT_NE(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Startup, SecondCopyLeavesTheFirstCopysManifestInPlace) {
+  std::string first = "WZ2-" + std::to_string(GetCurrentProcessId()) + "-0";
+  c_.WriteFile("TEMP\\" + first + "\\UPDATE.INI", "first copy's manifest");
+  host::DeclareWindow("#32770", "Title アップデータ 1.01");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Read("TEMP\\" + first + "\\UPDATE.INI"), "first copy's manifest");
+}
+
+TEST_F(Startup, SecondCopyShowsUpdateMessageFirst) {
+  SetupKey("UpdateMessage", "Hello");
+  host::DeclareWindow("#32770", "Title アップデータ 1.01");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Hello"});
+}
+
+TEST_F(Startup, WindowWithOtherTitleIsNoSecondCopy) {
+  host::DeclareWindow("#32770", "Other アップデータ 1.01");
+  Run();
+  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+}
+
+const char kRunningText[] =
+    "「Title」が実行中です。アップデートを続行する場合はゲームを終了してから [OK] を、アップデートを中止する場合は "
+    "[キャンセル] を押して下さい";
+
+TEST_F(Startup, RunningGameCancelBringsGameToFront) {
+  HWND game = host::DeclareWindow("TitleWindow", "Title");
+  host::ScriptMessageBoxAnswers({IDCANCEL});
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, kRunningText);
+  EXPECT_EQ(Boxes()[0].caption, "Title アップデータ 1.01");
+  EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_OKCANCEL));
+  EXPECT_EQ(Boxes()[0].owner, nullptr);
+  ASSERT_EQ(host::WindowCalls().size(), 2u);
+  EXPECT_EQ(host::WindowCalls()[0].window, game);
+  EXPECT_EQ(host::WindowCalls()[0].arg, SW_SHOW);
+  EXPECT_EQ(host::WindowCalls()[1].call, "SetForegroundWindow");
+  EXPECT_NE(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Startup, RunningGameOkAsksAgainUntilTheGameHasEnded) {
+  HWND game = host::DeclareWindow("TitleWindow", "Title");
+  int shown = 0;
+  host::SetMessageBoxHandler([&](const host::MessageBoxRecord&) {
+    if (++shown == 2) host::RemoveWindow(game);
+    return IDOK;
+  });
+  Run();
+  EXPECT_EQ(shown, 2);
+  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_TRUE(host::WindowCalls().empty());
+}
+
+TEST_F(Startup, WindowWithGameTitleButOtherClassIsNotTheGame) {
+  host::DeclareWindow("OtherClass", "Title");
+  Run();
+  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+}
+
+TEST_F(Startup, SecondGameTitleIsTestedOnlyAfterTheFirst) {
+  SetupKey("GameTitleA", "Title Alt");
+  host::DeclareWindow("TitleWindow", "Title Alt");
+  host::ScriptMessageBoxAnswers({IDCANCEL});
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text.substr(0, std::string("「Title Alt」").size()), "「Title Alt」");
+}
+
+TEST_F(Startup, SecondGameTitleIsNotLookedForWhenEmpty) {
+  host::DeclareWindow("TitleWindow", "");
+  Run();
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"アップデートが中断されました"});
+  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+}
+
+// ---- The dialog's result ---------------------------------------------------------
+
+TEST_F(Startup, CancelledDialogReportsInterruptionWithoutOwner) {
+  Script([](HWND dialog) { host::Click(dialog, IDCANCEL); });
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "アップデートが中断されました");
+  EXPECT_EQ(Boxes()[0].caption, "Title アップデータ 1.01");
+  EXPECT_EQ(Boxes()[0].flags, kErrorBox);
+  EXPECT_EQ(Boxes()[0].owner, nullptr);
+  EXPECT_EQ(OwnerWindow, nullptr);
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Startup, DialogThatFailsToOpenIsReportedAsInterruption) {
+  // No script: the host dialog ends without a result, like a failed open.
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"アップデートが中断されました"});
+}
+
+TEST_F(Startup, FinishedUpdateExitsWithOneAndNoMessage) {
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  ScriptClickNextThrough();
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Read("GAME\\A.DAT"), "new");
+  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_EQ(ArchiveDirectory, nullptr);
+  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(host::OpenHandles(), 0);
+}
+
+}  // namespace

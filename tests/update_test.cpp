@@ -1,0 +1,622 @@
+// The update run in whole WinMain runs: the disk-space test, the work lists
+// with their install-mode filter, the four operation codes, the data folder
+// and data path, and the CD-ROM copies with their prompt.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/state.h"
+#include "support/temp_drive.h"
+#include "support/updater_fixture.h"
+
+namespace {
+
+using wz2test::kPayloadTime;
+using wz2test::TempDrive;
+using wz2test::UpdaterFixture;
+
+const char kWriteFailed[] = "ファイルの書き込みに失敗しました";
+const char kInterrupted[] = "アップデートが中断されました";
+const char kNothingToDo[] = "アップデートする必要のあるファイルはありません";
+const char kTitle[] = "Title アップデータ 1.01";
+
+class Update : public UpdaterFixture {
+ protected:
+  void SetUp() override {
+    UpdaterFixture::SetUp();
+    ScriptClickNextThrough();
+  }
+  // Sets a file's last-write time through the platform layer.
+  void Stamp(const std::string& windowsPath, uint64_t time) {
+    HANDLE file = CreateFileA(windowsPath.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME ft = wz2test::MakeFileTime(time);
+    SetFileTime(file, &ft, &ft, &ft);
+    CloseHandle(file);
+  }
+  uint64_t WriteTime(const std::string& windowsPath) {
+    wz2test::FileTimes times;
+    EXPECT_TRUE(wz2test::ReadFileTimes(windowsPath, &times));
+    return times.write;
+  }
+};
+
+// ---- Disk space ----------------------------------------------------------------
+
+TEST_F(Update, FreeSpaceEqualToRequirementPasses) {
+  UpdateKey("RequiredDiskSpace", "1000");
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\A.DAT"), "new");
+}
+
+TEST_F(Update, OneByteShortStopsWithShortfallMessage) {
+  UpdateKey("RequiredDiskSpace", "1001");
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
+  Script([](HWND dialog) {
+    host::Click(dialog, IDOK);
+    host::Click(dialog, IDOK);
+  });
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rC: ドライブに 1 バイトの空き容量が必要です");
+  EXPECT_FALSE(Exists("GAME\\A.DAT"));
+}
+
+TEST_F(Update, ShortfallIsPrintedAsSigned32BitNumber) {
+  // -1 is taken as 4,294,967,295 bytes; the whole of it is missing.
+  UpdateKey("RequiredDiskSpace", "-1");
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  host::SetFreeSpace('C', 0, 1u << 20, 0);
+  Script([](HWND dialog) {
+    host::Click(dialog, IDOK);
+    host::Click(dialog, IDOK);
+  });
+  Run();
+  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rC: ドライブに -1 バイトの空き容量が必要です");
+}
+
+TEST_F(Update, DriveNameIsTheFirstTwoBytesOfInstPath) {
+  TempDrive d('D');
+  d.MakeDirectory("GAME");
+  d.WriteFile("GAME\\SETUP.INI", wz2test::DefaultSetupIni());
+  record.instPath = std::string("D:\\GAME");
+  UpdateKey("RequiredDiskSpace", "50");
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  host::SetFreeSpace('D', 20, 1u << 20, 20);
+  Script([](HWND dialog) {
+    host::Click(dialog, IDOK);
+    host::Click(dialog, IDOK);
+  });
+  Run();
+  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rD: ドライブに 30 バイトの空き容量が必要です");
+}
+
+TEST_F(Update, ZeroOrTextRequirementMakesNoTest) {
+  for (const char* value : {"0", "abc"}) {
+    SCOPED_TRACE(value);
+    manifestUpdate = std::string("RequiredDiskSpace=") + value + "\r\nUpdateFile00=A.DAT\r\n";
+    payload.clear();
+    AddFile("A.DAT", "new");
+    host::SetFreeSpace('C', 0, 0, 0);
+    ScriptClickNextThrough();
+    EXPECT_EQ(Run(), 1);
+  }
+}
+
+TEST_F(Update, FailedFreeSpaceQueryPasses) {
+  UpdateKey("RequiredDiskSpace", "1000000");
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  host::FailFreeSpace('C');
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\A.DAT"), "new");
+}
+
+// ---- Lists and the decision ------------------------------------------------------
+
+TEST_F(Update, NoListKeysEndsTheRun) {
+  UpdateKey("UpdateFile01", "A.DAT");  // without UpdateFile00 the list is empty
+  UpdateKey("CopyFile01", "MOVIE");
+  AddFile("A.DAT", "new");
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(Boxes()[0].text, "No 'UpdateFileXX' and 'CopyFileXX'");
+  EXPECT_EQ(Boxes()[0].caption, kTitle);
+  EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(Boxes()[1].text, kInterrupted);
+  EXPECT_FALSE(Exists("GAME\\A.DAT"));
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Update, EntriesForOtherInstModeOnlyFinishWithNothingToDo) {
+  UpdateKey("UpdateFile00", "2,A.DAT");
+  UpdateKey("CopyFile00", "2,1:MOVIE");
+  AddFile("A.DAT", "new");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kNothingToDo});
+  EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_FALSE(Exists("GAME\\A.DAT"));
+  EXPECT_EQ(host::Dialog().result, 0);
+}
+
+TEST_F(Update, ListEndsAtTheFirstMissingKey) {
+  UpdateKey("UpdateFile00", "A.DAT");
+  UpdateKey("UpdateFile01", "B.DAT");
+  UpdateKey("UpdateFile02", "C.DAT");
+  UpdateKey("UpdateFile04", "E.DAT");
+  for (const char* name : {"A.DAT", "B.DAT", "C.DAT", "E.DAT"}) AddFile(name, name);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(UpdateItemCount, 3);
+  EXPECT_TRUE(Exists("GAME\\C.DAT"));
+  EXPECT_FALSE(Exists("GAME\\E.DAT"));
+}
+
+TEST_F(Update, EmptyValueEndsTheListLikeAMissingKey) {
+  UpdateKey("UpdateFile00", "A.DAT");
+  UpdateKey("UpdateFile01", "");
+  UpdateKey("UpdateFile02", "C.DAT");
+  AddFile("A.DAT", "a");
+  AddFile("C.DAT", "c");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_FALSE(Exists("GAME\\C.DAT"));
+}
+
+TEST_F(Update, SixteenEntriesAtMost) {
+  for (int n = 0; n < 17; ++n) {
+    char key[32], name[16];
+    snprintf(key, sizeof(key), "UpdateFile%02d", n);
+    snprintf(name, sizeof(name), "F%02d.DAT", n);
+    UpdateKey(key, name);
+    AddFile(name, name);
+  }
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(UpdateItemCount, 16);
+  EXPECT_TRUE(Exists("GAME\\F15.DAT"));
+  EXPECT_FALSE(Exists("GAME\\F16.DAT"));
+}
+
+TEST_F(Update, FieldTooLongForItsSlotIsRefusedBeforeAnythingIsWritten) {
+  UpdateKey("UpdateFile00", "A.DAT");
+  UpdateKey("UpdateFile01", "u," + std::string(300, 'X'));
+  AddFile("A.DAT", "new");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
+  EXPECT_FALSE(Exists("GAME\\A.DAT"));
+}
+
+TEST_F(Update, CopyEntryWithNonDigitDiskIsRefused) {
+  UpdateKey("CopyFile00", "X:MOVIE");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
+  EXPECT_TRUE(host::ShellCopies().empty());
+}
+
+// ---- Install mode --------------------------------------------------------------
+
+TEST_F(Update, ModeFilteredEntryAppliesToItsModeOnly) {
+  record.instMode = 2u;
+  c_.MakeDirectory("GAME\\SUB");
+  UpdateKey("UpdateFile00", "2,u,SUB\\A.DAT");
+  UpdateKey("UpdateFile01", "1,B.DAT");
+  AddFile("A.DAT", "a");
+  AddFile("B.DAT", "b");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\SUB\\A.DAT"), "a");
+  EXPECT_FALSE(Exists("GAME\\B.DAT"));
+  ASSERT_EQ(UpdateItemCount, 1);
+  EXPECT_EQ(UpdateItems[0].operationCode, 1);
+  EXPECT_EQ(UpdateItems[0].nameOffset, 4);
+}
+
+TEST_F(Update, TwoDigitFirstFieldIsAPathNotAMode) {
+  UpdateKey("UpdateFile00", "12,u,A.DAT");
+  AddFile("12", "twelve");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\12"), "twelve");
+  EXPECT_FALSE(Exists("GAME\\A.DAT"));
+}
+
+// ---- Operation codes -------------------------------------------------------------
+
+TEST_F(Update, PathOnlyEntryAlwaysWritesAndCreatesMissingFiles) {
+  c_.WriteFile("GAME\\OLD.DAT", "installed");
+  Stamp("C:\\GAME\\OLD.DAT", kPayloadTime + 1000000);  // newer than the archive
+  UpdateKey("UpdateFile00", "OLD.DAT");
+  UpdateKey("UpdateFile01", "NEW.DAT");
+  AddFile("OLD.DAT", "archive old");
+  AddFile("NEW.DAT", "archive new");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\OLD.DAT"), "archive old");
+  EXPECT_EQ(Read("GAME\\NEW.DAT"), "archive new");
+  EXPECT_EQ(WriteTime("C:\\GAME\\NEW.DAT"), kPayloadTime);
+}
+
+TEST_F(Update, NewerOnlyKeepsANewerInstalledFileAndReplacesAnOlderOne) {
+  c_.WriteFile("GAME\\NEWER.DAT", "installed newer");
+  c_.WriteFile("GAME\\OLDER.DAT", "installed older");
+  Stamp("C:\\GAME\\NEWER.DAT", kPayloadTime + 1);
+  Stamp("C:\\GAME\\OLDER.DAT", kPayloadTime - 1);
+  UpdateKey("UpdateFile00", "u,NEWER.DAT");
+  UpdateKey("UpdateFile01", "U,OLDER.DAT");
+  UpdateKey("UpdateFile02", "u,MISSING.DAT");
+  AddFile("NEWER.DAT", "archive");
+  AddFile("OLDER.DAT", "archive");
+  AddFile("MISSING.DAT", "archive");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\NEWER.DAT"), "installed newer");
+  EXPECT_EQ(Read("GAME\\OLDER.DAT"), "archive");
+  EXPECT_EQ(Read("GAME\\MISSING.DAT"), "archive");
+}
+
+TEST_F(Update, DataEntryKeepsExistingContentAndWritesMissingFile) {
+  c_.WriteFile("DATA\\USER.DAT", "the player's data");
+  UpdateKey("UpdateFile00", "d,USER.DAT");
+  UpdateKey("UpdateFile01", "D,FRESH.DAT");
+  AddFile("USER.DAT", "archive");
+  AddFile("FRESH.DAT", "archive fresh");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("DATA\\USER.DAT"), "the player's data");
+  EXPECT_EQ(Read("DATA\\FRESH.DAT"), "archive fresh");
+  EXPECT_FALSE(Exists("GAME\\FRESH.DAT"));
+}
+
+TEST_F(Update, DataEntryWithUnreadableFileNameInArchiveIsNotNeeded) {
+  // The existing file is written back; the archive need not hold the entry.
+  c_.WriteFile("DATA\\USER.DAT", "kept");
+  UpdateKey("UpdateFile00", "d,USER.DAT");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("DATA\\USER.DAT"), "kept");
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(Update, OverwriteEntryWritesOnlyOverAnExistingFile) {
+  c_.WriteFile("GAME\\HERE.DAT", "old");
+  c_.MakeDirectory("GAME\\DIR.DAT");
+  UpdateKey("UpdateFile00", "o,HERE.DAT");
+  UpdateKey("UpdateFile01", "o,GONE.DAT");
+  UpdateKey("UpdateFile02", "O,DIR.DAT");
+  AddFile("HERE.DAT", "new");
+  AddFile("GONE.DAT", "new");
+  AddFile("DIR.DAT", "new");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\HERE.DAT"), "new");
+  EXPECT_FALSE(Exists("GAME\\GONE.DAT"));
+  EXPECT_TRUE(c_.IsDirectory("GAME\\DIR.DAT"));
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(Update, OverwriteOnlySkipsMissingTargetsOfEveryCode) {
+  UpdateKey("OverwriteOnly", "1");
+  c_.WriteFile("GAME\\P.DAT", "old p");
+  c_.WriteFile("GAME\\U.DAT", "old u");
+  Stamp("C:\\GAME\\U.DAT", kPayloadTime - 1);
+  c_.WriteFile("DATA\\D.DAT", "old d");
+  UpdateKey("UpdateFile00", "P.DAT");
+  UpdateKey("UpdateFile01", "u,U.DAT");
+  UpdateKey("UpdateFile02", "d,D.DAT");
+  UpdateKey("UpdateFile03", "P2.DAT");
+  UpdateKey("UpdateFile04", "u,U2.DAT");
+  UpdateKey("UpdateFile05", "d,D2.DAT");
+  for (const char* name : {"P.DAT", "U.DAT", "D.DAT", "P2.DAT", "U2.DAT", "D2.DAT"}) AddFile(name, "new");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\P.DAT"), "new");
+  EXPECT_EQ(Read("GAME\\U.DAT"), "new");
+  EXPECT_EQ(Read("DATA\\D.DAT"), "old d");
+  EXPECT_FALSE(Exists("GAME\\P2.DAT"));
+  EXPECT_FALSE(Exists("GAME\\U2.DAT"));
+  EXPECT_FALSE(Exists("DATA\\D2.DAT"));
+}
+
+TEST_F(Update, OverwriteOnlyZeroOrTextIsOff) {
+  UpdateKey("OverwriteOnly", "0x1");  // digits stop at the x: 0
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\A.DAT"), "new");
+}
+
+TEST_F(Update, DirectoryAtTargetFailsTheRunForWritingCodes) {
+  c_.MakeDirectory("GAME\\A.DAT");
+  UpdateKey("UpdateFile00", "B.DAT");
+  UpdateKey("UpdateFile01", "A.DAT");
+  UpdateKey("UpdateFile02", "C.DAT");
+  AddFile("A.DAT", "a");
+  AddFile("B.DAT", "b");
+  AddFile("C.DAT", "c");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
+  EXPECT_EQ(Boxes()[0].caption, kTitle);
+  EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(Read("GAME\\B.DAT"), "b");   // written before the failure: stays
+  EXPECT_FALSE(Exists("GAME\\C.DAT"));   // after it: never reached
+  EXPECT_TRUE(TempLeftovers().empty());
+}
+
+TEST_F(Update, DirectoryAtTargetIsSkippedUnderOverwriteOnly) {
+  UpdateKey("OverwriteOnly", "5");
+  c_.MakeDirectory("GAME\\A.DAT");
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "a");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(Update, MissingSubdirectoryFailsUnlessTargetMustExist) {
+  UpdateKey("UpdateFile00", "o,SUB\\A.DAT");
+  UpdateKey("UpdateFile01", "SUB\\A.DAT");
+  AddFile("A.DAT", "a");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
+  EXPECT_FALSE(Exists("GAME\\SUB"));
+}
+
+TEST_F(Update, MissingArchiveEntryShowsBothMessagesAndKeepsEarlierItems) {
+  UpdateKey("UpdateFile00", "A.DAT");
+  UpdateKey("UpdateFile01", "NOPE.DAT");
+  AddFile("A.DAT", "a");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Can't Find File in Resource !!", kWriteFailed, kInterrupted}));
+  EXPECT_EQ(Read("GAME\\A.DAT"), "a");
+}
+
+TEST_F(Update, EntryNameIsThePartAfterTheLastBackslash) {
+  c_.MakeDirectory("GAME\\VOICE");
+  UpdateKey("UpdateFile00", "VOICE\\VOICE1.PAK");
+  AddFile("VOICE1.PAK", "voice");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\VOICE\\VOICE1.PAK"), "voice");
+}
+
+TEST_F(Update, CompressedEntryIsExpanded) {
+  UpdateKey("UpdateFile00", "BIG.DAT");
+  std::string bytes;
+  for (int i = 0; i < 5000; ++i) bytes += static_cast<char>('a' + i % 7);
+  AddFile("BIG.DAT", bytes, kPayloadTime, true);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\BIG.DAT"), bytes);
+}
+
+TEST_F(Update, OverlongTargetIsRefusedAsFailedWrite) {
+  std::string longDir(240, 'L');
+  c_.MakeDirectory("GAME\\" + longDir);
+  UpdateKey("UpdateFile00", longDir + "\\" + std::string(14, 'N'));
+  AddFile(std::string(14, 'N'), "n");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
+}
+
+// ---- DataFolder and DataPath ---------------------------------------------------------
+
+TEST_F(Update, DataFolderIsCreatedBelowEachBase) {
+  SetupKey("DataFolder", "SUBDIR");
+  UpdateKey("UpdateFile00", "A.DAT");
+  UpdateKey("UpdateFile01", "d,B.DAT");
+  AddFile("A.DAT", "a");
+  AddFile("B.DAT", "b");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\SUBDIR\\A.DAT"), "a");
+  EXPECT_EQ(Read("DATA\\SUBDIR\\B.DAT"), "b");
+}
+
+TEST_F(Update, EmptyDataPathResolvesAgainstTheCurrentDirectory) {
+  record.dataPath.reset();
+  c_.MakeDirectory("CUR");
+  host::SetCurrentDirectory("C:\\CUR");
+  UpdateKey("UpdateFile00", "d,B.DAT");
+  AddFile("B.DAT", "b");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("CUR\\B.DAT"), "b");
+}
+
+TEST_F(Update, EmptyDataPathWithDataFolder) {
+  record.dataPath.reset();
+  c_.MakeDirectory("CUR");
+  host::SetCurrentDirectory("C:\\CUR");
+  SetupKey("DataFolder", "SAVE");
+  UpdateKey("UpdateFile00", "d,B.DAT");
+  AddFile("B.DAT", "b");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("CUR\\SAVE\\B.DAT"), "b");
+}
+
+// ---- CD-ROM copies -----------------------------------------------------------------
+
+class Copy : public Update {
+ protected:
+  TempDrive cd_{'E', DRIVE_CDROM};
+};
+
+TEST_F(Copy, FileFromTheDiskIsCopiedToTheSamePathBelowInstPath) {
+  cd_.WriteFile("DISK1.CHK", "");
+  cd_.WriteFile("MOVIE.DAT", "movie");
+  UpdateKey("CopyFile00", "1:MOVIE.DAT");
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host::ShellCopies().size(), 1u);
+  const host::ShellCopyRecord& copy = host::ShellCopies()[0];
+  EXPECT_EQ(copy.func, static_cast<UINT>(FO_COPY));
+  EXPECT_EQ(copy.from, std::vector<std::string>{"E:\\MOVIE.DAT"});
+  EXPECT_EQ(copy.to, std::vector<std::string>{"C:\\GAME\\MOVIE.DAT"});
+  EXPECT_EQ(copy.flags, 0x0210);
+  EXPECT_NE(copy.owner, nullptr);
+  EXPECT_EQ(Read("GAME\\MOVIE.DAT"), "movie");
+}
+
+TEST_F(Copy, DirectoryIsCopiedIntoInstPath) {
+  record.instMode = 1u;
+  cd_.WriteFile("DISK2.CHK", "");
+  cd_.WriteFile("MOVIE\\M1.AVI", "m1");
+  UpdateKey("CopyFile00", "1,2:MOVIE");
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host::ShellCopies().size(), 1u);
+  EXPECT_EQ(host::ShellCopies()[0].from, std::vector<std::string>{"E:\\MOVIE"});
+  EXPECT_EQ(host::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME"});
+  EXPECT_EQ(host::ShellCopies()[0].flags, 0x0610);
+  EXPECT_EQ(Read("GAME\\MOVIE\\M1.AVI"), "m1");
+}
+
+TEST_F(Copy, InformationTextNamesTheCopiedPath) {
+  cd_.WriteFile("DISK1.CHK", "");
+  cd_.WriteFile("A,B.DAT", "ab");
+  UpdateKey("CopyFile00", "1:A,B.DAT");  // not split at the comma
+  EXPECT_EQ(Run(), 1);
+  bool shown = false;
+  for (const auto& change : host::ControlTextHistory())
+    shown = shown || (change.first == IDC_INFO && change.second == "A,B.DAT をコピーしています");
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(Read("GAME\\A,B.DAT"), "ab");
+}
+
+TEST_F(Copy, DrivesThatAreNoCdRomOrLackTheCheckFileAreSkipped) {
+  TempDrive fixed('D');
+  fixed.WriteFile("DISK1.CHK", "");
+  fixed.WriteFile("X.DAT", "wrong");
+  TempDrive otherCd('F', DRIVE_CDROM);
+  otherCd.WriteFile("X.DAT", "wrong disk");
+  TempDrive rightCd('G', DRIVE_CDROM);
+  rightCd.WriteFile("DISK1.CHK", "");
+  rightCd.WriteFile("X.DAT", "right");
+  UpdateKey("CopyFile00", "1:X.DAT");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\X.DAT"), "right");
+}
+
+TEST_F(Copy, LaterEntryWithoutDiskUsesTheDriveFoundBefore) {
+  // E holds no check file: the search finds F, and MOVIE2, which names no
+  // disk, comes from F as well although E is searched first.
+  cd_.WriteFile("MOVIE1", "from E");
+  cd_.WriteFile("MOVIE2", "from E");
+  TempDrive second('F', DRIVE_CDROM);
+  second.WriteFile("DISK1.CHK", "");
+  second.WriteFile("MOVIE1", "from F");
+  second.WriteFile("MOVIE2", "from F");
+  UpdateKey("CopyFile00", "1:MOVIE1");
+  UpdateKey("CopyFile01", "MOVIE2");
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(host::ShellCopies().size(), 2u);
+  EXPECT_EQ(host::ShellCopies()[1].from, std::vector<std::string>{"F:\\MOVIE2"});
+  EXPECT_EQ(Read("GAME\\MOVIE2"), "from F");
+}
+
+TEST_F(Copy, EntryWithoutDiskBeforeAnySearchIsRefused) {
+  cd_.WriteFile("MOVIE", "m");
+  UpdateKey("CopyFile00", "MOVIE");
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(Boxes()[0].text, "SETUP.INI : \"MOVIE\" のコピーに失敗しました");
+  EXPECT_EQ(Boxes()[0].caption, kTitle);
+  EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_NE(Boxes()[0].owner, nullptr);
+  EXPECT_EQ(Boxes()[1].text, kInterrupted);
+  EXPECT_TRUE(host::ShellCopies().empty());
+}
+
+TEST_F(Copy, PromptRepeatsUntilTheDiskIsInserted) {
+  UpdateKey("CopyFile00", "2:X.DAT");
+  int prompts = 0;
+  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+    if (box.flags != MB_OKCANCEL) return 0;
+    if (++prompts == 2) {
+      cd_.WriteFile("DISK2.CHK", "");
+      cd_.WriteFile("X.DAT", "x");
+    }
+    return IDOK;
+  });
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(prompts, 2);
+  ASSERT_GE(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "ＣＤ－ＲＯＭドライブに「Title」ディスク 2 を入れて下さい");
+  EXPECT_EQ(Boxes()[0].caption, kTitle);
+  EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_OKCANCEL));
+  EXPECT_NE(Boxes()[0].owner, nullptr);
+  EXPECT_EQ(Read("GAME\\X.DAT"), "x");
+}
+
+TEST_F(Copy, CancelledPromptEndsTheRun) {
+  UpdateKey("CopyFile00", "1:X.DAT");
+  host::ScriptMessageBoxAnswers({IDCANCEL});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"ＣＤ－ＲＯＭドライブに「Title」ディスク 1 を入れて下さい", kInterrupted}));
+  EXPECT_TRUE(host::ShellCopies().empty());
+}
+
+TEST_F(Copy, EmptyCheckFileSlotAcceptsAnyCdRomRoot) {
+  cd_.WriteFile("X.DAT", "x");
+  UpdateKey("CopyFile00", "3:X.DAT");  // DiskCheckFile3 is not set
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(Read("GAME\\X.DAT"), "x");
+}
+
+TEST_F(Copy, ShellFailureShowsTheCopyFailureBox) {
+  cd_.WriteFile("DISK1.CHK", "");
+  cd_.WriteFile("X.DAT", "x");
+  UpdateKey("CopyFile00", "1:X.DAT");
+  UpdateKey("CopyFile01", "Y.DAT");
+  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"X.DAT\" のコピーに失敗しました", kInterrupted}));
+  EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
+  EXPECT_EQ(host::ShellCopies().size(), 1u);
+}
+
+TEST_F(Copy, ShellCancelEndsTheRunWithoutMessage) {
+  cd_.WriteFile("DISK1.CHK", "");
+  cd_.WriteFile("X.DAT", "x");
+  UpdateKey("CopyFile00", "1:X.DAT");
+  host::ScriptShellOutcomes({host::ShellOutcome::Cancel});
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{kInterrupted});
+}
+
+TEST_F(Copy, MissingSourceGoesToTheShellAsDirectoryAndFails) {
+  cd_.WriteFile("DISK1.CHK", "");
+  UpdateKey("CopyFile00", "1:GONE");
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(host::ShellCopies().size(), 1u);
+  EXPECT_EQ(host::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME"});
+  EXPECT_EQ(host::ShellCopies()[0].flags, 0x0610);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"GONE\" のコピーに失敗しました", kInterrupted}));
+}
+
+TEST_F(Copy, OverlongSourceIsRefusedWithTheCopyFailureBox) {
+  cd_.WriteFile("DISK1.CHK", "");
+  std::string name(257, 'Z');  // "E:\" and 257 bytes: 260, one past the limit
+  UpdateKey("CopyFile00", "1:" + name);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"" + name + "\" のコピーに失敗しました", kInterrupted}));
+  EXPECT_TRUE(host::ShellCopies().empty());
+}
+
+TEST_F(Copy, OverlongDestinationIsRefusedWithTheCopyFailureBox) {
+  cd_.WriteFile("DISK1.CHK", "");
+  std::string dir(200, 'G');
+  std::string name(80, 'F');
+  c_.MakeDirectory(dir);
+  c_.WriteFile(dir + "\\SETUP.INI", wz2test::DefaultSetupIni());
+  record.instPath = "C:\\" + dir;
+  cd_.WriteFile(name, "f");
+  UpdateKey("CopyFile00", "1:" + name);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"" + name + "\" のコピーに失敗しました", kInterrupted}));
+  EXPECT_TRUE(host::ShellCopies().empty());
+}
+
+TEST_F(Copy, UpdatesComeFirstAndAFailedOneStopsTheCopies) {
+  cd_.WriteFile("DISK1.CHK", "");
+  cd_.WriteFile("X.DAT", "x");
+  UpdateKey("CopyFile00", "1:X.DAT");
+  UpdateKey("UpdateFile00", "NOPE.DAT");
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(host::ShellCopies().empty());
+  EXPECT_FALSE(Exists("GAME\\X.DAT"));
+}
+
+}  // namespace
