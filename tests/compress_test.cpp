@@ -1,0 +1,346 @@
+// The block encoder: every level restores its input through ExpandBlock, the
+// token writer lays out blocks as the format's examples do, the cost model
+// is what the encoded tokens really take, and the max level's parse is the
+// cheapest there is (checked against an exhaustive search).
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/expand.h"
+#include "support/block_reference.h"
+#include "pack/compress.h"
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+const CompressLevel kLevels[] = {CompressLevel::Fast, CompressLevel::Default, CompressLevel::Max};
+
+const char* LevelName(CompressLevel level) {
+  switch (level) {
+    case CompressLevel::Fast:
+      return "fast";
+    case CompressLevel::Default:
+      return "default";
+    case CompressLevel::Max:
+      return "max";
+  }
+  return "?";
+}
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+Bytes B(std::initializer_list<int> v) {
+  Bytes b;
+  for (int x : v) b.push_back((uint8_t)x);
+  return b;
+}
+
+Bytes RandomBytes(std::mt19937& rng, size_t n, unsigned alphabet = 256) {
+  Bytes b(n);
+  for (auto& x : b) x = (uint8_t)(rng() % alphabet);
+  return b;
+}
+
+Bytes Compress(const Bytes& data, CompressLevel level) {
+  Bytes block;
+  size_t n = CompressBlock(data.data(), data.size(), block, level);
+  EXPECT_EQ(n, block.size());
+  return block;
+}
+
+// Expands into exactly data.size() bytes and checks the bytes.
+void ExpectRoundTrip(const Bytes& data, CompressLevel level, const char* what) {
+  Bytes block = Compress(data, level);
+  Bytes out(data.size() + 1);
+  ExpandResult r = ExpandBlock(out.data(), data.size(), block.data(), block.size());
+  ASSERT_EQ(r, EXPAND_OK) << what << " at " << LevelName(level);
+  out.resize(data.size());
+  ASSERT_TRUE(out == data) << what << " at " << LevelName(level);
+  ASSERT_LE(block.size(), CompressBound(data.size())) << what << " at " << LevelName(level);
+}
+
+// Bits a block takes as decoded: control bits plus 8 per data byte.
+size_t DecodedCost(const Bytes& block, size_t n) {
+  ReferenceExpansion r = ReferenceExpand(block.data(), block.size(), n);
+  EXPECT_EQ(r.result, EXPAND_OK);
+  return r.controlBits + 8 * r.dataBytes;
+}
+
+// The cheapest parse of s by exhaustive search: a shortest path over every
+// literal and every (distance, length) the window allows at each position,
+// matches found by direct comparison (overlap allowed), plus the end code.
+size_t ExhaustiveCost(const Bytes& s) {
+  size_t n = s.size();
+  std::vector<size_t> best(n + 1, SIZE_MAX);
+  best[0] = 0;
+  for (size_t i = 0; i < n; ++i) {
+    best[i + 1] = std::min(best[i + 1], best[i] + LITERAL_COST_BITS);
+    size_t limit = std::min<size_t>(BLOCK_MAX_LENGTH, n - i);
+    for (size_t d = 1; d <= std::min<size_t>(i, BLOCK_MAX_DISTANCE); ++d) {
+      size_t len = 0;
+      while (len < limit && s[i + len] == s[i + len - d]) ++len;
+      for (size_t l = 2; l <= len; ++l) {
+        unsigned c = MatchCostBits((uint32_t)d, (uint32_t)l);
+        if (c != 0) best[i + l] = std::min(best[i + l], best[i] + c);
+      }
+    }
+  }
+  return best[n] + END_CODE_COST_BITS;
+}
+
+std::vector<Bytes> VariedInputs() {
+  std::mt19937 rng(1234);
+  std::vector<Bytes> v;
+  v.push_back(Bytes());
+  v.push_back(B({0x41}));
+  v.push_back(B({0x41, 0x41}));
+  v.push_back(B({0x41, 0x41, 0x41}));
+  v.push_back(RandomBytes(rng, 70000));
+  v.push_back(RandomBytes(rng, 70000, 2));
+  v.push_back(RandomBytes(rng, 70000, 16));
+  v.push_back(Bytes(100000, 0));
+  std::string text;
+  while (text.size() < 120000) {
+    text += "[UPDATE]\r\nUpdateFile";
+    text += std::to_string(text.size() % 97);
+    text += "=u,DATA\\FILE";
+    text += std::to_string(rng() % 1000);
+    text += ".PAK\r\n";
+  }
+  v.push_back(Text(text));
+  // Periodic patterns of every small period, for the pattern fills.
+  for (size_t period = 1; period <= 20; ++period) {
+    Bytes p = RandomBytes(rng, period);
+    Bytes d;
+    for (size_t i = 0; i < 3000; ++i) d.push_back(p[i % period]);
+    v.push_back(d);
+  }
+  // Repeats at the edges of the window and of the short match's reach.
+  const size_t gaps[] = {256, 257, 2303, 2304, 8192, 8193, 20000};
+  for (size_t gap : gaps) {
+    Bytes d = RandomBytes(rng, gap);
+    Bytes again(d.begin(), d.begin() + std::min<size_t>(gap, 4000));
+    d.insert(d.end(), again.begin(), again.end());
+    v.push_back(d);
+  }
+  // Runs of literals and matches of every length mixed.
+  Bytes mixed;
+  while (mixed.size() < 200000) {
+    if (rng() % 2 && mixed.size() > 300) {
+      size_t d = 1 + rng() % std::min<size_t>(mixed.size(), 9000);
+      size_t l = 1 + rng() % 300;
+      for (size_t k = 0; k < l; ++k) mixed.push_back(mixed[mixed.size() - d]);
+    } else {
+      Bytes r = RandomBytes(rng, 1 + rng() % 40);
+      mixed.insert(mixed.end(), r.begin(), r.end());
+    }
+  }
+  v.push_back(mixed);
+  return v;
+}
+
+// ---- Round trips ---------------------------------------------------------------
+
+TEST(CompressRoundTrip, EveryLevelRestoresVariedData) {
+  std::vector<Bytes> inputs = VariedInputs();
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    for (CompressLevel level : kLevels) {
+      std::string what = "input " + std::to_string(i);
+      ExpectRoundTrip(inputs[i], level, what.c_str());
+    }
+  }
+}
+
+TEST(CompressRoundTrip, EveryLevelRestoresThisProgramsOwnBytes) {
+  FILE* f = fopen("/proc/self/exe", "rb");
+  ASSERT_NE(f, nullptr);
+  Bytes data(1 << 20);
+  data.resize(fread(data.data(), 1, data.size(), f));
+  fclose(f);
+  ASSERT_GT(data.size(), 10000u);
+  for (CompressLevel level : kLevels) ExpectRoundTrip(data, level, "executable");
+}
+
+TEST(CompressRoundTrip, MaxLevelRestoresInputsLongerThanOneParseStretch) {
+  std::mt19937 rng(77);
+  Bytes data;
+  while (data.size() < 2600000) {
+    Bytes r = RandomBytes(rng, 1 + rng() % 64, 8);
+    data.insert(data.end(), r.begin(), r.end());
+    data.insert(data.end(), 1 + rng() % 100, (uint8_t)rng());
+  }
+  ExpectRoundTrip(data, CompressLevel::Max, "2.6 MB");
+}
+
+TEST(CompressRoundTrip, SmallInputsOfEveryShapeRoundTrip) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 3000; ++round) {
+    Bytes d = RandomBytes(rng, rng() % 80, 1 + rng() % 4);
+    for (CompressLevel level : kLevels) ExpectRoundTrip(d, level, "small");
+  }
+}
+
+TEST(CompressRoundTrip, OutputIsDeterministic) {
+  std::vector<Bytes> inputs = VariedInputs();
+  for (CompressLevel level : kLevels) {
+    EXPECT_EQ(Compress(inputs.back(), level), Compress(inputs.back(), level)) << LevelName(level);
+  }
+}
+
+TEST(CompressRoundTrip, CompressBlockAppendsToWhatTheVectorHolds) {
+  Bytes block = B({1, 2, 3});
+  Bytes data = Text("abcabcabcabc");
+  size_t n = CompressBlock(data.data(), data.size(), block, CompressLevel::Default);
+  ASSERT_EQ(block.size(), n + 3);
+  EXPECT_EQ(block[0], 1);
+  Bytes out(data.size());
+  EXPECT_EQ(ExpandBlock(out.data(), out.size(), block.data() + 3, n), EXPAND_OK);
+  EXPECT_EQ(out, data);
+}
+
+// ---- Layout of the encoded block ----------------------------------------------------
+
+TEST(CompressLayout, EmptyInputIsTheEndCodeAlone) {
+  for (CompressLevel level : kLevels) {
+    EXPECT_EQ(Compress(Bytes(), level), B({0x00, 0x00, 0x00, 0x7C, 0xFF})) << LevelName(level);
+  }
+}
+
+TEST(CompressLayout, ThreeLettersAreTheFormatsLiteralExample) {
+  for (CompressLevel level : kLevels) {
+    EXPECT_EQ(Compress(Text("abc"), level), B({0x00, 0x00, 0x80, 0xEF, 0x61, 0x62, 0x63, 0xFF}))
+        << LevelName(level);
+  }
+}
+
+TEST(CompressLayout, MaxLevelEncodesAbcabcabcaAsTheFormatsMatchExample) {
+  EXPECT_EQ(Compress(Text("abcabcabca"), CompressLevel::Max),
+            B({0x00, 0xE0, 0x23, 0xE4, 0x61, 0x62, 0x63, 0x01, 0xFF}));
+}
+
+TEST(CompressLayout, ThirtyTwoLiteralsPlaceTheSecondFlagWordAfterTheLastOne) {
+  Bytes data;
+  for (int i = 0; i < 32; ++i) data.push_back((uint8_t)(i * 7 + 1));
+  Bytes expected = B({0xFF, 0xFF, 0xFF, 0xFF});
+  expected.insert(expected.end(), data.begin(), data.end());
+  Bytes tail = B({0x00, 0x00, 0x00, 0x7C, 0xFF});
+  expected.insert(expected.end(), tail.begin(), tail.end());
+  for (CompressLevel level : kLevels) EXPECT_EQ(Compress(data, level), expected) << LevelName(level);
+}
+
+TEST(CompressLayout, FlagWordFollowsTheOffsetByteWhenItsFirstBitIsAnExtraBit) {
+  // 29 literals, then a long match whose bits 0 0 1 fill the word; the
+  // offset byte follows at once and the extra bit opens the next word.
+  Bytes block;
+  BlockEncoder enc(block);
+  for (int i = 0; i < 29; ++i) enc.Literal((uint8_t)i);
+  enc.LongMatch(4, 3);  // V = 3: byte 01, extra bit 1
+  enc.End();
+  ASSERT_EQ(block.size(), 4u + 29u + 1u + 4u + 1u);
+  EXPECT_EQ(block[33], 0x01);  // the offset byte, before the second word
+  // Second word: extra bit 1, length bit 1, end code 0 1 1 [FF] 1 1 1.
+  EXPECT_EQ(block[37], 0xDF);
+  EXPECT_EQ(block[38], 0xFF);
+  Bytes out(32);
+  ASSERT_EQ(ExpandBlock(out.data(), out.size(), block.data(), block.size()), EXPAND_OK);
+  EXPECT_EQ(out[29], out[25]);
+  EXPECT_EQ(out[31], out[27]);
+}
+
+// ---- The cost model ----------------------------------------------------------------
+
+TEST(CompressCost, MatchCostIsWhatTheEncodedTokenTakes) {
+  const uint32_t distances[] = {1,    2,    255,  256,  257,  258,  511,  512,  513,  514,  1023, 1024, 1025, 1026,
+                                2047, 2048, 2049, 2050, 2302, 2303, 2304, 4095, 4096, 4097, 4098, 8191, 8192};
+  std::mt19937 rng(3);
+  Bytes history = RandomBytes(rng, BLOCK_MAX_DISTANCE);
+  Bytes base;
+  {
+    BlockEncoder enc(base);
+    for (uint8_t c : history) enc.Literal(c);
+    enc.End();
+  }
+  size_t baseCost = DecodedCost(base, history.size());
+  for (uint32_t d : distances) {
+    for (uint32_t l = 2; l <= BLOCK_MAX_LENGTH; ++l) {
+      unsigned cost = MatchCostBits(d, l);
+      if (l == 2 && d > SHORT_MATCH_MAX_DISTANCE) {
+        EXPECT_EQ(cost, 0u) << d;
+        continue;
+      }
+      Bytes block;
+      BlockEncoder enc(block);
+      for (uint8_t c : history) enc.Literal(c);
+      enc.Match(d, l);
+      enc.End();
+      ASSERT_EQ(DecodedCost(block, history.size() + l), baseCost + cost) << "distance " << d << " length " << l;
+    }
+  }
+}
+
+TEST(CompressCost, PairsWithoutAFormCostNothing) {
+  EXPECT_EQ(MatchCostBits(0, 5), 0u);
+  EXPECT_EQ(MatchCostBits(8193, 5), 0u);
+  EXPECT_EQ(MatchCostBits(10, 1), 0u);
+  EXPECT_EQ(MatchCostBits(10, 283), 0u);
+  EXPECT_EQ(MatchCostBits(2304, 2), 0u);
+  EXPECT_NE(MatchCostBits(2303, 2), 0u);
+}
+
+TEST(CompressCost, LiteralAndEndCodeCostsMatchTheDecodedBlock) {
+  Bytes block = Compress(Text("xyz"), CompressLevel::Fast);
+  EXPECT_EQ(DecodedCost(block, 3), 3 * LITERAL_COST_BITS + END_CODE_COST_BITS);
+}
+
+// ---- Optimal parse -------------------------------------------------------------------
+
+TEST(CompressOptimal, MaxLevelMatchesExhaustiveSearchOnSmallInputs) {
+  std::mt19937 rng(2024);
+  for (int round = 0; round < 4000; ++round) {
+    Bytes d = RandomBytes(rng, 1 + rng() % 16, 1 + rng() % 3);
+    Bytes block = Compress(d, CompressLevel::Max);
+    ASSERT_EQ(DecodedCost(block, d.size()), ExhaustiveCost(d)) << "round " << round;
+  }
+}
+
+TEST(CompressOptimal, MaxLevelMatchesExhaustiveSearchAcrossEveryOffsetClass) {
+  // Noise with pieces copied from every distance class, so the cheapest
+  // parse has to weigh a near short copy against a far long one.
+  std::mt19937 rng(17);
+  for (int round = 0; round < 3; ++round) {
+    Bytes d = RandomBytes(rng, 9000, 64);
+    const size_t distances[] = {3, 200, 300, 700, 1500, 2303, 2304, 3000, 5000, 8192, 8193};
+    for (size_t dist : distances) {
+      size_t at = dist + rng() % (d.size() - dist - 300);
+      size_t len = 2 + rng() % 40;
+      for (size_t k = 0; k < len; ++k) d[at + k] = d[at + k - dist];
+    }
+    Bytes block = Compress(d, CompressLevel::Max);
+    ASSERT_EQ(DecodedCost(block, d.size()), ExhaustiveCost(d)) << "round " << round;
+  }
+}
+
+TEST(CompressOptimal, MaxLevelIsNeverCostlierThanTheOtherLevels) {
+  std::vector<Bytes> inputs = VariedInputs();
+  for (size_t i = 0; i < inputs.size(); ++i) {
+    size_t n = inputs[i].size();
+    size_t maxCost = DecodedCost(Compress(inputs[i], CompressLevel::Max), n);
+    EXPECT_LE(maxCost, DecodedCost(Compress(inputs[i], CompressLevel::Default), n)) << "input " << i;
+    EXPECT_LE(maxCost, DecodedCost(Compress(inputs[i], CompressLevel::Fast), n)) << "input " << i;
+  }
+}
+
+TEST(CompressLevels, DefaultIsAtLeastAsSmallAsFastOnText) {
+  std::vector<Bytes> inputs = VariedInputs();
+  const Bytes& text = inputs[8];
+  EXPECT_LE(Compress(text, CompressLevel::Default).size(), Compress(text, CompressLevel::Fast).size());
+  EXPECT_LT(Compress(text, CompressLevel::Default).size(), text.size() / 4);
+}
+
+}  // namespace
