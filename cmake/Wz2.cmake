@@ -19,7 +19,10 @@ endfunction()
 # beyond what the compiler inlines, so the shipped executable stays small and
 # depends only on system DLLs.
 function(wz2_windows_flags target)
+  # No -fdata-sections: MinGW's GCC then puts zero-initialised records into
+  # .data$<name> instead of .bss, so the large process-wide tables would be
+  # stored in the executable file byte for byte.
   target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -ffunction-sections -fdata-sections)
+    -ffunction-sections)
   target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
 endfunction()
