@@ -1,0 +1,402 @@
+// Resource reading and rewriting on executables built in code (PE32 and
+// PE32+): the archive resource must be found by the reader the updater's
+// loader stands for, every other resource and every other byte of the image
+// must survive, and the headers must describe the rewritten file.
+#include "pack/pe_resource.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/pe_fixture.h"
+
+namespace {
+
+using pe_fixture::Get16;
+using pe_fixture::Get32;
+using pe_fixture::Put16;
+using pe_fixture::Put32;
+
+const uint32_t kHigh = 0x80000000u;
+
+// A hand-made tree at RVA 0x2000: "UPDATE"/102/1041 holding "old archive"
+// and 16/1/1033 (a version resource) holding "version", code page 1252.
+std::vector<uint8_t> HandMadeTree() {
+  std::vector<uint8_t> t(0xD8, 0);
+  Put16(t, 0x0C, 1);  // root: one named, one id entry
+  Put16(t, 0x0E, 1);
+  Put32(t, 0x10, 0xB0 | kHigh);
+  Put32(t, 0x14, 0x20 | kHigh);
+  Put32(t, 0x18, 16);
+  Put32(t, 0x1C, 0x38 | kHigh);
+  Put16(t, 0x2E, 1);  // names of "UPDATE"
+  Put32(t, 0x30, 102);
+  Put32(t, 0x34, 0x50 | kHigh);
+  Put16(t, 0x46, 1);  // names of type 16
+  Put32(t, 0x48, 1);
+  Put32(t, 0x4C, 0x68 | kHigh);
+  Put16(t, 0x5E, 1);  // languages of UPDATE/102
+  Put32(t, 0x60, 1041);
+  Put32(t, 0x64, 0x80);
+  Put16(t, 0x76, 1);  // languages of 16/1
+  Put32(t, 0x78, 1033);
+  Put32(t, 0x7C, 0x90);
+  Put32(t, 0x80, pe_fixture::kResourceRva + 0xC0);
+  Put32(t, 0x84, 11);
+  Put32(t, 0x90, pe_fixture::kResourceRva + 0xD0);
+  Put32(t, 0x94, 7);
+  Put32(t, 0x98, 1252);
+  Put16(t, 0xB0, 6);
+  const char* type = "UPDATE";
+  for (int i = 0; i < 6; i++) Put16(t, 0xB2 + 2 * (size_t)i, (uint16_t)type[i]);
+  memcpy(&t[0xC0], "old archive", 11);
+  memcpy(&t[0xD0], "version", 7);
+  return t;
+}
+
+std::vector<uint8_t> Bytes(size_t n, uint32_t seed) {
+  std::vector<uint8_t> b(n);
+  for (size_t i = 0; i < n; i++) {
+    seed = seed * 1103515245u + 12345u;
+    b[i] = (uint8_t)(seed >> 16);
+  }
+  return b;
+}
+
+pe::Resource ArchiveResource(const std::vector<uint8_t>& data) {
+  pe::Resource r;
+  r.type = pe::KeyString("UPDATE");
+  r.name = pe::KeyId(102);
+  r.language = 1041;
+  r.data = data;
+  return r;
+}
+
+std::vector<uint8_t> ArchiveOf(const std::vector<uint8_t>& exe) {
+  std::vector<uint8_t> data;
+  std::string error;
+  EXPECT_TRUE(pe::FindResourceData(exe, pe::KeyString("UPDATE"), pe::KeyId(102), &data, &error)) << error;
+  return data;
+}
+
+struct Headers {
+  uint16_t sections;
+  uint32_t sizeOfImage, initializedData, checksum, resourceRva, resourceSize, symbols;
+};
+
+Headers Read(const std::vector<uint8_t>& f, bool plus) {
+  size_t opt = pe_fixture::OptionalOffset();
+  size_t dirs = pe_fixture::DataDirectories(plus);
+  return {Get16(f, pe_fixture::kPeOffset + 6), Get32(f, opt + 56), Get32(f, opt + 8), Get32(f, opt + 64),
+          Get32(f, dirs + 16), Get32(f, dirs + 20), Get32(f, pe_fixture::kPeOffset + 12)};
+}
+
+// The header facts that must hold after any rewrite: SizeOfImage covers the
+// last section, every section's file data is inside the file, and the
+// checksum is the one the platform computes.
+void ExpectConsistent(const std::vector<uint8_t>& f, bool plus) {
+  Headers h = Read(f, plus);
+  uint32_t end = 0;
+  for (uint16_t i = 0; i < h.sections; i++) {
+    size_t s = pe_fixture::SectionTable(plus) + 40 * (size_t)i;
+    uint32_t vsize = Get32(f, s + 8), va = Get32(f, s + 12), raw = Get32(f, s + 16), ptr = Get32(f, s + 20);
+    end = std::max(end, va + pe_fixture::Align(vsize, pe_fixture::kSectionAlign));
+    EXPECT_LE((uint64_t)ptr + raw, f.size()) << "section " << i;
+    EXPECT_EQ(raw % pe_fixture::kFileAlign, 0u) << "section " << i;
+    EXPECT_EQ(ptr % pe_fixture::kFileAlign, 0u) << "section " << i;
+  }
+  EXPECT_EQ(h.sizeOfImage, end);
+  EXPECT_EQ(h.checksum, pe::ImageChecksum(f, pe_fixture::OptionalOffset() + 64));
+  EXPECT_NE(h.checksum, 0u);
+}
+
+class BothKinds : public ::testing::TestWithParam<bool> {};
+
+TEST_P(BothKinds, AddsTheArchiveAsANewSectionToAnExecutableWithoutResources) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  std::vector<uint8_t> archive = Bytes(5000, 1);
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(archive), &out, &error)) << error;
+  EXPECT_EQ(ArchiveOf(out), archive);
+  Headers before = Read(exe, o.pe32Plus), after = Read(out, o.pe32Plus);
+  EXPECT_EQ(after.sections, before.sections + 1);
+  EXPECT_EQ(after.resourceRva, 0x2000u);
+  EXPECT_EQ(after.initializedData - before.initializedData, pe_fixture::Align(after.resourceSize, 0x200));
+  ExpectConsistent(out, o.pe32Plus);
+  // The code section's bytes are where they were.
+  size_t codeAt = Get32(exe, pe_fixture::SectionTable(o.pe32Plus) + 20);
+  EXPECT_TRUE(std::equal(exe.begin() + (ptrdiff_t)codeAt, exe.begin() + (ptrdiff_t)codeAt + 0x200,
+                         out.begin() + (ptrdiff_t)codeAt));
+}
+
+TEST_P(BothKinds, ReplacesTheArchiveAndKeepsEveryOtherResource) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.resources = HandMadeTree();
+  o.sectionAfterResources = true;
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  EXPECT_EQ(ArchiveOf(exe), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'a', 'r', 'c', 'h', 'i', 'v', 'e'}));
+  std::vector<uint8_t> archive = Bytes(300, 2);
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(archive), &out, &error)) << error;
+  std::vector<pe::Resource> all;
+  ASSERT_TRUE(pe::ReadResources(out, &all, &error)) << error;
+  ASSERT_EQ(all.size(), 2u);
+  // Named types come before numbered ones.
+  EXPECT_TRUE(pe::SameKey(all[0].type, pe::KeyString("UPDATE")));
+  EXPECT_EQ(all[0].language, 1041);
+  EXPECT_EQ(all[0].data, archive);
+  EXPECT_TRUE(pe::SameKey(all[1].type, pe::KeyId(16)));
+  EXPECT_EQ(all[1].language, 1033);
+  EXPECT_EQ(all[1].codePage, 1252u);
+  EXPECT_EQ(std::string(all[1].data.begin(), all[1].data.end()), "version");
+  ExpectConsistent(out, o.pe32Plus);
+}
+
+TEST_P(BothKinds, RebuildsInPlaceWhenTheTreeFitsTheOldSection) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.resources = HandMadeTree();
+  o.resourceRawSize = 0x1000;
+  o.sectionAfterResources = true;
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(1000, 3)), &out, &error)) << error;
+  Headers before = Read(exe, o.pe32Plus), after = Read(out, o.pe32Plus);
+  EXPECT_EQ(after.sections, before.sections);
+  EXPECT_EQ(after.resourceRva, pe_fixture::kResourceRva);
+  EXPECT_EQ(out.size(), exe.size());
+  EXPECT_EQ(after.initializedData, before.initializedData);
+  EXPECT_EQ(ArchiveOf(out), Bytes(1000, 3));
+  ExpectConsistent(out, o.pe32Plus);
+}
+
+TEST_P(BothKinds, AddsASectionWhenTheOldOneCannotGrowBeforeTheNext) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.resources = HandMadeTree();
+  o.sectionAfterResources = true;
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  std::string error;
+  std::vector<uint8_t> archive = Bytes(70000, 4);
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(archive), &out, &error)) << error;
+  Headers before = Read(exe, o.pe32Plus), after = Read(out, o.pe32Plus);
+  EXPECT_EQ(after.sections, before.sections + 1);
+  EXPECT_GT(after.resourceRva, 0x3000u);  // behind .reloc
+  EXPECT_EQ(ArchiveOf(out), archive);
+  // .reloc is untouched, in memory and in the file.
+  size_t reloc = pe_fixture::SectionTable(o.pe32Plus) + 2 * 40;
+  EXPECT_TRUE(std::equal(exe.begin() + (ptrdiff_t)reloc, exe.begin() + (ptrdiff_t)reloc + 40, out.begin() + (ptrdiff_t)reloc));
+  ExpectConsistent(out, o.pe32Plus);
+}
+
+TEST_P(BothKinds, GrowsALastResourceSectionAndKeepsTheBytesBehindIt) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.resources = HandMadeTree();
+  o.overlay = Bytes(100, 5);
+  uint32_t overlayAt = 0;
+  {
+    std::vector<uint8_t> probe = pe_fixture::Build(o);
+    overlayAt = (uint32_t)(probe.size() - o.overlay.size());
+  }
+  o.symbolPointer = overlayAt;  // a symbol table behind the sections
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  std::string error;
+  std::vector<uint8_t> archive = Bytes(20000, 6);
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(archive), &out, &error)) << error;
+  Headers after = Read(out, o.pe32Plus);
+  EXPECT_EQ(after.sections, 2);
+  EXPECT_EQ(after.resourceRva, pe_fixture::kResourceRva);
+  ASSERT_GE(out.size(), o.overlay.size());
+  EXPECT_TRUE(std::equal(o.overlay.begin(), o.overlay.end(), out.end() - (ptrdiff_t)o.overlay.size()));
+  EXPECT_EQ(after.symbols, out.size() - o.overlay.size());
+  EXPECT_EQ(ArchiveOf(out), archive);
+  ExpectConsistent(out, o.pe32Plus);
+}
+
+TEST_P(BothKinds, RefusesASignedTemplateAndSaysToSignAfterwards) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.overlay = Bytes(64, 7);
+  o.securityOffset = 0x600;
+  o.securitySize = 64;
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  std::string error;
+  EXPECT_FALSE(pe::ReplaceResource(exe, ArchiveResource(Bytes(10, 8)), &out, &error));
+  EXPECT_NE(error.find("sign"), std::string::npos) << error;
+  EXPECT_TRUE(out.empty());
+}
+
+TEST_P(BothKinds, RewritingTwiceGivesTheSameBytes) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.resources = HandMadeTree();
+  std::vector<uint8_t> exe = pe_fixture::Build(o), once, twice;
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(3000, 9)), &once, &error)) << error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(3000, 9)), &twice, &error)) << error;
+  EXPECT_EQ(once, twice);
+  // Replacing the archive of a built executable again leaves one archive.
+  std::vector<uint8_t> again;
+  ASSERT_TRUE(pe::ReplaceResource(once, ArchiveResource(Bytes(10, 10)), &again, &error)) << error;
+  std::vector<pe::Resource> all;
+  ASSERT_TRUE(pe::ReadResources(again, &all, &error)) << error;
+  EXPECT_EQ(all.size(), 2u);
+  EXPECT_EQ(ArchiveOf(again), Bytes(10, 10));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pe, BothKinds, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Pe32Plus" : "Pe32"; });
+
+TEST(ResourceTree, NamedEntriesPrecedeIdsAndEachGroupIsSorted) {
+  pe_fixture::Options o;
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  std::vector<pe::Resource> in;
+  const char* names[] = {"ZED", "ALPHA", "UPDATE"};
+  for (const char* n : names) {
+    pe::Resource r;
+    r.type = pe::KeyString(n);
+    r.name = pe::KeyId(1);
+    r.data = {1};
+    in.push_back(r);
+  }
+  for (uint16_t id : {24, 3, 16}) {
+    pe::Resource r;
+    r.type = pe::KeyId(id);
+    r.name = pe::KeyId(1);
+    r.data = {2};
+    in.push_back(r);
+  }
+  std::string error;
+  ASSERT_TRUE(pe::WriteResources(exe, in, &out, &error)) << error;
+  std::vector<pe::Resource> back;
+  ASSERT_TRUE(pe::ReadResources(out, &back, &error)) << error;
+  ASSERT_EQ(back.size(), 6u);
+  EXPECT_TRUE(pe::SameKey(back[0].type, pe::KeyString("ALPHA")));
+  EXPECT_TRUE(pe::SameKey(back[1].type, pe::KeyString("UPDATE")));
+  EXPECT_TRUE(pe::SameKey(back[2].type, pe::KeyString("ZED")));
+  EXPECT_EQ(back[3].type.id, 3);
+  EXPECT_EQ(back[4].type.id, 16);
+  EXPECT_EQ(back[5].type.id, 24);
+  // The root directory counts them as the loader expects: 3 named, 3 ids.
+  Headers h = Read(out, false);
+  size_t root = 0;
+  for (uint16_t i = 0; i < h.sections; i++) {
+    size_t s = pe_fixture::SectionTable(false) + 40 * (size_t)i;
+    if (Get32(out, s + 12) == h.resourceRva) root = Get32(out, s + 20);
+  }
+  ASSERT_NE(root, 0u);
+  EXPECT_EQ(Get16(out, root + 12), 3);
+  EXPECT_EQ(Get16(out, root + 14), 3);
+}
+
+TEST(ResourceTree, PrefersTheJapaneseLanguageWhenSeveralAreThere) {
+  pe_fixture::Options o;
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  std::vector<pe::Resource> in{ArchiveResource({1, 1}), ArchiveResource({2, 2})};
+  in[0].language = 1033;
+  std::string error;
+  ASSERT_TRUE(pe::WriteResources(exe, in, &out, &error)) << error;
+  EXPECT_EQ(ArchiveOf(out), std::vector<uint8_t>({2, 2}));
+}
+
+TEST(ResourceReading, ReportsAnExecutableWithoutTheArchive) {
+  pe_fixture::Options o;
+  o.resources = HandMadeTree();
+  std::vector<uint8_t> exe = pe_fixture::Build(o), data;
+  // Rename the type so that only the version resource matches nothing.
+  Put16(exe, 0x400 + 0x200 + 0xB2, 'X');
+  std::string error;
+  EXPECT_FALSE(pe::FindResourceData(exe, pe::KeyString("UPDATE"), pe::KeyId(102), &data, &error));
+  EXPECT_NE(error.find("UPDATE"), std::string::npos) << error;
+}
+
+TEST(ResourceReading, RefusesFilesThatAreNoExecutable) {
+  std::vector<pe::Resource> all;
+  std::string error;
+  EXPECT_FALSE(pe::ReadResources(std::vector<uint8_t>(10, 'M'), &all, &error));
+  std::vector<uint8_t> mzOnly(200, 0);
+  mzOnly[0] = 'M';
+  mzOnly[1] = 'Z';
+  Put32(mzOnly, 0x3C, 0xFFFFFFF0u);  // e_lfanew far beyond the file
+  EXPECT_FALSE(pe::ReadResources(mzOnly, &all, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(ResourceReading, ALoopingTreeIsRefusedNotFollowed) {
+  pe_fixture::Options o;
+  o.resources = HandMadeTree();
+  std::vector<uint8_t> exe = pe_fixture::Build(o);
+  size_t rsrc = 0x400 + 0x200;
+  // The UPDATE name directory points back at the root: a fourth level.
+  Put32(exe, rsrc + 0x34, 0x00 | kHigh);
+  std::vector<pe::Resource> all;
+  std::string error;
+  EXPECT_FALSE(pe::ReadResources(exe, &all, &error));
+  EXPECT_TRUE(all.empty());
+}
+
+TEST(ResourceReading, DataOutsideTheFileIsRefused) {
+  pe_fixture::Options o;
+  o.resources = HandMadeTree();
+  std::vector<uint8_t> exe = pe_fixture::Build(o);
+  size_t rsrc = 0x400 + 0x200;
+  Put32(exe, rsrc + 0x84, 0x7FFFFFF0u);  // size of the archive's data
+  std::vector<pe::Resource> all;
+  std::string error;
+  EXPECT_FALSE(pe::ReadResources(exe, &all, &error));
+  Put32(exe, rsrc + 0x84, 11);
+  Put32(exe, rsrc + 0x80, 0x90000);  // an RVA no section maps
+  EXPECT_FALSE(pe::ReadResources(exe, &all, &error));
+}
+
+TEST(ResourceReading, EveryTruncationOfABuiltExecutableFailsCleanly) {
+  pe_fixture::Options o;
+  o.pe32Plus = true;
+  o.resources = HandMadeTree();
+  std::vector<uint8_t> exe = pe_fixture::Build(o), built;
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(600, 11)), &built, &error)) << error;
+  for (size_t n = 0; n < built.size(); n += 7) {
+    std::vector<uint8_t> cut(built.begin(), built.begin() + (ptrdiff_t)n), data, out;
+    // Either refused or, where the cut spares the tree, read correctly.
+    if (pe::FindResourceData(cut, pe::KeyString("UPDATE"), pe::KeyId(102), &data, &error)) {
+      EXPECT_EQ(data, Bytes(600, 11)) << n;
+    }
+    pe::ReplaceResource(cut, ArchiveResource({1}), &out, &error);
+  }
+}
+
+TEST(ResourceReading, EveryByteFlippedInTheTreeNeverCrashes) {
+  pe_fixture::Options o;
+  o.resources = HandMadeTree();
+  std::vector<uint8_t> exe = pe_fixture::Build(o);
+  size_t rsrc = 0x400 + 0x200;
+  int read = 0;
+  for (size_t i = 0; i < 0xD8; i++) {
+    for (uint8_t flip : {0x01, 0x80, 0xFF}) {
+      std::vector<uint8_t> bad = exe;
+      bad[rsrc + i] ^= flip;
+      std::vector<pe::Resource> all;
+      std::string error;
+      if (pe::ReadResources(bad, &all, &error)) read++;
+    }
+  }
+  EXPECT_GT(read, 0);  // flips in data bytes and padding still read
+}
+
+TEST(Checksum, FoldsCarriesAndAddsTheFileLength) {
+  std::vector<uint8_t> f = {0x01, 0x00, 0x02, 0x00};
+  EXPECT_EQ(pe::ImageChecksum(f, 100), 3u + 4u);
+  std::vector<uint8_t> carry = {0xFF, 0xFF, 0x02, 0x00};
+  EXPECT_EQ(pe::ImageChecksum(carry, 100), 0x0002u + 4u);  // 0x10001 folds to 2
+  // The checksum field itself is left out of the sum.
+  std::vector<uint8_t> withField = {0x01, 0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0x02, 0x00};
+  EXPECT_EQ(pe::ImageChecksum(withField, 2), 3u + 8u);
+  // An odd last byte counts as a word with a zero high byte.
+  std::vector<uint8_t> odd = {0x01, 0x00, 0x05};
+  EXPECT_EQ(pe::ImageChecksum(odd, 100), 6u + 3u);
+}
+
+}  // namespace
