@@ -195,12 +195,13 @@ TEST_F(ExtractEntryTest, WritesAStoredEntryWithItsSizeAndAllThreeTimes) {
   archive_.Stored("README.TXT", "hello, world").Open();
   c_.MakeDirectory("GAME");
   EXPECT_EQ(1, Extract("README.TXT", "GAME\\README.TXT"));
-  EXPECT_EQ("hello, world", c_.ReadFile("GAME\\README.TXT"));
+  // Times first: reading the bytes counts as an access on the host.
   FileTimes times;
   ASSERT_TRUE(ReadFileTimes(c_.Path("GAME\\README.TXT"), &times));
   EXPECT_EQ(kEntryTime, times.creation);
   EXPECT_EQ(kEntryTime, times.access);
   EXPECT_EQ(kEntryTime, times.write);
+  EXPECT_EQ("hello, world", c_.ReadFile("GAME\\README.TXT"));
   EXPECT_TRUE(Messages().empty());
 }
 

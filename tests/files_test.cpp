@@ -116,12 +116,13 @@ TEST_F(WriteWholeFileTest, CreatesTheFileWithAllThreeTimesStamped) {
   FILETIME stamp = MakeFileTime(kStamp);
   std::string bytes("\x00\x01\x02 data", 8);
   EXPECT_EQ(1, Write("GAME\\A.DAT", bytes, &stamp));
-  EXPECT_EQ(bytes, c_.ReadFile("GAME\\A.DAT"));
+  // Times first: reading the bytes counts as an access on the host.
   FileTimes times;
   ASSERT_TRUE(ReadFileTimes(c_.Path("GAME\\A.DAT"), &times));
   EXPECT_EQ(kStamp, times.creation);
   EXPECT_EQ(kStamp, times.access);
   EXPECT_EQ(kStamp, times.write);
+  EXPECT_EQ(bytes, c_.ReadFile("GAME\\A.DAT"));
   ExpectNothingLeaked();
 }
 
