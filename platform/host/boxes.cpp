@@ -33,7 +33,11 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
   // The handler may itself show boxes or drive the dialog while this box's
   // modal loop would run, so it works on its own copy of the record.
   if (g_handler) {
+    // While it is open the box is a top-level dialog-class window with its
+    // caption, which another copy of the updater may find.
+    HWND box = host::DeclareWindow("#32770", record.caption);
     int answer = g_handler(record);
+    host::RemoveWindow(box);
     if (answer != 0) return answer;
   }
   if (g_answers.empty()) return IDOK;

@@ -98,6 +98,8 @@ const std::vector<WindowCall>& WindowCalls();
 void SetDialogScript(std::function<void(HWND dialog)> script);
 INT_PTR Send(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Presses a button as a click does: WM_COMMAND with notification 0 and the id.
+// A disabled button takes no click, so nothing is sent then; use Send() for
+// commands the dialog manager delivers regardless (Enter, Esc, close box).
 void Click(HWND dialog, int id);
 struct DialogState {
   bool open = false;
@@ -114,6 +116,8 @@ std::string ControlText(int id);
 bool ControlEnabled(int id);
 // Every text the information control (or any control) showed, in order.
 const std::vector<std::pair<int, std::string>>& ControlTextHistory();
+// Every SetCursor, in order: "wait", "arrow", "other" or "none" (NULL).
+const std::vector<std::string>& CursorHistory();
 
 // ---- The shell's copy --------------------------------------------------------
 struct ShellCopyRecord {
@@ -127,7 +131,15 @@ const std::vector<ShellCopyRecord>& ShellCopies();
 // Outcome of the next SHFileOperationA calls: copy for real (default), fail
 // with a nonzero result without copying, or report the user's cancel
 // (fAnyOperationsAborted set, result 0 or as given).
+// An empty script copies. A missing source makes a real copy fail too.
 enum class ShellOutcome { Copy, Fail, Cancel };
 void ScriptShellOutcomes(const std::vector<ShellOutcome>& outcomes);
+// What a scripted Fail and Cancel return (defaults 0x402 and 0).
+void SetShellResults(int failResult, int cancelResult);
+// Called inside each SHFileOperationA before its outcome, as the progress
+// window's message loop would let the test act (e.g. click the dialog).
+void SetShellCopyHandler(std::function<void(const ShellCopyRecord&)> handler);
+// Calls of CoInitialize (the first returns S_OK, later ones S_FALSE).
+int ComInitializations();
 
 }  // namespace host

@@ -1,0 +1,474 @@
+// Registry, windows, the modal dialog, the shell's copy and COM start-up of
+// the host layer, as the updater's front end uses them.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_control.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- Registry -------------------------------------------------------------------
+
+class HostRegistry : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    host::SetRegistryString(HKEY_CURRENT_USER, "Software\\Maker\\Game", "InstPath", "C:\\GAME");
+    host::SetRegistryDword(HKEY_CURRENT_USER, "Software\\Maker\\Game", "InstMode", 0x01020304);
+  }
+  HKEY Open(const char* subkey) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, subkey, 0, KEY_READ, &key), ERROR_SUCCESS);
+    return key;
+  }
+};
+
+TEST_F(HostRegistry, KeyAndValueNamesIgnoreCase) {
+  HKEY key = Open("SOFTWARE\\maker\\GAME");
+  char buf[MAX_PATH];
+  DWORD size = sizeof buf, type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "instpath", nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 8u);  // terminator included
+  EXPECT_STREQ(buf, "C:\\GAME");
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+}
+
+TEST_F(HostRegistry, NullDataAsksForTheSize) {
+  HKEY key = Open("Software\\Maker\\Game");
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 8u);
+  RegCloseKey(key);
+}
+
+TEST_F(HostRegistry, TooSmallBufferGivesMoreDataAndTheNeededSize) {
+  HKEY key = Open("Software\\Maker\\Game");
+  char buf[4] = {'k', 'e', 'e', 'p'};
+  DWORD size = sizeof buf;
+  EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, reinterpret_cast<LPBYTE>(buf), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 8u);
+  EXPECT_EQ(std::string(buf, 4), "keep");
+  RegCloseKey(key);
+}
+
+TEST_F(HostRegistry, DwordValueIsFourLittleEndianBytes) {
+  HKEY key = Open("Software\\Maker\\Game");
+  DWORD value = 0, size = sizeof value, type = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "InstMode", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(value, 0x01020304u);
+  RegCloseKey(key);
+}
+
+TEST_F(HostRegistry, RawBytesComeBackWithoutAnAddedTerminator) {
+  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Game", "DataPath", REG_SZ, "DATA");
+  HKEY key = Open("Software\\Maker\\Game");
+  char buf[8];
+  std::memset(buf, '#', sizeof buf);
+  DWORD size = sizeof buf;
+  EXPECT_EQ(RegQueryValueExA(key, "DataPath", nullptr, nullptr, reinterpret_cast<LPBYTE>(buf), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(buf, 5), "DATA#");
+  RegCloseKey(key);
+}
+
+TEST_F(HostRegistry, MissingKeysAndValuesAreNotFound) {
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Other", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Maker\\Game", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+  key = Open("Software\\Maker\\Game");
+  DWORD size = 4;
+  char buf[4];
+  EXPECT_EQ(RegQueryValueExA(key, "InstAdd", nullptr, nullptr, reinterpret_cast<LPBYTE>(buf), &size),
+            ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+TEST_F(HostRegistry, ParentOfAKeyWithValuesExistsButHoldsNone) {
+  HKEY key = Open("Software\\Maker");
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+  // A key whose name merely starts the same is another key.
+  HKEY other = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Mak", 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(HostRegistry, OpenKeysAreCountedAndCloseOnlyOnce) {
+  HKEY a = Open("Software\\Maker\\Game");
+  HKEY b = Open("Software\\Maker\\Game");
+  EXPECT_NE(a, b);
+  EXPECT_EQ(host::OpenRegistryKeys(), 2);
+  EXPECT_EQ(RegCloseKey(a), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(a), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(b), ERROR_SUCCESS);
+  EXPECT_EQ(host::OpenRegistryKeys(), 0);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(a, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(HostRegistry, ResetForgetsEveryValue) {
+  host::Reset();
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+}
+
+// ---- Top-level windows ------------------------------------------------------------
+
+TEST(HostWindows, FindsByClassAndTitle) {
+  HWND game = host::DeclareWindow("GameClass", "The Game");
+  host::DeclareWindow("OtherClass", "The Game");
+  EXPECT_EQ(FindWindowA("GAMECLASS", "The Game"), game);  // class names ignore case
+  EXPECT_EQ(FindWindowA("GameClass", nullptr), game);
+  EXPECT_EQ(FindWindowA("GameClass", "Another"), nullptr);
+  EXPECT_EQ(FindWindowA("NoClass", "The Game"), nullptr);
+  host::RemoveWindow(game);
+  EXPECT_EQ(FindWindowA("GameClass", "The Game"), nullptr);
+}
+
+TEST(HostWindows, DialogAtomMatchesTheDialogClass) {
+  HWND other = host::DeclareWindow("#32770", "UPDATE 1.0");
+  EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8002), "UPDATE 1.0"), other);
+  EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8001), "UPDATE 1.0"), nullptr);
+}
+
+TEST(HostWindows, ShowAndForegroundCallsAreRecorded) {
+  HWND w = host::DeclareWindow("C", "T");
+  EXPECT_TRUE(ShowWindow(w, SW_SHOW));
+  EXPECT_TRUE(SetForegroundWindow(w));
+  ASSERT_EQ(host::WindowCalls().size(), 2u);
+  EXPECT_EQ(host::WindowCalls()[0].call, "ShowWindow");
+  EXPECT_EQ(host::WindowCalls()[0].window, w);
+  EXPECT_EQ(host::WindowCalls()[0].arg, SW_SHOW);
+  EXPECT_EQ(host::WindowCalls()[1].call, "SetForegroundWindow");
+}
+
+TEST(HostWindows, OpenMessageBoxIsADialogClassWindowWithItsCaption) {
+  HWND seen = nullptr;
+  host::SetMessageBoxHandler([&](const host::MessageBoxRecord&) {
+    seen = FindWindowA(MAKEINTATOM(0x8002), "Title");
+    return IDOK;
+  });
+  MessageBoxA(nullptr, "text", "Title", MB_OK);
+  EXPECT_NE(seen, nullptr);
+  EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8002), "Title"), nullptr);  // gone once answered
+}
+
+// ---- The modal dialog --------------------------------------------------------------
+
+// A small procedure in the updater's manner: sets up on WM_INITDIALOG, ends
+// with 0 on IDOK and -1 on IDCANCEL, shows the wait cursor on request.
+std::vector<UINT> g_messages;
+bool g_boxOnOk = false;
+
+INT_PTR CALLBACK TestProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+  g_messages.push_back(message);
+  switch (message) {
+    case WM_INITDIALOG:
+      SetWindowTextA(dialog, "Caption");
+      SetDlgItemTextA(dialog, 1001, "Welcome");
+      EnableWindow(GetDlgItem(dialog, 4), FALSE);
+      return FALSE;
+    case WM_SETCURSOR:
+      SetCursor(LoadCursorA(nullptr, IDC_WAIT));
+      return TRUE;
+    case WM_COMMAND:
+      if (wParam == IDOK) {
+        EndDialog(dialog, 0);
+        if (g_boxOnOk) MessageBoxA(dialog, "after end", "Caption", MB_OK);
+      }
+      if (wParam == IDCANCEL) EndDialog(dialog, -1);
+      return FALSE;
+  }
+  return FALSE;
+}
+
+class HostDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_messages.clear();
+    g_boxOnOk = false;
+  }
+  INT_PTR Run() { return DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, TestProc, 0); }
+};
+
+TEST_F(HostDialog, InitDialogRunsBeforeTheScriptAndClickEndsIt) {
+  bool checked = false;
+  host::SetDialogScript([&](HWND dialog) {
+    EXPECT_TRUE(host::Dialog().open);
+    EXPECT_EQ(host::Dialog().caption, "Caption");
+    EXPECT_EQ(host::ControlText(1001), "Welcome");
+    EXPECT_FALSE(host::ControlEnabled(4));
+    EXPECT_TRUE(host::ControlEnabled(1));  // never touched: enabled
+    checked = true;
+    host::Click(dialog, IDOK);
+  });
+  EXPECT_EQ(Run(), 0);
+  EXPECT_TRUE(checked);
+  EXPECT_FALSE(host::Dialog().open);
+  EXPECT_TRUE(host::Dialog().ended);
+  EXPECT_EQ(host::Dialog().result, 0);
+  EXPECT_EQ(host::Dialog().templateId, 101);
+  ASSERT_GE(g_messages.size(), 2u);
+  EXPECT_EQ(g_messages[0], static_cast<UINT>(WM_INITDIALOG));
+}
+
+TEST_F(HostDialog, ScriptEndingWithoutEndDialogGivesMinusOne) {
+  host::SetDialogScript([](HWND) {});
+  EXPECT_EQ(Run(), -1);
+  EXPECT_FALSE(host::Dialog().ended);
+}
+
+TEST_F(HostDialog, RunningDialogIsFoundByAtomAndCaptionUntilItCloses) {
+  HWND found = nullptr;
+  HWND self = nullptr;
+  host::SetDialogScript([&](HWND dialog) {
+    self = dialog;
+    found = FindWindowA(MAKEINTATOM(0x8002), "Caption");
+  });
+  Run();
+  EXPECT_EQ(found, self);
+  EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8002), "Caption"), nullptr);
+  EXPECT_FALSE(SetDlgItemTextA(self, 1001, "late"));  // the window is gone
+}
+
+TEST_F(HostDialog, DisabledButtonTakesNoClickButSendStillDelivers) {
+  INT_PTR sent = 0;
+  host::SetDialogScript([&](HWND dialog) {
+    EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
+    size_t before = g_messages.size();
+    host::Click(dialog, IDCANCEL);
+    EXPECT_EQ(g_messages.size(), before);
+    EXPECT_FALSE(host::Dialog().ended);
+    sent = host::Send(dialog, WM_SETCURSOR, 0, 0);
+    host::Send(dialog, WM_COMMAND, IDCANCEL, 0);
+  });
+  EXPECT_EQ(Run(), -1);
+  EXPECT_EQ(sent, TRUE);
+  EXPECT_EQ(host::Dialog().cursor, "wait");
+}
+
+TEST_F(HostDialog, NoMessagesReachTheProcedureAfterItEnded) {
+  host::SetDialogScript([](HWND dialog) {
+    host::Click(dialog, IDCANCEL);
+    size_t before = g_messages.size();
+    EXPECT_EQ(host::Send(dialog, WM_SETCURSOR, 0, 0), 0);
+    EXPECT_EQ(g_messages.size(), before);
+  });
+  EXPECT_EQ(Run(), -1);
+}
+
+TEST_F(HostDialog, NestedMessagesStillArriveWhileTheEndingHandlerRuns) {
+  g_boxOnOk = true;
+  INT_PTR nested = 0;
+  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+    EXPECT_NE(box.owner, nullptr);
+    nested = host::Send(box.owner, WM_SETCURSOR, 0, 0);
+    return IDOK;
+  });
+  host::SetDialogScript([](HWND dialog) { host::Click(dialog, IDOK); });
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(nested, TRUE);
+}
+
+TEST_F(HostDialog, FocusFollowsSetFocusAndLeavesADisabledControl) {
+  host::SetDialogScript([](HWND dialog) {
+    HWND next = GetDlgItem(dialog, IDOK);
+    EXPECT_EQ(SetFocus(next), nullptr);
+    EXPECT_EQ(host::Dialog().focus, IDOK);
+    EXPECT_EQ(SetFocus(GetDlgItem(dialog, 4)), nullptr);  // 4 is disabled: refused
+    EXPECT_EQ(host::Dialog().focus, IDOK);
+    EXPECT_FALSE(EnableWindow(next, FALSE));  // was enabled
+    EXPECT_EQ(host::Dialog().focus, 0);
+    EXPECT_TRUE(EnableWindow(next, TRUE));  // was disabled
+    EXPECT_TRUE(IsWindowEnabled(next));
+  });
+  Run();
+}
+
+TEST_F(HostDialog, ControlTextsAreReadBackAndRecordedInOrder) {
+  host::SetDialogScript([](HWND dialog) {
+    SetDlgItemTextA(dialog, IDOK, "完了");
+    SetWindowTextA(GetDlgItem(dialog, 1001), "Done");
+    char buf[8];
+    EXPECT_EQ(GetDlgItemTextA(dialog, 1001, buf, 3), 2u);  // truncated to fit
+    EXPECT_STREQ(buf, "Do");
+    EXPECT_EQ(GetWindowTextA(dialog, buf, sizeof buf), 7);
+    EXPECT_STREQ(buf, "Caption");
+  });
+  Run();
+  const auto& history = host::ControlTextHistory();
+  ASSERT_EQ(history.size(), 3u);
+  EXPECT_EQ(history[0], std::make_pair(1001, std::string("Welcome")));
+  EXPECT_EQ(history[1], std::make_pair(1, std::string("\x8A\xAE\x97\xB9")));
+  EXPECT_EQ(history[2], std::make_pair(1001, std::string("Done")));
+  EXPECT_EQ(host::ControlText(IDOK), "完了");  // kept after the dialog closed
+}
+
+TEST_F(HostDialog, CursorChangesAreTracked) {
+  EXPECT_EQ(host::Dialog().cursor, "");
+  HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
+  HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
+  EXPECT_NE(wait, arrow);
+  SetCursor(wait);
+  EXPECT_EQ(SetCursor(arrow), wait);
+  EXPECT_EQ(host::Dialog().cursor, "arrow");
+  EXPECT_EQ(host::CursorHistory(), (std::vector<std::string>{"wait", "arrow"}));
+}
+
+TEST_F(HostDialog, OnlyOneModalDialogRunsAtATime) {
+  INT_PTR inner = 0;
+  host::SetDialogScript([&](HWND) { inner = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, TestProc, 0); });
+  Run();
+  EXPECT_EQ(inner, -1);
+}
+
+// ---- The shell's copy ---------------------------------------------------------------
+
+class HostShell : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/hostlayer-shell-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    fs::create_directories(root_ + "/c/GAME");
+    fs::create_directories(root_ + "/q/MOVIE/SUB");
+    host::MapDrive('C', root_ + "/c");
+    host::MapDrive('Q', root_ + "/q", DRIVE_CDROM);
+    Put("q/MOVIE/OP.MPG", "opening");
+    Put("q/MOVIE/SUB/ED.MPG", "ending");
+    Put("q/SETUP.DAT", "setup");
+  }
+  void TearDown() override {
+    host::Reset();
+    fs::remove_all(root_);
+  }
+  void Put(const std::string& rel, const std::string& bytes) {
+    std::ofstream(root_ + "/" + rel, std::ios::binary) << bytes;
+  }
+  std::string Get(const std::string& rel) {
+    std::ifstream in(root_ + "/" + rel, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  int Copy(const std::string& from, const std::string& to, SHFILEOPSTRUCTA* opOut = nullptr) {
+    std::string f = from + std::string(1, '\0');  // double-NUL lists
+    std::string t = to + std::string(1, '\0');
+    SHFILEOPSTRUCTA op;
+    std::memset(&op, 0, sizeof op);
+    op.wFunc = FO_COPY;
+    op.pFrom = f.c_str();
+    op.pTo = t.c_str();
+    op.fFlags = FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR;
+    op.fAnyOperationsAborted = 7;
+    int r = SHFileOperationA(&op);
+    if (opOut) *opOut = op;
+    return r;
+  }
+  std::string root_;
+};
+
+TEST_F(HostShell, FileIsCopiedToItsFullDestinationNameMakingFolders) {
+  ASSERT_TRUE(SetFileAttributesA("Q:\\SETUP.DAT", FILE_ATTRIBUTE_READONLY));
+  SHFILEOPSTRUCTA op;
+  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\NEW\\SETUP.DAT", &op), 0);
+  EXPECT_FALSE(op.fAnyOperationsAborted);
+  EXPECT_EQ(Get("c/GAME/NEW/SETUP.DAT"), "setup");
+  EXPECT_EQ(GetFileAttributesA("C:\\GAME\\NEW\\SETUP.DAT") & FILE_ATTRIBUTE_READONLY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));  // the disc's flag comes along
+  EXPECT_EQ(fs::last_write_time(root_ + "/c/GAME/NEW/SETUP.DAT"), fs::last_write_time(root_ + "/q/SETUP.DAT"));
+  ASSERT_EQ(host::ShellCopies().size(), 1u);
+  EXPECT_EQ(host::ShellCopies()[0].from, std::vector<std::string>{"Q:\\SETUP.DAT"});
+  EXPECT_EQ(host::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME\\NEW\\SETUP.DAT"});
+  EXPECT_EQ(host::ShellCopies()[0].flags, FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR);
+  EXPECT_EQ(host::ShellCopies()[0].func, static_cast<UINT>(FO_COPY));
+}
+
+TEST_F(HostShell, DirectoryIsCopiedIntoTheDestinationDirectory) {
+  EXPECT_EQ(Copy("Q:\\MOVIE", "C:\\GAME"), 0);
+  EXPECT_EQ(Get("c/GAME/MOVIE/OP.MPG"), "opening");
+  EXPECT_EQ(Get("c/GAME/MOVIE/SUB/ED.MPG"), "ending");
+}
+
+TEST_F(HostShell, ExistingFilesAreReplacedEvenWhenReadOnly) {
+  fs::create_directories(root_ + "/c/GAME/MOVIE");
+  Put("c/GAME/MOVIE/OP.MPG", "old");
+  ASSERT_TRUE(SetFileAttributesA("C:\\GAME\\MOVIE\\OP.MPG", FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(Copy("Q:\\MOVIE", "C:\\GAME"), 0);
+  EXPECT_EQ(Get("c/GAME/MOVIE/OP.MPG"), "opening");
+}
+
+TEST_F(HostShell, WildcardsSelectEntriesOfTheSourceFolder) {
+  EXPECT_EQ(Copy("Q:\\MOVIE\\*.mpg", "C:\\GAME\\CLIPS"), 0);
+  EXPECT_EQ(Get("c/GAME/CLIPS/OP.MPG"), "opening");
+  EXPECT_FALSE(fs::exists(root_ + "/c/GAME/CLIPS/SUB"));
+}
+
+TEST_F(HostShell, MissingSourceFailsWithoutCopying) {
+  EXPECT_NE(Copy("Q:\\NONE.DAT", "C:\\GAME\\NONE.DAT"), 0);
+  EXPECT_FALSE(fs::exists(root_ + "/c/GAME/NONE.DAT"));
+  EXPECT_NE(Copy("R:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT"), 0);  // unmapped drive
+}
+
+TEST_F(HostShell, ScriptedFailureCopiesNothing) {
+  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  SHFILEOPSTRUCTA op;
+  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0x402);
+  EXPECT_FALSE(op.fAnyOperationsAborted);
+  EXPECT_FALSE(fs::exists(root_ + "/c/GAME/SETUP.DAT"));
+  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT"), 0);  // the script is used up
+}
+
+TEST_F(HostShell, ScriptedCancelSetsTheAbortFlag) {
+  host::ScriptShellOutcomes({host::ShellOutcome::Cancel, host::ShellOutcome::Cancel});
+  SHFILEOPSTRUCTA op;
+  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0);
+  EXPECT_TRUE(op.fAnyOperationsAborted);
+  host::SetShellResults(0x402, 1223);
+  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 1223);
+  EXPECT_TRUE(op.fAnyOperationsAborted);
+  EXPECT_FALSE(fs::exists(root_ + "/c/GAME/SETUP.DAT"));
+}
+
+TEST_F(HostShell, HandlerRunsWhileTheCopyIsInProgress) {
+  size_t seenCopies = 0;
+  host::SetShellCopyHandler([&](const host::ShellCopyRecord&) { seenCopies = host::ShellCopies().size(); });
+  Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT");
+  EXPECT_EQ(seenCopies, 1u);
+}
+
+TEST_F(HostShell, SeveralSourcesGoIntoOneDestination) {
+  std::string from = std::string("Q:\\SETUP.DAT") + '\0' + "Q:\\MOVIE\\OP.MPG" + '\0' + '\0';
+  std::string to = std::string("C:\\GAME") + '\0' + '\0';
+  SHFILEOPSTRUCTA op;
+  std::memset(&op, 0, sizeof op);
+  op.wFunc = FO_COPY;
+  op.pFrom = from.c_str();
+  op.pTo = to.c_str();
+  EXPECT_EQ(SHFileOperationA(&op), 0);
+  EXPECT_EQ(Get("c/GAME/SETUP.DAT"), "setup");
+  EXPECT_EQ(Get("c/GAME/OP.MPG"), "opening");
+  EXPECT_EQ(host::ShellCopies()[0].from.size(), 2u);
+}
+
+// ---- COM ----------------------------------------------------------------------------
+
+TEST(HostCom, FirstInitialisationSucceedsAndLaterOnesReportAlreadyDone) {
+  EXPECT_EQ(CoInitialize(nullptr), S_OK);
+  EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+  EXPECT_EQ(host::ComInitializations(), 2);
+}
+
+}  // namespace
