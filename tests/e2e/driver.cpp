@@ -101,7 +101,16 @@ std::string Quote(const std::string& text) {
   return out + "\"";
 }
 
-void Log(const std::string& line) { Write(line + "\n"); }
+DWORD startTick = GetTickCount();
+
+// Each line carries the seconds since the driver started, to tell a slow
+// step from a stuck one.
+void Log(const std::string& line) {
+  DWORD ms = GetTickCount() - startTick;
+  char stamp[32];
+  wsprintfA(stamp, "[%3u.%03u] ", ms / 1000, ms % 1000);
+  Write(stamp + line + "\n");
+}
 
 // ---- script parsing -----------------------------------------------------------
 
@@ -157,15 +166,15 @@ std::string CaptionOf(HWND window) {
   return text;
 }
 
-// WM_GETTEXT with a time limit: the updater's thread may be busy writing a
-// large file, and the driver must not hang with it.
+// A control's text as the window manager holds it. For a window of another
+// process GetWindowTextA reads that copy without sending WM_GETTEXT, so the
+// driver never waits on the updater's thread, which may be busy writing a
+// large file or sitting in a nested message loop.
 std::string ControlText(HWND parent, int id) {
   HWND control = GetDlgItem(parent, id);
   if (!control) return "<no control>";
   char text[1024] = "";
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 1000, &result))
-    return "<no answer>";
+  GetWindowTextA(control, text, sizeof text);
   return text;
 }
 
@@ -436,6 +445,7 @@ void Step(const std::string& command, std::string rest) {
     PostMessageA(answered, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(answered, id));
     box = nullptr;
     if (!WaitFor([&] { return !IsWindow(answered); })) Fail("the box did not close");
+    Log("box closed");
   } else if (command == "wait-exit") {
     Process* p = Find(Word(rest));
     DWORD expected = (DWORD)atoi(Word(rest).c_str());

@@ -34,7 +34,7 @@ e2e_running() {
 
 e2e_setup() {
   local missing=0 f
-  for f in "$E2E_BIN/e2e_driver.exe" "$E2E_BIN/e2e_testgame.exe" "$E2E_BIN/updater-noarchive.exe" "$E2E_TOOL"; do
+  for f in "$E2E_BIN/e2e_driver.exe" "$E2E_BIN/e2e_testgame.exe" "$E2E_BIN/e2e_testdialog.exe" "$E2E_BIN/updater-noarchive.exe" "$E2E_TOOL"; do
     [[ -e $f ]] || { echo "e2e setup: missing $f"; missing=1; }
   done
   [[ -x /usr/lib/wine/wine64 ]] || { echo "e2e setup: wine64 missing (scripts/install-deps)"; missing=1; }
@@ -50,6 +50,7 @@ e2e_setup() {
   e2e_note "prefix ready in $((SECONDS - start)) s"
   # D: is the game's CD-ROM. E: is a small disk for the free-space stop:
   # a 4 MiB tmpfs where the machine allows mounting one (root), else absent.
+  "$WINE_PREFIX_CMD" headless "$E2E_PREFIX"
   "$WINE_PREFIX_CMD" drive "$E2E_PREFIX" d: "$E2E_CDROM" cdrom
   if mountpoint -q "$E2E_SMALL" || mount -t tmpfs -o size=4m e2e-small "$E2E_SMALL" 2>/dev/null; then
     "$WINE_PREFIX_CMD" drive "$E2E_PREFIX" e: "$E2E_SMALL" hd
