@@ -515,6 +515,27 @@ TEST_F(ShellCopyTest, CancelReturnsAbortedAndLeavesTheDestinationAlone) {
   SetFileAttributesA(c_.Path("A.DAT").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+TEST_F(ShellCopyTest, CancelWinsOverTheCallsOwnFailureResult) {
+  // The shell may report a cancelled copy with a nonzero result as well;
+  // the user's cancel is what the caller must hear of.
+  cd_.WriteFile("A.DAT", "new");
+  host::SetShellResults(1223, 1223);
+  host::ScriptShellOutcomes({host::ShellOutcome::Cancel});
+  std::string from = List(cd_.Path("A.DAT"));
+  std::string to = List(c_.Path("A.DAT"));
+  EXPECT_EQ(SHELLCOPY_ABORTED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
+}
+
+TEST_F(ShellCopyTest, AnyNonzeroResultIsAFailure) {
+  cd_.WriteFile("A.DAT", "new");
+  host::SetShellResults(0x7C, 0);
+  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  std::string from = List(cd_.Path("A.DAT"));
+  std::string to = List(c_.Path("A.DAT"));
+  EXPECT_EQ(SHELLCOPY_FAILED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
+  EXPECT_FALSE(c_.Exists("A.DAT"));
+}
+
 TEST_F(ShellCopyTest, FailureReturnsFailedAndLeavesTheDestinationAlone) {
   c_.WriteFile("A.DAT", "kept");
   MakeReadOnly(c_.Path("A.DAT"));
