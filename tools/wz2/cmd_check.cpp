@@ -348,6 +348,12 @@ int CommandCheck(const std::vector<std::string>& args) {
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
+  // A damaged entry is the worst a player can meet: every entry is expanded
+  // once before the manifest is looked at.
+  for (const EntryView& e : view.entries) {
+    std::vector<uint8_t> data;
+    if (!EntryData(view, e, &data, &error)) return Fail(error);
+  }
   std::vector<uint8_t> setupBytes;
   if (!setup.empty() && !ReadFile(PathFromUtf8(setup), &setupBytes, &error)) return Fail(error);
 

@@ -14,6 +14,17 @@ int CommandList(const std::vector<std::string>& args) {
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
+  // Every entry is expanded once before anything is listed, so that a
+  // listing is also a proof that the updater can read each entry.
+  uint64_t total = 0;
+  for (const EntryView& e : view.entries) total += e.record.fileSize;
+  Progress progress("verifying", total);
+  for (const EntryView& e : view.entries) {
+    std::vector<uint8_t> data;
+    if (!EntryData(view, e, &data, &error)) return Fail(error);
+    progress.Advance(data.size());
+  }
+  progress.Finish();
   char line[512];
   snprintf(line, sizeof(line), "%-14s  %-10s  %10s  %10s  %10s  %s", "NAME", "METHOD", "SIZE", "STORED", "OFFSET",
            "TIME (UTC)");

@@ -166,8 +166,14 @@ int CommandPack(const std::vector<std::string>& args) {
   std::string error;
   if (!CollectInputs(o.paths, &inputs, &error)) return Fail(error);
 
-  uint64_t total = 0;
-  for (const Input& in : inputs) total += in.size;
+  // Entries that --store names take exactly their size: when they alone
+  // pass the 32-bit offsets, refuse before reading gigabytes.
+  uint64_t total = 0, storedAtLeast = ARCHIVE_HEADER_SIZE;
+  for (const Input& in : inputs) {
+    total += in.size;
+    if (Stored(o, in)) storedAtLeast += PaddedSize((DWORD)in.size);
+  }
+  if (storedAtLeast > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)");
   PendingFile out;
   if (!out.Open(PathFromUtf8(o.output), &error)) return Fail(error);
   // The header is written last, once the directory offset is known.

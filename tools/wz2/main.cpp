@@ -65,7 +65,8 @@ const HelpText kHelp[] = {
      "\n"
      "Lists the entries of an archive, or of the archive inside an updater\n"
      "executable (resource UPDATE/102): name, stored or compressed, file size,\n"
-     "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"},
+     "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"
+     "Every entry is expanded first: a damaged entry fails the listing.\n"},
     {"extract",
      "usage: wz2 extract ARCHIVE|EXE [-C DIR] [NAME...]\n"
      "\n"
@@ -97,6 +98,9 @@ const HelpText kHelp[] = {
      "  --setup FILE    the installed game's SETUP.INI, to check disk numbers\n"
      "  --inst-mode N   the install mode (0-9) to check entries for\n"
      "  --strict        treat warnings as errors\n"
+     "\n"
+     "Every entry is expanded first: a damaged archive fails the check with a\n"
+     "one-line error.\n"
      "\n"
      "Exit status: 1 when there are errors (or warnings with --strict), else 0.\n"},
     {"build-exe",

@@ -1,0 +1,696 @@
+// The publisher's tool as its users run it: the wz2 program built next to
+// this test, started with arguments, judged by its exit status, its stdout
+// and stderr, and the files it leaves (or must not leave) behind.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "cli/pe_fixture.h"
+#include "pack/pe_resource.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status = -1;
+  std::string out, err;
+};
+
+fs::path Wz2Program() {
+  char self[4096] = {0};
+  ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  if (n <= 0) return "wz2";
+  return fs::path(std::string(self, (size_t)n)).parent_path() / "wz2";
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void Spit(const fs::path& p, const std::string& bytes) {
+  std::ofstream f(p, std::ios::binary);
+  f.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+std::string Random(size_t n, uint32_t seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; i++) {
+    seed = seed * 1664525u + 1013904223u;
+    s[i] = (char)(seed >> 24);
+  }
+  return s;
+}
+
+std::string Text(size_t lines) {
+  std::ostringstream o;
+  for (size_t i = 0; i < lines; i++) o << "line " << i << ": the quick brown fox jumps over the lazy dog\r\n";
+  return o.str();
+}
+
+// Modification time in 100-ns units since 1970 (what the archive keeps).
+int64_t MtimeTicks(const fs::path& p) {
+  struct stat st;
+  if (stat(p.c_str(), &st) != 0) return -1;
+  return (int64_t)st.st_mtim.tv_sec * 10000000 + st.st_mtim.tv_nsec / 100;
+}
+
+void SetMtime(const fs::path& p, int64_t seconds, long nanoseconds) {
+  struct timespec t[2];
+  t[0].tv_sec = (time_t)seconds;
+  t[0].tv_nsec = nanoseconds;
+  t[1] = t[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), t, 0), 0);
+}
+
+std::vector<std::string> Names(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct Row {
+  std::string name, method;
+  uint64_t size, stored, offset;
+  std::string time;
+};
+
+// Rows of `wz2 list`: the last five columns are fixed; the name is the rest.
+std::vector<Row> Rows(const std::string& listing) {
+  std::vector<Row> rows;
+  std::istringstream in(listing);
+  std::string line;
+  std::getline(in, line);  // the column titles
+  while (std::getline(in, line)) {
+    std::vector<std::string> words;
+    std::istringstream w(line);
+    std::string word;
+    while (w >> word) words.push_back(word);
+    if (words.size() < 6) continue;
+    size_t n = words.size();
+    Row r;
+    r.time = words[n - 1];
+    r.offset = std::stoull(words[n - 2]);
+    r.stored = std::stoull(words[n - 3]);
+    r.size = std::stoull(words[n - 4]);
+    r.method = words[n - 5];
+    for (size_t i = 0; i + 5 < n; i++) r.name += (i ? " " : "") + words[i];
+    rows.push_back(r);
+  }
+  return rows;
+}
+
+class Wz2 : public ::testing::Test {
+ protected:
+  fs::path dir;
+
+  void SetUp() override {
+    char templ[] = "/tmp/wz2-cli-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    dir = templ;
+    ASSERT_TRUE(fs::exists(Wz2Program())) << "wz2 is not built next to the test: " << Wz2Program();
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  RunResult Run(const std::vector<std::string>& args) {
+    RunResult r;
+    fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      std::string program = Wz2Program().string();
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = Slurp(outFile);
+    r.err = Slurp(errFile);
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return r;
+  }
+
+  fs::path Make(const std::string& relative, const std::string& bytes) {
+    fs::path p = dir / fs::u8path(relative);
+    fs::create_directories(p.parent_path());
+    Spit(p, bytes);
+    return p;
+  }
+
+  // A folder of typical update files, one of each kind.
+  fs::path Inputs() {
+    Make("in/SOUND.PAK", Text(2000));
+    Make("in/RANDOM.BIN", Random(5000, 7));
+    Make("in/EMPTY.DAT", "");
+    Make(u8"in/テスト.TXT", "\x83\x65\x83\x58\x83\x67 kana inside\r\n");
+    Make("in/RUNS.DAT", std::string(100000, 'a') + std::string(3000, 'b'));
+    SetMtime(dir / "in/SOUND.PAK", 981173106, 500000000);    // 2001-02-03T04:05:06.5Z
+    SetMtime(dir / "in/EMPTY.DAT", -86400 * 365, 0);          // before 1970
+    return dir / "in";
+  }
+
+  void ExpectCleanFailure(const RunResult& r, int status = 1) {
+    EXPECT_EQ(r.status, status) << r.err;
+    EXPECT_EQ(r.err.rfind("wz2: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.err.back(), '\n');
+  }
+
+  // The folder holds exactly `expected` (no temporary or partial files).
+  void ExpectOnly(const fs::path& folder, std::vector<std::string> expected) {
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(folder), expected);
+  }
+};
+
+// ---- Round trips -----------------------------------------------------------
+
+class RoundTrip : public Wz2, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RoundTrip, ExtractRestoresEveryFileByteForByteWithItsTime) {
+  fs::path in = Inputs();
+  fs::path archive = dir / "UPDATE.WZ2";
+  RunResult p = Run({"pack", "-q", "-o", archive.string(), "--level", GetParam(), in.string()});
+  ASSERT_EQ(p.status, 0) << p.err;
+  RunResult l = Run({"list", archive.string()});
+  ASSERT_EQ(l.status, 0) << l.err;
+  std::vector<Row> rows = Rows(l.out);
+  ASSERT_EQ(rows.size(), 5u) << l.out;
+  fs::create_directory(dir / "out");
+  RunResult x = Run({"extract", archive.string(), "-C", (dir / "out").string()});
+  ASSERT_EQ(x.status, 0) << x.err;
+  for (const auto& e : fs::directory_iterator(in)) {
+    fs::path back = dir / "out" / e.path().filename();
+    ASSERT_TRUE(fs::exists(back)) << back;
+    EXPECT_EQ(Slurp(back), Slurp(e.path())) << back;
+    EXPECT_EQ(MtimeTicks(back), MtimeTicks(e.path())) << back;
+  }
+  ExpectOnly(dir / "out", Names(in));
+}
+
+TEST_P(RoundTrip, CompressesWhatShrinksAndStoresTheRest) {
+  fs::path in = Inputs();
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), "--level", GetParam(), in.string()}).status, 0);
+  std::vector<Row> rows = Rows(Run({"list", archive.string()}).out);
+  ASSERT_EQ(rows.size(), 5u);
+  for (const Row& r : rows) {
+    if (r.name == "SOUND.PAK" || r.name == "RUNS.DAT") {
+      EXPECT_EQ(r.method, "compressed") << r.name;
+      EXPECT_LT(r.stored, r.size) << r.name;
+    } else {
+      EXPECT_EQ(r.method, "stored") << r.name;  // random, empty, tiny
+      EXPECT_EQ(r.stored, r.size) << r.name;
+    }
+  }
+}
+
+TEST_P(RoundTrip, CompressedDirectoryIsFlaggedAndReadsBack) {
+  fs::path in = Inputs();
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), "--level", GetParam(), "--compress-directory", in.string()}).status, 0);
+  std::string bytes = Slurp(archive);
+  ASSERT_GE(bytes.size(), 16u);
+  EXPECT_EQ(bytes[4], 1);  // DIRECTORY_COMPRESSED
+  fs::create_directory(dir / "out");
+  RunResult x = Run({"extract", archive.string(), "-C", (dir / "out").string()});
+  ASSERT_EQ(x.status, 0) << x.err;
+  EXPECT_EQ(Slurp(dir / "out/SOUND.PAK"), Text(2000));
+  EXPECT_EQ(Slurp(dir / fs::u8path(u8"out/テスト.TXT")), "\x83\x65\x83\x58\x83\x67 kana inside\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, RoundTrip, ::testing::Values("fast", "default", "max"));
+
+TEST_F(Wz2, ListShowsNamesSizesOffsetsAndUtcTimes) {
+  fs::path in = Inputs();
+  fs::path archive = dir / "A.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), in.string()}).status, 0);
+  std::vector<Row> rows = Rows(Run({"list", archive.string()}).out);
+  ASSERT_EQ(rows.size(), 5u);
+  // A folder's files come sorted by name; offsets follow the 16-byte padding.
+  EXPECT_EQ(rows[0].name, "EMPTY.DAT");
+  EXPECT_EQ(rows[1].name, "RANDOM.BIN");
+  EXPECT_EQ(rows[2].name, "RUNS.DAT");
+  EXPECT_EQ(rows[3].name, "SOUND.PAK");
+  EXPECT_EQ(rows[4].name, u8"テスト.TXT");
+  uint64_t offset = 16;
+  for (const Row& r : rows) {
+    EXPECT_EQ(r.offset, offset) << r.name;
+    offset += (r.stored + 15) / 16 * 16;
+  }
+  EXPECT_EQ(rows[3].time, "2001-02-03T04:05:06.5000000Z");
+  EXPECT_EQ(rows[0].time, "1969-01-01T00:00:00Z");
+}
+
+TEST_F(Wz2, SameInputsGiveTheSameArchive) {
+  fs::path in = Inputs();
+  ASSERT_EQ(Run({"pack", "-o", (dir / "1.WZ2").string(), in.string()}).status, 0);
+  ASSERT_EQ(Run({"pack", "-o", (dir / "2.WZ2").string(), in.string()}).status, 0);
+  EXPECT_EQ(Slurp(dir / "1.WZ2"), Slurp(dir / "2.WZ2"));
+}
+
+TEST_F(Wz2, StorePatternKeepsMatchingEntriesPlainIgnoringCase) {
+  Make("in/MANUAL.TXT", Text(500));
+  Make("in/SOUND.PAK", Text(500));
+  fs::path archive = dir / "A.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), "--store", "*.txt", (dir / "in").string()}).status, 0);
+  std::vector<Row> rows = Rows(Run({"list", archive.string()}).out);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].name, "MANUAL.TXT");
+  EXPECT_EQ(rows[0].method, "stored");
+  EXPECT_EQ(rows[1].method, "compressed");
+}
+
+TEST_F(Wz2, FolderAddsItsFilesButNotItsSubfolders) {
+  Make("in/A.DAT", "a");
+  Make("in/SUB/B.DAT", "b");
+  Make("C.DAT", "c");
+  fs::path archive = dir / "A.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), (dir / "in").string(), (dir / "C.DAT").string()}).status, 0);
+  std::vector<Row> rows = Rows(Run({"list", archive.string()}).out);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].name, "A.DAT");
+  EXPECT_EQ(rows[1].name, "C.DAT");
+}
+
+TEST_F(Wz2, ExtractTakesNamedEntriesWithoutRegardToCase) {
+  fs::path in = Inputs();
+  fs::path archive = dir / "A.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), in.string()}).status, 0);
+  fs::create_directory(dir / "out");
+  RunResult x = Run({"extract", archive.string(), "-C", (dir / "out").string(), "sound.pak", u8"テスト.txt"});
+  ASSERT_EQ(x.status, 0) << x.err;
+  ExpectOnly(dir / "out", {"SOUND.PAK", u8"テスト.TXT"});
+}
+
+// ---- Refusals of pack ------------------------------------------------------------
+
+TEST_F(Wz2, PackTakesFourteenByteNamesAndRefusesFifteen) {
+  Make("ok/ABCDEFGHIJ.TXT", "x");  // 14 bytes
+  ASSERT_EQ(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "ok").string()}).status, 0);
+  Make("long/ABCDEFGHIJK.TXT", "x");  // 15 bytes
+  RunResult r = Run({"pack", "-o", (dir / "B.WZ2").string(), (dir / "long").string()});
+  ExpectCleanFailure(r);
+  EXPECT_NE(r.err.find("ABCDEFGHIJK.TXT"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "B.WZ2"));
+}
+
+TEST_F(Wz2, PackCountsNameLengthInCodePage932Bytes) {
+  // Six kana are 18 bytes of UTF-8 but 12 of code page 932: with ".A" it fits.
+  Make(u8"ok/テストテスト.A", "x");
+  ASSERT_EQ(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "ok").string()}).status, 0);
+  Make(u8"long/テストテスト.AB", "x");  // 15 bytes in code page 932
+  ExpectCleanFailure(Run({"pack", "-o", (dir / "B.WZ2").string(), (dir / "long").string()}));
+  EXPECT_FALSE(fs::exists(dir / "B.WZ2"));
+}
+
+TEST_F(Wz2, PackRefusesANameWithoutACodePage932Form) {
+  Make(u8"in/한글.TXT", "x");
+  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()});
+  ExpectCleanFailure(r);
+  EXPECT_NE(r.err.find("932"), std::string::npos) << r.err;
+  ExpectOnly(dir, {"in"});
+}
+
+TEST_F(Wz2, PackRefusesNamesThatDifferOnlyInAsciiCase) {
+  Make("a/README.TXT", "1");
+  Make("b/readme.txt", "2");
+  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "a").string(), (dir / "b").string()});
+  ExpectCleanFailure(r);
+  ExpectOnly(dir, {"a", "b"});
+}
+
+TEST_F(Wz2, PackRefusesAFileOfFourGibibytes) {
+  fs::path big = Make("in/BIG.DAT", "");
+  fs::resize_file(big, 0x100000000ull);  // sparse: no disk space used
+  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), big.string()});
+  ExpectCleanFailure(r);
+  EXPECT_NE(r.err.find("4 GiB"), std::string::npos) << r.err;
+  ExpectOnly(dir, {"in"});
+}
+
+TEST_F(Wz2, PackRefusesAnArchiveThatWouldPassThirtyTwoBitOffsets) {
+  fs::resize_file(Make("in/A.DAT", ""), 0x90000000ull);
+  fs::resize_file(Make("in/B.DAT", ""), 0x90000000ull);
+  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), "--store", "*", (dir / "in").string()});
+  ExpectCleanFailure(r);
+  EXPECT_NE(r.err.find("32-bit"), std::string::npos) << r.err;
+  ExpectOnly(dir, {"in"});
+}
+
+TEST_F(Wz2, PackRefusesMissingInputsAndBadOptions) {
+  ExpectCleanFailure(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "nothing").string()}));
+  ExpectCleanFailure(Run({"pack", "-o", (dir / "A.WZ2").string(), "--level", "best", dir.string()}), 2);
+  ExpectCleanFailure(Run({"pack", (dir / "x").string()}), 2);
+  ExpectOnly(dir, {});
+}
+
+// ---- Bad input to every reading command ---------------------------------------
+
+class BadInput : public Wz2 {
+ protected:
+  fs::path good, missing, text, truncated, corruptBlock, corruptDirectory, exe;
+  void SetUp() override {
+    Wz2::SetUp();
+    Make("in/SOUND.PAK", Text(300));
+    Make("in/UPDATE.INI", "[SETUP]\r\n");
+    good = dir / "GOOD.WZ2";
+    ASSERT_EQ(Run({"pack", "-o", good.string(), (dir / "in/SOUND.PAK").string(), (dir / "in/UPDATE.INI").string()}).status, 0);
+    std::string bytes = Slurp(good);
+    missing = dir / "MISSING.WZ2";
+    text = Make("TEXT.WZ2", "this is not an archive\n");
+    truncated = Make("TRUNC.WZ2", bytes.substr(0, bytes.size() / 2));
+    std::string bad = bytes;
+    for (size_t i = 40; i < 60; i++) bad[i] = (char)0xFF;  // inside SOUND.PAK's block
+    corruptBlock = Make("BLOCK.WZ2", bad);
+    ASSERT_EQ(Run({"pack", "-o", (dir / "CD.WZ2").string(), "--compress-directory", (dir / "in").string()}).status, 0);
+    std::string cd = Slurp(dir / "CD.WZ2");
+    uint32_t directory = (uint8_t)cd[8] | (uint8_t)cd[9] << 8 | (uint8_t)cd[10] << 16 | (uint32_t)(uint8_t)cd[11] << 24;
+    cd.resize(directory + 3);  // the directory block cut short
+    corruptDirectory = Make("DIR.WZ2", cd);
+    fs::create_directory(dir / "out");
+  }
+  std::vector<fs::path> Bad() { return {missing, text, truncated, corruptBlock, corruptDirectory}; }
+  std::vector<std::string> Listing() { return Names(dir); }
+};
+
+TEST_F(BadInput, ListFailsWithOneLine) {
+  for (const fs::path& p : Bad()) ExpectCleanFailure(Run({"list", p.string()}));
+  EXPECT_EQ(Run({"list", good.string()}).status, 0);
+}
+
+TEST_F(BadInput, ExtractFailsAndWritesNothing) {
+  for (const fs::path& p : Bad()) {
+    ExpectCleanFailure(Run({"extract", p.string(), "-C", (dir / "out").string()}));
+    ExpectOnly(dir / "out", {});
+  }
+  ExpectCleanFailure(Run({"extract", good.string(), "-C", (dir / "out").string(), "NOSUCH.DAT"}));
+  ExpectCleanFailure(Run({"extract", good.string(), "-C", (dir / "out").string(), "SOUND.PAK", "NOSUCH.DAT"}));
+  ExpectOnly(dir / "out", {});
+  ExpectCleanFailure(Run({"extract", good.string(), "-C", (dir / "nowhere").string()}));
+  EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+TEST_F(BadInput, ExtractOverAnExistingFileKeepsItWhenTheArchiveIsDamaged) {
+  Make("out/SOUND.PAK", "installed");
+  ExpectCleanFailure(Run({"extract", corruptBlock.string(), "-C", (dir / "out").string()}));
+  EXPECT_EQ(Slurp(dir / "out/SOUND.PAK"), "installed");
+  ExpectOnly(dir / "out", {"SOUND.PAK"});
+}
+
+TEST_F(BadInput, CheckFailsWithOneLine) {
+  for (const fs::path& p : Bad()) ExpectCleanFailure(Run({"check", p.string()}));
+}
+
+TEST_F(BadInput, BuildExeFailsAndWritesNoExecutable) {
+  pe_fixture::Options o;
+  Make("UPDATER.EXE", std::string());
+  std::vector<uint8_t> image = pe_fixture::Build(o);
+  Spit(dir / "UPDATER.EXE", std::string(image.begin(), image.end()));
+  std::vector<std::string> before = Listing();
+  for (const fs::path& p : Bad()) {
+    ExpectCleanFailure(Run({"build-exe", "--template", (dir / "UPDATER.EXE").string(), "--archive", p.string(), "-o",
+                            (dir / "UPDATE.EXE").string()}));
+    EXPECT_EQ(Listing(), before);
+  }
+  // A template that is no executable, or is missing.
+  ExpectCleanFailure(Run({"build-exe", "--template", text.string(), "--archive", good.string(), "-o",
+                          (dir / "UPDATE.EXE").string()}));
+  ExpectCleanFailure(Run({"build-exe", "--template", missing.string(), "--archive", good.string(), "-o",
+                          (dir / "UPDATE.EXE").string()}));
+  EXPECT_EQ(Listing(), before);
+}
+
+TEST_F(BadInput, UnknownCommandsAndOptionsAreUsageErrors) {
+  ExpectCleanFailure(Run({"frobnicate"}), 2);
+  ExpectCleanFailure(Run({"list", "--bogus", good.string()}), 2);
+  ExpectCleanFailure(Run({"extract"}), 2);
+  ExpectCleanFailure(Run({"build-exe", "--template"}), 2);
+  ExpectCleanFailure(Run({"check", good.string(), "--inst-mode", "12"}), 2);
+}
+
+// ---- build-exe ------------------------------------------------------------------
+
+class BuildExe : public Wz2, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(BuildExe, TheArchiveReadsBackFromTheBuiltExecutable) {
+  fs::path in = Inputs();
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), in.string()}).status, 0);
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  std::vector<uint8_t> image = pe_fixture::Build(o);
+  Spit(dir / "UPDATER.EXE", std::string(image.begin(), image.end()));
+  RunResult b = Run({"build-exe", "--template", (dir / "UPDATER.EXE").string(), "--archive", archive.string(), "-o",
+                     (dir / "UPDATE.EXE").string()});
+  ASSERT_EQ(b.status, 0) << b.err;
+  std::string built = Slurp(dir / "UPDATE.EXE");
+  std::vector<uint8_t> bytes(built.begin(), built.end()), data;
+  std::string error;
+  ASSERT_TRUE(pe::FindResourceData(bytes, pe::KeyString("UPDATE"), pe::KeyId(102), &data, &error)) << error;
+  EXPECT_EQ(std::string(data.begin(), data.end()), Slurp(archive));
+  // list and extract read the executable as they read the archive.
+  EXPECT_EQ(Run({"list", (dir / "UPDATE.EXE").string()}).out, Run({"list", archive.string()}).out);
+  fs::create_directory(dir / "out");
+  ASSERT_EQ(Run({"extract", (dir / "UPDATE.EXE").string(), "-C", (dir / "out").string(), "SOUND.PAK"}).status, 0);
+  EXPECT_EQ(Slurp(dir / "out/SOUND.PAK"), Text(2000));
+  // Building again over the output replaces it.
+  ASSERT_EQ(Run({"build-exe", "--template", (dir / "UPDATER.EXE").string(), "--archive", archive.string(), "-o",
+                 (dir / "UPDATE.EXE").string()}).status, 0);
+  EXPECT_EQ(Slurp(dir / "UPDATE.EXE"), built);
+}
+
+TEST_P(BuildExe, RefusesASignedTemplate) {
+  Make("in/UPDATE.INI", "[SETUP]\r\n");
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), (dir / "in").string()}).status, 0);
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.overlay = std::vector<uint8_t>(64, 'S');
+  o.securityOffset = 0x600;
+  o.securitySize = 64;
+  std::vector<uint8_t> image = pe_fixture::Build(o);
+  Spit(dir / "SIGNED.EXE", std::string(image.begin(), image.end()));
+  RunResult r = Run({"build-exe", "--template", (dir / "SIGNED.EXE").string(), "--archive", archive.string(), "-o",
+                     (dir / "UPDATE.EXE").string()});
+  ExpectCleanFailure(r);
+  EXPECT_NE(r.err.find("sign the result afterwards"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(dir / "UPDATE.EXE"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pe, BuildExe, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Pe32Plus" : "Pe32"; });
+
+// ---- check ---------------------------------------------------------------------
+
+class Check : public Wz2 {
+ protected:
+  // Packs UPDATE.INI with `manifest` (code page 932 bytes) and the named
+  // files, then runs check with `extra` arguments.
+  RunResult CheckManifest(const std::string& manifest, const std::vector<std::string>& files,
+                          const std::vector<std::string>& extra = {}) {
+    fs::create_directories(dir / "in");
+    Make("in/UPDATE.INI", manifest);
+    for (const std::string& f : files) Make("in/" + f, "data of " + f);
+    fs::path archive = dir / "UPDATE.WZ2";
+    fs::remove(archive);
+    EXPECT_EQ(Run({"pack", "-o", archive.string(), (dir / "in").string()}).status, 0);
+    std::vector<std::string> args{"check", "-q", archive.string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Run(args);
+  }
+  static bool Has(const RunResult& r, const std::string& kind, const std::string& key) {
+    return r.out.find(kind + ": " + key + ": ") != std::string::npos;
+  }
+  static std::string SetupSection() { return "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameClass=Cls\r\nGameDir=Dir\r\n"; }
+};
+
+TEST_F(Check, ACleanManifestHasNoFindings) {
+  RunResult r = CheckManifest(SetupSection() +
+                                  "UpdaterVersion=1.01\r\n[UPDATE]\r\nRequiredDiskSpace=50000000\r\n"
+                                  "UpdateFile00=SETUP.INI\r\nUpdateFile01=u,SOUND.PAK\r\n"
+                                  "UpdateFile02=o,VOICE\\VOICE1.PAK\r\nUpdateFile03=2,d,USER.DAT\r\n",
+                              {"SETUP.INI", "SOUND.PAK", "VOICE1.PAK", "USER.DAT"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+TEST_F(Check, AnArchiveWithoutTheManifestIsAnError) {
+  Make("in/A.DAT", "a");
+  ASSERT_EQ(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()}).status, 0);
+  RunResult r = Run({"check", (dir / "A.WZ2").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r, "error", "UPDATE.INI")) << r.out;
+}
+
+TEST_F(Check, EachMissingRequiredKeyIsAnError) {
+  RunResult r = CheckManifest("[SETUP]\r\nCompanyName=Maker\r\nGameClass=\r\n[UPDATE]\r\nUpdateFile00=A.DAT\r\n", {"A.DAT"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_FALSE(Has(r, "error", "CompanyName"));
+  EXPECT_TRUE(Has(r, "error", "GameTitle")) << r.out;
+  EXPECT_TRUE(Has(r, "error", "GameClass")) << r.out;  // empty counts as missing
+  EXPECT_TRUE(Has(r, "error", "GameDir")) << r.out;
+}
+
+TEST_F(Check, AnEntryNamingNoArchiveEntryIsAnError) {
+  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nUpdateFile00=u,SUB\\MISSING.DAT\r\nUpdateFile01=A.DAT\r\n", {"A.DAT"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
+  EXPECT_NE(r.out.find("MISSING.DAT"), std::string::npos);
+  EXPECT_FALSE(Has(r, "error", "UpdateFile01")) << r.out;
+}
+
+TEST_F(Check, NoListAtAllIsAnError) {
+  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nRequiredDiskSpace=1\r\n", {});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
+}
+
+TEST_F(Check, KeysAfterAGapAndBeyondFifteenAreNeverRead) {
+  std::string m = SetupSection() + "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile02=A.DAT\r\nCopyFile00=1:MOVIE\r\n";
+  for (int i = 1; i <= 16; i++) {
+    char line[64];
+    snprintf(line, sizeof(line), "CopyFile%02d=X%d\r\n", i, i);
+    m += line;
+  }
+  RunResult r = CheckManifest(m, {"A.DAT"});
+  EXPECT_EQ(r.status, 0) << r.out;  // warnings only
+  EXPECT_TRUE(Has(r, "warning", "UpdateFile02")) << r.out;
+  EXPECT_TRUE(Has(r, "warning", "CopyFile16")) << r.out;
+  EXPECT_FALSE(Has(r, "warning", "CopyFile15")) << r.out;
+}
+
+TEST_F(Check, ValuesOverTheirCapacityAreReported) {
+  RunResult r = CheckManifest(SetupSection() + "UpdaterTitle=" + std::string(300, 'T') + "\r\n[UPDATE]\r\nUpdateFile00=" +
+                                  std::string(300, 'P') + "\r\nUpdateFile01=A.DAT\r\n",
+                              {"A.DAT"});
+  EXPECT_TRUE(Has(r, "warning", "UpdaterTitle")) << r.out;
+  // A path field over 259 bytes makes the updater refuse the entry.
+  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Check, AnOperationLetterFollowedByABlankIsReported) {
+  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nUpdateFile00=u ,A.DAT\r\nUpdateFile01=A.DAT\r\n", {"A.DAT"});
+  EXPECT_TRUE(Has(r, "warning", "UpdateFile00")) << r.out;
+  EXPECT_NE(r.out.find("path-only"), std::string::npos) << r.out;
+}
+
+TEST_F(Check, PathsThatLeaveOrRestartTheGameDirectoryAreReported) {
+  RunResult r = CheckManifest(SetupSection() +
+                                  "[UPDATE]\r\nUpdateFile00=..\\A.DAT\r\nUpdateFile01=\\B.DAT\r\n"
+                                  "UpdateFile02=u,D:\\C.DAT\r\nUpdateFile03=SUB/../D.DAT\r\n",
+                              {"A.DAT", "B.DAT", "C.DAT", "D.DAT"});
+  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
+  EXPECT_TRUE(Has(r, "warning", "UpdateFile01")) << r.out;
+  EXPECT_TRUE(Has(r, "warning", "UpdateFile02")) << r.out;  // D: is dropped
+  EXPECT_TRUE(Has(r, "error", "UpdateFile03")) << r.out;    // '/' separates on Windows
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Check, ACopyDiskWithoutItsCheckFileIsAnError) {
+  Make("SETUP.INI", "[SETUP]\r\nDiskCheckFile1=DISK1.TAG\r\n");
+  std::string m = SetupSection() + "[UPDATE]\r\nCopyFile00=1:MOVIE\r\nCopyFile01=2:VOICE\r\nCopyFile02=EXTRA\r\n";
+  RunResult r = CheckManifest(m, {}, {"--setup", (dir / "SETUP.INI").string()});
+  EXPECT_FALSE(Has(r, "error", "CopyFile00")) << r.out;
+  EXPECT_TRUE(Has(r, "error", "CopyFile01")) << r.out;
+  EXPECT_FALSE(Has(r, "error", "CopyFile02")) << r.out;  // an earlier entry found the disk
+  EXPECT_EQ(r.status, 1);
+}
+
+TEST_F(Check, ACopyEntryWithoutAnyDiskSoFarIsAnError) {
+  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nCopyFile00=MOVIE\r\n", {});
+  EXPECT_TRUE(Has(r, "error", "CopyFile00")) << r.out;
+}
+
+TEST_F(Check, ArchiveEntriesNoEntryWritesAreWarnings) {
+  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nUpdateFile00=A.DAT\r\n", {"A.DAT", "B.DAT"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(Has(r, "warning", "B.DAT")) << r.out;
+  EXPECT_FALSE(Has(r, "warning", "A.DAT")) << r.out;
+  EXPECT_FALSE(Has(r, "warning", "UPDATE.INI")) << r.out;
+}
+
+TEST_F(Check, AnInstallModeWithoutEntriesIsReportedAndStrictMakesItAnError) {
+  std::string m = SetupSection() + "[UPDATE]\r\nUpdateFile00=1,A.DAT\r\nUpdateFile01=2,u,B.DAT\r\n";
+  RunResult one = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "1"});
+  EXPECT_EQ(one.status, 0) << one.out;
+  EXPECT_EQ(one.out, "");
+  RunResult three = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "3"});
+  EXPECT_EQ(three.status, 0);
+  EXPECT_TRUE(Has(three, "warning", "InstMode")) << three.out;
+  RunResult strict = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "3", "--strict"});
+  EXPECT_EQ(strict.status, 1);
+  EXPECT_TRUE(Has(strict, "error", "InstMode")) << strict.out;
+}
+
+TEST_F(Check, ReadsTheManifestOutOfABuiltExecutable) {
+  Make("in/UPDATE.INI", SetupSection() + "[UPDATE]\r\nUpdateFile00=NOPE.DAT\r\n");
+  ASSERT_EQ(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()}).status, 0);
+  std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options());
+  Spit(dir / "T.EXE", std::string(image.begin(), image.end()));
+  ASSERT_EQ(Run({"build-exe", "--template", (dir / "T.EXE").string(), "--archive", (dir / "A.WZ2").string(), "-o",
+                 (dir / "U.EXE").string()}).status, 0);
+  RunResult r = Run({"check", (dir / "U.EXE").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
+}
+
+// ---- help ----------------------------------------------------------------------
+
+TEST_F(Wz2, HelpDocumentsEveryCommandAndOption) {
+  RunResult overview = Run({"--help"});
+  EXPECT_EQ(overview.status, 0);
+  for (const char* c : {"pack", "list", "extract", "check", "build-exe", "--quiet"})
+    EXPECT_NE(overview.out.find(c), std::string::npos) << c;
+  struct {
+    const char* command;
+    std::vector<const char*> options;
+  } expected[] = {
+      {"pack", {"-o", "--level", "fast", "default", "max", "--store", "--compress-directory"}},
+      {"list", {"ARCHIVE|EXE"}},
+      {"extract", {"-C", "NAME"}},
+      {"check", {"--setup", "--inst-mode", "--strict"}},
+      {"build-exe", {"--template", "--archive", "-o"}},
+  };
+  for (const auto& e : expected) {
+    RunResult h = Run({"help", e.command});
+    EXPECT_EQ(h.status, 0) << e.command;
+    for (const char* o : e.options) EXPECT_NE(h.out.find(o), std::string::npos) << e.command << " " << o;
+    EXPECT_EQ(Run({e.command, "--help"}).out, h.out);
+  }
+  ExpectCleanFailure(Run({"help", "nothing"}), 2);
+}
+
+TEST_F(Wz2, QuietAndNonTerminalRunsPrintNoProgress) {
+  fs::path in = Inputs();
+  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), in.string()});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");  // stderr is a file here: no progress
+  RunResult q = Run({"--quiet", "pack", "-o", (dir / "B.WZ2").string(), in.string()});
+  EXPECT_EQ(q.out, "");
+  EXPECT_EQ(q.err, "");
+}
+
+}  // namespace
