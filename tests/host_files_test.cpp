@@ -515,6 +515,13 @@ TEST_F(HostFiles, SecondByteOfADoubleByteCharacterIsNotASeparator) {
   EXPECT_EQ(std::string("ソ"), so);
 }
 
+TEST_F(HostFiles, CaseFoldingSparesTheSecondByteOfADoubleByteCharacter) {
+  // 0x83 0x41 and 0x83 0x61 are different katakana, not one name in two cases.
+  Put("\x83\x41.DAT", "x");
+  EXPECT_EQ(GetFileAttributesA("C:\\\x83\x61.DAT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA("C:\\\x83\x41.dat"), FILE_ATTRIBUTE_ARCHIVE);
+}
+
 TEST_F(HostFiles, ReservedCharactersAreInvalidNames) {
   EXPECT_EQ(OpenWrite("C:\\A?.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));

@@ -75,8 +75,10 @@ TEST(HostCompare, CaseInsensitiveCompareLeavesOtherBytesAlone) {
   EXPECT_EQ(lstrcmpiA("z", "\x83\x41"), -1);
 }
 
-TEST(HostCompare, CaseSensitiveCompareSeesCase) {
-  EXPECT_NE(lstrcmpA("A", "a"), 0);
+TEST(HostCompare, CaseSensitiveCompareSeesCaseOnlyBetweenOtherwiseEqualStrings) {
+  EXPECT_EQ(lstrcmpA("a", "A"), -1);  // lower case first, as the word sort has it
+  EXPECT_EQ(lstrcmpA("A", "a"), 1);
+  EXPECT_EQ(lstrcmpA("a", "B"), -1);  // not byte order, where 'a' > 'B'
   EXPECT_EQ(lstrcmpA("same", "same"), 0);
   EXPECT_EQ(lstrcmpA("a", "ab"), -1);
   EXPECT_EQ(lstrcmpA("b", "a"), 1);
@@ -138,6 +140,8 @@ TEST(HostFormat, StringsAndCharacters) {
   EXPECT_EQ(Format("[%s]", "abc"), "[abc]");
   EXPECT_EQ(Format("[%5s]", "ab"), "[   ab]");
   EXPECT_EQ(Format("[%-5s]", "ab"), "[ab   ]");
+  EXPECT_EQ(Format("[%05s]", "ab"), "[   ab]");  // zero padding is for numbers only
+  EXPECT_EQ(Format("[%-05d]", 42), "[42   ]");
   EXPECT_EQ(Format("[%.2s]", "abcdef"), "[ab]");
   EXPECT_EQ(Format("[%s]", static_cast<const char*>(nullptr)), "[(null)]");
   EXPECT_EQ(Format("%c%c", 'o', 'k'), "ok");

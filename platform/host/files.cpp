@@ -174,6 +174,11 @@ DWORD AttributesOf(const struct stat& st) {
   // Files the layer has not seen were put there by a test or a copy: Windows
   // marks such files for archiving.
   attributes = it == g_attributes.end() ? FILE_ATTRIBUTE_ARCHIVE : it->second;
+  // The read-only bit is read back from the host permission it is mirrored
+  // into: a file replaced behind the layer's back (same inode number reused)
+  // then cannot inherit a stale flag, and a file a test made unwritable
+  // counts as read-only.
+  attributes &= ~FILE_ATTRIBUTE_READONLY;
   if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
   return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
 }

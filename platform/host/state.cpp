@@ -17,12 +17,18 @@ void SetError(DWORD code) { g_lastError = code; }
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
+  // Only ASCII letters fold, and never the second byte of a double-byte
+  // character: 0x83 0x41 and 0x83 0x61 are two different katakana.
+  bool trail = false;
   for (size_t i = 0; i < a.size(); ++i) {
     unsigned char x = static_cast<unsigned char>(a[i]);
     unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (!trail) {
+      if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+      if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    }
     if (x != y) return false;
+    trail = !trail && IsDBCSLeadByte(x);
   }
   return true;
 }

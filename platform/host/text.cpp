@@ -34,7 +34,9 @@ struct Spec {
 };
 
 // Writes `body` (with an optional sign or 0x prefix) padded to the width.
-void Emit(Out* out, const Spec& spec, const char* prefix, const char* body, size_t bodyLength) {
+// Zero padding is for numbers; texts are padded with blanks whatever the flag.
+void Emit(Out* out, Spec spec, const char* prefix, const char* body, size_t bodyLength, bool number) {
+  if (!number) spec.zero = false;
   size_t prefixLength = std::strlen(prefix);
   int pad = spec.width - static_cast<int>(prefixLength + bodyLength);
   if (pad < 0) pad = 0;
@@ -62,7 +64,7 @@ void EmitNumber(Out* out, Spec spec, uint32_t magnitude, bool negative, unsigned
   for (size_t i = 0; i < n; ++i) body[i] = digits[n - 1 - i];
   const char* prefix = negative ? "-" : "";
   if (spec.alternate && base == 16) prefix = upper ? "0X" : "0x";
-  Emit(out, spec, prefix, body, n);
+  Emit(out, spec, prefix, body, n, true);
 }
 
 }  // namespace
@@ -82,13 +84,18 @@ int lstrcmpiA(LPCSTR a, LPCSTR b) {
   }
 }
 
+// Windows compares by word sort: letters first without regard to case, and
+// only strings equal in that light are ordered by case, lower case first.
+// Punctuation weights are not modelled; the updater compares names only.
 int lstrcmpA(LPCSTR a, LPCSTR b) {
+  int folded = lstrcmpiA(a, b);
+  if (folded != 0) return folded;
   const unsigned char* x = reinterpret_cast<const unsigned char*>(a ? a : "");
   const unsigned char* y = reinterpret_cast<const unsigned char*>(b ? b : "");
-  for (;; ++x, ++y) {
-    int d = static_cast<int>(*x) - static_cast<int>(*y);
-    if (d != 0 || *x == 0) return Sign(d);
+  for (; *x; ++x, ++y) {
+    if (*x != *y) return (*x >= 'a' && *x <= 'z') ? -1 : 1;
   }
+  return 0;
 }
 
 LPSTR lstrcpyA(LPSTR dst, LPCSTR src) {
@@ -157,7 +164,7 @@ int wvsprintfA(LPSTR buffer, LPCSTR format, va_list args) {
         break;
       case 'c': {
         char c = static_cast<char>(va_arg(args, int));
-        Emit(&out, spec, "", &c, 1);
+        Emit(&out, spec, "", &c, 1, false);
         break;
       }
       case 's': {
@@ -165,7 +172,7 @@ int wvsprintfA(LPSTR buffer, LPCSTR format, va_list args) {
         if (s == nullptr) s = "(null)";
         size_t n = std::strlen(s);
         if (spec.precision >= 0 && static_cast<size_t>(spec.precision) < n) n = static_cast<size_t>(spec.precision);
-        Emit(&out, spec, "", s, n);
+        Emit(&out, spec, "", s, n, false);
         break;
       }
       case 'd':
