@@ -14,6 +14,8 @@
 #include <sstream>
 
 #include "cli/pe_fixture.h"
+#include "pack/archive_writer.h"
+#include "pack/names.h"
 #include "pack/pe_resource.h"
 
 namespace {
@@ -238,6 +240,35 @@ TEST_P(RoundTrip, CompressedDirectoryIsFlaggedAndReadsBack) {
   ASSERT_EQ(x.status, 0) << x.err;
   EXPECT_EQ(Slurp(dir / "out/SOUND.PAK"), Text(2000));
   EXPECT_EQ(Slurp(dir / fs::u8path(u8"out/テスト.TXT")), "\x83\x65\x83\x58\x83\x67 kana inside\r\n");
+}
+
+TEST_P(RoundTrip, PackWritesTheSameBytesAsTheArchiveWriter) {
+  fs::path in = Inputs();
+  std::vector<fs::path> files;
+  for (const auto& e : fs::directory_iterator(in)) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  std::vector<ArchiveInput> inputs;
+  for (const fs::path& f : files) {
+    ArchiveInput a;
+    ASSERT_TRUE(names::Utf8ToCp932(f.filename().string(), &a.name));
+    std::string bytes = Slurp(f);
+    a.data.assign(bytes.begin(), bytes.end());
+    a.fileTime = (uint64_t)(MtimeTicks(f) + 116444736000000000ll);
+    inputs.push_back(a);
+  }
+  for (bool compressDirectory : {false, true}) {
+    ArchiveLayoutOptions options;
+    std::string level = GetParam();
+    options.level = level == "fast" ? CompressLevel::Fast : level == "max" ? CompressLevel::Max : CompressLevel::Default;
+    options.compressDirectory = compressDirectory;
+    std::vector<uint8_t> expected;
+    std::string error;
+    ASSERT_TRUE(WriteArchive(inputs, options, expected, &error)) << error;
+    std::vector<std::string> args{"pack", "-o", (dir / "A.WZ2").string(), "--level", level, in.string()};
+    if (compressDirectory) args.push_back("--compress-directory");
+    ASSERT_EQ(Run(args).status, 0);
+    EXPECT_EQ(Slurp(dir / "A.WZ2"), std::string(expected.begin(), expected.end())) << compressDirectory;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Levels, RoundTrip, ::testing::Values("fast", "default", "max"));
@@ -532,6 +563,31 @@ TEST_F(Check, ACleanManifestHasNoFindings) {
                                   "UpdateFile00=SETUP.INI\r\nUpdateFile01=u,SOUND.PAK\r\n"
                                   "UpdateFile02=o,VOICE\\VOICE1.PAK\r\nUpdateFile03=2,d,USER.DAT\r\n",
                               {"SETUP.INI", "SOUND.PAK", "VOICE1.PAK", "USER.DAT"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "");
+}
+
+// The demo's manifest and profile, stored in UTF-8 with LF in the
+// repository, as the updater reads them: code page 932 with CR LF.
+std::string DemoFile(const std::string& relative) {
+  fs::path repo = fs::path(__FILE__).parent_path().parent_path();
+  std::string utf8 = Slurp(repo / "examples/demo" / relative), crlf, cp932;
+  for (char c : utf8) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+  }
+  EXPECT_TRUE(names::Utf8ToCp932(crlf, &cp932)) << relative;
+  return cp932;
+}
+
+TEST_F(Check, TheDemoManifestHasNoFindings) {
+  std::string manifest = DemoFile("update/UPDATE.INI");
+  ASSERT_FALSE(manifest.empty());
+  Make("SETUP.INI", DemoFile("game/SETUP.INI"));
+  RunResult r = CheckManifest(manifest,
+                              {"README.TXT", "SOUND.PAK", "SCENARIO.DAT", "VOICE1.PAK", "VOICE2.PAK", "CONFIG.DAT",
+                               "RECORDS.DAT", "PATCH.DAT", "HIRES.PAK"},
+                              {"--setup", (dir / "SETUP.INI").string(), "--inst-mode", "1", "--strict"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "");
 }

@@ -1,10 +1,15 @@
 // wz2 pack: makes UPDATE.WZ2. Every input is checked before a byte is
 // written; the archive is then written to a temporary file entry by entry
-// and renamed into place only when it is complete.
+// and renamed into place only when it is complete. The layout and the
+// store-or-compress rule are those of WriteArchive (pack/archive_writer.h),
+// which holds the whole archive in memory; streaming it here keeps one
+// file in memory at a time and lets the tool show progress per entry. The
+// tests prove both give the same bytes.
 #include <algorithm>
 #include <string.h>
 
 #include "archive/expand.h"
+#include "pack/archive_writer.h"
 #include "pack/compress.h"
 #include "pack/names.h"
 #include "tools/wz2/tool.h"
@@ -128,7 +133,7 @@ bool CollectInputs(const std::vector<std::string>& paths, std::vector<Input>* in
   // second entry of the same name could never be reached.
   for (size_t i = 0; i < inputs->size(); i++)
     for (size_t j = 0; j < i; j++)
-      if (names::FoldAsciiCase((*inputs)[i].name) == names::FoldAsciiCase((*inputs)[j].name)) {
+      if (SameEntryName((*inputs)[i].name, (*inputs)[j].name)) {
         *error = "two entries named " + (*inputs)[j].display + " and " + (*inputs)[i].display +
                  " (names must differ in more than ASCII case)";
         return false;
