@@ -530,6 +530,41 @@ TEST_P(BuildExe, RefusesASignedTemplate) {
   EXPECT_FALSE(fs::exists(dir / "UPDATE.EXE"));
 }
 
+// Publishing: the built executable is signed afterwards with a throwaway
+// self-signed certificate; the signature verifies, the archive still reads,
+// and the signed file is refused as a template.
+TEST_P(BuildExe, ABuiltExecutableSignsVerifiesAndStillLists) {
+  ASSERT_EQ(system("command -v osslsigncode >/dev/null && command -v openssl >/dev/null"), 0)
+      << "osslsigncode and openssl are needed (scripts/install-deps installs them)";
+  Make("in/UPDATE.INI", "[SETUP]\r\n");
+  Make("in/SOUND.PAK", Text(100));
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), (dir / "in").string()}).status, 0);
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  std::vector<uint8_t> image = pe_fixture::Build(o);
+  Spit(dir / "UPDATER.EXE", std::string(image.begin(), image.end()));
+  ASSERT_EQ(Run({"build-exe", "--template", (dir / "UPDATER.EXE").string(), "--archive", archive.string(), "-o",
+                 (dir / "UPDATE.EXE").string()}).status, 0);
+  std::string d = dir.string();
+  std::string quiet = " >" + d + "/sign.log 2>&1";
+  ASSERT_EQ(system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=wz2-test -addext "
+                    "extendedKeyUsage=codeSigning -keyout " + d + "/key.pem -out " + d + "/cert.pem" + quiet).c_str()),
+            0) << Slurp(dir / "sign.log");
+  ASSERT_EQ(system(("osslsigncode sign -certs " + d + "/cert.pem -key " + d + "/key.pem -h sha256 -in " + d +
+                    "/UPDATE.EXE -out " + d + "/SIGNED.EXE" + quiet).c_str()),
+            0) << Slurp(dir / "sign.log");
+  EXPECT_EQ(system(("osslsigncode verify -CAfile " + d + "/cert.pem -in " + d + "/SIGNED.EXE" + quiet).c_str()), 0)
+      << Slurp(dir / "sign.log");
+  RunResult l = Run({"list", (dir / "SIGNED.EXE").string()});
+  EXPECT_EQ(l.status, 0) << l.err;
+  EXPECT_EQ(l.out, Run({"list", archive.string()}).out);
+  RunResult again = Run({"build-exe", "--template", (dir / "SIGNED.EXE").string(), "--archive", archive.string(), "-o",
+                         (dir / "RESIGNED.EXE").string()});
+  ExpectCleanFailure(again);
+  EXPECT_FALSE(fs::exists(dir / "RESIGNED.EXE"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Pe, BuildExe, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Pe32Plus" : "Pe32"; });
 
