@@ -123,9 +123,11 @@ class TestArchive {
   void Open(size_t trim = 0) {
     image_.assign(ARCHIVE_HEADER_SIZE, 0);
     for (const TestEntry& e : entries_) {
+      // Only the bytes given are laid out: an entry that claims more than
+      // it brings leaves the image short of its claim.
       std::string bytes = e.data.substr(0, e.storedSize);
       image_.insert(image_.end(), bytes.begin(), bytes.end());
-      image_.resize(image_.size() + (PaddedSize(e.storedSize) - bytes.size()), 0);
+      image_.resize(image_.size() + (PaddedSize(static_cast<DWORD>(bytes.size())) - bytes.size()), 0);
     }
     ArchiveHeader header{};
     memcpy(header.magic, "WZ2", 4);
@@ -404,16 +406,22 @@ TEST_F(ExtractEntryTest, BlockLongerThanTheFileSizeIsRefused) {
 }
 
 TEST_F(ExtractEntryTest, BlockWithoutItsEndCodeIsRefused) {
-  // storedSize cut before the end code: the decoder may not read on into
-  // the padding or the next entry.
-  archive_.Raw({"CUT.TXT", ENTRY_COMPRESSED, kEntryTime, 10, 8, kRepeatBlock}).Stored("NEXT", "\xFF\xFF").Open();
+  // Twelve literals and the end code take 17 bytes; the directory claims
+  // 16, so the end code's FF byte is missing. The next entry's data begins
+  // right there with an FF that would complete the block: the decoder may
+  // not read on into it.
+  std::string block = LiteralBlock("twelve bytes");
+  ASSERT_EQ(17u, block.size());
+  ASSERT_EQ('\xFF', block[16]);
+  archive_.Raw({"CUT.TXT", ENTRY_COMPRESSED, kEntryTime, 12, 16, block}).Stored("NEXT", "\xFF\xFF").Open();
   EXPECT_EQ(0, Extract("CUT.TXT", "CUT.TXT"));
   EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_FALSE(c_.Exists("CUT.TXT"));
 }
 
 TEST_F(ExtractEntryTest, StoredDataRunningPastTheImageIsRefused) {
-  // The directory says 64 bytes; the image ends inside them.
-  archive_.Raw({"A.DAT", ENTRY_STORED, kEntryTime, 64, 64, std::string(64, 'a')}).Open(64 + ARCHIVE_ENTRY_SIZE - 8);
+  // The directory says 64 bytes; the image ends 8 bytes into them.
+  archive_.Raw({"A.DAT", ENTRY_STORED, kEntryTime, 64, 64, std::string(64, 'a')}).Open(64 - 8 + ARCHIVE_ENTRY_SIZE);
   EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
   EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
   EXPECT_FALSE(c_.Exists("A.DAT"));
@@ -434,6 +442,8 @@ TEST_F(ExtractEntryTest, DataOffsetBeyondTheImageIsRefused) {
 }
 
 TEST_F(ExtractEntryTest, CompressedBlockRunningPastTheImageIsRefused) {
+  // The block itself is whole, but the directory claims 4 KiB for it and
+  // the image ends long before.
   archive_.Raw({"C.DAT", ENTRY_COMPRESSED, kEntryTime, 10, 0x1000, kRepeatBlock}).Open();
   EXPECT_EQ(0, Extract("C.DAT", "C.DAT"));
   EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
@@ -442,12 +452,18 @@ TEST_F(ExtractEntryTest, CompressedBlockRunningPastTheImageIsRefused) {
 
 // ---- The existing target ----------------------------------------------------------
 
+int observerCalls;
+int CountingObserver(const BYTE*, DWORD) { return ++observerCalls; }
+
 TEST_F(ExtractEntryTest, DirectoryInTheWayGives0WithoutAMessage) {
   archive_.Compressed("ABC.TXT", kRepeatBlock, 10).Open();
   c_.MakeDirectory("ABC.TXT");
-  EXPECT_EQ(0, Extract("ABC.TXT", "ABC.TXT"));
+  observerCalls = 0;
+  EXPECT_EQ(0, Extract("ABC.TXT", "ABC.TXT", 0, CountingObserver));
   EXPECT_TRUE(Messages().empty());
   EXPECT_TRUE(c_.IsDirectory("ABC.TXT"));
+  // Refused before the write is even prepared.
+  EXPECT_EQ(0, observerCalls);
 }
 
 TEST_F(ExtractEntryTest, ReadOnlyTargetIsMadeWritableAndOverwritten) {
@@ -502,8 +518,8 @@ TEST_F(ExtractEntryTest, NewerOnlyWritesAMissingFile) {
 
 TEST_F(ExtractEntryTest, NewerOnlyComparesTheHighHalvesFirst) {
   // Higher high half but lower low half: newer as a 64-bit value.
-  uint64_t entry = 0x00000001FFFFFFFFull;
-  uint64_t installed = 0x0000000200000000ull;
+  uint64_t entry = 0x01D60001FFFFFFFFull;
+  uint64_t installed = 0x01D6000200000000ull;
   archive_.Stored("A.DAT", "archive", entry).Open();
   Existing("A.DAT", "installed", installed);
   EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
@@ -511,8 +527,8 @@ TEST_F(ExtractEntryTest, NewerOnlyComparesTheHighHalvesFirst) {
 }
 
 TEST_F(ExtractEntryTest, NewerOnlyWithALowerHighHalfWrites) {
-  uint64_t entry = 0x0000000200000000ull;
-  uint64_t installed = 0x00000001FFFFFFFFull;
+  uint64_t entry = 0x01D6000200000000ull;
+  uint64_t installed = 0x01D60001FFFFFFFFull;
   archive_.Stored("A.DAT", "archive", entry).Open();
   Existing("A.DAT", "installed", installed);
   EXPECT_EQ(1, Extract("A.DAT", "A.DAT", 1));
@@ -613,9 +629,11 @@ TEST_F(ExtractEntryTest, MissingTargetFolderReturns0WithoutAMessage) {
 TEST_F(ExtractEntryTest, TargetPathLongerThan259BytesIsRefused) {
   archive_.Stored("A.DAT", "a").Open();
   std::string target = "C:\\" + std::string(257, 'x');  // 260 bytes
-  EXPECT_EQ(0, ExtractEntry("A.DAT", target.c_str(), 0, nullptr));
+  observerCalls = 0;
+  EXPECT_EQ(0, ExtractEntry("A.DAT", target.c_str(), 0, CountingObserver));
   EXPECT_TRUE(c_.List().empty());
   EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(0, observerCalls);
 }
 
 }  // namespace
