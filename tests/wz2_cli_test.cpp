@@ -473,6 +473,31 @@ TEST_F(BadInput, BuildExeFailsAndWritesNoExecutable) {
   EXPECT_EQ(Listing(), before);
 }
 
+TEST_F(BadInput, AnExecutableWithoutTheArchiveIsReported) {
+  std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options());
+  Spit(dir / "PLAIN.EXE", std::string(image.begin(), image.end()));
+  RunResult r = Run({"list", (dir / "PLAIN.EXE").string()});
+  ExpectCleanFailure(r);
+  EXPECT_NE(r.err.find("UPDATE/102"), std::string::npos) << r.err;
+  ExpectCleanFailure(Run({"extract", (dir / "PLAIN.EXE").string(), "-C", (dir / "out").string()}));
+  ExpectOnly(dir / "out", {});
+}
+
+TEST_F(BadInput, AFolderInTheWayStopsExtractBeforeAnyFileIsWritten) {
+  fs::create_directories(dir / "out/UPDATE.INI");
+  ExpectCleanFailure(Run({"extract", good.string(), "-C", (dir / "out").string()}));
+  ExpectOnly(dir / "out", {"UPDATE.INI"});
+  EXPECT_TRUE(fs::is_directory(dir / "out/UPDATE.INI"));
+}
+
+TEST_F(BadInput, PackRefusesToPackItsOwnOutput) {
+  RunResult first = Run({"pack", "-o", (dir / "in/OLD.WZ2").string(), (dir / "in").string()});
+  ASSERT_EQ(first.status, 0) << first.err;
+  std::string before = Slurp(dir / "in/OLD.WZ2");
+  ExpectCleanFailure(Run({"pack", "-o", (dir / "in/OLD.WZ2").string(), (dir / "in").string()}));
+  EXPECT_EQ(Slurp(dir / "in/OLD.WZ2"), before);
+}
+
 TEST_F(BadInput, UnknownCommandsAndOptionsAreUsageErrors) {
   ExpectCleanFailure(Run({"frobnicate"}), 2);
   ExpectCleanFailure(Run({"list", "--bogus", good.string()}), 2);

@@ -57,6 +57,16 @@ int CommandExtract(const std::vector<std::string>& args) {
     }
   }
 
+  // A folder (or anything but a file) where an entry goes would stop the
+  // renames half way; it is found before anything is written.
+  for (size_t s : selected) {
+    std::string utf8;
+    if (!names::Cp932ToUtf8(view.entries[s].name, &utf8)) continue;  // refused below
+    fs::path target = dir / PathFromUtf8(utf8);
+    if (fs::exists(fs::symlink_status(target, ec)) && !fs::is_regular_file(fs::symlink_status(target, ec)))
+      return Fail(PathToUtf8(target) + ": exists and is not a regular file");
+  }
+
   uint64_t total = 0;
   for (size_t s : selected) total += view.entries[s].record.fileSize;
   Progress progress("extracting", total);

@@ -171,6 +171,12 @@ int CommandPack(const std::vector<std::string>& args) {
   std::string error;
   if (!CollectInputs(o.paths, &inputs, &error)) return Fail(error);
 
+  // An earlier archive among the inputs would be packed into its successor.
+  std::error_code same;
+  for (const Input& in : inputs)
+    if (fs::equivalent(in.path, PathFromUtf8(o.output), same))
+      return Fail(PathToUtf8(in.path) + ": the output archive is among the inputs");
+
   // Entries that --store names take exactly their size: when they alone
   // pass the 32-bit offsets, refuse before reading gigabytes.
   uint64_t total = 0, storedAtLeast = ARCHIVE_HEADER_SIZE;
