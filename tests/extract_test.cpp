@@ -13,6 +13,7 @@
 #include "archive/archive.h"
 #include "fs/files.h"
 #include "platform/host/host_control.h"
+#include "support/archive_builder.h"
 #include "support/temp_drive.h"
 
 namespace {
@@ -634,6 +635,110 @@ TEST_F(ExtractEntryTest, TargetPathLongerThan259BytesIsRefused) {
   EXPECT_TRUE(c_.List().empty());
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ(0, observerCalls);
+}
+
+
+// ---- Archives from the publisher's writer -------------------------------------
+
+// Opens a written archive the way start-up does (memory mode) and closes it
+// again, so that the directory block is released before the leak checks.
+class WrittenArchive {
+ public:
+  explicit WrittenArchive(std::vector<uint8_t> image) : image_(std::move(image)) {
+    OpenImage.data = image_.data();
+    OpenImage.length = static_cast<DWORD>(image_.size());
+    ArchiveDirectory = OpenArchive(image_.data(), static_cast<DWORD>(image_.size()));
+  }
+  ~WrittenArchive() {
+    CloseArchive();
+    OpenImage.data = nullptr;
+    OpenImage.length = 0;
+  }
+  bool IsOpen() const { return ArchiveDirectory != nullptr; }
+
+ private:
+  std::vector<uint8_t> image_;
+};
+
+std::string SampleText() {
+  std::string text;
+  for (int i = 0; i < 200; i++) text += "UpdateFile" + std::to_string(i % 16) + "=u,DATA\\SOUND.PAK\r\n";
+  return text;
+}
+
+std::string SampleNoise(size_t size) {
+  std::string bytes;
+  uint32_t state = 0x12345678u;
+  for (size_t i = 0; i < size; i++) {
+    state = state * 1103515245u + 12345u;
+    bytes += static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+class WrittenArchiveTest : public ExtractEntryTest {};
+
+TEST_F(WrittenArchiveTest, EveryEntryComesOutAsItWentIn) {
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"UPDATE.INI", "[SETUP]\r\nGameTitle=TEST\r\n"},
+      {"TEXT.TXT", SampleText()},
+      {"NOISE.BIN", SampleNoise(5000)},
+      {"RUNS.DAT", std::string(3000, '\0') + std::string(700, 'z')},
+      {"EMPTY.DAT", ""},
+      {"ONE.DAT", "1"},
+  };
+  for (bool compressDirectory : {false, true}) {
+    for (EntryStorage storage : {EntryStorage::Stored, EntryStorage::Compressed, EntryStorage::Smaller}) {
+      SCOPED_TRACE(testing::Message() << "directory compressed " << compressDirectory << ", storage "
+                                      << static_cast<int>(storage));
+      ArchiveBuilder builder;
+      uint64_t time = kEntryTime;
+      for (const auto& file : files) builder.Add(file.first, file.second, storage, time += 1000);
+      builder.CompressDirectory(compressDirectory);
+      WrittenArchive archive(builder.Build());
+      ASSERT_TRUE(archive.IsOpen());
+      time = kEntryTime;
+      for (const auto& file : files) {
+        time += 1000;
+        ASSERT_EQ(1, Extract(file.first.c_str(), file.first));
+        FileTimes times;
+        ASSERT_TRUE(ReadFileTimes(c_.Path(file.first), &times));
+        EXPECT_EQ(time, times.creation);
+        EXPECT_EQ(time, times.access);
+        EXPECT_EQ(time, times.write);
+        EXPECT_EQ(file.second, c_.ReadFile(file.first)) << file.first;
+      }
+      EXPECT_TRUE(Messages().empty());
+      EXPECT_EQ(1, host::LiveAllocations());  // the directory only
+    }
+  }
+}
+
+TEST_F(WrittenArchiveTest, DamagedCompressedEntryIsRefusedAndNothingWritten) {
+  std::vector<uint8_t> image = ArchiveBuilder().Compressed("TEXT.TXT", SampleText()).Build();
+  // Flip bits through the middle of the entry's block (it begins at 16).
+  for (size_t i = 40; i < 60; i++) image[i] ^= 0x5A;
+  WrittenArchive archive(image);
+  ASSERT_TRUE(archive.IsOpen());
+  Existing("TEXT.TXT", "installed", kEntryTime);
+  EXPECT_EQ(0, Extract("TEXT.TXT", "TEXT.TXT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_EQ("installed", c_.ReadFile("TEXT.TXT"));
+  EXPECT_EQ(std::vector<std::string>{"TEXT.TXT"}, c_.List());
+}
+
+TEST_F(WrittenArchiveTest, TruncatedImageRefusesTheEntryPastItsEnd) {
+  std::vector<uint8_t> image =
+      ArchiveBuilder().Stored("FIRST.DAT", SampleNoise(100)).Stored("SECOND.DAT", SampleNoise(100)).Build();
+  WrittenArchive archive(image);
+  ASSERT_TRUE(archive.IsOpen());
+  // The directory stays open; the image start-up would read data from now
+  // ends inside the second entry.
+  OpenImage.length = 16 + 112 + 50;
+  EXPECT_EQ(1, Extract("FIRST.DAT", "FIRST.DAT"));
+  EXPECT_EQ(0, Extract("SECOND.DAT", "SECOND.DAT"));
+  EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
+  EXPECT_FALSE(c_.Exists("SECOND.DAT"));
 }
 
 }  // namespace
