@@ -44,8 +44,13 @@ enum EntryParse {
 };
 
 // One "UpdateFile%02i" value (already cut to 1,023 bytes by the reader).
+// All three fields are taken before the install mode is looked at, so a
+// field too long for its slot refuses the entry whatever its mode. *item is
+// written only for ENTRY_APPLIES.
 EntryParse ParseUpdateEntry(LPCSTR value, int instMode, UpdateItem* item);
-// One "CopyFile%02i" value (already cut to 259 bytes by the reader).
+// One "CopyFile%02i" value (already cut to 259 bytes by the reader). The
+// install mode is looked at first: an entry for another mode is skipped
+// before its disk byte is examined. *item is written only for ENTRY_APPLIES.
 EntryParse ParseCopyEntry(LPCSTR value, int instMode, CopyItem* item);
 
 // Reads section "SETUP" of the manifest at path as start-up does (steps 6
