@@ -6,6 +6,7 @@
 # builds <target>.exe carrying the archive at <path> (language 1041). Tests
 # and the demo use it to make updaters from the archives they pack.
 
+set(WZ2_UPDATER_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(WZ2_UPDATER_RC ${CMAKE_CURRENT_LIST_DIR}/../app/res/updater.rc)
 get_filename_component(WZ2_UPDATER_RC ${WZ2_UPDATER_RC} ABSOLUTE)
 
@@ -27,7 +28,11 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/../app/res/updater.manifest.in
 # static, unused sections dropped, symbols stripped.
 function(_wz2_updater_executable target)
   add_executable(${target} WIN32 ${WZ2_UPDATER_RC} ${ARGN})
-  target_link_libraries(${target} PRIVATE updater user32 shell32 ole32 advapi32 kernel32)
+  # The library goes in as a plain file: as a target, CMake would add the C++
+  # runtime (-lstdc++ -lgcc_s) to the link of a C++ library, and the 32-bit
+  # build would then import 64-bit division from libgcc_s_dw2-1.dll.
+  add_dependencies(${target} updater)
+  target_link_libraries(${target} PRIVATE $<TARGET_FILE:updater> user32 shell32 ole32 advapi32 kernel32)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
   target_link_options(${target} PRIVATE -mwindows -static -s -Os -Wl,--gc-sections)
   # The entry point lives in the updater library, but only the C runtime's
@@ -41,6 +46,12 @@ function(_wz2_updater_executable target)
   # path, which windres also searches for files named in the script.
   target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:RC>:--codepage=65001>)
   target_include_directories(${target} PRIVATE ${WZ2_UPDATER_RES_DIR})
+  # Every build checks what the executable imports: a DLL that is not part of
+  # every Windows installation would keep the updater from starting.
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DIMAGE=$<TARGET_FILE:${target}>
+      -P ${WZ2_UPDATER_CMAKE_DIR}/CheckImports.cmake
+    VERBATIM)
   set_property(SOURCE ${WZ2_UPDATER_RC} APPEND PROPERTY OBJECT_DEPENDS
     ${WZ2_UPDATER_RES_DIR}/updater.manifest ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../app/res/resource.h)
 endfunction()

@@ -157,7 +157,7 @@ TEST_F(Template, DialogHeaderIsExtendedJapaneseWithExactStyle) {
   EXPECT_EQ(d[at + 4], 0);       // italic
   EXPECT_EQ(d[at + 5], 0);       // character set
   at += 6;
-  EXPECT_EQ(NameOrOrdinal(d, &at), "ＭＳ Ｐゴシック");
+  EXPECT_EQ(NameOrOrdinal(d, &at), u8"ＭＳ Ｐゴシック");  // UTF-8 of the stored UTF-16
 }
 
 TEST_F(Template, FourControlsInTabOrderWithExactStylesAndTexts) {
@@ -213,9 +213,9 @@ TEST_F(Template, FourControlsInTabOrderWithExactStylesAndTexts) {
     EXPECT_EQ(controls[i].extra, 0);
   }
   // The texts are compared as UTF-8 of the stored UTF-16.
-  EXPECT_EQ(controls[0].text, std::string("\xe6\xac\xa1\xe3\x81\xb8"));  // 次へ
-  EXPECT_EQ(controls[1].text, std::string("\xe4\xb8\xad\xe6\xad\xa2"));  // 中止
-  EXPECT_EQ(controls[2].text, std::string("\xe6\x88\xbb\xe3\x82\x8b"));  // 戻る
+  EXPECT_EQ(controls[0].text, u8"次へ");
+  EXPECT_EQ(controls[1].text, u8"中止");
+  EXPECT_EQ(controls[2].text, u8"戻る");
   EXPECT_EQ(controls[3].text, "Info");
 }
 
@@ -455,8 +455,9 @@ TEST_F(Dialog, BackAfterDiskSpaceStopShowsConfirmPageAndNextRunsAgain) {
 }
 
 TEST_F(Dialog, AbortAfterDiskSpaceStopEndsWithMinusOne) {
-  UpdateKey("RequiredDiskSpace", "1000");
-  host::SetFreeSpace('C', 10, 1u << 20, 10);
+  // Room for the manifest itself, which start-up extracts first.
+  UpdateKey("RequiredDiskSpace", "100000");
+  host::SetFreeSpace('C', 10000, 1u << 20, 10000);
   Script([](HWND dialog) {
     host::Click(dialog, IDOK);
     host::Click(dialog, IDOK);

@@ -389,7 +389,8 @@ TEST_F(Startup, RunningGameCancelBringsGameToFront) {
 TEST_F(Startup, RunningGameOkAsksAgainUntilTheGameHasEnded) {
   HWND game = host::DeclareWindow("TitleWindow", "Title");
   int shown = 0;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord&) {
+  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+    if (box.text != kRunningText) return 0;
     if (++shown == 2) host::RemoveWindow(game);
     return IDOK;
   });

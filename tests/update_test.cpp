@@ -70,17 +70,19 @@ TEST_F(Update, OneByteShortStopsWithShortfallMessage) {
 }
 
 TEST_F(Update, ShortfallIsPrintedAsSigned32BitNumber) {
-  // -1 is taken as 4,294,967,295 bytes; the whole of it is missing.
+  // -1 is taken as 4,294,967,295 bytes; with 1,000 free the shortfall is
+  // 4,294,966,295, which prints as -1001. (Start-up's extraction of the
+  // manifest needs the 1,000 bytes.)
   UpdateKey("RequiredDiskSpace", "-1");
   UpdateKey("UpdateFile00", "A.DAT");
   AddFile("A.DAT", "new");
-  host::SetFreeSpace('C', 0, 1u << 20, 0);
+  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
   Script([](HWND dialog) {
     host::Click(dialog, IDOK);
     host::Click(dialog, IDOK);
   });
   Run();
-  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rC: ドライブに -1 バイトの空き容量が必要です");
+  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rC: ドライブに -1001 バイトの空き容量が必要です");
 }
 
 TEST_F(Update, DriveNameIsTheFirstTwoBytesOfInstPath) {
@@ -106,7 +108,7 @@ TEST_F(Update, ZeroOrTextRequirementMakesNoTest) {
     manifestUpdate = std::string("RequiredDiskSpace=") + value + "\r\nUpdateFile00=A.DAT\r\n";
     payload.clear();
     AddFile("A.DAT", "new");
-    host::SetFreeSpace('C', 0, 0, 0);
+    host::SetFreeSpace('C', 500, 1u << 20, 500);
     ScriptClickNextThrough();
     EXPECT_EQ(Run(), 1);
   }
@@ -376,11 +378,12 @@ TEST_F(Update, EntryNameIsThePartAfterTheLastBackslash) {
   EXPECT_EQ(Read("GAME\\VOICE\\VOICE1.PAK"), "voice");
 }
 
-TEST_F(Update, CompressedEntryIsExpanded) {
+TEST_F(Update, CompressedEntryAndDirectoryAreExpanded) {
   UpdateKey("UpdateFile00", "BIG.DAT");
   std::string bytes;
   for (int i = 0; i < 5000; ++i) bytes += static_cast<char>('a' + i % 7);
   AddFile("BIG.DAT", bytes, kPayloadTime, true);
+  compressDirectory = true;
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Read("GAME\\BIG.DAT"), bytes);
 }

@@ -1,20 +1,9 @@
 #include "support/updater_fixture.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "app/state.h"
-#include "pack/compress.h"
+#include "support/archive_builder.h"
 
 namespace wz2test {
-
-namespace {
-
-void PutU32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
-}  // namespace
 
 std::string DefaultSetupIni() {
   return "[SETUP]\r\n"
@@ -71,34 +60,17 @@ std::string UpdaterFixture::ManifestText() const {
 }
 
 std::vector<uint8_t> UpdaterFixture::ArchiveBytes() const {
-  std::vector<PayloadFile> files;
-  if (includeManifest) files.push_back(PayloadFile{"UPDATE.INI", ManifestText(), kPayloadTime, false});
-  files.insert(files.end(), payload.begin(), payload.end());
-  // Header, stored data padded to 16 bytes, plain directory.
-  std::vector<uint8_t> out(16, 0);
-  std::memcpy(out.data(), "WZ2", 4);
-  std::vector<uint8_t> directory;
-  for (const PayloadFile& f : files) {
-    std::vector<uint8_t> stored(f.bytes.begin(), f.bytes.end());
+  ArchiveBuilder builder;
+  if (includeManifest) builder.Stored("UPDATE.INI", ManifestText(), kPayloadTime);
+  for (const PayloadFile& f : payload) {
     if (f.compressed) {
-      stored.clear();
-      CompressBlock(reinterpret_cast<const uint8_t*>(f.bytes.data()), f.bytes.size(), stored, CompressLevel::Default);
+      builder.Compressed(f.name, f.bytes, f.fileTime);
+    } else {
+      builder.Stored(f.name, f.bytes, f.fileTime);
     }
-    out.insert(out.end(), stored.begin(), stored.end());
-    while (out.size() % 16) out.push_back(0);
-    std::vector<uint8_t> record(32, 0);
-    std::memcpy(record.data(), f.name.data(), std::min<size_t>(f.name.size(), 14));
-    record[15] = f.compressed ? 0x02 : 0x01;
-    PutU32(record, 16, static_cast<uint32_t>(f.fileTime));
-    PutU32(record, 20, static_cast<uint32_t>(f.fileTime >> 32));
-    PutU32(record, 24, static_cast<uint32_t>(f.bytes.size()));
-    PutU32(record, 28, static_cast<uint32_t>(stored.size()));
-    directory.insert(directory.end(), record.begin(), record.end());
   }
-  PutU32(out, 8, static_cast<uint32_t>(out.size()));
-  PutU32(out, 12, static_cast<uint32_t>(files.size()));
-  out.insert(out.end(), directory.begin(), directory.end());
-  return out;
+  builder.CompressDirectory(compressDirectory);
+  return builder.Build();
 }
 
 int UpdaterFixture::Run() {

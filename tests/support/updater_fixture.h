@@ -56,6 +56,7 @@ class UpdaterFixture : public ::testing::Test {
   std::optional<std::string> manifestOverride;
   bool includeManifest = true;   // put UPDATE.INI into the archive
   bool installResource = true;   // give the executable its archive resource
+  bool compressDirectory = false;
   std::vector<PayloadFile> payload;
   // The installed SETUP.INI; unset: no file is written.
   std::optional<std::string> setupIni;

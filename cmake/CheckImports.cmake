@@ -1,0 +1,17 @@
+cmake_minimum_required(VERSION 3.25)
+# Fails the build when an updater executable imports anything but the
+# system DLLs it is allowed to use. Run with -DOBJDUMP=<objdump> -DIMAGE=<exe>.
+set(allowed KERNEL32.DLL USER32.DLL SHELL32.DLL OLE32.DLL ADVAPI32.DLL MSVCRT.DLL)
+execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${IMAGE} failed")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\r\n]+" names "${dump}")
+foreach(line ${names})
+  string(REPLACE "DLL Name: " "" dll "${line}")
+  string(STRIP "${dll}" dll)
+  string(TOUPPER "${dll}" upper)
+  if(NOT upper IN_LIST allowed)
+    message(FATAL_ERROR "${IMAGE} imports ${dll}, which is not a system DLL")
+  endif()
+endforeach()
