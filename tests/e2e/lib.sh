@@ -131,6 +131,7 @@ pack_updater() {
   "$E2E_TOOL" pack -o "$archive" "$@" >"$E2E_WORK/pack.log" 2>&1 || { cat "$E2E_WORK/pack.log"; return 1; }
   "$E2E_TOOL" build-exe --template "$E2E_BIN/updater-noarchive.exe" --archive "$archive" -o "$exe" \
     >>"$E2E_WORK/pack.log" 2>&1 || { cat "$E2E_WORK/pack.log"; return 1; }
+  [[ -s $exe ]] || { fail "wz2 made no $exe"; return 1; }
 }
 
 # ---- driver ------------------------------------------------------------------
@@ -151,7 +152,8 @@ install_record() {
 # Runs the driver script; its log (every dialog state and box) goes to the
 # output in UTF-8 either way. Returns the driver's status.
 run_driver() {
-  local status=0 start=$SECONDS
+  local status=0 start=$SECONDS temp_before
+  temp_before=$(temp_listing)
   iconv -f UTF-8 -t CP932 "$E2E_WORK/script.txt" >"$E2E_WORK/script.cp932" || return 1
   WINEPREFIX=$E2E_PREFIX WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 \
     WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" DISPLAY=$(cat "$E2E_DIR/display") \
@@ -160,6 +162,8 @@ run_driver() {
   iconv -f CP932 -t UTF-8 -c "$E2E_WORK/driver.log" | sed 's/^/  /'
   echo "----"
   ((status == 0)) || fail "driver: the updater did not behave as scripted (status $status)"
+  [[ $(temp_listing) == "$temp_before" ]] ||
+    fail "left in the temporary directory: $(diff <(echo "$temp_before") <(temp_listing) | grep '^>' | tr '\n' ' ')"
   : >"$E2E_WORK/script.txt"
   return 0
 }
@@ -193,18 +197,22 @@ expect_same_bytes() {
 
 expect_absent() { [[ ! -e $1 ]] || fail "$1: exists, but should not"; }
 
-# snapshot PATH / expect_untouched PATH: the file's bytes and times are as
-# they were when the snapshot was taken.
-snapshot() { stat -c '%Y %X %s' "$1" >"$E2E_WORK/snap.$(echo "$1" | md5sum | cut -c1-12)" && sha256sum <"$1" >>"$E2E_WORK/snap.$(echo "$1" | md5sum | cut -c1-12)"; }
+# snapshot PATH / expect_untouched PATH: the file's bytes, size and write
+# time are as they were when the snapshot was taken. The access time is left
+# out: any read moves it, the snapshot's own included.
+snapshot() { stat -c '%Y %s' "$1" >"$E2E_WORK/snap.$(echo "$1" | md5sum | cut -c1-12)" && sha256sum <"$1" >>"$E2E_WORK/snap.$(echo "$1" | md5sum | cut -c1-12)"; }
 expect_untouched() {
   local snap now
   snap=$E2E_WORK/snap.$(echo "$1" | md5sum | cut -c1-12)
-  now=$(stat -c '%Y %X %s' "$1"; sha256sum <"$1")
+  now=$(stat -c '%Y %s' "$1"; sha256sum <"$1")
   [[ $now == "$(cat "$snap")" ]] || fail "$1: changed (was: $(head -1 "$snap"), now: $(echo "$now" | head -1))"
 }
 
-# The temporary UPDATE.INI (and the run's own folder for it) is gone after
-# every run.
+# Everything in the Windows users' temporary directories: a run must leave
+# nothing behind there (its UPDATE.INI and the folder it made for it).
+temp_listing() { find "$E2E_C/users" -path '*/Temp/*' 2>/dev/null | sort; }
+
+# The temporary UPDATE.INI is gone after every run.
 expect_no_temp_manifest() {
   local left
   left=$(find "$E2E_C/users" -iname 'UPDATE.INI' 2>/dev/null)
