@@ -2,6 +2,8 @@
 // this test, started with arguments, judged by its exit status, its stdout
 // and stderr, and the files it leaves (or must not leave) behind.
 #include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -797,6 +799,63 @@ TEST_F(Wz2, HelpDocumentsEveryCommandAndOption) {
     EXPECT_EQ(Run({e.command, "--help"}).out, h.out);
   }
   ExpectCleanFailure(Run({"help", "nothing"}), 2);
+}
+
+// Words from a small vocabulary: compressible, but slow to parse at "max".
+std::string Words(size_t bytes) {
+  const char* words[] = {"alpha ", "beta ", "gamma ", "delta ", "epsilon ", "zeta ", "eta ", "theta "};
+  std::string s;
+  uint32_t seed = 1;
+  while (s.size() < bytes) {
+    seed = seed * 1664525u + 1013904223u;
+    s += words[seed >> 29];
+  }
+  return s;
+}
+
+TEST_F(Wz2, AnInterruptedPackLeavesNoFileBehind) {
+  Make("in/BIG.DAT", Words(8 << 20));
+  std::vector<std::string> before = Names(dir / "in");
+  std::string program = Wz2Program().string(), out = (dir / "in/A.WZ2").string(), in = (dir / "in/BIG.DAT").string();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    execl(program.c_str(), program.c_str(), "pack", "--level", "max", "-o", out.c_str(), in.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  usleep(300000);
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "pack ended before the interrupt; make the input larger";
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_EQ(Names(dir / "in"), before);
+}
+
+TEST_F(Wz2, ATerminalShowsProgressWithBytesAndRate) {
+  Make("in/BIG.DAT", Words(2 << 20));
+  std::string program = Wz2Program().string(), out = (dir / "A.WZ2").string(), in = (dir / "in/BIG.DAT").string();
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    execl(program.c_str(), program.c_str(), "pack", "--level", "max", "-o", out.c_str(), in.c_str(), (char*)nullptr);
+    _exit(127);
+  }
+  std::string screen;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(master, buffer, sizeof(buffer))) > 0) screen.append(buffer, (size_t)n);
+  close(master);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << screen;
+  // The first line appears as the file starts, before its bytes are done.
+  EXPECT_NE(screen.find("packing: 0 B / 2.0 MiB  0 B/s  BIG.DAT"), std::string::npos) << screen;
+  EXPECT_NE(screen.find("packing: 2.0 MiB / 2.0 MiB  "), std::string::npos) << screen;
+  EXPECT_NE(screen.find("B/s"), std::string::npos) << screen;
 }
 
 TEST_F(Wz2, QuietAndNonTerminalRunsPrintNoProgress) {

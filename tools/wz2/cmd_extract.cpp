@@ -73,6 +73,7 @@ int CommandExtract(const std::vector<std::string>& args) {
   std::vector<PendingFile> pending;
   for (size_t s : selected) {
     const EntryView& e = view.entries[s];
+    progress.Begin(e.display);
     std::string utf8, why;
     if (!names::Cp932ToUtf8(e.name, &utf8)) return Fail("entry " + e.display + ": name is not valid code page 932");
     if (!SafeFileName(utf8, &why)) return Fail("entry " + e.display + ": name " + why);

@@ -20,6 +20,7 @@ int CommandList(const std::vector<std::string>& args) {
   for (const EntryView& e : view.entries) total += e.record.fileSize;
   Progress progress("verifying", total);
   for (const EntryView& e : view.entries) {
+    progress.Begin(e.display);
     std::vector<uint8_t> data;
     if (!EntryData(view, e, &data, &error)) return Fail(error);
     progress.Advance(data.size());

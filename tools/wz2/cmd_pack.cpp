@@ -195,6 +195,7 @@ int CommandPack(const std::vector<std::string>& args) {
   std::vector<ArchiveEntry> records;
   uint64_t offset = ARCHIVE_HEADER_SIZE;
   for (const Input& in : inputs) {
+    progress.Begin(in.display);
     std::vector<uint8_t> data, block;
     if (!ReadFile(in.path, &data, &error)) return Fail(error);
     if (data.size() != in.size) return Fail(PathToUtf8(in.path) + ": file changed while packing");

@@ -170,6 +170,7 @@ int Main(std::vector<std::string> args) {
   static std::string name;
   name = command;
   CommandName = name.c_str();
+  InstallInterruptCleanup();
   return RunCommand(command, rest);
 }
 

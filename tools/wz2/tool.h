@@ -45,6 +45,10 @@ std::string PathToUtf8(const fs::path& path);
 // Reads a whole file; false with a reason.
 bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error);
 
+// Removes pending temporary files when the tool is interrupted (SIGINT,
+// SIGTERM, SIGHUP on POSIX hosts), then ends as the signal would.
+void InstallInterruptCleanup();
+
 // A file written next to its final place and renamed over it at the end, so
 // that a failure never leaves a partial or damaged file behind.
 class PendingFile {
@@ -70,6 +74,7 @@ class PendingFile {
   fs::path target_, temp_;
   FILE* file_ = nullptr;
   uint64_t size_ = 0;
+  struct TempNode* node_ = nullptr;  // this file's place in the interrupt list
 };
 
 // FILETIME (100 ns since 1601, UTC) as a 64-bit number and back.
@@ -87,12 +92,16 @@ class Progress {
  public:
   Progress(const std::string& label, uint64_t total);
   ~Progress();
+  // Names the item now being worked on (shown until the next one), so that
+  // one long file does not leave the line standing still.
+  void Begin(const std::string& item);
   void Advance(uint64_t bytes);
   void Finish();
 
  private:
   void Draw(bool force);
-  std::string label_;
+  std::string label_, item_;
+  size_t lastLength_ = 0;
   uint64_t total_, done_ = 0;
   double start_ = 0, lastDraw_ = 0;
   bool active_ = false, drawn_ = false;

@@ -12,6 +12,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -107,14 +108,83 @@ bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* erro
   return true;
 }
 
+// ---- Interrupts ---------------------------------------------------------------
+
+// Temporary files not yet renamed into place. The signal handler walks this
+// list, so it is changed only with the signals blocked, and the handler
+// makes no call beyond unlink.
+struct TempNode {
+  std::string path;
+  TempNode* prev;
+  TempNode* next;
+};
+static TempNode* g_pending = nullptr;
+
+#ifndef _WIN32
+static const int kInterrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kInterrupts) sigaddset(&set, s);
+    sigprocmask(SIG_BLOCK, &set, &old_);
+  }
+  ~SignalsBlocked() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
+
+ private:
+  sigset_t old_;
+};
+
+static void OnInterrupt(int signal) {
+  for (TempNode* n = g_pending; n; n = n->next) unlink(n->path.c_str());
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+}
+#else
+struct SignalsBlocked {};
+#endif
+
+void InstallInterruptCleanup() {
+#ifndef _WIN32
+  for (int s : kInterrupts) signal(s, OnInterrupt);
+#endif
+}
+
+static TempNode* RegisterTemp(const fs::path& path) {
+  TempNode* n = new TempNode{path.string(), nullptr, nullptr};
+  SignalsBlocked blocked;
+  n->next = g_pending;
+  if (g_pending) g_pending->prev = n;
+  g_pending = n;
+  return n;
+}
+
+static void ForgetTemp(TempNode* n) {
+  if (!n) return;
+  {
+    SignalsBlocked blocked;
+    if (n->prev) n->prev->next = n->next;
+    else g_pending = n->next;
+    if (n->next) n->next->prev = n->prev;
+  }
+  delete n;
+}
+
 // ---- PendingFile ------------------------------------------------------------
 
 PendingFile::~PendingFile() { Discard(); }
 
 PendingFile::PendingFile(PendingFile&& other) noexcept
-    : target_(std::move(other.target_)), temp_(std::move(other.temp_)), file_(other.file_), size_(other.size_) {
+    : target_(std::move(other.target_)),
+      temp_(std::move(other.temp_)),
+      file_(other.file_),
+      size_(other.size_),
+      node_(other.node_) {
   other.file_ = nullptr;
   other.temp_.clear();
+  other.node_ = nullptr;
 }
 
 bool PendingFile::Open(const fs::path& target, std::string* error) {
@@ -135,8 +205,11 @@ bool PendingFile::Open(const fs::path& target, std::string* error) {
     temp_ = dir.empty() ? name : dir / name;
     std::error_code ec;
     if (fs::exists(temp_, ec)) continue;
+    node_ = RegisterTemp(temp_);
     file_ = OpenPath(temp_, "wb");
     if (!file_) {
+      ForgetTemp(node_);
+      node_ = nullptr;
       *error = PathToUtf8(target) + ": cannot create file: " + SystemError(errno);
       temp_.clear();
       return false;
@@ -214,6 +287,8 @@ bool PendingFile::Commit(const FILETIME* modified, std::string* error) {
   }
 #endif
   temp_.clear();
+  ForgetTemp(node_);
+  node_ = nullptr;
   return true;
 }
 
@@ -225,6 +300,8 @@ void PendingFile::Discard() {
     fs::remove(temp_, ec);
     temp_.clear();
   }
+  ForgetTemp(node_);
+  node_ = nullptr;
 }
 
 // ---- Times -------------------------------------------------------------------
@@ -331,6 +408,11 @@ Progress::Progress(const std::string& label, uint64_t total) : label_(label), to
 
 Progress::~Progress() { Finish(); }
 
+void Progress::Begin(const std::string& item) {
+  item_ = item;
+  Draw(!drawn_);
+}
+
 void Progress::Advance(uint64_t bytes) {
   done_ += bytes;
   Draw(false);
@@ -343,8 +425,14 @@ void Progress::Draw(bool force) {
   lastDraw_ = now;
   double elapsed = now - start_;
   double rate = elapsed > 0 ? (double)done_ / elapsed : 0;
-  fprintf(stderr, "\r%s: %s / %s  %s/s   ", label_.c_str(), HumanBytes((double)done_).c_str(),
-          HumanBytes((double)total_).c_str(), HumanBytes(rate).c_str());
+  std::string line = label_ + ": " + HumanBytes((double)done_) + " / " + HumanBytes((double)total_) + "  " +
+                     HumanBytes(rate) + "/s";
+  if (!item_.empty()) line += "  " + item_;
+  // Redrawn in place: pad over what a longer previous line left.
+  size_t length = line.size();
+  if (length < lastLength_) line.append(lastLength_ - length, ' ');
+  lastLength_ = length;
+  fprintf(stderr, "\r%s", line.c_str());
   fflush(stderr);
   drawn_ = true;
 }
@@ -352,6 +440,7 @@ void Progress::Draw(bool force) {
 void Progress::Finish() {
   if (!active_) return;
   if (drawn_) {
+    item_.clear();
     Draw(true);
     fprintf(stderr, "\n");
   }
