@@ -90,6 +90,11 @@ int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* t
   // the final rename stays on one volume and replaces the target in one step.
   char dir[PATH_BUFFER];
   if (!DirectoryOf(path, dir)) return 0;
+  // A read-only file may not be replaced, as creating over it would fail.
+  // Windows refuses the rename over it too, but not every implementation of
+  // the API does, so the rule is kept here.
+  DWORD existing = GetFileAttributesA(path);
+  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return 0;
   char temp[PATH_BUFFER];
   if (GetTempFileNameA(dir, "UPD", 0, temp) == 0) return 0;
   if (!FillTemporaryFile(temp, data, count, time) ||
