@@ -19,6 +19,9 @@ void Reset();
 // Paths like C:\GAME\A.DAT resolve through drive letters mapped to host
 // folders; '\' and '/' both separate. A path without a drive letter resolves
 // against the current directory set here (default: drive C's root).
+// Existing names match without regard to ASCII case. The layer itself keeps
+// what Linux lacks: creation times, Windows attributes (read-only is also
+// mirrored as chmod a-w and refused even to root) and sharing modes.
 void MapDrive(char letter, const std::string& hostFolder, UINT driveType = DRIVE_FIXED);
 void SetCurrentDirectory(const std::string& windowsPath);
 // Host path for a Windows path ("" when its drive is not mapped).
@@ -128,10 +131,10 @@ struct ShellCopyRecord {
   FILEOP_FLAGS flags;
 };
 const std::vector<ShellCopyRecord>& ShellCopies();
-// Outcome of the next SHFileOperationA calls: copy for real (default), fail
-// with a nonzero result without copying, or report the user's cancel
-// (fAnyOperationsAborted set, result 0 or as given).
-// An empty script copies. A missing source makes a real copy fail too.
+// Outcome of the next SHFileOperationA calls: copy for real (default, also
+// once the script is used up), fail with a nonzero result without copying,
+// or report the user's cancel (fAnyOperationsAborted set, result 0 or as
+// given to SetShellResults). A real copy of a missing source fails too.
 enum class ShellOutcome { Copy, Fail, Cancel };
 void ScriptShellOutcomes(const std::vector<ShellOutcome>& outcomes);
 // What a scripted Fail and Cancel return (defaults 0x402 and 0).
