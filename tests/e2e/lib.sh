@@ -195,6 +195,25 @@ expect_same_bytes() {
   cmp -s "$1" "$2" || fail "$1: bytes differ from $2"
 }
 
+# expect_write_time FILE WHEN: only the write time (copies keep their
+# source's, and their access time is the copy's own).
+expect_write_time() {
+  [[ -f $1 ]] || { fail "$1: missing"; return; }
+  [[ $(mtime_of "$1") == "$(epoch_of "$2")" ]] || fail "$1: write time $(date -u -d @"$(mtime_of "$1")") instead of $2"
+}
+
+# expect_read_only FILE yes|no: whether Wine shows the file read-only (no
+# write permission bit).
+expect_read_only() {
+  local mode
+  mode=$(stat -c %A "$1" 2>/dev/null) || { fail "$1: missing"; return; }
+  if [[ $2 == yes ]]; then
+    [[ $mode != *w* ]] || fail "$1: writable ($mode), should be read-only"
+  else
+    [[ $mode == -rw* ]] || fail "$1: read-only ($mode), should be writable"
+  fi
+}
+
 expect_absent() { [[ ! -e $1 ]] || fail "$1: exists, but should not"; }
 
 # snapshot PATH / expect_untouched PATH: the file's bytes, size and write
