@@ -1,5 +1,6 @@
 # Not enough free space on the installation's drive: the update stops on
-# the disk-space page (back and abort on, next off). Abort ends it; back
+# the disk-space page (back and abort on, next off). Abort ends it. Without
+# the manifest's test, writing the file finds the lack itself. Back
 # returns to the confirm page, whose next repeats the test and stops again;
 # after space has been freed, back and next run the update to its end. The
 # DataFolder the update names does not exist yet and is created.
@@ -29,6 +30,15 @@ REQUIRED=2000000
 make_file "$SRC/SOUND.PAK" 1500000 61
 for f in "$SRC"/*; do stamp "$f" "$NEW"; done
 pack_updater "$E2E_WORK/update.exe" "$SRC"/* || return 1
+# The same file without the manifest's own test: the entry's size is
+# weighed against the drive when it is written.
+mkdir -p "$SRC/big"
+{
+  manifest_setup
+  printf '%s\n' '[UPDATE]' 'UpdateFile00=u,SOUND.PAK'
+} | write_cp932 "$SRC/big/UPDATE.INI"
+cp -p "$SRC/SOUND.PAK" "$SRC/big/"
+pack_updater "$E2E_WORK/big.exe" "$SRC/big"/* || return 1
 
 make_file "$E2E_SMALL/ballast.bin" 3145728 62
 sync
@@ -52,6 +62,17 @@ expect_confirm_page
 step "press 1"
 stopped_page
 step "press 2"
+expect_interrupted
+step "wait-exit u 0"
+
+step "log no RequiredDiskSpace: the write itself finds too little space"
+start_updater "$E2E_WORK/big.exe"
+expect_start_page
+step "press 1"
+expect_confirm_page
+step "press 1"
+expect_error_box "$WINDOW_TITLE" "ディスク容量が足りません。E: ドライブに $((1500000 - FREE)) バイトの空き容量が必要です" dialog
+expect_error_box "$WINDOW_TITLE" 'ファイルの書き込みに失敗しました' dialog
 expect_interrupted
 step "wait-exit u 0"
 
