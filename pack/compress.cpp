@@ -149,21 +149,68 @@ inline int Gain(const Match& m) {
   return (int)(m.length * LITERAL_COST_BITS) - (int)MatchCostBits(m.distance, m.length);
 }
 
-void ParseGreedy(const uint8_t* src, size_t n, BlockEncoder& enc) {
-  ChainFinder finder(src, n, 8, 48);
-  size_t i = 0;
-  while (i < n) {
-    Match m = finder.Find(i);
-    if (m.length == 0) {
-      enc.Literal(src[i]);
-      finder.Insert(i);
-      ++i;
-      continue;
+// Fast level: greedy, with one hash table of 3-byte keys and chains four
+// deep. Positions that keep finding nothing are searched ever more sparsely
+// (incompressible stretches cost little), and inside long matches only the
+// ends are entered into the table.
+#define FAST_HASH_BITS 14u
+#define FAST_DEPTH 4u
+#define FAST_NICE_LENGTH 32u
+#define FAST_MISSES_BEFORE_SKIPPING 128u
+
+void ParseFast(const uint8_t* src, size_t n, BlockEncoder& enc) {
+  std::vector<int32_t> head(1u << FAST_HASH_BITS, -1);
+  std::vector<int32_t> prev(CHAIN_RING, -1);
+  size_t literalStart = 0;
+  if (n >= 4) {
+    const size_t last = n - 3;  // positions with four readable bytes
+    size_t i = 0;
+    size_t misses = 0;
+    auto insert = [&](size_t j) {
+      uint32_t h = ((Load32(src + j) & 0xFFFFFFu) * 2654435761u) >> (32 - FAST_HASH_BITS);
+      prev[j & (CHAIN_RING - 1)] = head[h];
+      head[h] = (int32_t)j;
+    };
+    while (i < last) {
+      uint32_t key = Load32(src + i) & 0xFFFFFFu;
+      uint32_t h = (key * 2654435761u) >> (32 - FAST_HASH_BITS);
+      int32_t p = head[h];
+      prev[i & (CHAIN_RING - 1)] = p;
+      head[h] = (int32_t)i;
+      size_t limit = std::min<size_t>(BLOCK_MAX_LENGTH, n - i);
+      size_t bestLength = 0;
+      size_t bestDistance = 0;
+      for (unsigned depth = FAST_DEPTH; p >= 0 && i - (size_t)p <= BLOCK_MAX_DISTANCE && depth != 0; --depth) {
+        if ((Load32(src + p) & 0xFFFFFFu) == key) {
+          size_t length = 3 + CommonLength(src + p + 3, src + i + 3, limit - 3);
+          if (length > bestLength) {
+            bestLength = length;
+            bestDistance = i - (size_t)p;
+            if (length >= FAST_NICE_LENGTH) break;
+          }
+        }
+        p = prev[(size_t)p & (CHAIN_RING - 1)];
+      }
+      if (bestLength < MIN_LONG_LENGTH) {
+        ++misses;
+        i += 1 + (misses > FAST_MISSES_BEFORE_SKIPPING ? (misses - FAST_MISSES_BEFORE_SKIPPING) >> 5 : 0);
+        continue;
+      }
+      enc.Literals(src + literalStart, i - literalStart);
+      enc.Match((uint32_t)bestDistance, (uint32_t)bestLength);
+      size_t end = std::min(i + bestLength, last);
+      if (bestLength <= FAST_NICE_LENGTH) {
+        for (size_t j = i + 1; j < end; ++j) insert(j);
+      } else {
+        for (size_t j = i + 1; j < i + 8; ++j) insert(j);
+        for (size_t j = std::max(i + 8, end - std::min(end, (size_t)16)); j < end; ++j) insert(j);
+      }
+      i += bestLength;
+      literalStart = i;
+      misses = 0;
     }
-    enc.Match(m.distance, m.length);
-    for (size_t k = 0; k < m.length; ++k) finder.Insert(i + k);
-    i += m.length;
   }
+  if (literalStart < n) enc.Literals(src + literalStart, n - literalStart);
 }
 
 void ParseLazy(const uint8_t* src, size_t n, BlockEncoder& enc) {
@@ -369,28 +416,54 @@ unsigned MatchCostBits(uint32_t distance, uint32_t length) {
 }
 
 size_t CompressBound(size_t n) {
-  // n literals and the end code's 6 control bits, in whole flag words.
-  size_t controlBits = n + 6;
-  return (controlBits + 31) / 32 * 4 + n + 1;
+  // Every token any parser emits costs at most what its bytes cost as
+  // literals (the dearest match, 3 bytes from the farthest class, takes 19
+  // bits against 27), so a block costs at most 9n + 14 bits, the end code
+  // included. Its size is that in bytes plus the unused bits of its last
+  // flag word, fewer than 32: at most (9n + 14 + 31) / 8 bytes.
+  return (9 * n + 14 + 31 + 7) / 8;
 }
 
 // ---- Token writer ----------------------------------------------------------------
 
+void BlockEncoder::StartWord() {
+  Flush();
+  wordPos_ = out_.size();
+  out_.resize(out_.size() + 4);
+  word_ = 0;
+  used_ = 0;
+  hasWord_ = true;
+}
+
 void BlockEncoder::Bit(unsigned bit) {
-  if (used_ == 32) {
-    Flush();
-    wordPos_ = out_.size();
-    out_.resize(out_.size() + 4);
-    word_ = 0;
-    used_ = 0;
-    hasWord_ = true;
-  }
+  if (used_ == 32) StartWord();
   word_ |= (uint32_t)(bit & 1u) << (31 - used_);
   ++used_;
 }
 
 void BlockEncoder::Bits(uint32_t value, unsigned count) {
-  while (count-- > 0) Bit((value >> count) & 1u);
+  // The part that fits the current word goes in at once; a new word starts
+  // only when the next bit is due, which is where the decoder reads it.
+  while (count > 0) {
+    if (used_ == 32) StartWord();
+    unsigned take = std::min(count, 32 - used_);
+    uint32_t part = (uint32_t)((uint64_t)value >> (count - take)) & (uint32_t)((1ull << take) - 1);
+    word_ |= (uint32_t)((uint64_t)part << (32 - used_ - take));
+    used_ += take;
+    count -= take;
+  }
+}
+
+void BlockEncoder::Literals(const uint8_t* bytes, size_t count) {
+  while (count > 0) {
+    if (used_ == 32) StartWord();
+    unsigned take = (unsigned)std::min<size_t>(count, 32 - used_);
+    word_ |= (uint32_t)(((1ull << take) - 1) << (32 - used_ - take));
+    used_ += take;
+    out_.insert(out_.end(), bytes, bytes + take);
+    bytes += take;
+    count -= take;
+  }
 }
 
 void BlockEncoder::Flush() {
@@ -468,7 +541,7 @@ size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, Co
   BlockEncoder enc(out);
   switch (level) {
     case CompressLevel::Fast:
-      ParseGreedy(src, n, enc);
+      ParseFast(src, n, enc);
       break;
     case CompressLevel::Default:
       ParseLazy(src, n, enc);

@@ -20,8 +20,7 @@ enum class CompressLevel {
 // number of bytes appended. The block always ends with the end code.
 size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level);
 
-// Largest block CompressBlock can produce for n bytes (all literals, every
-// flag word, the end code).
+// Largest block CompressBlock can produce for n bytes at any level.
 size_t CompressBound(size_t n);
 
 // Cost of tokens in bits: control bits plus 8 per data byte. Flag words carry
@@ -44,6 +43,8 @@ class BlockEncoder {
  public:
   explicit BlockEncoder(std::vector<uint8_t>& out) : out_(out) {}
   void Literal(uint8_t byte);
+  // count literals at once, as many per flag word as it has bits left.
+  void Literals(const uint8_t* bytes, size_t count);
   // The cheapest form of a legal (distance, length): short for length 2,
   // long for 3 and more.
   void Match(uint32_t distance, uint32_t length);
@@ -53,12 +54,14 @@ class BlockEncoder {
   void End();
   // Raw pieces, for crafting malformed blocks in tests.
   void Bit(unsigned bit);
-  void Bits(uint32_t value, unsigned count);
+  void Bits(uint32_t value, unsigned count);  // count <= 32
   void Byte(uint8_t byte) { out_.push_back(byte); }
   // Writes the current flag word into its place (End does this too).
   void Flush();
 
  private:
+  void StartWord();
+
   std::vector<uint8_t>& out_;
   size_t wordPos_ = 0;
   uint32_t word_ = 0;
