@@ -227,6 +227,16 @@ TEST_F(WriteWholeFileTest, PathLongerThanAPathBufferFails) {
   ExpectNothingLeaked();
 }
 
+TEST_F(WriteWholeFileTest, NameWithA5CTrailByteStaysInItsFolder) {
+  // ソ (0x83 0x5C) inside the file name: its second byte is no separator, so
+  // the temporary file goes to C:\GAME and not to a folder "C:\GAME\<0x83>".
+  c_.MakeDirectory("GAME");
+  const std::string name = "GAME\\\x83\x5C" "A.DAT";
+  EXPECT_EQ(1, Write(name, "katakana", nullptr));
+  EXPECT_EQ("katakana", c_.ReadFile(name));
+  EXPECT_EQ(1u, c_.List("GAME").size());
+}
+
 TEST_F(WriteWholeFileTest, FileInTheCurrentFolderOfTheDrive) {
   c_.MakeDirectory("GAME");
   host::SetCurrentDirectory("C:\\GAME");
