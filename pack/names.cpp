@@ -69,8 +69,16 @@ bool Convert(const char* from, const char* to, const std::string& in, std::strin
 }  // namespace
 
 bool Utf8ToCp932(const std::string& utf8, std::string* cp932) {
-  // iconv with "CP932" refuses unmappable characters (no //TRANSLIT).
-  return Convert("UTF-8", "CP932", utf8, cp932);
+  // iconv with "CP932" refuses unmappable characters (no //TRANSLIT), but
+  // maps some look-alikes one way only: U+00A5 YEN SIGN becomes 0x5C, which
+  // the updater reads as '\', U+203E becomes '~', U+301C the full-width
+  // tilde. Only a name that converts back to itself is taken.
+  std::string back;
+  if (!Convert("UTF-8", "CP932", utf8, cp932) || !Convert("CP932", "UTF-8", *cp932, &back) || back != utf8) {
+    cp932->clear();
+    return false;
+  }
+  return true;
 }
 
 bool Cp932ToUtf8(const std::string& cp932, std::string* utf8) { return Convert("CP932", "UTF-8", cp932, utf8); }

@@ -9,7 +9,7 @@
 namespace names {
 
 // false when the text is not valid UTF-8 or a character has no code page
-// 932 form.
+// 932 form of its own (one that converts back to the same character).
 bool Utf8ToCp932(const std::string& utf8, std::string* cp932);
 // false when the bytes are not valid code page 932.
 bool Cp932ToUtf8(const std::string& cp932, std::string* utf8);

@@ -366,6 +366,14 @@ TEST_F(Wz2, PackRefusesANameWithoutACodePage932Form) {
   ExpectOnly(dir, {"in"});
 }
 
+TEST_F(Wz2, PackRefusesANameWhoseCodePage932FormIsAnotherCharacter) {
+  // U+00A5 YEN SIGN converts to 0x5C, which the updater reads as '\'.
+  Make("in/\xC2\xA5" "100.TXT", "x");
+  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()});
+  ExpectCleanFailure(r);
+  ExpectOnly(dir, {"in"});
+}
+
 TEST_F(Wz2, PackRefusesNamesThatDifferOnlyInAsciiCase) {
   Make("a/README.TXT", "1");
   Make("b/readme.txt", "2");

@@ -1,0 +1,83 @@
+// Entry names between UTF-8 and code page 932: exact both ways, and a name
+// without an exact form is refused rather than changed into another file's
+// name or, worse, into a path separator.
+#include "pack/names.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Utf8ToCp932, AsciiPassesUnchanged) {
+  std::string out;
+  ASSERT_TRUE(names::Utf8ToCp932("SOUND.PAK", &out));
+  EXPECT_EQ(out, "SOUND.PAK");
+  ASSERT_TRUE(names::Utf8ToCp932("", &out));
+  EXPECT_EQ(out, "");
+}
+
+TEST(Utf8ToCp932, KanaAndKanjiBecomeTwoBytesEach) {
+  std::string out;
+  ASSERT_TRUE(names::Utf8ToCp932(u8"テスト.TXT", &out));
+  EXPECT_EQ(out, "\x83\x65\x83\x58\x83\x67.TXT");
+  // A kanji whose second byte is 0x5C ('\') in code page 932.
+  ASSERT_TRUE(names::Utf8ToCp932(u8"表", &out));
+  EXPECT_EQ(out, "\x95\x5C");
+  // Half-width katakana are one byte.
+  ASSERT_TRUE(names::Utf8ToCp932(u8"ｱ", &out));
+  EXPECT_EQ(out, "\xB1");
+}
+
+TEST(Utf8ToCp932, CharactersOutsideTheCodePageAreRefused) {
+  std::string out = "stale";
+  EXPECT_FALSE(names::Utf8ToCp932("\xED\x95\x9C\xEA\xB8\x80.TXT" /* Hangul, UTF-8 */, &out));
+  EXPECT_EQ(out, "");
+  EXPECT_FALSE(names::Utf8ToCp932("\xF0\x9F\x98\x80.TXT" /* an emoji, UTF-8 */, &out));
+  EXPECT_FALSE(names::Utf8ToCp932("\xC3\xA9.TXT" /* e with acute, UTF-8 */, &out));
+}
+
+TEST(Utf8ToCp932, OneWayLookAlikesAreRefused) {
+  std::string out;
+  // The yen sign would become 0x5C, a path separator for the updater.
+  EXPECT_FALSE(names::Utf8ToCp932("\xC2\xA5" "100.TXT" /* U+00A5 */, &out));
+  EXPECT_FALSE(names::Utf8ToCp932("\xE2\x80\xBE.TXT" /* U+203E */, &out));
+  EXPECT_FALSE(names::Utf8ToCp932("A\xE3\x80\x9C" "B.TXT" /* U+301C */, &out));
+  // Their code page 932 counterparts themselves are fine.
+  EXPECT_TRUE(names::Utf8ToCp932(u8"A～B.TXT", &out));
+  EXPECT_EQ(out, "A\x81\x60" "B.TXT");
+}
+
+TEST(Utf8ToCp932, InvalidUtf8IsRefused) {
+  std::string out;
+  EXPECT_FALSE(names::Utf8ToCp932("\xFF\xFE", &out));
+  EXPECT_FALSE(names::Utf8ToCp932("A\xE3\x83", &out));  // cut inside a character
+}
+
+TEST(Cp932ToUtf8, DoubleByteCharactersBecomeUtf8) {
+  std::string out;
+  ASSERT_TRUE(names::Cp932ToUtf8("\x83\x65\x83\x58\x83\x67.TXT", &out));
+  EXPECT_EQ(out, u8"テスト.TXT");
+  ASSERT_TRUE(names::Cp932ToUtf8("\x95\x5C", &out));
+  EXPECT_EQ(out, u8"表");
+}
+
+TEST(Cp932ToUtf8, ALeadByteWithoutItsTrailIsRefused) {
+  std::string out;
+  EXPECT_FALSE(names::Cp932ToUtf8("A\x83", &out));
+  EXPECT_FALSE(names::Cp932ToUtf8("\x85\x40", &out));  // an unassigned code
+}
+
+TEST(FoldAsciiCase, FoldsAsciiLettersOnly) {
+  EXPECT_EQ(names::FoldAsciiCase("Sound.pak"), "SOUND.PAK");
+  EXPECT_EQ(names::FoldAsciiCase("\x83\x5Bz"), "\x83\x5BZ");
+  // Bytes above 0x7F are never changed.
+  EXPECT_EQ(names::FoldAsciiCase("\xE0\xE1"), "\xE0\xE1");
+}
+
+TEST(FoldAsciiCase, TrailBytesThatLookLikeLettersFoldToo) {
+  // 0x83 0x61 and 0x83 0x41 are different kana, but a byte-wise comparison
+  // folds the trail byte; such names count as equal so that pack refuses
+  // to put both in one archive.
+  EXPECT_EQ(names::FoldAsciiCase("\x83\x61"), names::FoldAsciiCase("\x83\x41"));
+}
+
+}  // namespace
