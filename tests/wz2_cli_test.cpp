@@ -327,6 +327,20 @@ TEST_F(Wz2, FolderAddsItsFilesButNotItsSubfolders) {
   EXPECT_EQ(rows[1].name, "C.DAT");
 }
 
+TEST_F(Wz2, NamesWhoseSecondByteIsABackslashRoundTrip) {
+  // In code page 932 both characters end in 0x5C, the byte of '\'.
+  Make(u8"in/表.TXT", "hyou");
+  Make(u8"in/ソ.DAT", "so");
+  fs::path archive = dir / "A.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), (dir / "in").string()}).status, 0);
+  std::string bytes = Slurp(archive);
+  EXPECT_NE(bytes.find("\x95\x5C.TXT"), std::string::npos);  // stored as code page 932
+  fs::create_directory(dir / "out");
+  ASSERT_EQ(Run({"extract", archive.string(), "-C", (dir / "out").string()}).status, 0);
+  ExpectOnly(dir / "out", {u8"ソ.DAT", u8"表.TXT"});
+  EXPECT_EQ(Slurp(dir / fs::u8path(u8"out/表.TXT")), "hyou");
+}
+
 TEST_F(Wz2, ExtractTakesNamedEntriesWithoutRegardToCase) {
   fs::path in = Inputs();
   fs::path archive = dir / "A.WZ2";
