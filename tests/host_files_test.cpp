@@ -693,7 +693,8 @@ TEST_F(HostFiles, ResourcesAreFoundByNumberAndTypeAndServeTheirBytes) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_TYPE_NOT_FOUND));
 }
 
-TEST_F(HostFiles, ResourceMemoryIsReadOnly) {
+// No folder fixture here: the death test's child would leave its folder behind.
+TEST(HostResources, ResourceMemoryIsReadOnly) {
   const char bytes[] = "abc";
   host::SetResource(102, "UPDATE", bytes, sizeof bytes);
   char* p = static_cast<char*>(LockResource(LoadResource(nullptr, FindResourceA(nullptr, MAKEINTRESOURCEA(102), "UPDATE"))));
