@@ -27,6 +27,10 @@ static std::string DisplayName(const std::string& cp932) {
   return shown;
 }
 
+// Takes the size as 64 bits so that the test also compiles (and means
+// something) where size_t has 32.
+static bool PastThirtyTwoBits(uint64_t size) { return size > 0xFFFFFFFFull; }
+
 bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
   *view = ArchiveView();
   std::vector<uint8_t> file;
@@ -48,7 +52,7 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
     *error = where + ": not a WZ2 archive";
     return false;
   }
-  if (image.size() > 0xFFFFFFFFull) {
+  if (PastThirtyTwoBits(image.size())) {
     *error = where + ": archive is 4 GiB or larger";
     return false;
   }

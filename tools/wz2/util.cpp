@@ -143,7 +143,10 @@ static void OnInterrupt(int signal) {
   raise(signal);
 }
 #else
-struct SignalsBlocked {};
+// Windows delivers Ctrl-C on another thread; nothing to block here.
+struct SignalsBlocked {
+  SignalsBlocked() {}
+};
 #endif
 
 void InstallInterruptCleanup() {
