@@ -61,7 +61,6 @@ std::vector<Lock> locks;
 
 HWND dialog;  // the update dialog of the last wait-dialog
 HWND box;     // the message box of the last wait-box
-std::vector<HWND> answeredBoxes;
 DWORD timeoutMs = 20000;
 int lineNumber;
 std::string lastDialogState;
@@ -293,13 +292,11 @@ void NeedDialog() {
   if (!dialog) Fail("no dialog: wait-dialog first");
 }
 
+// A visible message box of the process. answer-box waits until the box it
+// answered is destroyed, so any box found here is a new one.
 HWND FindBox(DWORD pid) {
-  for (HWND window : TopLevelWindows(pid)) {
-    if (!IsMessageBox(window) || !IsWindowVisible(window)) continue;
-    bool seen = false;
-    for (HWND old : answeredBoxes) seen = seen || old == window;
-    if (!seen) return window;
-  }
+  for (HWND window : TopLevelWindows(pid))
+    if (IsMessageBox(window) && IsWindowVisible(window)) return window;
   return nullptr;
 }
 
@@ -441,7 +438,6 @@ void Step(const std::string& command, std::string rest) {
     int id = atoi(Word(rest).c_str());
     Log("answer " + std::to_string(id));
     HWND answered = box;
-    answeredBoxes.push_back(answered);
     PostMessageA(answered, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(answered, id));
     box = nullptr;
     if (!WaitFor([&] { return !IsWindow(answered); })) Fail("the box did not close");
@@ -471,6 +467,7 @@ void Step(const std::string& command, std::string rest) {
     NeedDialog();
     if (!WaitFor([] { return GetForegroundWindow() == dialog; }))
       Fail("the dialog is not the foreground window");
+    Log("the dialog is in front");
   } else if (command == "wait-window") {
     Process* p = Find(Word(rest));
     if (!WaitFor([&] {
@@ -479,6 +476,7 @@ void Step(const std::string& command, std::string rest) {
           return false;
         }))
       Fail(p->name + " shows no window");
+    Log(p->name + " shows its window");
   } else if (command == "kill") {
     Process* p = Find(Word(rest));
     TerminateProcess(p->info.hProcess, 0);

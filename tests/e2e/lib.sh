@@ -251,6 +251,9 @@ e2e_scenario() {
   fi
   E2E_WORK=$E2E_DIR/work/$name
   rm -rf "$E2E_WORK"
+  # An earlier scenario that failed had its updater ended by force, which
+  # leaves that run's temporary folder behind.
+  rm -rf "$E2E_C"/users/*/Temp/*
   mkdir -p "$E2E_WORK"
   : >"$E2E_WORK/script.txt"
   local start=$SECONDS status=0
