@@ -22,12 +22,13 @@
 //   expect-box-icon yes|no        whether it shows an icon
 //   expect-box-owner dialog|none  whether the update dialog owns it
 //   answer-box ID                 post a click of ID and wait until it is gone
-//   wait-exit NAME CODE           wait for NAME to end; check its exit code
-//   expect-foreground NAME        NAME's dialog is the foreground window
+//   wait-exit NAME CODE           wait for NAME to end (failing at once if it
+//                                 shows a box instead); check its exit code
+//   expect-foreground             the current dialog is the foreground window
 //   wait-window NAME              wait for any visible top-level window of NAME
 //   kill NAME                     end a helper process (the stand-in game)
 //   reg-clear KEY                 delete HKCU\KEY with everything below it
-//   reg-sz KEY VALUE TEXT         set a string value under HKCU\KEY
+//   reg-sz KEY VALUE DATA         set a string value under HKCU\KEY
 //   reg-dword KEY VALUE N         set a 32-bit value under HKCU\KEY
 //   lock PATH                     open PATH without sharing and keep it open
 //   unlock PATH                   close it again
