@@ -43,10 +43,10 @@ e2e_setup() {
   e2e_running && e2e_cleanup
   mkdir -p "$E2E_DIR" "$E2E_CDROM" "$E2E_SMALL"
   local display
-  display=$("$WINE_PREFIX_CMD" xvfb-start "$E2E_DIR")
+  display=$("$WINE_PREFIX_CMD" xvfb-start "$E2E_DIR") || return 1
   export DISPLAY=$display
   local start=$SECONDS
-  "$WINE_PREFIX_CMD" init "$E2E_PREFIX"
+  "$WINE_PREFIX_CMD" init "$E2E_PREFIX" || { e2e_cleanup; return 1; }
   e2e_note "prefix ready in $((SECONDS - start)) s"
   # D: is the game's CD-ROM. E: is a small disk for the free-space stop:
   # a 4 MiB tmpfs where the machine allows mounting one (root), else absent.
@@ -60,7 +60,7 @@ e2e_setup() {
   fi
   # Drive types are read when the wineserver starts.
   "$WINE_PREFIX_CMD" server-stop "$E2E_PREFIX"
-  "$WINE_PREFIX_CMD" server-start "$E2E_PREFIX"
+  "$WINE_PREFIX_CMD" server-start "$E2E_PREFIX" || { e2e_cleanup; return 1; }
   e2e_note "X server $display, wineserver for $E2E_PREFIX"
 }
 
