@@ -15,6 +15,9 @@
 //   expect-info TEXT              the information text (control 1001)
 //   expect-button ID ENABLED TEXT a button's text and enabled state (0/1)
 //   press ID                      post a click of button ID to the dialog
+//   key escape|enter              post a key press to the dialog, which the
+//                                 dialog manager turns into a command
+//   close                         post the close box's command to the dialog
 //   wait-box NAME                 wait for a message box of NAME
 //   expect-box-caption TEXT       caption of the current box
 //   expect-box-text TEXT          its text (control 0xFFFF)
@@ -404,6 +407,18 @@ void Step(const std::string& command, std::string rest) {
     // Posted, not sent: the handler runs message boxes and the shell's copy,
     // and a sent message would hold the driver until they are answered.
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+  } else if (command == "key") {
+    NeedDialog();
+    std::string name = Word(rest);
+    WPARAM key = name == "escape" ? VK_ESCAPE : name == "enter" ? VK_RETURN : 0;
+    if (!key) Fail("unknown key " + name);
+    Log("key " + name);
+    PostMessageA(dialog, WM_KEYDOWN, key, 1);
+    PostMessageA(dialog, WM_KEYUP, key, 0xC0000001);
+  } else if (command == "close") {
+    NeedDialog();
+    Log("close box");
+    PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
   } else if (command == "wait-box") {
     Process* p = Find(Word(rest));
     HWND found = nullptr;

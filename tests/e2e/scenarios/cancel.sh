@@ -1,5 +1,6 @@
-# Abort on the start page and on the confirm page: the dialog ends, start-up
-# reports the interruption, the exit code is 0 and nothing is written.
+# Abort on the start page and on the confirm page, by the button, by Esc and
+# by the close box: the dialog ends, start-up reports the interruption, the
+# exit code is 0 and nothing is written. Enter acts as the next button.
 
 install_game 1
 SRC=$E2E_WORK/src
@@ -23,6 +24,22 @@ expect_start_page
 step "press 1"
 expect_confirm_page
 step "press 2"
+expect_interrupted
+step "wait-exit u 0"
+
+step "log Esc on the start page"
+start_updater
+expect_start_page
+step "key escape"
+expect_interrupted
+step "wait-exit u 0"
+
+step "log Enter on the start page, then the close box on the confirm page"
+start_updater
+expect_start_page
+step "key enter"
+expect_confirm_page
+step "close"
 expect_interrupted
 step "wait-exit u 0"
 run_driver
