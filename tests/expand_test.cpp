@@ -368,9 +368,10 @@ TEST(ExpandFastPaths, BlocksCutInsideTheirLastTokenStayInsideTheInput) {
   // output room so only the input bound can stop the fast loop. Under
   // AddressSanitizer any read past the block's heap buffer fails the test.
   std::mt19937 rng(13);
-  Bytes history = RandomBytes(rng, 8192, 5);
   const uint32_t distances[] = {1, 600, 1500, 3000, 8192};
   for (uint32_t distance : distances) {
+    // Whole flag words of history, so the match's bits start at `lead`.
+    Bytes history = RandomBytes(rng, (distance + 31) / 32 * 32 + 64, 5);
     for (unsigned lead = 0; lead < 32; ++lead) {
       Bytes block;
       BlockEncoder enc(block);
