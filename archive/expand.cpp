@@ -193,17 +193,19 @@ inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
     } while (k < length);
   } else {
     // Distances 1 to 7: one 8-byte pattern of the repeating bytes, stored
-    // every `stride` bytes, a multiple of the distance so each store starts
-    // at the same phase.
+    // every `stride` bytes, the largest multiple of the distance up to 8, so
+    // each store starts at the same phase of the pattern.
+    static const uint8_t kStride[8] = {0, 8, 8, 6, 8, 5, 6, 7};
     uint64_t pattern;
     if (distance == 1) {
       pattern = from[0] * (uint64_t)0x0101010101010101ull;
     } else {
       uint8_t p[8];
-      for (unsigned i = 0; i < 8; ++i) p[i] = from[i % distance];
+      for (unsigned i = 0; i < distance; ++i) p[i] = from[i];
+      for (unsigned i = (unsigned)distance; i < 8; ++i) p[i] = p[i - distance];
       memcpy(&pattern, p, 8);
     }
-    size_t stride = 8 - 8 % distance;
+    size_t stride = kStride[distance];
     size_t k = 0;
     do {
       Store64(out + k, pattern);
