@@ -310,6 +310,18 @@ TEST_F(Dialog, AbortOnStartPageEndsWithMinusOne) {
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"アップデートが中断されました"});
 }
 
+TEST_F(Dialog, EscapeAndEnterActLikeTheButtons) {
+  int pageAfterEnter = -1;
+  Script([&](HWND dialog) {
+    host::Send(dialog, WM_COMMAND, IDOK, 0);  // Enter: the default button's command
+    pageAfterEnter = PageCounter;
+    host::Send(dialog, WM_COMMAND, IDCANCEL, 0);  // Esc or the close box
+  });
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(pageAfterEnter, 1);
+  EXPECT_EQ(host::Dialog().result, -1);
+}
+
 TEST_F(Dialog, AbortOnConfirmPageEndsWithMinusOne) {
   Script([](HWND dialog) {
     host::Click(dialog, IDOK);
@@ -390,12 +402,16 @@ TEST_F(Dialog, BusyGuardIgnoresButtonsAndAnswersCursorWithWait) {
   std::string cursor;
   bool endedInBox = true;
   int pageInBox = -1;
+  bool pressed = false;
   host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
-    if (box.text != "アップデートする必要のあるファイルはありません") return 0;
+    if (box.text != "アップデートする必要のあるファイルはありません" || pressed) return 0;
+    pressed = true;
     HWND dialog = box.owner;
-    host::Click(dialog, IDCANCEL);
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDC_BACK);
+    // The buttons are disabled meanwhile, so clicks cannot reach the
+    // procedure; Enter and Esc can, as commands of the dialog manager.
+    host::Send(dialog, WM_COMMAND, IDCANCEL, 0);
+    host::Send(dialog, WM_COMMAND, IDOK, 0);
+    host::Send(dialog, WM_COMMAND, IDC_BACK, 0);
     cursorAnswer = host::Send(dialog, WM_SETCURSOR, 0, 0);
     cursor = host::Dialog().cursor;
     endedInBox = host::Dialog().ended;
