@@ -388,6 +388,21 @@ TEST_F(Wz2, PackRefusesANameWhoseCodePage932FormIsAnotherCharacter) {
   ExpectOnly(dir, {"in"});
 }
 
+TEST_F(Wz2, PackRefusesNamesWindowsCannotGiveAFile) {
+  for (const char* name : {"con.txt", "NUL", "Com1.DAT", "LPT9", "DOT.", "BLANK "}) {
+    fs::remove_all(dir / "in");
+    Make(std::string("in/") + name, "x");
+    RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()});
+    ExpectCleanFailure(r);
+    EXPECT_FALSE(fs::exists(dir / "A.WZ2")) << name;
+  }
+  // Names that only begin like a device are fine.
+  fs::remove_all(dir / "in");
+  Make("in/CONFIG.DAT", "x");
+  Make("in/COM10.DAT", "x");
+  EXPECT_EQ(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()}).status, 0);
+}
+
 TEST_F(Wz2, PackRefusesNamesThatDifferOnlyInAsciiCase) {
   Make("a/README.TXT", "1");
   Make("b/readme.txt", "2");

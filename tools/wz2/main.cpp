@@ -58,8 +58,10 @@ const HelpText kHelp[] = {
      "\n"
      "An entry is also stored when compression would not make it smaller.\n"
      "Refused, with no output written: a name longer than 14 bytes in code\n"
-     "page 932 or without a code page 932 form, two names that differ only in\n"
-     "ASCII case, a file of 4 GiB or more, an archive that would pass 4 GiB.\n"},
+     "page 932 or without a code page 932 form of its own, a name Windows\n"
+     "cannot give a file (CON, NUL, COM1..., a trailing dot or blank), two names\n"
+     "that differ only in ASCII case, a file of 4 GiB or more, an archive that\n"
+     "would pass 4 GiB, the output archive among the inputs.\n"},
     {"list",
      "usage: wz2 list ARCHIVE|EXE\n"
      "\n"

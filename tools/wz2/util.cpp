@@ -512,6 +512,26 @@ bool SafeFileName(const std::string& utf8, std::string* why) {
       return false;
     }
   }
+  // Windows drops a trailing dot or blank, and opens a device instead of a
+  // file for the reserved names (with any extension): the updater could not
+  // write such an entry, and extracting one there would not make a file.
+  if (utf8.back() == '.' || utf8.back() == ' ') {
+    *why = "ends in a dot or a blank";
+    return false;
+  }
+  std::string stem;
+  for (char c : utf8.substr(0, utf8.find('.'))) stem += FoldAscii(c);
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL"};
+  bool device = false;
+  for (const char* d : kDevices) device = device || stem == d;
+  if (stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) && stem[3] >= '1' &&
+      stem[3] <= '9')
+    device = true;
+  if (device) {
+    *why = "is a device name on Windows";
+    return false;
+  }
   return true;
 }
 
