@@ -179,9 +179,18 @@ int Main(std::vector<std::string> args) {
 }  // namespace wz2
 
 #ifdef _WIN32
+// The tool prints UTF-8; the console shows it as such while the tool runs
+// and gets its own code page back afterwards.
+static UINT g_consoleCodePage = 0;
+static void RestoreConsole() {
+  if (g_consoleCodePage) SetConsoleOutputCP(g_consoleCodePage);
+}
+
 // The arguments as UTF-16 from the system, so that file names outside the
 // ANSI code page survive; the tool works in UTF-8 inside.
 int main() {
+  g_consoleCodePage = GetConsoleOutputCP();
+  if (g_consoleCodePage && SetConsoleOutputCP(CP_UTF8)) atexit(RestoreConsole);
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> args;
