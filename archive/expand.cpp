@@ -6,13 +6,13 @@
 //
 //  - The fast loop runs while the input has room for the longest iteration
 //    (a flag-word reload, a run of 32 literals read 32 bytes wide, then a
-//    long match with two flag-word reloads and two data bytes) and the
-//    output has room for 32 literals plus the longest copy rounded up to the
-//    widest store. Under those two conditions nothing inside it needs a
-//    bound test: it takes whole runs of literals from a count of leading one
-//    bits, decodes the bits of a match token in at most two table look-ups,
-//    and copies 8 or 16 bytes at a time, or fills a repeating pattern for
-//    distances under 8.
+//    match with a flag word and two data bytes) and the output has room for
+//    32 literals plus the longest copy rounded up to the widest store. Under
+//    those two conditions nothing inside it needs a bound test: it takes
+//    whole runs of literals from a count of leading one bits, decodes all
+//    control bits of a match token from one 64-bit peek in two table
+//    look-ups, and copies 8 or 16 bytes at a time, or fills a repeating
+//    pattern for distances under 8.
 //  - The careful loop finishes the block one bit and one byte at a time with
 //    every bound tested, so a block that ends near either buffer's end, or is
 //    malformed, can never make the decoder touch a byte outside its buffers.
@@ -20,12 +20,12 @@
 // Bit state: `bits` holds the current flag word's unused bits at its top and
 // zeros below them; `avail` counts those bits (0..32).
 //
-// A control-bit group is a run of bits with no data byte between them (the
-// head of a match up to its first byte, or its tail after that byte). When
-// a group runs past the current word, the next word is read at the current
-// input position, because no data byte is read inside a group. The fast
-// loop therefore loads that word speculatively below the current bits,
-// decodes the group, and keeps the load only when the group used it.
+// A token's control bits run past the current word at most once (a match
+// has at most 19). The next word then stands at the input position of that
+// moment: before the offset byte when the run-over falls in the head of the
+// match (its bits up to the offset byte), after it when it falls in the
+// tail. The fast loop peeks the word at both places below the current bits,
+// lets the head pick one, and keeps the word only when the token used it.
 #include "archive/expand.h"
 
 #include <string.h>
@@ -50,10 +50,11 @@ static_assert(LONG_BYTE_LENGTH + 0xFFu == BLOCK_MAX_LENGTH, "the length byte rea
 // ---- Fast-loop bounds -------------------------------------------------------
 
 // Longest input one fast iteration may touch: a reload (4), 32 literal bytes
-// read as one 32-byte copy, then a match whose head and tail each may load a
-// flag word (4 + 4) around its offset byte and before its length byte.
+// read as one 32-byte copy, then a match that peeks a flag word at its
+// start and one byte later (5), and reads its offset byte and its length
+// byte around the word it takes (4 + 2).
 #define FAST_INPUT_MARGIN 48u
-static_assert(FAST_INPUT_MARGIN >= 4u + FLAG_WORD_BITS + 4u + 1u + 4u + 1u, "fast input margin");
+static_assert(FAST_INPUT_MARGIN >= 4u + FLAG_WORD_BITS + 4u + 2u, "fast input margin");
 // Longest output one fast iteration may write: 32 literals written 32 bytes
 // wide, then the longest copy rounded up to the next 8- or 16-byte store.
 #define COPY_OVERSHOOT 8u
@@ -159,20 +160,9 @@ inline void Copy16(uint8_t* d, const uint8_t* s) { memcpy(d, s, 16); }
 
 // ---- Fast-loop bit groups -----------------------------------------------------
 
-// The current bits with the next flag word (read at `in`) placed right below.
+// The current bits with a flag word read at `in` placed right below them.
 inline uint64_t PeekGroup(uint64_t bits, unsigned avail, const uint8_t* in) {
   return bits | ((uint64_t)Load32(in) << (FLAG_WORD_BITS - avail));
-}
-
-// Takes `used` bits of a peeked group. When they ran past the current word
-// the peeked word becomes the current one and its four bytes are consumed.
-// Bits below the remaining ones are cleared so that the next peek can be
-// or-ed in.
-inline void TakeGroup(uint64_t peek, unsigned used, uint64_t* bits, unsigned* avail, const uint8_t** in) {
-  unsigned crossed = used > *avail;
-  *in += crossed * 4u;
-  *avail = *avail + crossed * FLAG_WORD_BITS - used;
-  *bits = (peek << used) & ~(~(uint64_t)0 >> *avail);
 }
 
 // Appends `length` bytes from `distance` back, writing up to
@@ -353,32 +343,46 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
       if (avail == 0) continue;
     }
 
-    // A match token: its head up to the offset byte is one bit group.
-    uint64_t peek = PeekGroup(bits, avail, in);
-    const HeadCode head = kHead.code[peek >> (64 - HEAD_INDEX_BITS)];
-    TakeGroup(peek, head.bits, &bits, &avail, &in);
-    size_t b = *in++;
+    // A match token. Its at most 19 control bits cross into the next flag
+    // word at most once: inside the head (the word then stands at `in`,
+    // before the offset byte) or inside the tail (the word stands after the
+    // offset byte). Both candidate words are peeked at once; the head
+    // decides which one supplies the tail. Either way a length byte follows
+    // the token's last bit, at in + 1, or in + 5 when a word was taken.
+    uint64_t peekBefore = PeekGroup(bits, avail, in);
+    uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
+    const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
+    unsigned headCrossed = head.bits > avail;
+    uint64_t peek = headCrossed ? peekBefore : peekAfter;
+    size_t b = in[headCrossed * 4u];
     size_t v;
     size_t length;
+    unsigned used;
+    unsigned lengthByte = 0;
     if (head.kind == HEAD_SHORT_NEAR) {
+      used = head.bits;
       v = b;
       length = 2;
     } else if (head.kind == HEAD_SHORT_FAR) {
-      peek = PeekGroup(bits, avail, in);
-      TakeGroup(peek, 3, &bits, &avail, &in);
-      v = SHORT_FAR_BASE + b * 8 + (size_t)(peek >> 61);
+      used = head.bits + 3;
+      v = SHORT_FAR_BASE + b * 8 + (size_t)((peek << head.bits) >> 61);
       if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
       length = 2;
     } else {
-      // The tail: extra offset bits and the length code, one bit group.
-      peek = PeekGroup(bits, avail, in);
       unsigned extraBits = head.extraBits;
-      size_t x = (size_t)(peek >> (64 - extraBits));
-      const LengthCode lc = kLength.code[(peek << extraBits) >> (64 - LENGTH_INDEX_BITS)];
-      TakeGroup(peek, extraBits + lc.bits, &bits, &avail, &in);
+      uint64_t tail = peek << head.bits;
+      size_t x = (size_t)(tail >> (64 - extraBits));
+      const LengthCode lc = kLength.code[(tail << extraBits) >> (64 - LENGTH_INDEX_BITS)];
+      used = head.bits + extraBits + lc.bits;
       v = head.base + (b << extraBits) + x;
-      length = lc.length != 0 ? lc.length : LONG_BYTE_LENGTH + (size_t)*in++;
+      length = lc.length;
+      lengthByte = lc.length == 0;
     }
+    unsigned crossed = used > avail;
+    in += 1 + crossed * 4u;
+    avail = avail + crossed * FLAG_WORD_BITS - used;
+    bits = (peek << used) & ~(~(uint64_t)0 >> avail);
+    if (lengthByte) length = LONG_BYTE_LENGTH + (size_t)*in++;
     size_t distance = v + 1;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
     CopyMatch(out, distance, length);
