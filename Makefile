@@ -13,7 +13,9 @@ deps:
 
 build: deps $(PRESETS:%=build-%)
 
-build-%:
+# A static pattern rule: make skips implicit rules for phony targets, so a
+# plain build-% rule would never run.
+$(PRESETS:%=build-%): build-%:
 	@cmake --preset $* >/dev/null
 	@cmake --build --preset $* -j $(JOBS)
 
