@@ -71,6 +71,8 @@ inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
 
 // ---- Hash-chain match finder (fast and default levels) ----------------------
 
+// Positions are 32-bit (entries are below 4 GiB); all ones marks none.
+#define NO_POSITION 0xFFFFFFFFu
 #define CHAIN_HASH_BITS 15u
 #define CHAIN_RING 16384u  // > the window, so a slot is never reused while reachable
 static_assert(CHAIN_RING > BLOCK_MAX_DISTANCE, "ring must outlast the window");
@@ -83,8 +85,8 @@ struct Match {
 class ChainFinder {
  public:
   ChainFinder(const uint8_t* src, size_t n, unsigned depth, uint32_t niceLength)
-      : src_(src), n_(n), depth_(depth), nice_(niceLength), head3_(1u << CHAIN_HASH_BITS, -1),
-        head2_(1u << 16, -1), prev_(CHAIN_RING, -1) {}
+      : src_(src), n_(n), depth_(depth), nice_(niceLength), head3_(1u << CHAIN_HASH_BITS, NO_POSITION),
+        head2_(1u << 16, NO_POSITION), prev_(CHAIN_RING, NO_POSITION) {}
 
   // Best match at i; positions before i must have been inserted, i not yet.
   Match Find(size_t i) const {
@@ -93,9 +95,9 @@ class ChainFinder {
     if (limit < BLOCK_MIN_MATCH) return best;
     const uint8_t* cur = src_ + i;
     if (limit >= MIN_LONG_LENGTH) {
-      int32_t p = head3_[Hash3(cur)];
+      uint32_t p = head3_[Hash3(cur)];
       unsigned chain = depth_;
-      while (p >= 0 && i - (size_t)p <= BLOCK_MAX_DISTANCE && chain-- != 0) {
+      while (p != NO_POSITION && i - (size_t)p <= BLOCK_MAX_DISTANCE && chain-- != 0) {
         const uint8_t* cand = src_ + p;
         if (cand[best.length] == cur[best.length] || best.length == 0) {
           uint32_t len = (uint32_t)CommonLength(cand, cur, limit);
@@ -109,8 +111,8 @@ class ChainFinder {
       }
     }
     if (best.length == 0) {
-      int32_t p = head2_[Hash2(cur)];
-      if (p >= 0 && i - (size_t)p <= SHORT_MATCH_MAX_DISTANCE) {
+      uint32_t p = head2_[Hash2(cur)];
+      if (p != NO_POSITION && i - (size_t)p <= SHORT_MATCH_MAX_DISTANCE) {
         best.length = 2;
         best.distance = (uint32_t)(i - (size_t)p);
       }
@@ -120,11 +122,11 @@ class ChainFinder {
 
   void Insert(size_t i) {
     if (i + 2 > n_) return;
-    head2_[Hash2(src_ + i)] = (int32_t)i;
+    head2_[Hash2(src_ + i)] = (uint32_t)i;
     if (i + 3 > n_) return;
     uint32_t h = Hash3(src_ + i);
     prev_[i & (CHAIN_RING - 1)] = head3_[h];
-    head3_[h] = (int32_t)i;
+    head3_[h] = (uint32_t)i;
   }
 
  private:
@@ -138,9 +140,9 @@ class ChainFinder {
   size_t n_;
   unsigned depth_;
   uint32_t nice_;
-  std::vector<int32_t> head3_;
-  std::vector<int32_t> head2_;
-  std::vector<int32_t> prev_;
+  std::vector<uint32_t> head3_;
+  std::vector<uint32_t> head2_;
+  std::vector<uint32_t> prev_;
 };
 
 // Bits a match saves over literals; the lazy parser compares these.
@@ -159,8 +161,8 @@ inline int Gain(const Match& m) {
 #define FAST_MISSES_BEFORE_SKIPPING 128u
 
 void ParseFast(const uint8_t* src, size_t n, BlockEncoder& enc) {
-  std::vector<int32_t> head(1u << FAST_HASH_BITS, -1);
-  std::vector<int32_t> prev(CHAIN_RING, -1);
+  std::vector<uint32_t> head(1u << FAST_HASH_BITS, -1);
+  std::vector<uint32_t> prev(CHAIN_RING, -1);
   size_t literalStart = 0;
   if (n >= 4) {
     const size_t last = n - 3;  // positions with four readable bytes
@@ -169,18 +171,18 @@ void ParseFast(const uint8_t* src, size_t n, BlockEncoder& enc) {
     auto insert = [&](size_t j) {
       uint32_t h = ((Load32(src + j) & 0xFFFFFFu) * 2654435761u) >> (32 - FAST_HASH_BITS);
       prev[j & (CHAIN_RING - 1)] = head[h];
-      head[h] = (int32_t)j;
+      head[h] = (uint32_t)j;
     };
     while (i < last) {
       uint32_t key = Load32(src + i) & 0xFFFFFFu;
       uint32_t h = (key * 2654435761u) >> (32 - FAST_HASH_BITS);
-      int32_t p = head[h];
+      uint32_t p = head[h];
       prev[i & (CHAIN_RING - 1)] = p;
-      head[h] = (int32_t)i;
+      head[h] = (uint32_t)i;
       size_t limit = std::min<size_t>(BLOCK_MAX_LENGTH, n - i);
       size_t bestLength = 0;
       size_t bestDistance = 0;
-      for (unsigned depth = FAST_DEPTH; p >= 0 && i - (size_t)p <= BLOCK_MAX_DISTANCE && depth != 0; --depth) {
+      for (unsigned depth = FAST_DEPTH; p != NO_POSITION && i - (size_t)p <= BLOCK_MAX_DISTANCE && depth != 0; --depth) {
         if ((Load32(src + p) & 0xFFFFFFu) == key) {
           size_t length = 3 + CommonLength(src + p + 3, src + i + 3, limit - 3);
           if (length > bestLength) {
@@ -259,7 +261,7 @@ void ParseLazy(const uint8_t* src, size_t n, BlockEncoder& enc) {
 
 #define TREE_RING 16384u
 static_assert(TREE_RING > BLOCK_MAX_DISTANCE, "ring must outlast the window");
-#define NO_NODE 0xFFFFFFFFu
+#define NO_NODE NO_POSITION
 
 class TreeFinder {
  public:

@@ -17,7 +17,8 @@ enum class CompressLevel {
 };
 
 // Appends one compressed block holding src[0..n) to `out` and returns the
-// number of bytes appended. The block always ends with the end code.
+// number of bytes appended. The block always ends with the end code. n is
+// below 4 GiB, as every archive entry is.
 size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level);
 
 // Largest block CompressBlock can produce for n bytes at any level.
