@@ -67,20 +67,41 @@ void EmitNumber(Out* out, Spec spec, uint32_t magnitude, bool negative, unsigned
   Emit(out, spec, prefix, body, n, true);
 }
 
+
+// Upper-case form of the trail byte of a double-byte letter: code page 932
+// has full-width Latin, Greek and Cyrillic letters in both cases, and the
+// platform's case-blind compare treats the pairs as equal.
+unsigned char FoldWideTrail(unsigned char lead, unsigned char trail) {
+  if (lead == 0x82 && trail >= 0x81 && trail <= 0x9A) return static_cast<unsigned char>(trail - 0x21);  // ａ-ｚ
+  if (lead == 0x83 && trail >= 0xBF && trail <= 0xD6) return static_cast<unsigned char>(trail - 0x20);  // α-ω
+  if (lead == 0x84 && trail >= 0x70 && trail <= 0x91 && trail != 0x7F) {                              // а-я
+    int index = trail - 0x70 - (trail > 0x7F ? 1 : 0);
+    return static_cast<unsigned char>(0x40 + index);
+  }
+  return trail;
+}
+
 }  // namespace
 
 int lstrcmpiA(LPCSTR a, LPCSTR b) {
   const unsigned char* x = reinterpret_cast<const unsigned char*>(a ? a : "");
   const unsigned char* y = reinterpret_cast<const unsigned char*>(b ? b : "");
   // Walks characters, not bytes: the second byte of a double-byte character
-  // may look like an ASCII letter (0x83 0x41) and must not be folded.
-  bool trail = false;
-  for (;; ++x, ++y) {
-    unsigned char cx = trail ? *x : FoldAscii(*x);
-    unsigned char cy = trail ? *y : FoldAscii(*y);
-    int d = static_cast<int>(cx) - static_cast<int>(cy);
+  // may look like an ASCII letter (0x83 0x41) and must not be folded as one.
+  for (;;) {
+    bool wideX = IsDBCSLeadByte(*x) && x[1] != 0;
+    bool wideY = IsDBCSLeadByte(*y) && y[1] != 0;
+    if (wideX && wideY && *x == *y) {
+      int d = static_cast<int>(FoldWideTrail(x[0], x[1])) - static_cast<int>(FoldWideTrail(y[0], y[1]));
+      if (d != 0) return Sign(d);
+      x += 2;
+      y += 2;
+      continue;
+    }
+    int d = static_cast<int>(FoldAscii(*x)) - static_cast<int>(FoldAscii(*y));
     if (d != 0 || *x == 0) return Sign(d);
-    trail = !trail && IsDBCSLeadByte(*x);
+    ++x;
+    ++y;
   }
 }
 
@@ -197,6 +218,9 @@ int wvsprintfA(LPSTR buffer, LPCSTR format, va_list args) {
     }
   }
   buffer[out.length] = 0;
+  // An output that reaches the limit reports the whole buffer, terminator
+  // included, as the platform's formatter does (the bytes are the same).
+  if (out.length + 1 >= kFormatLimit) return static_cast<int>(kFormatLimit);
   return static_cast<int>(out.length);
 }
 
