@@ -8,6 +8,7 @@
 #include "archive/archive.h"
 #include "config/manifest.h"
 #include "config/profile.h"
+#include "config/setup.h"
 #include "support/updater_fixture.h"
 
 namespace {
@@ -453,6 +454,32 @@ TEST_F(Startup, FinishedUpdateExitsWithOneAndNoMessage) {
   EXPECT_EQ(ArchiveDirectory, nullptr);
   EXPECT_EQ(host::LiveAllocations(), 0);
   EXPECT_EQ(host::OpenHandles(), 0);
+}
+
+TEST_F(Startup, ResetProcessStateReturnsToTheStartOfAProcess) {
+  UpdateKey("UpdateFile00", "A.DAT");
+  AddFile("A.DAT", "new");
+  ScriptClickNextThrough();
+  ASSERT_EQ(Run(), 1);
+  ASSERT_STRNE(WindowTitle, "UPDATE");
+  ResetProcessState();
+  EXPECT_STREQ(WindowTitle, "UPDATE");
+  EXPECT_EQ(OwnerWindow, nullptr);
+  EXPECT_STREQ(TempManifestPath, "");
+  EXPECT_STREQ(TempFolderPath, "");
+  EXPECT_STREQ(InstPath, "");
+  EXPECT_EQ(InstMode, 0);
+  EXPECT_EQ(MissingKeysSilent, 0);
+  EXPECT_STREQ(SetupIniPath, "");
+  EXPECT_STREQ(GameTitle, "");
+  EXPECT_STREQ(UpdaterVersion, "");
+  EXPECT_STREQ(::Setup.GameExe, "");
+  EXPECT_EQ(::Setup.InstallSelects, 0);
+  EXPECT_EQ(PageCounter, 0);
+  EXPECT_EQ(UpdateItemCount, 0);
+  EXPECT_EQ(UpdateItems[0].relativePath[0], 0);
+  EXPECT_EQ(OpenImage.data, nullptr);
+  EXPECT_EQ(ArchiveDirectory, nullptr);
 }
 
 }  // namespace

@@ -370,6 +370,31 @@ TEST_F(Update, MissingArchiveEntryShowsBothMessagesAndKeepsEarlierItems) {
   EXPECT_EQ(Read("GAME\\A.DAT"), "a");
 }
 
+TEST_F(Update, TooLittleSpaceForAnEntryShowsExtractionsMessageFirst) {
+  UpdateKey("UpdateFile00", "BIG.DAT");
+  AddFile("BIG.DAT", std::string(5000, 'b'));
+  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 4000 バイトの空き容量が必要です",
+                                                  kWriteFailed, kInterrupted}));
+  EXPECT_FALSE(Exists("GAME\\BIG.DAT"));
+}
+
+TEST_F(Update, DataEntryThatCannotBeWrittenBackCountsAsDone) {
+  c_.WriteFile("DATA\\USER.DAT", "kept");
+  UpdateKey("UpdateFile00", "d,USER.DAT");
+  UpdateKey("UpdateFile01", "o,NONE.DAT");
+  Script([](HWND dialog) {
+    host::Click(dialog, IDOK);
+    host::FailWritesTo("", 0);  // every write from here on fails
+    host::Click(dialog, IDOK);
+    host::Click(dialog, IDOK);
+  });
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Read("DATA\\USER.DAT"), "kept");
+}
+
 TEST_F(Update, EntryNameIsThePartAfterTheLastBackslash) {
   c_.MakeDirectory("GAME\\VOICE");
   UpdateKey("UpdateFile00", "VOICE\\VOICE1.PAK");
