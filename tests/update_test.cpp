@@ -380,6 +380,20 @@ TEST_F(Update, TooLittleSpaceForAnEntryShowsExtractionsMessageFirst) {
   EXPECT_FALSE(Exists("GAME\\BIG.DAT"));
 }
 
+TEST_F(Update, NoMemoryForExpansionShowsExtractionsMessageFirst) {
+  UpdateKey("UpdateFile00", "BIG.DAT");
+  AddFile("BIG.DAT", std::string(3000, 'b'), kPayloadTime, true);
+  Script([](HWND dialog) {
+    host::Click(dialog, IDOK);
+    host::FailAllocations(0);  // the expansion block of BIG.DAT
+    host::Click(dialog, IDOK);
+  });
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Can't Allocate Memory !!", kWriteFailed, kInterrupted}));
+  EXPECT_FALSE(Exists("GAME\\BIG.DAT"));
+  EXPECT_EQ(host::LiveAllocations(), 0);
+}
+
 TEST_F(Update, DataEntryThatCannotBeWrittenBackCountsAsDone) {
   c_.WriteFile("DATA\\USER.DAT", "kept");
   UpdateKey("UpdateFile00", "d,USER.DAT");
