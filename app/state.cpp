@@ -35,19 +35,7 @@ void ResetProcessState(void) {
   ResetDiskFreeSpaceCache();
 
   // config/: reader switches, the manifest's and the setup profile's values.
-  MissingKeysSilent = 0;
-  FieldDiskNumber = 0;
-  Zero(SetupIniPath, sizeof(SetupIniPath));
-  Zero(CompanyName, sizeof(CompanyName));
-  Zero(GameTitle, sizeof(GameTitle));
-  Zero(GameClass, sizeof(GameClass));
-  Zero(GameDir, sizeof(GameDir));
-  Zero(GameTitleA, sizeof(GameTitleA));
-  Zero(UpdaterVersion, sizeof(UpdaterVersion));
-  Zero(UpdaterTitle, sizeof(UpdaterTitle));
-  Zero(DataFolder, sizeof(DataFolder));
-  Zero(UpdateMessage, sizeof(UpdateMessage));
-  Zero(&Setup, sizeof(Setup));
+  ResetConfigState();
 
   // app/: shared state, install record, dialog state and work lists.
   Zero(WindowTitle, sizeof(WindowTitle));
