@@ -333,15 +333,16 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // A run of literals: as many leading one bits as the current word holds
     // (the zeros below the valid bits stop the count at `avail`).
     unsigned literals = (unsigned)__builtin_clzll(~bits);
-    if (literals != 0) {
-      Copy16(out, in);
-      Copy16(out + 16, in + 16);
-      in += literals;
-      out += literals;
-      bits <<= literals;
-      avail -= literals;
-      if (avail == 0) continue;
-    }
+    // Taken without a branch on the count: whether a token starts with a
+    // literal is the least predictable fact of the stream, and a 32-byte
+    // copy costs less than a mispredicted jump. (No literal: nothing moves.)
+    Copy16(out, in);
+    Copy16(out + 16, in + 16);
+    in += literals;
+    out += literals;
+    bits <<= literals;
+    avail -= literals;
+    if (avail == 0) continue;
 
     // A match token. Its at most 19 control bits cross into the next flag
     // word at most once: inside the head (the word then stands at `in`,
@@ -381,7 +382,9 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     unsigned crossed = used > avail;
     in += 1 + crossed * 4u;
     avail = avail + crossed * FLAG_WORD_BITS - used;
-    bits = (peek << used) & ~(~(uint64_t)0 >> avail);
+    // Not crossed: the current word's own bits; crossed: the peeked word's,
+    // which have only zeros below them. Neither needs a mask.
+    bits = crossed ? peek << used : bits << used;
     if (lengthByte) length = LONG_BYTE_LENGTH + (size_t)*in++;
     size_t distance = v + 1;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;

@@ -33,30 +33,37 @@ static bool PastThirtyTwoBits(uint64_t size) { return size > 0xFFFFFFFFull; }
 
 bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
   *view = ArchiveView();
-  std::vector<uint8_t> file;
-  if (!ReadFile(path, &file, error)) return false;
+  if (!view->file.Open(path, error)) return false;
   std::string where = PathToUtf8(path);
-  if (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z') {
+  const uint8_t* file = view->file.Data();
+  size_t fileSize = (size_t)view->file.Size();
+  if (fileSize >= 2 && file[0] == 'M' && file[1] == 'Z') {
+    // The resource table reader works on a whole image in memory; an
+    // executable is small, so it is copied once and the mapping released.
+    std::vector<uint8_t> exe(file, file + fileSize);
+    view->file.Close();
     std::string why;
-    if (!pe::FindResourceData(file, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &view->image,
+    if (!pe::FindResourceData(exe, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &view->image,
                               &why)) {
       *error = where + ": " + why;
       return false;
     }
     view->fromExecutable = true;
+    view->data = view->image.data();
+    view->size = view->image.size();
   } else {
-    view->image = std::move(file);
+    view->data = file;
+    view->size = fileSize;
   }
-  const std::vector<uint8_t>& image = view->image;
-  if (image.size() < ARCHIVE_HEADER_SIZE || memcmp(image.data(), "WZ2\0", 4) != 0) {
+  if (view->size < ARCHIVE_HEADER_SIZE || memcmp(view->data, "WZ2\0", 4) != 0) {
     *error = where + ": not a WZ2 archive";
     return false;
   }
-  if (PastThirtyTwoBits(image.size())) {
+  if (PastThirtyTwoBits(view->size)) {
     *error = where + ": archive is 4 GiB or larger";
     return false;
   }
-  BYTE* directory = OpenArchive(image.data(), (DWORD)image.size());
+  BYTE* directory = OpenArchive(view->data, (DWORD)view->size);
   if (!directory) {
     *error = where + ": damaged archive (truncated, or its directory is corrupt)";
     return false;
@@ -88,19 +95,28 @@ int FindEntry(const ArchiveView& view, const std::string& cp932Name) {
 }
 
 bool EntryData(const ArchiveView& view, const EntryView& entry, std::vector<uint8_t>* out, std::string* error) {
+  const uint8_t* bytes = nullptr;
+  if (!EntryBytes(view, entry, &bytes, out, error)) return false;
+  if (!entry.compressed) out->assign(bytes, bytes + entry.record.fileSize);
+  return true;
+}
+
+bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* out,
+                std::string* error) {
   // The same extents the updater checks before it reads: a stored entry is
   // fileSize bytes in place, a compressed one storedSize bytes of block.
   uint64_t extent = entry.compressed ? entry.record.storedSize : entry.record.fileSize;
-  if (entry.dataOffset > view.image.size() || extent > view.image.size() - entry.dataOffset) {
+  if (entry.dataOffset > view.size || extent > view.size - entry.dataOffset) {
     *error = entry.display + ": data lies outside the archive (truncated or corrupt)";
     return false;
   }
-  const uint8_t* data = view.image.data() + entry.dataOffset;
+  const uint8_t* data = view.data + entry.dataOffset;
   if (!entry.compressed) {
-    out->assign(data, data + entry.record.fileSize);
+    *bytes = data;
     return true;
   }
   out->assign(entry.record.fileSize, 0);
+  *bytes = out->data();
   ExpandResult r = ExpandBlock(out->data(), out->size(), data, entry.record.storedSize);
   if (r != EXPAND_OK) {
     const char* why = r == EXPAND_SHORT_OUTPUT ? "expands to fewer bytes than its size"

@@ -37,7 +37,7 @@ int CommandBuildExe(const std::vector<std::string>& args) {
   resource.type = pe::KeyString(ARCHIVE_RESOURCE_TYPE);
   resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
   resource.language = ARCHIVE_RESOURCE_LANGUAGE;
-  resource.data = view.image;
+  resource.data.assign(view.data, view.data + view.size);
   if (!pe::ReplaceResource(image, resource, &built, &error)) return Fail(templ + ": " + error);
 
   PendingFile out;
@@ -46,7 +46,7 @@ int CommandBuildExe(const std::vector<std::string>& args) {
   progress.Advance(built.size());
   if (!out.Commit(nullptr, &error)) return Fail(error);
   progress.Finish();
-  if (!Quiet) Result(output + ": " + std::to_string(built.size()) + " bytes, archive " + std::to_string(view.image.size()) + " bytes");
+  if (!Quiet) Result(output + ": " + std::to_string(built.size()) + " bytes, archive " + std::to_string(view.size) + " bytes");
   return EXIT_DONE;
 }
 

@@ -77,14 +77,18 @@ int CommandExtract(const std::vector<std::string>& args) {
     std::string utf8, why;
     if (!names::Cp932ToUtf8(e.name, &utf8)) return Fail("entry " + e.display + ": name is not valid code page 932");
     if (!SafeFileName(utf8, &why)) return Fail("entry " + e.display + ": name " + why);
-    std::vector<uint8_t> data;
-    if (!EntryData(view, e, &data, &error)) return Fail(error);
+    // Stored entries are written straight from the mapped archive; only a
+    // compressed one needs a buffer, of its fileSize, for this entry alone.
+    std::vector<uint8_t> expanded;
+    const uint8_t* bytes = nullptr;
+    if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(error);
     PendingFile file;
-    if (!file.Open(dir / PathFromUtf8(utf8), &error) || !file.Write(data.data(), data.size(), &error) ||
+    file.SetDurable(false);
+    if (!file.Open(dir / PathFromUtf8(utf8), &error) || !file.Write(bytes, e.record.fileSize, &error) ||
         !file.Close(&error))
       return Fail(error);
     pending.push_back(std::move(file));
-    progress.Advance(data.size());
+    progress.Advance(e.record.fileSize);
   }
   for (size_t i = 0; i < pending.size(); i++) {
     const EntryView& e = view.entries[selected[i]];

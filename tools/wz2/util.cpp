@@ -2,6 +2,7 @@
 // std::filesystem paths so that names outside the ANSI code page work on
 // Windows; the few calls the standard library lacks (file times, an atomic
 // replace) are made per host.
+#include <algorithm>
 #include <chrono>
 #include <string.h>
 
@@ -184,6 +185,7 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
       temp_(std::move(other.temp_)),
       file_(other.file_),
       size_(other.size_),
+      durable_(other.durable_),
       node_(other.node_) {
   other.file_ = nullptr;
   other.temp_.clear();
@@ -225,9 +227,18 @@ bool PendingFile::Open(const fs::path& target, std::string* error) {
 }
 
 bool PendingFile::Write(const void* data, size_t size, std::string* error) {
-  if (size != 0 && fwrite(data, 1, size, file_) != size) {
-    *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
-    return false;
+  // In pieces of 1 MiB: one write of a whole mapped entry makes the kernel
+  // fault the source pages in while it holds the target, and measured three
+  // times slower than the same bytes written a megabyte at a time.
+  const size_t kPiece = (size_t)1 << 20;
+  const uint8_t* p = (const uint8_t*)data;
+  for (size_t done = 0; done < size;) {
+    size_t n = std::min(kPiece, size - done);
+    if (fwrite(p + done, 1, n, file_) != n) {
+      *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
+      return false;
+    }
+    done += n;
   }
   size_ += size;
   return true;
@@ -253,7 +264,7 @@ bool PendingFile::Close(std::string* error) {
   if (!file_) return true;
   bool ok = fflush(file_) == 0;
 #ifndef _WIN32
-  ok = ok && fsync(fileno(file_)) == 0;
+  ok = ok && (!durable_ || fsync(fileno(file_)) == 0);
 #endif
   ok = fclose(file_) == 0 && ok;
   file_ = nullptr;
