@@ -84,8 +84,15 @@ int CommandExtract(const std::vector<std::string>& args) {
     if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(error);
     PendingFile file;
     file.SetDurable(false);
-    if (!file.Open(dir / PathFromUtf8(utf8), &error) || !file.Write(bytes, e.record.fileSize, &error) ||
-        !file.Close(&error))
+    bool opened = file.Open(dir / PathFromUtf8(utf8), &error);
+    bool written;
+#ifndef _WIN32
+    if (opened && !e.compressed && !view.fromExecutable)
+      written = file.CopyRange(view.file.Descriptor(), e.dataOffset, bytes, e.record.fileSize, &error);
+    else
+#endif
+      written = opened && file.Write(bytes, e.record.fileSize, &error);
+    if (!opened || !written || !file.Close(&error))
       return Fail(error);
     pending.push_back(std::move(file));
     progress.Advance(e.record.fileSize);

@@ -1,7 +1,7 @@
 // Read-only file mappings per host. The mapping, not a copy, is what the
-// tool reads archive data from; the file handle is closed as soon as the
-// mapping exists on POSIX (the mapping keeps the file), and kept with the
-// mapping on Windows, where both are closed together.
+// tool reads archive data from; the file handle stays open with the mapping
+// and both are closed together (on POSIX the descriptor also lets the kernel
+// copy a stored entry file to file without it passing through the process).
 #include "tools/wz2/mapped_file.h"
 
 #include <errno.h>
@@ -22,6 +22,10 @@ void MappedFile::Take(MappedFile* other) {
   size_ = other->size_;
   other->data_ = nullptr;
   other->size_ = 0;
+#ifndef _WIN32
+  fd_ = other->fd_;
+  other->fd_ = -1;
+#endif
 #ifdef _WIN32
   file_ = other->file_;
   mapping_ = other->mapping_;
@@ -110,12 +114,12 @@ bool MappedFile::Open(const std::filesystem::path& path, std::string* error) {
     return false;
   }
   void* p = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_PRIVATE, fd, 0);
-  int mapErrno = errno;
-  close(fd);  // the mapping keeps the file
   if (p == MAP_FAILED) {
-    *error = where + ": cannot map: " + strerror(mapErrno);
+    *error = where + ": cannot map: " + strerror(errno);
+    close(fd);
     return false;
   }
+  fd_ = fd;
   // Entries are read front to back once: let the kernel read ahead and drop
   // pages behind.
   madvise(p, (size_t)st.st_size, MADV_SEQUENTIAL);
@@ -126,6 +130,8 @@ bool MappedFile::Open(const std::filesystem::path& path, std::string* error) {
 
 void MappedFile::Close() {
   if (data_) munmap(const_cast<uint8_t*>(data_), (size_t)size_);
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
   data_ = nullptr;
   size_ = 0;
 }

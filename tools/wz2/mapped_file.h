@@ -40,6 +40,11 @@ class MappedFile {
 
   const uint8_t* Data() const { return data_; }
   uint64_t Size() const { return size_; }
+#ifndef _WIN32
+  // The open file behind the mapping, for copies the kernel makes itself
+  // (copy_file_range); -1 when nothing is open.
+  int Descriptor() const { return fd_; }
+#endif
 
  private:
   void Take(MappedFile* other);
@@ -49,6 +54,8 @@ class MappedFile {
 #ifdef _WIN32
   HANDLE file_ = INVALID_HANDLE_VALUE;
   HANDLE mapping_ = nullptr;
+#else
+  int fd_ = -1;
 #endif
 };
 

@@ -244,6 +244,30 @@ bool PendingFile::Write(const void* data, size_t size, std::string* error) {
   return true;
 }
 
+bool PendingFile::CopyRange(int source, uint64_t offset, const void* mapped, size_t size, std::string* error) {
+  size_t done = 0;
+#ifdef __linux__
+  if (source >= 0 && fflush(file_) == 0) {
+    loff_t in = (loff_t)offset;
+    while (done < size) {
+      ssize_t n = copy_file_range(source, &in, fileno(file_), nullptr, size - done, 0);
+      if (n <= 0) break;  // not supported here, or a real error: Write says which
+      done += (size_t)n;
+    }
+    size_ += done;
+    // The stream's idea of its position is stale after the kernel's copy.
+    if (done < size && fseeko(file_, 0, SEEK_END) != 0) {
+      *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
+      return false;
+    }
+  }
+#else
+  (void)source;
+  (void)offset;
+#endif
+  return Write((const uint8_t*)mapped + done, size - done, error);
+}
+
 bool PendingFile::WriteAt(uint64_t offset, const void* data, size_t size, std::string* error) {
 #ifdef _WIN32
   int sought = _fseeki64(file_, (long long)offset, SEEK_SET);
