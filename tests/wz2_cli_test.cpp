@@ -17,6 +17,8 @@
 
 #include "cli/pe_fixture.h"
 #include "pack/archive_writer.h"
+#include <cstring>
+
 #include "pack/names.h"
 #include "pack/pe_resource.h"
 
@@ -652,6 +654,60 @@ TEST_P(BuildExe, ABuiltExecutableSignsVerifiesAndStillLists) {
 
 INSTANTIATE_TEST_SUITE_P(Pe, BuildExe, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Pe32Plus" : "Pe32"; });
+
+// The real updaters of the Windows builds (make test builds them before the
+// host tests run): the archive goes in as UPDATE/102 in Japanese, every other
+// resource (dialog, manifest) stays, and the headers stay consistent enough
+// for the platform's own tools to read the result.
+class ShippedTemplate : public Wz2, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ShippedTemplate, TakesTheArchiveAndKeepsItsOwnResources) {
+  std::string preset = GetParam();
+  fs::path templ = Wz2Program().parent_path() / ".." / ".." / preset / "bin" / "updater-noarchive.exe";
+  if (!fs::exists(templ)) GTEST_SKIP() << templ << " is not built (the " << preset << " preset builds it)";
+  fs::path in = Inputs();
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), in.string()}).status, 0);
+  fs::path out = dir / "UPDATE.EXE";
+  RunResult b = Run({"build-exe", "--template", templ.string(), "--archive", archive.string(), "-o", out.string()});
+  ASSERT_EQ(b.status, 0) << b.err;
+
+  std::string t = Slurp(templ), o = Slurp(out);
+  std::vector<uint8_t> before(t.begin(), t.end()), after(o.begin(), o.end());
+  std::vector<pe::Resource> old, now;
+  std::string error;
+  ASSERT_TRUE(pe::ReadResources(before, &old, &error)) << error;
+  ASSERT_TRUE(pe::ReadResources(after, &now, &error)) << error;
+  ASSERT_EQ(now.size(), old.size() + 1);
+  for (const pe::Resource& r : old) {
+    bool kept = false;
+    for (const pe::Resource& n : now)
+      kept = kept || (pe::SameKey(n.type, r.type) && pe::SameKey(n.name, r.name) && n.language == r.language &&
+                      n.data == r.data);
+    EXPECT_TRUE(kept) << "a resource of the template was lost or changed";
+  }
+  bool stamped = false;
+  for (const pe::Resource& n : now)
+    stamped = stamped || (pe::SameKey(n.type, pe::KeyString("UPDATE")) && pe::SameKey(n.name, pe::KeyId(102)) &&
+                          n.language == 1041 && std::string(n.data.begin(), n.data.end()) == Slurp(archive));
+  EXPECT_TRUE(stamped) << "no UPDATE/102 resource in language 1041 with the archive's bytes";
+
+  pe::Layout layout;
+  ASSERT_TRUE(pe::ParseLayout(after, &layout, &error)) << error;
+  uint32_t stored;
+  std::memcpy(&stored, after.data() + layout.optionalOffset + PE_CHECKSUM_FIELD, 4);
+  EXPECT_EQ(stored, pe::ImageChecksum(after, layout.optionalOffset + PE_CHECKSUM_FIELD));
+  EXPECT_EQ(Run({"list", out.string()}).out, Run({"list", archive.string()}).out);
+
+  std::string objdump = preset == "win32" ? "i686-w64-mingw32-objdump" : "x86_64-w64-mingw32-objdump";
+  if (std::system(("command -v " + objdump + " >/dev/null").c_str()) == 0) {
+    EXPECT_EQ(std::system((objdump + " -p " + out.string() + " >/dev/null 2>&1").c_str()), 0)
+        << objdump << " cannot read the built updater";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Updater, ShippedTemplate, ::testing::Values("win32", "win64"),
+                         [](const ::testing::TestParamInfo<const char*>& i) { return std::string(i.param); });
 
 // ---- check ---------------------------------------------------------------------
 
