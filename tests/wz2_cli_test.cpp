@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -17,8 +18,6 @@
 
 #include "cli/pe_fixture.h"
 #include "pack/archive_writer.h"
-#include <cstring>
-
 #include "pack/names.h"
 #include "pack/pe_resource.h"
 
