@@ -75,6 +75,14 @@ TEST_F(Startup, RestrictsDllSearchBeforeAnythingElse) {
   EXPECT_EQ(host::DllDirectoryCalls()[0], "");
 }
 
+TEST_F(Startup, InitialisesComOnceEvenWhenTheArchiveIsMissing) {
+  // The shell's copy needs COM on this thread; start-up sets it up before
+  // its first check, whatever happens later.
+  installResource = false;
+  Run();
+  EXPECT_EQ(host::ComInitializations(), 1);
+}
+
 TEST_F(Startup, UnreadableDirectoryShowsResourceReadError) {
   host::FailAllocations(0);  // the directory block
   EXPECT_EQ(Run(), 0);
