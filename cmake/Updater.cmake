@@ -4,7 +4,9 @@
 #   wz2_add_updater(<target> ARCHIVE <path>)
 #
 # builds <target>.exe carrying the archive at <path> (language 1041). Tests
-# and the demo use it to make updaters from the archives they pack.
+# and release builds use it to make updaters from the archives they pack.
+# The functions find their files from this file's own place, so any folder
+# of the build may call them.
 
 set(WZ2_UPDATER_CMAKE_DIR ${CMAKE_CURRENT_LIST_DIR})
 set(WZ2_UPDATER_RC ${CMAKE_CURRENT_LIST_DIR}/../app/res/updater.rc)
@@ -27,6 +29,9 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/../app/res/updater.manifest.in
 # C++ runtime (linked as C, so any use of it fails to link), everything
 # static, unused sections dropped, symbols stripped.
 function(_wz2_updater_executable target)
+  set(WZ2_UPDATER_CMAKE_DIR ${CMAKE_CURRENT_FUNCTION_LIST_DIR})
+  get_filename_component(WZ2_UPDATER_RC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../app/res/updater.rc ABSOLUTE)
+  set(WZ2_UPDATER_RES_DIR ${CMAKE_BINARY_DIR}/app/res/generated)
   add_executable(${target} WIN32 ${WZ2_UPDATER_RC} ${ARGN})
   # The library goes in as a plain file: as a target, CMake would add the C++
   # runtime (-lstdc++ -lgcc_s) to the link of a C++ library, and the 32-bit
