@@ -304,6 +304,27 @@ TEST_F(Wz2, SameInputsGiveTheSameArchive) {
   EXPECT_EQ(Slurp(dir / "1.WZ2"), Slurp(dir / "2.WZ2"));
 }
 
+TEST_F(Wz2, ALargeStoredEntryAtAnUnalignedOffsetExtractsWhole) {
+  // A stored entry is copied in windows of the archive file: one that starts
+  // between pages and spans several windows must arrive byte for byte,
+  // whether it is the only one extracted or one of several.
+  Make("in/A.DAT", Random(100, 3));                           // the next entry starts at 128
+  Make("in/BIG.DAT", Random((33u << 20) + 12345, 4));         // three windows, the last partial
+  fs::path archive = dir / "BIG.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), "--store", "*", (dir / "in").string()}).status, 0);
+  std::vector<Row> rows = Rows(Run({"list", archive.string()}).out);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1].method, "stored");
+  EXPECT_EQ(rows[1].offset, 128u);
+  fs::create_directory(dir / "one");
+  ASSERT_EQ(Run({"extract", archive.string(), "-C", (dir / "one").string(), "BIG.DAT"}).status, 0);
+  EXPECT_TRUE(Slurp(dir / "one/BIG.DAT") == Slurp(dir / "in/BIG.DAT"));
+  fs::create_directory(dir / "all");
+  ASSERT_EQ(Run({"extract", archive.string(), "-C", (dir / "all").string()}).status, 0);
+  EXPECT_TRUE(Slurp(dir / "all/A.DAT") == Slurp(dir / "in/A.DAT"));
+  EXPECT_TRUE(Slurp(dir / "all/BIG.DAT") == Slurp(dir / "in/BIG.DAT"));
+}
+
 TEST_F(Wz2, StorePatternKeepsMatchingEntriesPlainIgnoringCase) {
   Make("in/MANUAL.TXT", Text(500));
   Make("in/SOUND.PAK", Text(500));

@@ -1,7 +1,7 @@
 // Read-only file mappings per host. The mapping, not a copy, is what the
 // tool reads archive data from; the file handle stays open with the mapping
-// and both are closed together (on POSIX the descriptor also lets the kernel
-// copy a stored entry file to file without it passing through the process).
+// and both are closed together (on POSIX the descriptor also serves the
+// windows through which a stored entry is copied).
 #include "tools/wz2/mapped_file.h"
 
 #include <errno.h>

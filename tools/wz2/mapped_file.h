@@ -41,8 +41,8 @@ class MappedFile {
   const uint8_t* Data() const { return data_; }
   uint64_t Size() const { return size_; }
 #ifndef _WIN32
-  // The open file behind the mapping, for copies the kernel makes itself
-  // (copy_file_range); -1 when nothing is open.
+  // The open file behind the mapping, for windows of it mapped on their own
+  // (a stored entry's copy); -1 when nothing is open.
   int Descriptor() const { return fd_; }
 #endif
 

@@ -62,8 +62,9 @@ class PendingFile {
   bool Open(const fs::path& target, std::string* error);
   bool Write(const void* data, size_t size, std::string* error);
   // Appends size bytes that stand at offset in the open file source and, the
-  // same bytes, at mapped in memory. On Linux the kernel copies them file to
-  // file as cp does; elsewhere, or where it cannot, they are written from memory.
+  // same bytes, at mapped in memory. On Linux they are written from bounded,
+  // pre-faulted windows of source; elsewhere, or where that cannot be had,
+  // from the mapping the caller holds.
   bool CopyRange(int source, uint64_t offset, const void* mapped, size_t size, std::string* error);
   bool WriteAt(uint64_t offset, const void* data, size_t size, std::string* error);
   uint64_t Size() const { return size_; }

@@ -14,6 +14,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -247,15 +248,37 @@ bool PendingFile::Write(const void* data, size_t size, std::string* error) {
 bool PendingFile::CopyRange(int source, uint64_t offset, const void* mapped, size_t size, std::string* error) {
   size_t done = 0;
 #ifdef __linux__
-  if (source >= 0 && fflush(file_) == 0) {
-    loff_t in = (loff_t)offset;
+  // A stored entry starts at a 16-byte, not a page, boundary: the kernel's
+  // file-to-file copy then splits every page in two and measured 40% slower
+  // than cp. Instead the entry goes through windows of the file mapped with
+  // their page tables filled in one call (a page fault per 4 KiB made the
+  // plain mapping four times slower still), each written with one write per
+  // MiB straight into the target. The windows bound what stays mapped.
+  const size_t kWindow = (size_t)16 << 20;
+  const size_t kPiece = (size_t)1 << 20;
+  long page = sysconf(_SC_PAGESIZE);
+  if (source >= 0 && page > 0 && fflush(file_) == 0) {
+    int out = fileno(file_);
     while (done < size) {
-      ssize_t n = copy_file_range(source, &in, fileno(file_), nullptr, size - done, 0);
-      if (n <= 0) break;  // not supported here, or a real error: Write says which
-      done += (size_t)n;
+      uint64_t at = offset + done;
+      uint64_t base = at & ~(uint64_t)(page - 1);
+      size_t lead = (size_t)(at - base);
+      size_t count = std::min(kWindow, size - done);
+      void* view = mmap(nullptr, lead + count, PROT_READ, MAP_PRIVATE | MAP_POPULATE, source, (off_t)base);
+      if (view == MAP_FAILED) break;  // the rest is written from the archive's own mapping
+      const uint8_t* p = (const uint8_t*)view + lead;
+      size_t written = 0;
+      while (written < count) {
+        ssize_t n = write(out, p + written, std::min(kPiece, count - written));
+        if (n <= 0) break;
+        written += (size_t)n;
+      }
+      munmap(view, lead + count);
+      done += written;
+      if (written < count) break;  // Write below repeats the failing write and reports it
     }
     size_ += done;
-    // The stream's idea of its position is stale after the kernel's copy.
+    // The stream's idea of its position is stale after writes around it.
     if (done < size && fseeko(file_, 0, SEEK_END) != 0) {
       *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
       return false;
