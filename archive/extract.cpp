@@ -35,7 +35,7 @@ static void FormatDecimal(uint64_t value, char out[DECIMAL_BUFFER]) {
   out[count] = '\0';
 }
 
-// Step 1: the first record whose name equals name, ignoring ASCII case, and
+// The first record whose name equals name, ignoring ASCII case, and
 // where its data begins. NULL when there is none.
 static const ArchiveEntry* FindEntry(LPCSTR name, uint64_t* dataOffset) {
   if (ArchiveDirectory == NULL) return NULL;
@@ -57,7 +57,7 @@ static const ArchiveEntry* FindEntry(LPCSTR name, uint64_t* dataOffset) {
   return NULL;
 }
 
-// Step 2: 1 when the target's drive can take size bytes, else 0 after the
+// 1 when the target's drive can take size bytes, else 0 after the
 // disk-space message. A drive whose free space can't be asked passes: the
 // write itself goes through a temporary file and fails cleanly when the disk
 // is full.
@@ -76,7 +76,7 @@ static int CheckFreeSpace(LPCSTR target, DWORD size) {
   return 0;
 }
 
-// Step 5: 1 when the existing target's last write is strictly later than
+// 1 when the existing target's last write is strictly later than
 // time. A target that can't be opened or asked counts as older.
 static int TargetIsNewer(LPCSTR target, const FILETIME* time) {
   HANDLE file = CreateFileA(target, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
@@ -90,9 +90,9 @@ static int TargetIsNewer(LPCSTR target, const FILETIME* time) {
   return existing > entry;
 }
 
-// Steps 4 to 7 for a file whose bytes are ready: 1 when written or kept
-// under the newer-only rule, 0 when a directory is in the way or the write
-// fails.
+// The target's checks and the write, for a file whose bytes are ready: 1
+// when written or kept under the newer-only rule, 0 when a directory is in
+// the way or the write fails.
 static int WriteTarget(LPCSTR target, const ArchiveEntry* entry, const BYTE* bytes, int newerOnly,
                        ExtractObserver observer) {
   DWORD attributes = GetFileAttributesA(target);
@@ -120,7 +120,7 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
 
   if (!CheckFreeSpace(target, entry->fileSize)) return 0;
 
-  // Step 3. Start-up takes the directory on trust, so the entry's data is
+  // Start-up takes the directory on trust, so the entry's data is
   // checked against the image before a byte of it is read: a stored entry is
   // fileSize bytes in place, a compressed one storedSize bytes of block.
   int compressed = (entry->attributes & ENTRY_COMPRESSED) != 0;
@@ -145,7 +145,6 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   } else {
     result = WriteTarget(target, entry, block, newerOnly, observer);
   }
-  // Step 8.
   GlobalFree(block);
   return result;
 }
