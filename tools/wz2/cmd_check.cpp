@@ -14,8 +14,6 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <unistd.h>
-
 #include "platform/host/host_control.h"
 #endif
 
@@ -294,13 +292,8 @@ struct ScratchFolder {
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
     if (ec) base = ".";
-#ifdef _WIN32
-    unsigned long pid = GetCurrentProcessId();
-#else
-    unsigned long pid = (unsigned long)getpid();
-#endif
     for (int i = 0; i < 100; i++) {
-      fs::path p = base / ("wz2-check-" + std::to_string(pid) + "-" + std::to_string(i));
+      fs::path p = base / ("wz2-check-" + std::to_string(ProcessId()) + "-" + std::to_string(i));
       if (fs::create_directory(p, ec)) {
         path = p;
         return true;

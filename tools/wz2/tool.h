@@ -43,6 +43,10 @@ void Result(const std::string& text);
 fs::path PathFromUtf8(const std::string& utf8);
 std::string PathToUtf8(const fs::path& path);
 
+// This process's id: part of the names of temporary files and folders, so
+// that two runs side by side never pick the same one.
+unsigned long ProcessId();
+
 // Reads a whole file; false with a reason.
 bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error);
 

@@ -77,6 +77,14 @@ fs::path PathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
 
 std::string PathToUtf8(const fs::path& path) { return path.u8string(); }
 
+unsigned long ProcessId() {
+#ifdef _WIN32
+  return GetCurrentProcessId();
+#else
+  return (unsigned long)getpid();
+#endif
+}
+
 static FILE* OpenPath(const fs::path& path, const char* mode) {
 #ifdef _WIN32
   std::wstring wmode(mode, mode + strlen(mode));
@@ -197,11 +205,7 @@ bool PendingFile::Open(const fs::path& target, std::string* error) {
   static unsigned counter = 0;
   target_ = target;
   fs::path dir = target.parent_path();
-#ifdef _WIN32
-  unsigned long pid = GetCurrentProcessId();
-#else
-  unsigned long pid = (unsigned long)getpid();
-#endif
+  unsigned long pid = ProcessId();
   // The temporary file lives in the target's directory so that the final
   // rename stays on one file system and replaces the target in one step.
   for (int attempt = 0; attempt < 100; attempt++) {
