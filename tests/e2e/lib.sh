@@ -155,9 +155,8 @@ run_driver() {
   local status=0 start=$SECONDS temp_before
   temp_before=$(temp_listing)
   iconv -f UTF-8 -t CP932 "$E2E_WORK/script.txt" >"$E2E_WORK/script.cp932" || return 1
-  WINEPREFIX=$E2E_PREFIX WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 \
-    WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" DISPLAY=$(cat "$E2E_DIR/display") \
-    /usr/lib/wine/wine64 "$E2E_BIN/e2e_driver.exe" <"$E2E_WORK/script.cp932" >"$E2E_WORK/driver.log" 2>&1 || status=$?
+  WINEDEBUG=-all DISPLAY=$(cat "$E2E_DIR/display") "$WINE_PREFIX_CMD" exec "$E2E_PREFIX" \
+    "$E2E_BIN/e2e_driver.exe" <"$E2E_WORK/script.cp932" >"$E2E_WORK/driver.log" 2>&1 || status=$?
   echo "---- driver log ($((SECONDS - start)) s)"
   iconv -f CP932 -t UTF-8 -c "$E2E_WORK/driver.log" | sed 's/^/  /'
   echo "----"
