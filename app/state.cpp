@@ -18,11 +18,6 @@ int InstMode;
 
 void ShowError(LPCSTR text) { MessageBoxA(OwnerWindow, text, WindowTitle, MB_OK | MB_ICONERROR); }
 
-static void Zero(void* block, size_t size) {
-  BYTE* bytes = static_cast<BYTE*>(block);
-  for (size_t i = 0; i < size; ++i) bytes[i] = 0;
-}
-
 void ResetProcessState(void) {
   // archive/: the image and the directory. The directory is released first
   // so that a run left open by a test does not leak its block.
@@ -38,18 +33,18 @@ void ResetProcessState(void) {
   ResetConfigState();
 
   // app/: shared state, install record, dialog state and work lists.
-  Zero(WindowTitle, sizeof(WindowTitle));
+  ZeroBytes(WindowTitle, sizeof(WindowTitle));
   lstrcpyA(WindowTitle, INITIAL_WINDOW_TITLE);
   OwnerWindow = NULL;
-  Zero(TempManifestPath, sizeof(TempManifestPath));
-  Zero(TempFolderPath, sizeof(TempFolderPath));
-  Zero(InstPath, sizeof(InstPath));
-  Zero(DataPath, sizeof(DataPath));
+  ZeroBytes(TempManifestPath, sizeof(TempManifestPath));
+  ZeroBytes(TempFolderPath, sizeof(TempFolderPath));
+  ZeroBytes(InstPath, sizeof(InstPath));
+  ZeroBytes(DataPath, sizeof(DataPath));
   InstMode = 0;
   PageCounter = 0;
   Busy = 0;
-  Zero(UpdateItems, sizeof(UpdateItems));
+  ZeroBytes(UpdateItems, sizeof(UpdateItems));
   UpdateItemCount = 0;
-  Zero(CopyItems, sizeof(CopyItems));
+  ZeroBytes(CopyItems, sizeof(CopyItems));
   CopyItemCount = 0;
 }

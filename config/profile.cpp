@@ -5,6 +5,7 @@
 #include "app/state.h"
 #include "config/manifest.h"
 #include "config/setup.h"
+#include "fs/files.h"
 
 int MissingKeysSilent;
 int FieldDiskNumber;
@@ -12,13 +13,6 @@ char SetupIniPath[260];
 
 static_assert(FIELD_SLOT == MAX_PATH, "a field slot holds one path");
 static_assert(SETUP_INT_BUFFER == 20, "numbers and HasSetupValue read at most 19 characters");
-
-// Every reader and the loader clear whole destinations; a plain loop keeps
-// the updater free of library calls it does not otherwise need.
-static void ZeroBytes(void* dest, size_t size) {
-  volatile BYTE* p = (volatile BYTE*)dest;
-  for (size_t i = 0; i < size; i++) p[i] = 0;
-}
 
 int ShowProfileError(LPCSTR text) { return MessageBoxA(OwnerWindow, text, PROFILE_ERROR_CAPTION, MB_OK | MB_ICONERROR); }
 

@@ -19,6 +19,9 @@ int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* t
 // then a second NUL. Refuses (returns 0, path unchanged) when the result with
 // both NULs would not fit size bytes; 1 otherwise.
 int AppendPathComponent(LPSTR path, size_t size, LPCSTR component);
+// Clears size bytes at dest. A plain loop keeps the updater free of library
+// calls it does not otherwise need.
+void ZeroBytes(void* dest, size_t size);
 // Free space of a drive root ("C:"): available to the caller, total, and
 // optionally total free. Nonzero on success; outputs untouched on failure.
 int QueryDiskFreeSpace(LPCSTR root, uint64_t* freeToCaller, uint64_t* total, uint64_t* totalFree);
