@@ -36,11 +36,6 @@ int LoadManifestSetup(LPCSTR path) {
   return 1;
 }
 
-static void CopyText(LPSTR dest, LPCSTR src) {
-  while ((*dest++ = *src++) != 0) {
-  }
-}
-
 // Index of the first byte after the last '\' that is a character of its own;
 // the second byte of a double-byte character (0x5C in many kanji) does not
 // separate.
@@ -90,15 +85,9 @@ EntryParse ParseUpdateEntry(LPCSTR value, int instMode, UpdateItem* item) {
   if (code != OP_ALWAYS) path = letter + 1;
   if (!applies) return ENTRY_SKIPPED;
   item->operationCode = code;
-  CopyText(item->relativePath, slot[path]);
+  lstrcpyA(item->relativePath, slot[path]);
   item->nameOffset = NameOffset(item->relativePath);
   return ENTRY_APPLIES;
-}
-
-static int TextLength(LPCSTR text) {
-  int n = 0;
-  while (text[n] != 0) n++;
-  return n;
 }
 
 EntryParse ParseCopyEntry(LPCSTR value, int instMode, CopyItem* item) {
@@ -118,8 +107,8 @@ EntryParse ParseCopyEntry(LPCSTR value, int instMode, CopyItem* item) {
     disk = v[p] - '0';
     p += 2;
   }
-  if (TextLength(value + p) >= (int)sizeof(item->relativePath)) return ENTRY_INVALID;
+  if (lstrlenA(value + p) >= (int)sizeof(item->relativePath)) return ENTRY_INVALID;
   item->diskNumber = disk;
-  CopyText(item->relativePath, value + p);
+  lstrcpyA(item->relativePath, value + p);
   return ENTRY_APPLIES;
 }

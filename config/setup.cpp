@@ -25,11 +25,6 @@ static_assert(sizeof(Setup.SetupBmp[0]) == FIELD_SLOT && sizeof(Setup.InstallFil
 static_assert(sizeof(Setup.DiskCheckFile) / sizeof(Setup.DiskCheckFile[0]) == 10,
               "one check file per disk digit 0 to 9");
 
-static void CopyText(LPSTR dest, LPCSTR src) {
-  while ((*dest++ = *src++) != 0) {
-  }
-}
-
 // "SETUP.INI : %s エラー" with the key name: a list without its first
 // field, or with a field too long for its slot.
 static int ListError(LPCSTR key) {
@@ -185,7 +180,7 @@ int LoadSetupProfile(void) {
   // switch stays on for the rest of the run, so the update run's reads of the
   // manifest are silent too.
   MissingKeysSilent = 1;
-  if (!ReadSetupValue("GameClass", GameClass, sizeof(GameClass))) CopyText(GameClass, GameTitle);
+  if (!ReadSetupValue("GameClass", GameClass, sizeof(GameClass))) lstrcpyA(GameClass, GameTitle);
   if (!ReadSetupInt("DefaultSelect", &Setup.DefaultSelect)) Setup.DefaultSelect = 0;
   LoadInstallSizes(keyName);
   for (int n = 0; n < DISK_CHECK_FILES; n++) {
@@ -196,8 +191,8 @@ int LoadSetupProfile(void) {
   int directX;
   Setup.InstallDirectX = ReadSetupInt("InstallDirectX", &directX) ? DirectXFlags(directX) : 0;
   if (!ReadSetupValue("InstallDXMessage", Setup.InstallDXMessage, VALUE_BUFFER))
-    CopyText(Setup.InstallDXMessage, kDefaultDXMessage);
+    lstrcpyA(Setup.InstallDXMessage, kDefaultDXMessage);
   if (!ReadSetupValue("SelectSetupMessage", Setup.SelectSetupMessage, VALUE_BUFFER))
-    CopyText(Setup.SelectSetupMessage, kDefaultSelectMessage);
+    lstrcpyA(Setup.SelectSetupMessage, kDefaultSelectMessage);
   return LoadUninstallFiles(value);
 }
