@@ -30,6 +30,8 @@
 
 #include <string.h>
 
+#include "archive/bytes.h"
+
 #if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "the decoder loads flag words and copies with little-endian loads"
 #endif
@@ -145,17 +147,6 @@ const uint16_t kClassBase[OFFSET_CLASSES] = {0, 512, 1024, 2048, 4096};
 
 // ---- Memory helpers ---------------------------------------------------------
 
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  memcpy(&v, p, 4);
-  return v;
-}
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  memcpy(&v, p, 8);
-  return v;
-}
-inline void Store64(uint8_t* p, uint64_t v) { memcpy(p, &v, 8); }
 inline void Copy16(uint8_t* d, const uint8_t* s) { memcpy(d, s, 16); }
 
 // ---- Fast-loop bit groups -----------------------------------------------------

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "archive/bytes.h"
+
 namespace {
 
 // ---- Format -----------------------------------------------------------------
@@ -44,17 +46,6 @@ inline unsigned LongOffsetCost(unsigned cls) { return 2 + kClassPrefixBits[cls] 
 
 inline unsigned ShortCost(uint32_t distance) {
   return distance <= SHORT_NEAR_MAX_DISTANCE ? 3 + 8 : 3 + 8 + 3;
-}
-
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  memcpy(&v, p, 4);
-  return v;
-}
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  memcpy(&v, p, 8);
-  return v;
 }
 
 // Length of the common prefix of a and b, at most limit.
