@@ -379,18 +379,27 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   return h;
 }
 
-BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+// ReadFile and WriteFile check their handle, their count pointer and the
+// handle's access in this order; the count is cleared before the access check,
+// so a refused transfer still reports zero bytes.
+static OpenFile* TransferTarget(HANDLE file, LPDWORD count, DWORD right) {
   OpenFile* f = Lookup(file);
-  if (f == nullptr) return FALSE;
-  if (read == nullptr) {
+  if (f == nullptr) return nullptr;
+  if (count == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
+    return nullptr;
   }
-  *read = 0;
-  if (!(f->access & GENERIC_READ)) {
+  *count = 0;
+  if (!(f->access & right)) {
     SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return nullptr;
   }
+  return f;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) {
+  OpenFile* f = TransferTarget(file, read, GENERIC_READ);
+  if (f == nullptr) return FALSE;
   char* out = static_cast<char*>(buffer);
   while (*read < toRead) {
     ssize_t n = ::read(f->fd, out + *read, toRead - *read);
@@ -406,17 +415,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
 }
 
 BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOVERLAPPED) {
-  OpenFile* f = Lookup(file);
+  OpenFile* f = TransferTarget(file, written, GENERIC_WRITE);
   if (f == nullptr) return FALSE;
-  if (written == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  *written = 0;
-  if (!(f->access & GENERIC_WRITE)) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
   uint64_t count = toWrite;
   bool full = false;
   off_t position = lseek(f->fd, 0, SEEK_CUR);
