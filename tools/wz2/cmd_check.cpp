@@ -4,8 +4,6 @@
 // differ from what the manifest's author meant.
 #include <string.h>
 
-#include <set>
-
 #include "config/manifest.h"
 #include "config/profile.h"
 #include "pack/names.h"
@@ -342,10 +340,16 @@ int CommandCheck(const std::vector<std::string>& args) {
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
   // A damaged entry is the worst a player can meet: every entry is expanded
-  // once before the manifest is looked at.
-  for (const EntryView& e : view.entries) {
-    std::vector<uint8_t> data;
-    if (!EntryData(view, e, &data, &error)) return Fail(error);
+  // once before the manifest is looked at, and the manifest's bytes are
+  // kept from that pass. A stored entry needs no copy to be checked.
+  int manifest = FindEntry(view, MANIFEST_NAME);
+  std::vector<uint8_t> manifestBytes;
+  for (size_t i = 0; i < view.entries.size(); i++) {
+    const EntryView& e = view.entries[i];
+    const uint8_t* bytes = nullptr;
+    std::vector<uint8_t> expanded;
+    if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(error);
+    if ((int)i == manifest) manifestBytes.assign(bytes, bytes + e.record.fileSize);
   }
   std::vector<uint8_t> setupBytes;
   if (!setup.empty() && !ReadFile(PathFromUtf8(setup), &setupBytes, &error)) return Fail(error);
@@ -354,12 +358,9 @@ int CommandCheck(const std::vector<std::string>& args) {
   c.view = &view;
   c.instMode = instMode;
   c.written.assign(view.entries.size(), false);
-  int manifest = FindEntry(view, MANIFEST_NAME);
-  std::vector<uint8_t> manifestBytes;
   if (manifest < 0) {
     c.Error(MANIFEST_NAME, "the archive holds no UPDATE.INI; the updater stops at start");
   } else {
-    if (!EntryData(view, view.entries[(size_t)manifest], &manifestBytes, &error)) return Fail(error);
     c.written[(size_t)manifest] = true;
     ScratchFolder scratch;
     if (!scratch.Create(&error) || !WriteScratch(scratch.path / MANIFEST_NAME, manifestBytes, &error)) return Fail(error);
