@@ -81,7 +81,7 @@ static int MakeTempManifestPath(void) {
 // terminating NUL, is a failed query: a path without its end must never be
 // used. dest is empty after a failure.
 static int QueryRegistryPath(HKEY key, LPCSTR name, char* dest) {
-  for (int i = 0; i < PATH_BUFFER; ++i) dest[i] = 0;
+  ZeroBytes(dest, PATH_BUFFER);
   DWORD size = PATH_BUFFER;
   LONG result = RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<BYTE*>(dest), &size);
   if (result == ERROR_SUCCESS && size <= PATH_BUFFER) {
@@ -89,7 +89,7 @@ static int QueryRegistryPath(HKEY key, LPCSTR name, char* dest) {
       if (dest[i] == 0) return 1;
     }
   }
-  for (int i = 0; i < PATH_BUFFER; ++i) dest[i] = 0;
+  ZeroBytes(dest, PATH_BUFFER);
   return 0;
 }
 
