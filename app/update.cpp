@@ -192,7 +192,8 @@ static int CopyOneItem(HWND dialog, const CopyItem* item, char* sourceDrive) {
   }
   char source[COPY_PATH_BUFFER];
   char destination[COPY_PATH_BUFFER];
-  for (int i = 0; i < COPY_PATH_BUFFER; ++i) source[i] = destination[i] = 0;
+  ZeroBytes(source, sizeof(source));
+  ZeroBytes(destination, sizeof(destination));
   lstrcpyA(source, sourceDrive);
   if (!AppendPathComponent(source, sizeof(source), item->relativePath)) {
     FailCopy(dialog, item->relativePath);
