@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "archive/expand.h"
+#include "pack/archive_writer.h"
 #include "pack/names.h"
 #include "pack/pe_resource.h"
 #include "tools/wz2/tool.h"
@@ -87,10 +88,12 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
   return true;
 }
 
+// The archive writer's name comparison, which keeps a double-byte
+// character whole as the updater's lookup does: folding every byte would
+// take the second byte of a kana for a letter and find the wrong entry.
 int FindEntry(const ArchiveView& view, const std::string& cp932Name) {
-  std::string wanted = names::FoldAsciiCase(cp932Name);
   for (size_t i = 0; i < view.entries.size(); i++)
-    if (names::FoldAsciiCase(view.entries[i].name) == wanted) return (int)i;
+    if (SameEntryName(view.entries[i].name, cp932Name)) return (int)i;
   return -1;
 }
 
