@@ -35,10 +35,6 @@ bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Code page 932 lead bytes: the byte after one belongs to the same character,
-// so a 0x5C there (as in the katakana 0x83 0x5C) is not a separator.
-bool IsLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
-
 void DefaultState() {
   g_drives.clear();
   g_current = host::detail::WinPath();
@@ -61,7 +57,7 @@ std::string TrimComponent(const std::string& c) {
 bool ValidComponent(const std::string& c) {
   for (size_t i = 0; i < c.size(); ++i) {
     unsigned char b = static_cast<unsigned char>(c[i]);
-    if (IsLead(b) && i + 1 < c.size()) {
+    if (IsDBCSLeadByte(b) && i + 1 < c.size()) {
       ++i;
       continue;
     }
@@ -90,7 +86,9 @@ bool Apply(host::detail::WinPath* path, const char* rest, DWORD* error) {
       continue;
     }
     part += *p;
-    if (IsLead(b) && p[1] != 0) part += *++p;
+    // The byte after a lead byte belongs to the same character, so a 0x5C
+    // there (as in the katakana 0x83 0x5C) is not a separator.
+    if (IsDBCSLeadByte(b) && p[1] != 0) part += *++p;
   }
   return true;
 }

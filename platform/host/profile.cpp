@@ -34,8 +34,6 @@ namespace {
 typedef uint16_t Char;
 typedef std::vector<Char> Text;
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 // Splits bytes into characters. A lead byte always takes the byte after it,
 // whatever that is, as the platform's conversion does; only a lead byte at the
 // very end stands alone.
@@ -44,7 +42,7 @@ Text Decode(const std::string& bytes) {
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size(); i++) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (IsLeadByte(c) && i + 1 < bytes.size()) {
+    if (IsDBCSLeadByte(c) && i + 1 < bytes.size()) {
       out.push_back(static_cast<Char>(c << 8 | static_cast<unsigned char>(bytes[i + 1])));
       i++;
     } else {
