@@ -145,7 +145,7 @@ struct TreeReader {
   }
 };
 
-// Builds the .rsrc bytes for `resources` to be mapped at `sectionRva`.
+// The resource tree to be written, one node per type, name and language.
 struct TreeNode {
   ResourceKey key;
   std::vector<TreeNode> children;
@@ -173,6 +173,7 @@ void SortTree(TreeNode* node) {
   for (TreeNode& c : node->children) SortTree(&c);
 }
 
+// Builds the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`.
 struct TreeWriter {
   std::vector<uint8_t> bytes;
   uint32_t sectionRva = 0;
