@@ -85,7 +85,9 @@ DWORD ErrorFromErrno(int err, bool parentMissing);
 // ---- Handles ----------------------------------------------------------------
 void SetError(DWORD code);
 
-// Text helpers shared by the pieces.
+// Text helpers shared by the pieces. Only ASCII letters fold to lower case,
+// and never the second byte of a double-byte character.
+std::string FoldCase(const std::string& s);
 bool EqualNoCase(const std::string& a, const std::string& b);
 
 }  // namespace detail

@@ -19,17 +19,6 @@ std::map<std::string, std::map<std::string, Value>> g_keys;
 std::map<uintptr_t, std::string> g_open;
 uintptr_t g_nextKey = 0x2000;
 
-std::string Fold(const std::string& s) {
-  std::string out = s;
-  bool trail = false;
-  for (char& c : out) {
-    unsigned char b = static_cast<unsigned char>(c);
-    if (!trail && b >= 'A' && b <= 'Z') c = static_cast<char>(b + 32);
-    trail = !trail && IsDBCSLeadByte(b);
-  }
-  return out;
-}
-
 // "Software\\Co\\" and "Software\Co" name the same key.
 std::string Normalize(const std::string& subkey) {
   std::string out;
@@ -38,7 +27,7 @@ std::string Normalize(const std::string& subkey) {
     out += c;
   }
   while (!out.empty() && out.back() == '\\') out.pop_back();
-  return Fold(out);
+  return host::detail::FoldCase(out);
 }
 
 bool RootName(HKEY root, std::string* name) {
@@ -72,7 +61,7 @@ bool KeyExists(const std::string& path) {
 void Store(HKEY root, const std::string& subkey, const std::string& name, DWORD type, const std::string& bytes) {
   std::string base;
   if (!RootName(root, &base)) return;
-  g_keys[Join(base, subkey)][Fold(name)] = Value{type, bytes};
+  g_keys[Join(base, subkey)][host::detail::FoldCase(name)] = Value{type, bytes};
 }
 
 }  // namespace
@@ -126,7 +115,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
   auto k = g_keys.find(path);
   if (k == g_keys.end()) return ERROR_FILE_NOT_FOUND;
-  auto v = k->second.find(Fold(name ? name : ""));
+  auto v = k->second.find(host::detail::FoldCase(name ? name : ""));
   if (v == k->second.end()) return ERROR_FILE_NOT_FOUND;
   const Value& value = v->second;
   if (type) *type = value.type;

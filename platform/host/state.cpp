@@ -15,23 +15,20 @@ namespace host {
 namespace detail {
 void SetError(DWORD code) { g_lastError = code; }
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  // Only ASCII letters fold, and never the second byte of a double-byte
-  // character: 0x83 0x41 and 0x83 0x61 are two different katakana.
+std::string FoldCase(const std::string& s) {
+  std::string out = s;
+  // 0x83 0x41 and 0x83 0x61 are two different katakana: a trail byte that
+  // looks like a capital stays as it is.
   bool trail = false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (!trail) {
-      if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-      if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    }
-    if (x != y) return false;
-    trail = !trail && IsDBCSLeadByte(x);
+  for (char& c : out) {
+    unsigned char b = static_cast<unsigned char>(c);
+    if (!trail && b >= 'A' && b <= 'Z') c = static_cast<char>(b + 32);
+    trail = !trail && IsDBCSLeadByte(b);
   }
-  return true;
+  return out;
 }
+
+bool EqualNoCase(const std::string& a, const std::string& b) { return a.size() == b.size() && FoldCase(a) == FoldCase(b); }
 }  // namespace detail
 
 void Reset() {
