@@ -97,13 +97,6 @@ int FindEntry(const ArchiveView& view, const std::string& cp932Name) {
   return -1;
 }
 
-bool EntryData(const ArchiveView& view, const EntryView& entry, std::vector<uint8_t>* out, std::string* error) {
-  const uint8_t* bytes = nullptr;
-  if (!EntryBytes(view, entry, &bytes, out, error)) return false;
-  if (!entry.compressed) out->assign(bytes, bytes + entry.record.fileSize);
-  return true;
-}
-
 bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* out,
                 std::string* error) {
   // The same extents the updater checks before it reads: a stored entry is

@@ -28,8 +28,9 @@ int CommandBuildExe(const std::vector<std::string>& args) {
   if (!LoadArchive(PathFromUtf8(archive), &view, &error)) return Fail(error);
   if (view.fromExecutable) return Fail(archive + ": is an executable; give the archive itself");
   for (const EntryView& e : view.entries) {
-    std::vector<uint8_t> data;
-    if (!EntryData(view, e, &data, &error)) return Fail(archive + ": " + error);
+    const uint8_t* bytes = nullptr;
+    std::vector<uint8_t> expanded;
+    if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(archive + ": " + error);
   }
   std::vector<uint8_t> image, built;
   if (!ReadFile(PathFromUtf8(templ), &image, &error)) return Fail(error);

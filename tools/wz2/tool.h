@@ -152,12 +152,10 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error);
 // The index of the first entry whose name equals cp932Name without regard
 // to ASCII case (as the updater looks names up), or -1.
 int FindEntry(const ArchiveView& view, const std::string& cp932Name);
-// The entry's file bytes, expanded when compressed; false when its data lies
-// outside the archive or its block is damaged.
-bool EntryData(const ArchiveView& view, const EntryView& entry, std::vector<uint8_t>* out, std::string* error);
 // The entry's file bytes without a copy: a stored entry's bytes in place in
 // the archive, a compressed one's expanded into *expanded. *bytes points at
-// fileSize bytes that live as long as the view and *expanded.
+// fileSize bytes that live as long as the view and *expanded. False when its
+// data lies outside the archive or its block is damaged.
 bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* expanded,
                 std::string* error);
 // A name a file may carry on every host: not empty, no path separators or
