@@ -12,25 +12,18 @@ static_assert((FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI) == 0x061
 BYTE* ReadWholeFile(LPCSTR path, DWORD* size) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return NULL;
-  DWORD length = GetFileSize(file, NULL);
-  if (length == INVALID_FILE_SIZE) {
-    CloseHandle(file);
-    return NULL;
-  }
   // No terminator: callers get exactly the file's bytes and its size.
-  BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, length);
-  if (block == NULL) {
-    CloseHandle(file);
-    return NULL;
-  }
+  BYTE* block = NULL;
+  DWORD length = GetFileSize(file, NULL);
+  if (length != INVALID_FILE_SIZE) block = (BYTE*)GlobalAlloc(GMEM_FIXED, length);
   DWORD read = 0;
-  if (!ReadFile(file, block, length, &read, NULL)) {
+  if (block != NULL && !ReadFile(file, block, length, &read, NULL)) {
     GlobalFree(block);
-    CloseHandle(file);
-    return NULL;
+    block = NULL;
   }
-  if (size != NULL) *size = length;
+  // One close for every path.
   CloseHandle(file);
+  if (block != NULL && size != NULL) *size = length;
   return block;
 }
 
