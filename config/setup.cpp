@@ -150,6 +150,17 @@ static int LoadUninstallFiles(char* value) {
   return 1;
 }
 
+// Reads the length of a list whose slots are fixed; a count past max would
+// index beyond them and is refused with overMessage.
+static int ReadCount(LPCSTR key, int max, LPCSTR overMessage, int* count) {
+  if (!ReadSetupInt(key, count)) return 0;
+  if (*count > max) {
+    ShowProfileError(overMessage);
+    return 0;
+  }
+  return 1;
+}
+
 int LoadSetupProfile(void) {
   char value[VALUE_BUFFER];
   char keyName[VALUE_BUFFER];
@@ -158,20 +169,13 @@ int LoadSetupProfile(void) {
   if (!LoadIdentity()) return 0;
   if (!LoadSetupBmp(value)) return 0;
 
-  if (!ReadSetupInt("InstallSelects", &Setup.InstallSelects)) return 0;
-  if (Setup.InstallSelects > INSTALL_SELECTS_MAX) {
-    ShowProfileError("SETUP.INI : InstallSelect オーバー");
+  if (!ReadCount("InstallSelects", INSTALL_SELECTS_MAX, "SETUP.INI : InstallSelect オーバー", &Setup.InstallSelects))
     return 0;
-  }
   for (int i = 0; i < Setup.InstallSelects; i++) {
     if (!LoadSelection(i, value, keyName)) return 0;
   }
 
-  if (!ReadSetupInt("Shortcuts", &Setup.Shortcuts)) return 0;
-  if (Setup.Shortcuts > SHORTCUTS_MAX) {
-    ShowProfileError("SETUP.INI : Shortcuts オーバー");
-    return 0;
-  }
+  if (!ReadCount("Shortcuts", SHORTCUTS_MAX, "SETUP.INI : Shortcuts オーバー", &Setup.Shortcuts)) return 0;
   for (int s = 0; s < Setup.Shortcuts; s++) {
     if (!LoadShortcut(s, value, keyName)) return 0;
   }
