@@ -83,11 +83,4 @@ bool Utf8ToCp932(const std::string& utf8, std::string* cp932) {
 
 bool Cp932ToUtf8(const std::string& cp932, std::string* utf8) { return Convert("CP932", "UTF-8", cp932, utf8); }
 
-std::string FoldAsciiCase(const std::string& cp932) {
-  std::string out = cp932;
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
-  return out;
-}
-
 }  // namespace names

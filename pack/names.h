@@ -13,11 +13,5 @@ namespace names {
 bool Utf8ToCp932(const std::string& utf8, std::string* cp932);
 // false when the bytes are not valid code page 932.
 bool Cp932ToUtf8(const std::string& cp932, std::string* utf8);
-// Byte-wise ASCII case folding: every byte in 'a'..'z' is folded, also the
-// second byte of a double-byte character. That is looser than the updater's
-// lookup (lstrcmpiA compares a double-byte character as a whole, never its
-// second byte as a letter); the archive writer's duplicate test is
-// SameEntryName in pack/archive_writer.h.
-std::string FoldAsciiCase(const std::string& cp932);
 
 }  // namespace names

@@ -66,18 +66,4 @@ TEST(Cp932ToUtf8, ALeadByteWithoutItsTrailIsRefused) {
   EXPECT_FALSE(names::Cp932ToUtf8("\x85\x40", &out));  // an unassigned code
 }
 
-TEST(FoldAsciiCase, FoldsAsciiLettersOnly) {
-  EXPECT_EQ(names::FoldAsciiCase("Sound.pak"), "SOUND.PAK");
-  EXPECT_EQ(names::FoldAsciiCase("\x83\x5Bz"), "\x83\x5BZ");
-  // Bytes above 0x7F are never changed.
-  EXPECT_EQ(names::FoldAsciiCase("\xE0\xE1"), "\xE0\xE1");
-}
-
-TEST(FoldAsciiCase, TrailBytesThatLookLikeLettersFoldToo) {
-  // 0x83 0x61 and 0x83 0x41 are different kana, but a byte-wise comparison
-  // folds the trail byte; such names count as equal so that pack refuses
-  // to put both in one archive.
-  EXPECT_EQ(names::FoldAsciiCase("\x83\x61"), names::FoldAsciiCase("\x83\x41"));
-}
-
 }  // namespace

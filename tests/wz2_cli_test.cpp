@@ -325,6 +325,23 @@ TEST_F(Wz2, ALargeStoredEntryAtAnUnalignedOffsetExtractsWhole) {
   EXPECT_TRUE(Slurp(dir / "all/BIG.DAT") == Slurp(dir / "in/BIG.DAT"));
 }
 
+TEST_F(Wz2, KanaWhoseTrailBytesDifferOnlyInAsciiCaseAreTwoEntries) {
+  // ア is 83 41 and ヂ is 83 61: the updater compares a double-byte
+  // character whole, so these are two names, and every command keeps them apart.
+  Make(u8"in/ア", "A");
+  Make(u8"in/ヂ", "B");
+  fs::path archive = dir / "KANA.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), (dir / "in").string()}).status, 0);
+  fs::create_directory(dir / "one");
+  ASSERT_EQ(Run({"extract", archive.string(), "-C", (dir / "one").string(), u8"ヂ"}).status, 0);
+  EXPECT_EQ(Slurp(dir / "one" / fs::u8path(u8"ヂ")), "B");
+  EXPECT_FALSE(fs::exists(dir / "one" / fs::u8path(u8"ア")));
+  fs::create_directory(dir / "all");
+  ASSERT_EQ(Run({"extract", archive.string(), "-C", (dir / "all").string()}).status, 0);
+  EXPECT_EQ(Slurp(dir / "all" / fs::u8path(u8"ア")), "A");
+  EXPECT_EQ(Slurp(dir / "all" / fs::u8path(u8"ヂ")), "B");
+}
+
 TEST_F(Wz2, StorePatternKeepsMatchingEntriesPlainIgnoringCase) {
   Make("in/MANUAL.TXT", Text(500));
   Make("in/SOUND.PAK", Text(500));
