@@ -162,7 +162,7 @@ static int WaitForGameToEnd(LPCSTR title) {
   }
 }
 
-// Steps 1 to 16 of the start-up; returns the exit code. Every message is
+// Start-up up to the end of the dialog; returns the exit code. Every message is
 // shown before the clean-up, while the temporary manifest still exists.
 static int RunStartup(HINSTANCE instance) {
   CoInitialize(NULL);

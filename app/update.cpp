@@ -46,7 +46,7 @@ static void FailCopy(HWND dialog, LPCSTR relativePath) {
   EndRun(dialog);
 }
 
-// Step 1. 1 when the installation's drive has the room the manifest asks for
+// The disk-space test: 1 when the installation's drive has the room the manifest asks for
 // (or the manifest asks for none); otherwise shows the shortfall and leaves
 // the dialog on the disk-space page.
 static int CheckDiskSpace(HWND dialog) {
@@ -74,7 +74,7 @@ static int CheckDiskSpace(HWND dialog) {
 
 enum Collect { COLLECT_DONE, COLLECT_REFUSED };
 
-// Step 4. Sets *present when UpdateFile00 exists.
+// Builds the UpdateItem list. Sets *present when UpdateFile00 exists.
 static Collect CollectUpdateItems(int* present) {
   UpdateItemCount = 0;
   *present = 0;
@@ -91,7 +91,7 @@ static Collect CollectUpdateItems(int* present) {
   return COLLECT_DONE;
 }
 
-// Step 5. Sets *present when CopyFile00 exists.
+// Builds the CopyItem list. Sets *present when CopyFile00 exists.
 static Collect CollectCopyItems(int* present) {
   CopyItemCount = 0;
   *present = 0;
@@ -108,7 +108,7 @@ static Collect CollectCopyItems(int* present) {
   return COLLECT_DONE;
 }
 
-// Step 7 for one item. 0 when the run has been ended.
+// Writes one UpdateItem. 0 when the run has been ended.
 static int WriteUpdateItem(HWND dialog, const UpdateItem* item, int overwriteOnly) {
   // The 1,024-byte buffer has room for any join of three 259-byte parts, but
   // the file system takes at most 259 bytes: a longer target is refused like
@@ -167,7 +167,7 @@ static int FindDisk(HWND dialog, int diskNumber, char* drive) {
   }
 }
 
-// Step 8 for one item. sourceDrive is the drive of this call's last
+// Copies one CopyItem. sourceDrive is the drive of this call's last
 // successful search, empty before the first. 0 when the run has been ended.
 static int CopyOneItem(HWND dialog, const CopyItem* item, char* sourceDrive) {
   int directory = 1;

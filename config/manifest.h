@@ -53,7 +53,6 @@ EntryParse ParseUpdateEntry(LPCSTR value, int instMode, UpdateItem* item);
 // before its disk byte is examined. *item is written only for ENTRY_APPLIES.
 EntryParse ParseCopyEntry(LPCSTR value, int instMode, CopyItem* item);
 
-// Reads section "SETUP" of the manifest at path as start-up does (steps 6
-// and 7 of start-up): the four required keys with reporting, then the
-// optional keys silently. 0 when a required key is missing.
+// Reads section "SETUP" of the manifest at path as start-up does: the four
+// required keys with reporting, then the optional keys silently. 0 when a required key is missing.
 int LoadManifestSetup(LPCSTR path);
