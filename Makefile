@@ -4,9 +4,9 @@
 
 JOBS ?= $(shell nproc)
 PRESETS := host asan fuzz win32 win64
-TEST_PRESETS := host asan fuzz win64
+TEST_PRESETS := host asan fuzz win64 win32
 
-.PHONY: test demo bench deps build $(PRESETS:%=build-%) clean
+.PHONY: test demo bench deps deps-base build $(PRESETS:%=build-%) clean
 
 deps:
 	@scripts/install-deps
@@ -27,11 +27,17 @@ test: build
 	  ctest --preset $$p -j $(JOBS) || status=1; \
 	done; exit $$status
 
-demo: deps build-host build-win64
+# The demo runs the x86_64 updater: it needs no 32-bit root.
+demo: build-host build-win64
 	@scripts/demo
 
+build-host build-win64: deps-base
+
+deps-base:
+	@WZ2_I386_ROOT=0 scripts/install-deps
+
 bench:
-	@WZ2_BENCH_DEPS=1 scripts/install-deps
+	@WZ2_BENCH_DEPS=1 WZ2_I386_ROOT=0 scripts/install-deps
 	@cmake --preset host -DWZ2_BENCH=ON >/dev/null
 	@cmake --build --preset host -j $(JOBS)
 	@scripts/bench

@@ -8,5 +8,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# 32-bit programs cannot run on these hosts, so no emulator is set: the
-# i686 build is compiled, linked and size-checked only.
+# add_test() commands of this tree run their Windows programs under 32-bit
+# Wine, which runs in the emulated i386 root of scripts/i386-root.
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WZ2_WINE_ARCH=win32 ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

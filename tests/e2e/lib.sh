@@ -10,6 +10,8 @@ E2E_SRC=${WZ2_SOURCE_DIR:?}
 E2E_BIN=${WZ2_E2E_BIN:?}
 E2E_DIR=${WZ2_E2E_DIR:?}
 E2E_TOOL=${WZ2_TOOL:?}
+E2E_WAIT_MS=${WZ2_E2E_WAIT_MS:-20000}
+export WZ2_WINE_ARCH=${WZ2_WINE_ARCH:-win64}
 E2E_PREFIX=$E2E_DIR/prefix
 E2E_CDROM=$E2E_DIR/cdrom
 E2E_SMALL=$E2E_DIR/small
@@ -37,7 +39,7 @@ e2e_setup() {
   for f in "$E2E_BIN/e2e_driver.exe" "$E2E_BIN/e2e_testgame.exe" "$E2E_BIN/e2e_testdialog.exe" "$E2E_BIN/updater-noarchive.exe" "$E2E_TOOL"; do
     [[ -e $f ]] || { echo "e2e setup: missing $f"; missing=1; }
   done
-  [[ -x /usr/lib/wine/wine64 ]] || { echo "e2e setup: wine64 missing (scripts/install-deps)"; missing=1; }
+  "$WINE_PREFIX_CMD" check || missing=1
   command -v Xvfb >/dev/null || { echo "e2e setup: Xvfb missing (scripts/install-deps)"; missing=1; }
   ((missing == 0)) || return 1
   e2e_running && e2e_cleanup
@@ -48,6 +50,10 @@ e2e_setup() {
   local start=$SECONDS
   "$WINE_PREFIX_CMD" init "$E2E_PREFIX" || { e2e_cleanup; return 1; }
   e2e_note "prefix ready in $((SECONDS - start)) s"
+  # The prefix's architecture is the tree's: a 32-bit tree must never pass
+  # on a 64-bit Wine that happens to be there.
+  grep -qx "#arch=$WZ2_WINE_ARCH" "$E2E_PREFIX/system.reg" ||
+    { echo "e2e setup: $E2E_PREFIX is not a $WZ2_WINE_ARCH prefix"; e2e_cleanup; return 1; }
   # D: is the game's CD-ROM. E: is a small disk for the free-space stop:
   # a 4 MiB tmpfs where the machine allows mounting one (root), else absent.
   "$WINE_PREFIX_CMD" headless "$E2E_PREFIX"
@@ -154,7 +160,9 @@ install_record() {
 run_driver() {
   local status=0 start=$SECONDS temp_before
   temp_before=$(temp_listing)
-  iconv -f UTF-8 -t CP932 "$E2E_WORK/script.txt" >"$E2E_WORK/script.cp932" || return 1
+  # Every wait of the driver may take this long (emulated Wine is slower).
+  { echo "timeout $E2E_WAIT_MS"; cat "$E2E_WORK/script.txt"; } |
+    iconv -f UTF-8 -t CP932 >"$E2E_WORK/script.cp932" || return 1
   WINEDEBUG=-all DISPLAY=$(cat "$E2E_DIR/display") "$WINE_PREFIX_CMD" exec "$E2E_PREFIX" \
     "$E2E_BIN/e2e_driver.exe" <"$E2E_WORK/script.cp932" >"$E2E_WORK/driver.log" 2>&1 || status=$?
   echo "---- driver log ($((SECONDS - start)) s)"
