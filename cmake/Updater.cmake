@@ -78,6 +78,14 @@ function(wz2_add_updater target)
 endfunction()
 
 # The updater without a payload: it starts and reports the missing archive.
+# The shipped 32-bit one is what players download before any payload: its
+# build fails when it grows past 40 KiB.
 function(wz2_add_updater_without_archive target)
   _wz2_updater_executable(${target})
+  if(NOT CMAKE_SIZEOF_VOID_P EQUAL 8)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DIMAGE=$<TARGET_FILE:${target}> -DMAX_BYTES=40960
+        -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CheckSize.cmake
+      VERBATIM)
+  endif()
 endfunction()

@@ -11,9 +11,9 @@
 #   wz2_wine_compare(NAME <test> HOST_TARGET <target> WINDOWS_PROGRAM <file.exe>
 #                    [ARGS <args>...] [TIMEOUT <seconds>])
 # adds the CTest test <test>. The Windows program is looked for in
-# WZ2_WIN64_BIN_DIR (default: build/win64/bin of the source tree, the tree of
-# the win64 preset); when it is not there, or Wine is not installed, the test
-# is reported as skipped with the reason. Programs run through
+# WZ2_WIN64_BIN_DIR (the presets set it to the win64 tree's bin folder); when
+# it is not there the test fails, and when Wine is not installed it is
+# reported as skipped with the reason. Programs run through
 # scripts/wine-run, which owns the prefix and the locale.
 #
 # This file is also the comparison itself: CTest runs it with cmake -P.
@@ -26,9 +26,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
     endif()
   endforeach()
   separate_arguments(args UNIX_COMMAND "${ARGS}")
+  # A missing Windows tree fails the comparison: skipping it would let the
+  # host layer drift from Windows unnoticed.
   if(NOT EXISTS "${WINDOWS}")
-    message("WZ2-WINE-SKIPPED: ${WINDOWS} is not built (cmake --preset win64 && cmake --build --preset win64)")
-    return()
+    message(FATAL_ERROR "${WINDOWS} is not built (cmake --preset win64 && cmake --build --preset win64)")
   endif()
   if(NOT EXISTS /usr/lib/wine/wine64 AND NOT DEFINED ENV{WZ2_WINE})
     message("WZ2-WINE-SKIPPED: /usr/lib/wine/wine64 is not installed (scripts/install-deps)")
@@ -73,8 +74,11 @@ if(CMAKE_SCRIPT_MODE_FILE)
 endif()
 
 # ---- include(): the CTest building block --------------------------------------
-set(WZ2_WIN64_BIN_DIR "${CMAKE_SOURCE_DIR}/build/win64/bin" CACHE PATH
-  "Folder of the win64 build's programs that the Wine comparisons run")
+set(WZ2_WIN64_BIN_DIR "" CACHE PATH
+  "Folder of the win64 build's programs that the Wine comparisons run (the presets set it)")
+if(NOT WZ2_WIN64_BIN_DIR)
+  message(FATAL_ERROR "WZ2_WIN64_BIN_DIR is not set: configure with a preset (cmake --preset host)")
+endif()
 set(WZ2_WINE_CMAKE "${CMAKE_CURRENT_LIST_FILE}")
 
 function(wz2_wine_compare)
