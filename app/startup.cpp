@@ -56,8 +56,12 @@ static int MakeTempManifestPath(void) {
   if (length == 0 || length >= sizeof(temp)) return 0;
   DWORD pid = GetCurrentProcessId();
   for (int attempt = 0; attempt < TEMP_FOLDER_ATTEMPTS; ++attempt) {
-    char name[32];
-    wsprintfA(name, "WZ2-%u-%i", (unsigned)pid, attempt);
+    // At most eight bytes ("W" and seven hex digits): the manifest is
+    // written through a temporary name in this folder, which Windows only
+    // makes where the folder path leaves 14 bytes below MAX_PATH. The
+    // folder's creation is the uniqueness test; a clash tries the next name.
+    char name[16];
+    wsprintfA(name, "W%X", (unsigned)((pid + (DWORD)attempt) & 0xFFFFFFFu));
     char folder[PATH_BUFFER];
     lstrcpyA(folder, temp);
     if (!AppendPathComponent(folder, sizeof(folder), name)) return 0;

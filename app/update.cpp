@@ -63,9 +63,12 @@ static int CheckDiskSpace(HWND dialog) {
   if (!QueryDiskFreeSpace(drive, &available, &total, NULL)) return 1;
   uint64_t count = static_cast<DWORD>(required);
   if (count <= available) return 1;
-  // count is below 2^32 and above available, so the shortfall fits 32 bits.
-  SetInfoText(dialog, "ディスク容量が足りません。\r%s ドライブに %i バイトの空き容量が必要です", drive,
-              static_cast<int>(static_cast<DWORD>(count - available)));
+  // count is below 2^32 and above available, so the shortfall fits 32 bits
+  // unsigned; a negative RequiredDiskSpace asks for nearly 4 GiB, and %u
+  // shows that figure where %i would print a negative one. Below 2^31 both
+  // give the same bytes.
+  SetInfoText(dialog, "ディスク容量が足りません。\r%s ドライブに %u バイトの空き容量が必要です", drive,
+              static_cast<DWORD>(count - available));
   EnableControl(dialog, IDC_BACK, TRUE);
   EnableControl(dialog, IDOK, FALSE);
   EnableControl(dialog, IDCANCEL, TRUE);
@@ -110,34 +113,40 @@ static Collect CollectCopyItems(int* present) {
 
 // Writes one UpdateItem. 0 when the run has been ended.
 static int WriteUpdateItem(HWND dialog, const UpdateItem* item, int overwriteOnly) {
-  // The 1,024-byte buffer has room for any join of three 259-byte parts, but
-  // the file system takes at most 259 bytes: a longer target is refused like
-  // any other failed write rather than handed on.
+  // The 1,024-byte buffer has room for any join of three 259-byte parts.
   char target[MESSAGE_BUFFER];
-  static_assert(sizeof(target) >= COPY_PATH_BUFFER, "the size passed on must not exceed the buffer");
+  static_assert(sizeof(target) >= 3 * PATH_BUFFER, "three 259-byte parts, two separators and two NULs fit");
   lstrcpyA(target, item->operationCode == OP_DATA_IF_MISSING ? DataPath : InstPath);
-  if (!AppendPathComponent(target, COPY_PATH_BUFFER, DataFolder)) {
-    FailWrite(dialog);
-    return 0;
-  }
+  AppendPathComponent(target, sizeof(target), DataFolder);
   CreateDirectoryA(target, NULL);  // only this one level; it may exist already
-  if (!AppendPathComponent(target, COPY_PATH_BUFFER, item->relativePath)) {
-    FailWrite(dialog);
-    return 0;
-  }
+  AppendPathComponent(target, sizeof(target), item->relativePath);
+  // The file system takes at most 259 bytes: a longer target cannot exist,
+  // so an item that needs an existing target is skipped like any missing
+  // one, and an item that would be written is refused like a failed write.
+  int tooLong = lstrlenA(target) >= MAX_PATH;
   if (overwriteOnly || item->operationCode == OP_OVERWRITE_ONLY) {
+    if (tooLong) return 1;
     DWORD attributes = GetFileAttributesA(target);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return 1;
   }
+  if (tooLong) {
+    FailWrite(dialog);
+    return 0;
+  }
   if (item->operationCode == OP_DATA_IF_MISSING) {
     DWORD size = 0;
-    BYTE* existing = ReadWholeFile(target, &size);
+    int unread = 0;
+    BYTE* existing = ReadWholeFile(target, &size, &unread);
     if (existing) {
       // The user's data stays as it is; writing it back only renews the file.
       WriteWholeFile(target, existing, size, NULL);
       GlobalFree(existing);
       return 1;
     }
+    // The player's file is there but could not be read whole: writing back
+    // part of it, or the archive's copy over it, would lose the player's
+    // data. It stays untouched, and the item counts as done.
+    if (unread) return 1;
   }
   if (!ExtractEntry(item->relativePath + item->nameOffset, target, item->operationCode == OP_NEWER_ONLY, NULL)) {
     FailWrite(dialog);

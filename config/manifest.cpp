@@ -60,19 +60,25 @@ EntryParse ParseUpdateEntry(LPCSTR value, int instMode, UpdateItem* item) {
   char slot[UPDATE_FIELDS][FIELD_SLOT];
   LPCSTR cursor = value;
   for (int k = 0; k < UPDATE_FIELDS; k++) slot[k][0] = 0;
-  for (int k = 0; k < UPDATE_FIELDS; k++) {
+  int tooLong = 0;
+  for (int k = 0; k < UPDATE_FIELDS && !tooLong; k++) {
     FieldResult taken = NextField(slot[k], sizeof(slot[k]), &cursor);
-    // A field longer than a slot would be a path cut to a different file:
-    // the whole entry is refused instead.
-    if (taken == FIELD_TOO_LONG) return ENTRY_INVALID;
+    if (taken == FIELD_TOO_LONG) tooLong = 1;
     if (taken == FIELD_NONE) break;
   }
+  // The install-mode filter comes first: an entry for another mode is
+  // dropped without a word, whatever its other fields hold. (A first field
+  // that was too long is no single digit, so it never filters.)
   int letter = 0;
   int applies = 1;
   if (slot[0][0] >= '0' && slot[0][0] <= '9' && slot[0][1] == 0) {
     applies = (slot[0][0] - '0') == instMode;
     letter = 1;
   }
+  if (!applies) return ENTRY_SKIPPED;
+  // A field longer than a slot would be a path cut to a different file: the
+  // whole entry is refused instead.
+  if (tooLong) return ENTRY_INVALID;
   int code = OP_ALWAYS;
   int path = letter;
   if (lstrcmpiA(slot[letter], "d") == 0) {
@@ -83,7 +89,6 @@ EntryParse ParseUpdateEntry(LPCSTR value, int instMode, UpdateItem* item) {
     code = OP_OVERWRITE_ONLY;
   }
   if (code != OP_ALWAYS) path = letter + 1;
-  if (!applies) return ENTRY_SKIPPED;
   item->operationCode = code;
   lstrcpyA(item->relativePath, slot[path]);
   item->nameOffset = NameOffset(item->relativePath);

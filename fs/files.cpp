@@ -9,7 +9,8 @@ static_assert((FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR | FOF_NOERRORUI) == 0x061
 
 // ---- Whole files ---------------------------------------------------------
 
-BYTE* ReadWholeFile(LPCSTR path, DWORD* size) {
+BYTE* ReadWholeFile(LPCSTR path, DWORD* size, int* unread) {
+  if (unread != NULL) *unread = 0;
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return NULL;
   // No terminator: callers get exactly the file's bytes and its size.
@@ -17,12 +18,15 @@ BYTE* ReadWholeFile(LPCSTR path, DWORD* size) {
   DWORD length = GetFileSize(file, NULL);
   if (length != INVALID_FILE_SIZE) block = (BYTE*)GlobalAlloc(GMEM_FIXED, length);
   DWORD read = 0;
-  if (block != NULL && !ReadFile(file, block, length, &read, NULL)) {
+  // A file that shrank since its size was taken, or a failing read, leaves
+  // part of the block unset: no caller may see those bytes as the file's.
+  if (block != NULL && (!ReadFile(file, block, length, &read, NULL) || read != length)) {
     GlobalFree(block);
     block = NULL;
   }
   // One close for every path.
   CloseHandle(file);
+  if (block == NULL && unread != NULL) *unread = 1;
   if (block != NULL && size != NULL) *size = length;
   return block;
 }
@@ -55,10 +59,10 @@ static int DirectoryOf(LPCSTR path, char dir[PATH_BUFFER]) {
   return 1;
 }
 
-// Writes data into the already created file at temp and stamps it. 1 when
-// every byte went out and the times, if asked for, are set.
-static int FillTemporaryFile(LPCSTR temp, const void* data, DWORD count, const FILETIME* time) {
-  HANDLE file = CreateFileA(temp, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+// Writes data over the file at path, creating it if needed, and stamps it.
+// 1 when every byte went out and the times, if asked for, are set.
+static int FillFile(LPCSTR path, const void* data, DWORD count, const FILETIME* time) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   int ok = WriteFile(file, data, count, &written, NULL) && written == count;
@@ -76,6 +80,46 @@ static int StampFile(LPCSTR path, const FILETIME* time) {
   return ok;
 }
 
+// GetTempFileNameA names the replacement "~UP<1 to 4 hex digits>.TMP". An
+// updater ended by force (killed, power lost) leaves one behind beside its
+// target; the name says whose it is, so the next write into the folder
+// removes it rather than letting the leftovers pile up.
+#define TEMP_PREFIX "~UP"
+#define TEMP_PATTERN "~UP*.TMP"
+
+int IsReplacementTempName(LPCSTR name) {
+  if (name[0] != '~' || name[1] != 'U' || name[2] != 'P') return 0;
+  int digits = 0;
+  LPCSTR p = name + 3;
+  // Systems differ in the case of the digits and the extension.
+  while ((*p >= '0' && *p <= '9') || (*p >= 'A' && *p <= 'F') || (*p >= 'a' && *p <= 'f')) {
+    ++p;
+    ++digits;
+  }
+  return digits >= 1 && digits <= 4 && lstrcmpiA(p, ".TMP") == 0;
+}
+
+// Deletes the leftover replacements in dir, which ends in a separator. A
+// search that finds nothing, or a file that cannot go, changes nothing.
+static void RemoveStaleReplacements(LPCSTR dir) {
+  char pattern[PATH_BUFFER];
+  if (lstrlenA(dir) + lstrlenA(TEMP_PATTERN) >= PATH_BUFFER) return;
+  lstrcpyA(pattern, dir);
+  lstrcatA(pattern, TEMP_PATTERN);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsReplacementTempName(found.cFileName)) continue;
+    char stale[PATH_BUFFER];
+    if (lstrlenA(dir) + lstrlenA(found.cFileName) >= PATH_BUFFER) continue;
+    lstrcpyA(stale, dir);
+    lstrcatA(stale, found.cFileName);
+    DeleteFileA(stale);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
 int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* time) {
   // Truncating the target and then failing half way (a full disk, a lost
   // network drive) would leave a damaged game file behind. The bytes go to a
@@ -88,9 +132,18 @@ int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* t
   // the API does, so the rule is kept here.
   DWORD existing = GetFileAttributesA(path);
   if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return 0;
+  int length = lstrlenA(dir);
+  if (length > 0 && IsSeparatorByte(dir[length - 1])) RemoveStaleReplacements(dir);
+  // No temporary name can be made in a folder path longer than MAX_PATH - 14
+  // (Windows refuses it; not every implementation does so safely, so the
+  // call is not even made), although a target of up to 259 bytes is valid
+  // there. Such a target, and any whose folder takes no temporary file, is
+  // written in place, as a plain write would.
   char temp[PATH_BUFFER];
-  if (GetTempFileNameA(dir, "UPD", 0, temp) == 0) return 0;
-  if (!FillTemporaryFile(temp, data, count, time) ||
+  if (length > MAX_PATH - 14 || GetTempFileNameA(dir, TEMP_PREFIX, 0, temp) == 0) {
+    return FillFile(path, data, count, time);
+  }
+  if (!FillFile(temp, data, count, time) ||
       !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     DeleteFileA(temp);
     return 0;

@@ -8,13 +8,21 @@
 #define PATH_BUFFER 260
 
 // Whole file into a new GlobalAlloc block (no terminator), or NULL. The size
-// is stored only on success.
-BYTE* ReadWholeFile(LPCSTR path, DWORD* size);
+// is stored only on success. *unread (when given) is 1 when the file opened
+// but its bytes could not all be had (no memory, a failing or short read):
+// the file is there, yet what it holds is unknown.
+BYTE* ReadWholeFile(LPCSTR path, DWORD* size, int* unread);
 // Replaces path with exactly count bytes, optionally stamped with one time
 // for creation, access and write. The bytes go to a temporary file in the
 // same directory that then replaces the target in one step, so a failure
-// leaves the previous file intact. 1 on success, 0 on failure.
+// leaves the previous file intact; leftovers of an interrupted earlier
+// replacement in that directory are removed first. Where the folder leaves
+// no room for a temporary name the target is written in place. 1 on
+// success, 0 on failure.
 int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* time);
+// 1 when name has the form of WriteWholeFile's temporary files,
+// "~UP<1 to 4 hex digits>.TMP" (digits and extension in either case).
+int IsReplacementTempName(LPCSTR name);
 // Appends "\" (unless path is empty or ends in '\' or '/') and component,
 // then a second NUL. Refuses (returns 0, path unchanged) when the result with
 // both NULs would not fit size bytes; 1 otherwise.

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -37,68 +38,66 @@ std::string BlockBytes(const BYTE* block, DWORD size) {
 
 class ReadWholeFileTest : public DriveTest {};
 
-TEST_F(ReadWholeFileTest, ReturnsEveryByteAndTheSize) {
-  std::string bytes("A\0B\xFF\x83\x5C\r\n", 8);
-  c_.WriteFile("GAME\\A.DAT", bytes);
-  DWORD size = 12345;
-  BYTE* block = ReadWholeFile(c_.Path("GAME\\A.DAT").c_str(), &size);
-  ASSERT_NE(nullptr, block);
-  EXPECT_EQ(8u, size);
-  EXPECT_EQ(bytes, BlockBytes(block, size));
-  EXPECT_EQ(0, host::OpenHandles());
-  EXPECT_EQ(1, host::LiveAllocations());
-  GlobalFree(block);
-  ExpectNothingLeaked();
+// Every way a read can go: the bytes, or NULL with the size left alone and
+// `unread` telling a file that is there but could not be had whole (whose
+// bytes nobody may then overwrite) from one that could not be opened.
+TEST_F(ReadWholeFileTest, GivesTheWholeFileOrNothingAndSaysWhetherItWasThere) {
+  enum Setup { PLAIN, MISSING, SHARED_READER, EXCLUSIVE_WRITER, NO_MEMORY, SHRUNK, EMPTY };
+  struct Case {
+    const char* name;
+    Setup setup;
+    bool block;
+    int unread;
+  } cases[] = {
+      {"plain file", PLAIN, true, 0},
+      {"empty file", EMPTY, true, 0},
+      {"missing file", MISSING, false, 0},
+      {"another reader holds it open", SHARED_READER, true, 0},
+      {"a writer holds it exclusively", EXCLUSIVE_WRITER, false, 0},
+      {"no memory for the block", NO_MEMORY, false, 1},
+      {"shrank after its size was taken", SHRUNK, false, 1},
+  };
+  const std::string bytes("A\0B\xFF\x83\x5C\r\n", 8);
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A name of its own per case: the faults are set up by name.
+    std::string name = "F" + std::to_string(n++) + ".DAT";
+    if (c.setup != MISSING) c_.WriteFile(name, c.setup == EMPTY ? std::string() : bytes);
+    std::string path = c_.Path(name);
+    HANDLE other = INVALID_HANDLE_VALUE;
+    if (c.setup == SHARED_READER)
+      other = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (c.setup == EXCLUSIVE_WRITER)
+      other = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (c.setup == NO_MEMORY) host::FailAllocations(0);
+    if (c.setup == SHRUNK) host::ShortenReadsOf(name, 5);
+    DWORD size = 777;
+    int unread = -1;
+    BYTE* block = ReadWholeFile(path.c_str(), &size, &unread);
+    EXPECT_EQ(c.block, block != nullptr);
+    EXPECT_EQ(c.unread, unread);
+    if (block != nullptr) {
+      std::string want = c.setup == EMPTY ? std::string() : bytes;
+      EXPECT_EQ(want.size(), size);
+      EXPECT_EQ(want, BlockBytes(block, size));
+      GlobalFree(block);
+    } else {
+      EXPECT_EQ(777u, size);
+    }
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    ExpectNothingLeaked();
+  }
 }
 
-TEST_F(ReadWholeFileTest, SizeOutParameterIsOptional) {
+TEST_F(ReadWholeFileTest, OutParametersAreOptional) {
   c_.WriteFile("A.DAT", "xyz");
-  BYTE* block = ReadWholeFile(c_.Path("A.DAT").c_str(), nullptr);
+  BYTE* block = ReadWholeFile(c_.Path("A.DAT").c_str(), nullptr, nullptr);
   ASSERT_NE(nullptr, block);
   EXPECT_EQ("xyz", BlockBytes(block, 3));
   GlobalFree(block);
-  ExpectNothingLeaked();
-}
-
-TEST_F(ReadWholeFileTest, MissingFileGivesNoneAndLeavesSizeUnchanged) {
-  DWORD size = 777;
-  EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("NOPE.DAT").c_str(), &size));
-  EXPECT_EQ(777u, size);
-  ExpectNothingLeaked();
-}
-
-TEST_F(ReadWholeFileTest, AllocationFailureClosesTheFileAndKeepsSize) {
-  c_.WriteFile("A.DAT", "payload");
-  host::FailAllocations(0);
-  DWORD size = 5;
-  EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("A.DAT").c_str(), &size));
-  EXPECT_EQ(5u, size);
-  ExpectNothingLeaked();
-}
-
-TEST_F(ReadWholeFileTest, ReadsAFileAnotherReaderHoldsOpen) {
-  c_.WriteFile("A.DAT", "shared");
-  HANDLE reader = CreateFileA(c_.Path("A.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
-  DWORD size = 0;
-  BYTE* block = ReadWholeFile(c_.Path("A.DAT").c_str(), &size);
-  ASSERT_NE(nullptr, block);
-  EXPECT_EQ("shared", BlockBytes(block, size));
-  GlobalFree(block);
-  CloseHandle(reader);
-  ExpectNothingLeaked();
-}
-
-TEST_F(ReadWholeFileTest, FailsWhileAWriterHoldsTheFileExclusively) {
-  c_.WriteFile("A.DAT", "locked");
-  HANDLE writer =
-      CreateFileA(c_.Path("A.DAT").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, writer);
-  DWORD size = 9;
-  EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("A.DAT").c_str(), &size));
-  EXPECT_EQ(9u, size);
-  CloseHandle(writer);
+  host::ShortenReadsOf("A.DAT", 1);
+  EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("A.DAT").c_str(), nullptr, nullptr));
   ExpectNothingLeaked();
 }
 
@@ -235,6 +234,55 @@ TEST_F(WriteWholeFileTest, NameWithA5CTrailByteStaysInItsFolder) {
   EXPECT_EQ(1, Write(name, "katakana", nullptr));
   EXPECT_EQ("katakana", c_.ReadFile(name));
   EXPECT_EQ(1u, c_.List("GAME").size());
+}
+
+// A folder longer than MAX_PATH - 14 has no room for a temporary name, yet
+// targets of up to 259 bytes in it are valid: they are written in place.
+TEST_F(WriteWholeFileTest, FolderTooLongForATemporaryNameIsWrittenInPlace) {
+  const std::string folder(MAX_PATH - 14 - 3, 'F');  // "C:\" + folder: one byte over the limit
+  c_.MakeDirectory(folder);
+  c_.WriteFile(folder + "\\A.DAT", "old bytes, longer");
+  FILETIME stamp = MakeFileTime(kStamp);
+  ASSERT_EQ(1, Write(folder + "\\A.DAT", "new", &stamp));
+  ASSERT_EQ(1, Write(folder + "\\B.DAT", "fresh", nullptr));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path(folder + "\\A.DAT"), &times));
+  EXPECT_EQ(kStamp, times.write);
+  EXPECT_EQ("new", c_.ReadFile(folder + "\\A.DAT"));
+  EXPECT_EQ("fresh", c_.ReadFile(folder + "\\B.DAT"));
+  EXPECT_EQ((std::vector<std::string>{"A.DAT", "B.DAT"}), c_.List(folder));
+  ExpectNothingLeaked();
+}
+
+// What an updater ended by force leaves beside a target is recognised by
+// name and removed by the next write into that folder; other names stay.
+TEST_F(WriteWholeFileTest, LeftoverReplacementsInTheFolderAreRemoved) {
+  struct {
+    const char* name;
+    bool leftover;
+  } files[] = {
+      {"~UP1.TMP", true},      {"~UP1A2B.TMP", true},  {"~UPbeef.tmp", true}, {"~UP12345.TMP", false},
+      {"~UP.TMP", false},      {"~UPDATE.TMP", false}, {"~UPX1.TMP", false},  {"UP1.TMP", false},
+      {"~UP1.TMP.BAK", false}, {"SAVE.DAT", false},
+  };
+  c_.MakeDirectory("GAME");
+  c_.MakeDirectory("OTHER");
+  std::vector<std::string> kept = {"A.DAT"};
+  for (const auto& f : files) {
+    EXPECT_EQ(f.leftover, IsReplacementTempName(f.name) != 0) << f.name;
+    c_.WriteFile(std::string("GAME\\") + f.name, "x");
+    c_.WriteFile(std::string("OTHER\\") + f.name, "x");
+    if (!f.leftover) kept.push_back(f.name);
+  }
+  c_.MakeDirectory("GAME\\~UP2.TMP");  // a folder of that name is not ours
+  kept.push_back("~UP2.TMP");
+  ASSERT_EQ(1, Write("GAME\\A.DAT", "new", nullptr));
+  std::sort(kept.begin(), kept.end());
+  std::vector<std::string> listed = c_.List("GAME");
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(kept, listed);
+  EXPECT_EQ(sizeof(files) / sizeof(files[0]), c_.List("OTHER").size());  // other folders are left alone
+  ExpectNothingLeaked();
 }
 
 TEST_F(WriteWholeFileTest, FileInTheCurrentFolderOfTheDrive) {

@@ -1,6 +1,8 @@
 // The Windows file, drive, module, memory and resource behaviours that the
 // updater relies on, as the host layer reproduces them.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -562,6 +564,41 @@ TEST_F(HostFiles, TempFileNameWithAGivenNumberOnlyFormsTheName) {
   EXPECT_FALSE(Exists("X"));
   EXPECT_EQ(GetTempFileNameA("C:\\NODIR", "AB", 0, out), 0u);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(HostFiles, TempFileNameRefusesAFolderWithoutRoomForTheName) {
+  // Windows' rule: the folder may be MAX_PATH - 14 bytes long, no more.
+  const std::string fits = "C:\\" + std::string(MAX_PATH - 14 - 3, 'F');
+  const std::string over = fits + "G";
+  fs::create_directory(root_ + "/" + fits.substr(3));
+  fs::create_directory(root_ + "/" + over.substr(3));
+  char out[MAX_PATH];
+  EXPECT_NE(GetTempFileNameA(fits.c_str(), "~UP", 0, out), 0u);
+  EXPECT_EQ(GetTempFileNameA(over.c_str(), "~UP", 0, out), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+  EXPECT_TRUE(fs::is_empty(root_ + "/" + over.substr(3)));
+}
+
+TEST_F(HostFiles, FindFirstFileMatchesWildcardsWithoutAsciiCase) {
+  fs::create_directories(root_ + "/D\x83\x5C/SUB");  // ソ: trail byte 0x5C in the folder name
+  for (const char* name : {"~UP1.TMP", "~up2.tmp", "~UPX.DAT", "A.TMP"}) Put("D\x83\x5C/" + std::string(name), "x");
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\D\x83\x5C\\~UP?.TMP", &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE);
+  std::vector<std::string> names = {found.cFileName};
+  while (FindNextFileA(search, &found)) names.push_back(found.cFileName);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
+  EXPECT_TRUE(FindClose(search));
+  EXPECT_FALSE(FindClose(search));
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"~UP1.TMP", "~up2.tmp"}));
+  EXPECT_EQ(FindFirstFileA("C:\\D\x83\x5C\\*.NONE", &found), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_NE(search = FindFirstFileA("C:\\D\x83\x5C\\S*", &found), INVALID_HANDLE_VALUE);
+  EXPECT_STREQ(found.cFileName, "SUB");
+  EXPECT_TRUE(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  FindClose(search);
+  EXPECT_EQ(FindFirstFileA("C:\\NOWHERE\\*", &found), INVALID_HANDLE_VALUE);
 }
 
 // ---- Drives and free space --------------------------------------------------------

@@ -194,16 +194,22 @@ TEST(UpdateEntryBoundsTest, PathFillingItsSlotIsTaken) {
   EXPECT_EQ(std::string(item.relativePath), path);
 }
 
-TEST(UpdateEntryBoundsTest, FieldLongerThanItsSlotRefusesTheEntry) {
+// An entry with a field longer than its slot is refused when it applies to
+// the install mode; an entry for another mode is dropped first, silently,
+// like any other entry for another mode.
+TEST(UpdateEntryBoundsTest, FieldLongerThanItsSlotRefusesTheEntryOnlyForItsOwnMode) {
   std::string longField(FIELD_SLOT, 'p');
   UpdateItem item;
   memset(&item, 0xCC, sizeof(item));
   EXPECT_EQ(ParseUpdateEntry(("u," + longField).c_str(), 0, &item), ENTRY_INVALID);
   EXPECT_EQ(ParseUpdateEntry(longField.c_str(), 0, &item), ENTRY_INVALID);
   EXPECT_EQ(ParseUpdateEntry(("1,u," + longField).c_str(), 1, &item), ENTRY_INVALID);
-  EXPECT_EQ(ParseUpdateEntry(("1,u," + longField).c_str(), 2, &item), ENTRY_INVALID)
-      << "refused whatever the install mode";
-  EXPECT_EQ((BYTE)item.relativePath[0], 0xCC) << "a refused entry fills nothing";
+  EXPECT_EQ(ParseUpdateEntry(("1," + longField).c_str(), 1, &item), ENTRY_INVALID);
+  EXPECT_EQ(ParseUpdateEntry(("1,u," + longField).c_str(), 2, &item), ENTRY_SKIPPED);
+  EXPECT_EQ(ParseUpdateEntry(("1," + longField + ",A.DAT").c_str(), 2, &item), ENTRY_SKIPPED);
+  // A first field that is too long is no mode digit: the entry applies.
+  EXPECT_EQ(ParseUpdateEntry((longField + ",u,A.DAT").c_str(), 2, &item), ENTRY_INVALID);
+  EXPECT_EQ((BYTE)item.relativePath[0], 0xCC) << "a refused or dropped entry fills nothing";
 }
 
 TEST(UpdateEntryBoundsTest, OverlongFieldAfterTheThirdIsNeverTaken) {

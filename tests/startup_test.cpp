@@ -13,6 +13,14 @@
 
 namespace {
 
+// The name a run gives its temporary folder on its attempt-th try: "W" and
+// the hex digits of the process id plus the attempt, 28 bits.
+std::string TempFolderName(unsigned attempt) {
+  char name[16];
+  snprintf(name, sizeof(name), "W%X", (unsigned)((GetCurrentProcessId() + attempt) & 0xFFFFFFFu));
+  return name;
+}
+
 using wz2test::UpdaterFixture;
 
 const UINT kErrorBox = MB_OK | MB_ICONERROR;
@@ -122,8 +130,10 @@ TEST_F(Startup, EachRunExtractsIntoItsOwnFolderAndRemovesIt) {
   record.writeKey = false;  // stop after the manifest has been read
   EXPECT_EQ(Run(), 0);
   std::string path = TempManifestPath;
-  EXPECT_EQ(path.rfind("C:\\TEMP\\WZ2-", 0), 0u) << path;
-  EXPECT_EQ(path.substr(path.size() - 11), "\\UPDATE.INI");
+  EXPECT_EQ(path, "C:\\TEMP\\" + TempFolderName(0) + "\\UPDATE.INI");
+  // Eight bytes at most: the folder leaves room for the temporary name the
+  // manifest is written through.
+  EXPECT_LE(TempFolderName(0).size(), 8u);
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
@@ -141,11 +151,11 @@ TEST_F(Startup, ManifestExistsWhileAMessageIsShown) {
 
 TEST_F(Startup, AnotherCopysFolderIsLeftAloneAndANewNameIsTaken) {
   // A folder of the first name exists already, as another copy's would.
-  std::string first = "WZ2-" + std::to_string(GetCurrentProcessId()) + "-0";
+  std::string first = TempFolderName(0);
   c_.WriteFile("TEMP\\" + first + "\\UPDATE.INI", "theirs");
   record.writeKey = false;
   Run();
-  EXPECT_NE(std::string(TempManifestPath).find("-1\\UPDATE.INI"), std::string::npos) << TempManifestPath;
+  EXPECT_EQ(std::string(TempManifestPath), "C:\\TEMP\\" + TempFolderName(1) + "\\UPDATE.INI");
   EXPECT_EQ(Read("TEMP\\" + first + "\\UPDATE.INI"), "theirs");
   EXPECT_EQ(TempLeftovers(), std::vector<std::string>{first});
 }
@@ -354,7 +364,7 @@ TEST_F(Startup, SecondCopyBringsTheFirstToFrontWithoutMessage) {
 }
 
 TEST_F(Startup, SecondCopyLeavesTheFirstCopysManifestInPlace) {
-  std::string first = "WZ2-" + std::to_string(GetCurrentProcessId()) + "-0";
+  std::string first = TempFolderName(0);
   c_.WriteFile("TEMP\\" + first + "\\UPDATE.INI", "first copy's manifest");
   host::DeclareWindow("#32770", "Title アップデータ 1.01");
   EXPECT_EQ(Run(), 0);

@@ -69,10 +69,10 @@ TEST_F(Update, OneByteShortStopsWithShortfallMessage) {
   EXPECT_FALSE(Exists("GAME\\A.DAT"));
 }
 
-TEST_F(Update, ShortfallIsPrintedAsSigned32BitNumber) {
+TEST_F(Update, ShortfallOfANegativeRequirementIsPrintedAsTheTrueFigure) {
   // -1 is taken as 4,294,967,295 bytes; with 1,000 free the shortfall is
-  // 4,294,966,295, which prints as -1001. (Start-up's extraction of the
-  // manifest needs the 1,000 bytes.)
+  // 4,294,966,295, not the -1001 a signed format would print. (Start-up's
+  // extraction of the manifest needs the 1,000 bytes.)
   UpdateKey("RequiredDiskSpace", "-1");
   UpdateKey("UpdateFile00", "A.DAT");
   AddFile("A.DAT", "new");
@@ -82,7 +82,8 @@ TEST_F(Update, ShortfallIsPrintedAsSigned32BitNumber) {
     host::Click(dialog, IDOK);
   });
   Run();
-  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rC: ドライブに -1001 バイトの空き容量が必要です");
+  EXPECT_EQ(host::ControlText(IDC_INFO),
+            "ディスク容量が足りません。\rC: ドライブに 4294966295 バイトの空き容量が必要です");
 }
 
 TEST_F(Update, DriveNameIsTheFirstTwoBytesOfInstPath) {
@@ -193,6 +194,18 @@ TEST_F(Update, FieldTooLongForItsSlotIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
   EXPECT_FALSE(Exists("GAME\\A.DAT"));
+}
+
+TEST_F(Update, FieldTooLongInAnEntryForAnotherModeIsDroppedSilently) {
+  UpdateKey("UpdateFile00", "A.DAT");
+  UpdateKey("UpdateFile01", "2,u," + std::string(300, 'X'));  // this installation is mode 1
+  UpdateKey("UpdateFile02", "B.DAT");
+  AddFile("A.DAT", "a");
+  AddFile("B.DAT", "b");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Read("GAME\\A.DAT"), "a");
+  EXPECT_EQ(Read("GAME\\B.DAT"), "b");
 }
 
 TEST_F(Update, CopyEntryWithNonDigitDiskIsRefused) {
@@ -427,13 +440,79 @@ TEST_F(Update, CompressedEntryAndDirectoryAreExpanded) {
   EXPECT_EQ(Read("GAME\\BIG.DAT"), bytes);
 }
 
-TEST_F(Update, OverlongTargetIsRefusedAsFailedWrite) {
-  std::string longDir(240, 'L');
+// "C:\GAME\" and a 255-byte relative path: 263 bytes, past the 259 the file
+// system takes. A target that long cannot exist: items that need an
+// existing target skip it without a word; items that would write it are
+// refused as a failed write.
+struct OverlongCase {
+  const char* name;
+  const char* entry;          // prefix of the entry: letter and comma
+  const char* overwriteOnly;  // the key's value, or nullptr for none
+  bool refused;
+};
+
+class OverlongTarget : public Update, public ::testing::WithParamInterface<OverlongCase> {};
+
+TEST_P(OverlongTarget, IsSkippedWhereItMustExistAndRefusedWhereItWouldBeWritten) {
+  const OverlongCase& c = GetParam();
+  const std::string longDir(240, 'L'), name(14, 'N');
   c_.MakeDirectory("GAME\\" + longDir);
-  UpdateKey("UpdateFile00", longDir + "\\" + std::string(14, 'N'));
-  AddFile(std::string(14, 'N'), "n");
-  EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
+  c_.WriteFile("GAME\\A.DAT", "old");
+  if (c.overwriteOnly) UpdateKey("OverwriteOnly", c.overwriteOnly);
+  UpdateKey("UpdateFile00", std::string(c.entry) + longDir + "\\" + name);
+  UpdateKey("UpdateFile01", "A.DAT");
+  AddFile(name, "n");
+  AddFile("A.DAT", "new");
+  EXPECT_EQ(Run(), c.refused ? 0 : 1);
+  if (c.refused) {
+    EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
+    EXPECT_EQ(Read("GAME\\A.DAT"), "old");
+  } else {
+    EXPECT_TRUE(Boxes().empty());
+    EXPECT_EQ(Read("GAME\\A.DAT"), "new");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Update, OverlongTarget,
+                         ::testing::Values(OverlongCase{"OverwriteEntry", "o,", nullptr, false},
+                                           OverlongCase{"OverwriteEntryUnderOverwriteOnly", "O,", "1", false},
+                                           OverlongCase{"PathOnlyUnderOverwriteOnly", "", "1", false},
+                                           OverlongCase{"NewerOnlyUnderOverwriteOnly", "u,", "1", false},
+                                           OverlongCase{"DataUnderOverwriteOnly", "d,", "1", false},
+                                           OverlongCase{"PathOnly", "", nullptr, true},
+                                           OverlongCase{"NewerOnly", "u,", nullptr, true}),
+                         [](const ::testing::TestParamInfo<OverlongCase>& info) { return info.param.name; });
+
+// Windows makes no temporary name in a folder longer than MAX_PATH - 14; a
+// target of up to 259 bytes in such a folder is still written, in place.
+TEST_F(Update, TargetInAFolderTooLongForATemporaryNameIsWrittenInPlace) {
+  const std::string longDir(240, 'L');  // "C:\GAME\" + 240 = 248 bytes
+  c_.MakeDirectory("GAME\\" + longDir);
+  c_.WriteFile("GAME\\" + longDir + "\\OLD.DAT", "old");
+  UpdateKey("UpdateFile00", longDir + "\\NEW.DAT");
+  UpdateKey("UpdateFile01", longDir + "\\OLD.DAT");
+  AddFile("NEW.DAT", "new");
+  AddFile("OLD.DAT", "replaced");
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(Read("GAME\\" + longDir + "\\NEW.DAT"), "new");
+  EXPECT_EQ(Read("GAME\\" + longDir + "\\OLD.DAT"), "replaced");
+}
+
+// A player's file that shrank between the size query and the read: nothing
+// of it is known for sure, so neither a part of it nor the archive's copy
+// may be written over it. It stays as it is and the run goes on.
+TEST_F(Update, DataEntryWhoseFileCannotBeReadWholeIsLeftUntouched) {
+  c_.WriteFile("DATA\\USER.DAT", "the player's save");
+  UpdateKey("UpdateFile00", "d,USER.DAT");
+  UpdateKey("UpdateFile01", "A.DAT");
+  AddFile("USER.DAT", "archive default");
+  AddFile("A.DAT", "a");
+  host::ShortenReadsOf("USER.DAT", 4);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(c_.ReadFile("DATA\\USER.DAT"), "the player's save");
+  EXPECT_EQ(Read("GAME\\A.DAT"), "a");
 }
 
 // ---- DataFolder and DataPath ---------------------------------------------------------

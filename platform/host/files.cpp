@@ -1,6 +1,7 @@
 // Files and directories: handles over host file descriptors with Windows'
 // sharing, attribute and time rules, which the updater depends on (read-only
 // targets refused, creation times kept, exclusive opens honoured).
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,6 +46,17 @@ uintptr_t g_nextHandle = kFirstHandle;
 std::map<FileKey, uint64_t> g_creationTimes;
 std::map<FileKey, DWORD> g_attributes;
 std::vector<WriteFault> g_writeFaults;
+// Reads of matching files end at bytesBeforeFailure, as if the file had been
+// cut short after its size was taken.
+std::vector<WriteFault> g_readFaults;
+
+// Open directory searches: the entries that matched, in the host's order,
+// and the next one to hand out.
+struct Search {
+  std::vector<WIN32_FIND_DATAA> found;
+  size_t next = 0;
+};
+std::map<uintptr_t, Search> g_searches;
 
 OpenFile* Lookup(HANDLE h) {
   auto it = g_handles.find(reinterpret_cast<uintptr_t>(h));
@@ -88,9 +100,10 @@ bool OpenedByHandle(const FileKey& key) {
   return false;
 }
 
-// Bytes the configured disk-full fault lets through at this file position.
-bool WriteLimit(const std::string& hostPath, uint64_t position, uint64_t* allowed) {
-  for (const WriteFault& fault : g_writeFaults) {
+// Bytes a configured fault lets through at this file position.
+bool FaultLimit(const std::vector<WriteFault>& faults, const std::string& hostPath, uint64_t position,
+                uint64_t* allowed) {
+  for (const WriteFault& fault : faults) {
     if (hostPath.size() < fault.suffix.size()) continue;
     if (!host::detail::EqualNoCase(hostPath.substr(hostPath.size() - fault.suffix.size()), fault.suffix)) continue;
     *allowed = position < fault.bytesBeforeFailure ? fault.bytesBeforeFailure - position : 0;
@@ -158,6 +171,8 @@ void ResetFiles() {
   g_creationTimes.clear();
   g_attributes.clear();
   g_writeFaults.clear();
+  g_readFaults.clear();
+  g_searches.clear();
 }
 
 FileKey KeyOf(const struct stat& st) {
@@ -285,11 +300,19 @@ DWORD ErrorFromErrno(int err, bool parentMissing) {
 
 int OpenHandles() { return static_cast<int>(g_handles.size()); }
 
-void FailWritesTo(const std::string& suffix, uint32_t bytesBeforeFailure) {
+static WriteFault FaultFor(const std::string& suffix, uint32_t bytes) {
   std::string s = suffix;
   for (char& c : s)
     if (c == '\\') c = '/';
-  g_writeFaults.push_back(WriteFault{s, bytesBeforeFailure});
+  return WriteFault{s, bytes};
+}
+
+void FailWritesTo(const std::string& suffix, uint32_t bytesBeforeFailure) {
+  g_writeFaults.push_back(FaultFor(suffix, bytesBeforeFailure));
+}
+
+void ShortenReadsOf(const std::string& suffix, uint32_t bytesBeforeEnd) {
+  g_readFaults.push_back(FaultFor(suffix, bytesBeforeEnd));
 }
 
 }  // namespace host
@@ -401,6 +424,10 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
   OpenFile* f = TransferTarget(file, read, GENERIC_READ);
   if (f == nullptr) return FALSE;
   char* out = static_cast<char*>(buffer);
+  uint64_t allowed = 0;
+  off_t position = lseek(f->fd, 0, SEEK_CUR);
+  if (FaultLimit(g_readFaults, f->hostPath, static_cast<uint64_t>(position), &allowed) && allowed < toRead)
+    toRead = static_cast<DWORD>(allowed);
   while (*read < toRead) {
     ssize_t n = ::read(f->fd, out + *read, toRead - *read);
     if (n < 0) {
@@ -421,7 +448,7 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
   bool full = false;
   off_t position = lseek(f->fd, 0, SEEK_CUR);
   uint64_t allowed = 0;
-  if (WriteLimit(f->hostPath, static_cast<uint64_t>(position), &allowed) && allowed < count) {
+  if (FaultLimit(g_writeFaults, f->hostPath, static_cast<uint64_t>(position), &allowed) && allowed < count) {
     count = allowed;
     full = true;
   }
@@ -681,6 +708,12 @@ UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR out) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  // Windows refuses a folder that leaves no room for the longest name it
+  // would make ("\", three prefix bytes, four digits, ".TMP" and the NUL).
+  if (std::strlen(dir) > MAX_PATH - 14) {
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return 0;
+  }
   std::string base = dir;
   // The separator test looks at the last character, not the last byte: the
   // second byte of a double-byte character may be 0x5C.
@@ -719,4 +752,109 @@ UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR out) {
   }
   SetLastError(ERROR_FILE_EXISTS);
   return 0;
+}
+
+// ---- Directory searches -------------------------------------------------------
+
+namespace {
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
+
+// Windows' wildcard rule for long names: '*' any run of bytes, '?' any one
+// byte, other bytes equal without ASCII case. Iterative with one back-track
+// point, so the work is bounded by the product of the two lengths.
+bool WildcardMatch(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || (*pattern && FoldAscii(*pattern) == FoldAscii(*name))) {
+      pattern++;
+      name++;
+    } else if (star) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') pattern++;
+  return *pattern == 0;
+}
+
+}  // namespace
+
+HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA out) {
+  if (pattern == nullptr || out == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  // The folder is everything up to the last separator character (a trail
+  // byte 0x5C is none); the rest is the wildcard.
+  size_t cut = 0;
+  for (size_t i = 0; pattern[i]; ++i) {
+    unsigned char b = static_cast<unsigned char>(pattern[i]);
+    if (b == '\\' || b == '/') cut = i + 1;
+    else if (IsDBCSLeadByte(b) && pattern[i + 1]) ++i;
+  }
+  std::string folder(pattern, cut);
+  if (folder.empty()) folder = ".";
+  std::string hostFolder;
+  if (!host::detail::ResolveHostPath(folder.c_str(), &hostFolder)) return INVALID_HANDLE_VALUE;
+  DIR* d = opendir(hostFolder.c_str());
+  if (d == nullptr) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  Search search;
+  while (struct dirent* e = readdir(d)) {
+    if (!WildcardMatch(pattern + cut, e->d_name) || std::strlen(e->d_name) >= MAX_PATH) continue;
+    struct stat st;
+    if (stat((hostFolder + "/" + e->d_name).c_str(), &st) != 0) continue;
+    WIN32_FIND_DATAA data = {};
+    data.dwFileAttributes = host::detail::AttributesOf(st);
+    uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+    data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size);
+    Split(host::detail::FileTimeFromTimespec(st.st_mtim), &data.ftLastWriteTime);
+    Split(host::detail::FileTimeFromTimespec(st.st_atim), &data.ftLastAccessTime);
+    Split(host::detail::CreationTimeOf(hostFolder + "/" + e->d_name, st), &data.ftCreationTime);
+    std::memcpy(data.cFileName, e->d_name, std::strlen(e->d_name) + 1);
+    search.found.push_back(data);
+  }
+  closedir(d);
+  if (search.found.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  *out = search.found[0];
+  search.next = 1;
+  uintptr_t id = g_nextHandle;
+  g_nextHandle += 4;
+  g_searches[id] = std::move(search);
+  return reinterpret_cast<HANDLE>(id);
+}
+
+BOOL FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA out) {
+  auto it = g_searches.find(reinterpret_cast<uintptr_t>(handle));
+  if (it == g_searches.end() || out == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (it->second.next >= it->second.found.size()) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  *out = it->second.found[it->second.next++];
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE handle) {
+  if (g_searches.erase(reinterpret_cast<uintptr_t>(handle)) == 0) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
 }

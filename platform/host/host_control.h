@@ -52,6 +52,9 @@ int OpenHandles();
 // A WriteFile to a file whose host path ends with `suffix` writes only
 // `bytesBeforeFailure` bytes and then fails (simulates a full disk).
 void FailWritesTo(const std::string& suffix, uint32_t bytesBeforeFailure);
+// A ReadFile of a file whose host path ends with `suffix` ends after
+// `bytesBeforeEnd` bytes, as if the file had shrunk since its size was taken.
+void ShortenReadsOf(const std::string& suffix, uint32_t bytesBeforeEnd);
 
 // ---- Resources -------------------------------------------------------------
 // FindResourceA(any module, MAKEINTRESOURCE(id), type) serves these bytes.
