@@ -9,6 +9,7 @@
 #include "pack/archive_writer.h"
 #include "pack/compress.h"
 #include "pack/names.h"
+#include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 namespace wz2 {
@@ -33,34 +34,18 @@ struct PackOptions {
   std::vector<std::string> paths;
 };
 
-int ParseOptions(const std::vector<std::string>& args, PackOptions* o) {
-  bool options = true;
-  for (size_t i = 0; i < args.size(); i++) {
-    const std::string& a = args[i];
-    bool takesValue = a == "-o" || a == "--level" || a == "--store";
-    if (options && takesValue && i + 1 >= args.size()) return UsageError(a + " needs a value");
-    if (options && a == "--") {
-      options = false;
-    } else if (options && a == "-o") {
-      o->output = args[++i];
-    } else if (options && a == "--level") {
-      std::string v = args[++i];
-      if (v == "fast") o->level = CompressLevel::Fast;
-      else if (v == "default") o->level = CompressLevel::Default;
-      else if (v == "max") o->level = CompressLevel::Max;
-      else return UsageError("--level takes fast, default or max, not '" + v + "'");
-    } else if (options && a == "--store") {
-      o->store.push_back(args[++i]);
-    } else if (options && a == "--compress-directory") {
-      o->compressDirectory = true;
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option " + a);
-    } else {
-      o->paths.push_back(a);
-    }
+int ParseOptions(const ParsedArgs& args, PackOptions* o) {
+  o->output = args.Value("-o");
+  if (args.Has("--level")) {
+    std::string v = args.Value("--level");
+    if (v == "fast") o->level = CompressLevel::Fast;
+    else if (v == "default") o->level = CompressLevel::Default;
+    else if (v == "max") o->level = CompressLevel::Max;
+    else return UsageError("--level takes fast, default or max, not '" + v + "'");
   }
-  if (o->output.empty()) return UsageError("missing -o ARCHIVE");
-  if (o->paths.empty()) return UsageError("no files to pack");
+  o->store = args.Values("--store");
+  o->compressDirectory = args.Has("--compress-directory");
+  o->paths = args.operands;
   return EXIT_DONE;
 }
 
@@ -160,7 +145,7 @@ class PendingSink : public ArchiveSink {
 
 }  // namespace
 
-int CommandPack(const std::vector<std::string>& args) {
+int CommandPack(const ParsedArgs& args) {
   PackOptions o;
   int status = ParseOptions(args, &o);
   if (status != EXIT_DONE) return status;
