@@ -36,7 +36,7 @@ const char kOverviewEnd[] =
 
 // ---- The commands' tables ------------------------------------------------------
 
-const OptionSpec kPackOptions[] = {
+const OptionRule kPackOptions[] = {
     {"-o", OPTION_VALUE, "FILE", true, "the archive to write"},
     {"--level", OPTION_VALUE, "LEVEL",
      false, "fast (greedy), default (lazy matching) or max\n(optimal parse; slowest, smallest)"},
@@ -44,15 +44,15 @@ const OptionSpec kPackOptions[] = {
      "store entries whose name matches PATTERN without\ncompressing (glob: * ? [set]; ASCII case ignored);\nmay be given more than once"},
     {"--compress-directory", OPTION_FLAG, nullptr, false, "store the directory as one compressed block"},
 };
-const OptionSpec kExtractOptions[] = {
+const OptionRule kExtractOptions[] = {
     {"-C", OPTION_VALUE, "DIR", false, "write into DIR (an existing directory) instead of the\ncurrent one"},
 };
-const OptionSpec kCheckOptions[] = {
+const OptionRule kCheckOptions[] = {
     {"--setup", OPTION_VALUE, "FILE", false, "the installed game's SETUP.INI, to check disk numbers"},
     {"--inst-mode", OPTION_VALUE, "N", false, "the install mode (0-9) to check entries for"},
     {"--strict", OPTION_FLAG, nullptr, false, "treat warnings as errors"},
 };
-const OptionSpec kBuildExeOptions[] = {
+const OptionRule kBuildExeOptions[] = {
     {"--template", OPTION_VALUE, "FILE", true, "the unsigned updater executable"},
     {"--archive", OPTION_VALUE, "FILE", true, "the archive (made with wz2 pack)"},
     {"-o", OPTION_VALUE, "FILE", true, "the executable to write"},
@@ -60,7 +60,7 @@ const OptionSpec kBuildExeOptions[] = {
 #define OPTIONS(table) table, sizeof(table) / sizeof(table[0])
 
 struct Command {
-  CommandSpec spec;
+  CommandGrammar grammar;
   int (*run)(const ParsedArgs& args);
 };
 
@@ -124,16 +124,16 @@ const Command kCommands[] = {
 
 const Command* FindCommand(const std::string& name) {
   for (const Command& c : kCommands)
-    if (name == c.spec.name) return &c;
+    if (name == c.grammar.name) return &c;
   return nullptr;
 }
 
 void PrintOverview() {
   std::string text = kOverview;
   for (const Command& c : kCommands) {
-    std::string name = std::string("  ") + c.spec.name;
+    std::string name = std::string("  ") + c.grammar.name;
     name.append(name.size() < 13 ? 13 - name.size() : 1, ' ');
-    text += name + c.spec.summary + "\n";
+    text += name + c.grammar.summary + "\n";
   }
   fputs((text + kOverviewEnd).c_str(), stdout);
 }
@@ -147,7 +147,7 @@ bool PrintHelp(const std::string& command) {
   }
   const Command* c = FindCommand(command);
   if (!c) return false;
-  PrintCommandHelp(c->spec);
+  PrintCommandHelp(c->grammar);
   return true;
 }
 
@@ -179,14 +179,14 @@ int Main(std::vector<std::string> args) {
   const Command* c = FindCommand(command);
   if (!c) return UsageError("unknown command '" + command + "'");
   if (wantHelp || WantsHelp(rest)) {
-    PrintCommandHelp(c->spec);
+    PrintCommandHelp(c->grammar);
     return EXIT_DONE;
   }
   static std::string name;
   name = command;
   CommandName = name.c_str();
   ParsedArgs parsed;
-  int status = ParseArgs(c->spec, rest, &parsed);
+  int status = ParseArgs(c->grammar, rest, &parsed);
   if (status != EXIT_DONE) return status;
   InstallInterruptCleanup();
   return c->run(parsed);

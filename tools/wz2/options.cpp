@@ -14,9 +14,9 @@ namespace {
 #define HELP_NAME_COLUMN 24u
 #define HELP_WIDTH 78u
 
-const OptionSpec* FindOption(const CommandSpec& spec, const std::string& name) {
-  for (size_t i = 0; i < spec.optionCount; i++)
-    if (name == spec.options[i].name) return &spec.options[i];
+const OptionRule* FindOption(const CommandGrammar& grammar, const std::string& name) {
+  for (size_t i = 0; i < grammar.optionCount; i++)
+    if (name == grammar.options[i].name) return &grammar.options[i];
   return nullptr;
 }
 
@@ -24,7 +24,7 @@ bool IsQuiet(const std::string& a) { return a == "-q" || a == "--quiet"; }
 bool IsHelp(const std::string& a) { return a == "-h" || a == "--help"; }
 
 // "-o FILE", "--level LEVEL", "--strict".
-std::string OptionWithValue(const OptionSpec& o) {
+std::string OptionWithValue(const OptionRule& o) {
   return o.valueName ? std::string(o.name) + " " + o.valueName : std::string(o.name);
 }
 
@@ -48,7 +48,7 @@ bool WantsHelp(const std::vector<std::string>& args) {
   return false;
 }
 
-int ParseArgs(const CommandSpec& spec, const std::vector<std::string>& args, ParsedArgs* out) {
+int ParseArgs(const CommandGrammar& grammar, const std::vector<std::string>& args, ParsedArgs* out) {
   *out = ParsedArgs();
   bool options = true;
   for (size_t i = 0; i < args.size(); i++) {
@@ -68,7 +68,7 @@ int ParseArgs(const CommandSpec& spec, const std::vector<std::string>& args, Par
     // A long option may carry its value after '='.
     size_t eq = a.compare(0, 2, "--") == 0 ? a.find('=') : std::string::npos;
     std::string name = a.substr(0, eq);
-    const OptionSpec* o = FindOption(spec, name);
+    const OptionRule* o = FindOption(grammar, name);
     if (!o) return UsageError("unknown option " + name);
     if (o->kind == OPTION_FLAG) {
       if (eq != std::string::npos) return UsageError(name + " takes no value");
@@ -86,28 +86,28 @@ int ParseArgs(const CommandSpec& spec, const std::vector<std::string>& args, Par
     if (o->kind == OPTION_VALUE && !values.empty()) return UsageError(name + " is given more than once");
     values.push_back(value);
   }
-  for (size_t i = 0; i < spec.optionCount; i++) {
-    const OptionSpec& o = spec.options[i];
+  for (size_t i = 0; i < grammar.optionCount; i++) {
+    const OptionRule& o = grammar.options[i];
     if (o.required && !out->Has(o.name)) return UsageError("missing " + OptionWithValue(o));
   }
-  if (out->operands.size() < spec.minOperands) return UsageError(std::string("missing ") + spec.operandName);
-  if (out->operands.size() > spec.maxOperands) return UsageError("unexpected argument " + out->operands[spec.maxOperands]);
+  if (out->operands.size() < grammar.minOperands) return UsageError(std::string("missing ") + grammar.operandName);
+  if (out->operands.size() > grammar.maxOperands) return UsageError("unexpected argument " + out->operands[grammar.maxOperands]);
   return EXIT_DONE;
 }
 
-void PrintCommandHelp(const CommandSpec& spec) {
+void PrintCommandHelp(const CommandGrammar& grammar) {
   // Usage line: required options bare, the others in brackets, lists
   // marked as repeatable, then the operands; wrapped under the command.
   std::vector<std::string> words;
-  for (size_t i = 0; i < spec.optionCount; i++) {
-    const OptionSpec& o = spec.options[i];
+  for (size_t i = 0; i < grammar.optionCount; i++) {
+    const OptionRule& o = grammar.options[i];
     std::string w = OptionWithValue(o);
     if (!o.required) w = "[" + w + "]";
     if (o.kind == OPTION_LIST) w += "...";
     words.push_back(w);
   }
-  if (spec.operandUsage[0]) words.push_back(spec.operandUsage);
-  std::string line = std::string("usage: wz2 ") + spec.name;
+  if (grammar.operandUsage[0]) words.push_back(grammar.operandUsage);
+  std::string line = std::string("usage: wz2 ") + grammar.name;
   size_t indent = line.size() + 1;
   std::string text;
   for (const std::string& w : words) {
@@ -117,11 +117,11 @@ void PrintCommandHelp(const CommandSpec& spec) {
     }
     line += " " + w;
   }
-  text += line + "\n\n" + spec.description;
-  if (spec.optionCount) {
+  text += line + "\n\n" + grammar.about;
+  if (grammar.optionCount) {
     text += "\n";
-    for (size_t i = 0; i < spec.optionCount; i++) {
-      const OptionSpec& o = spec.options[i];
+    for (size_t i = 0; i < grammar.optionCount; i++) {
+      const OptionRule& o = grammar.options[i];
       std::string left = "  " + OptionWithValue(o);
       left.append(left.size() < HELP_NAME_COLUMN ? HELP_NAME_COLUMN - left.size() : 1, ' ');
       const char* h = o.help;
@@ -133,7 +133,7 @@ void PrintCommandHelp(const CommandSpec& spec) {
       }
     }
   }
-  if (spec.notes[0]) text += std::string("\n") + spec.notes;
+  if (grammar.notes[0]) text += std::string("\n") + grammar.notes;
   fputs(text.c_str(), stdout);
 }
 

@@ -26,7 +26,7 @@ enum OptionKind {
   OPTION_LIST,   // a value each time it is given
 };
 
-struct OptionSpec {
+struct OptionRule {
   const char* name;       // "-o" or "--level"
   OptionKind kind;
   const char* valueName;  // "FILE"; NULL for a flag
@@ -34,15 +34,15 @@ struct OptionSpec {
   const char* help;       // lines after the first are indented under it
 };
 
-struct CommandSpec {
+struct CommandGrammar {
   const char* name;
   const char* summary;          // one line for the overview
-  const OptionSpec* options;
+  const OptionRule* options;
   size_t optionCount;
   const char* operandName;      // the first operand, named when it is missing
   const char* operandUsage;     // the operands in the usage line
   size_t minOperands, maxOperands;
-  const char* description;      // after the usage line
+  const char* about;            // after the usage line
   const char* notes;            // after the options, or ""
 };
 
@@ -58,7 +58,7 @@ class ParsedArgs {
   std::vector<std::string> operands;
 
  private:
-  friend int ParseArgs(const CommandSpec&, const std::vector<std::string>&, ParsedArgs*);
+  friend int ParseArgs(const CommandGrammar&, const std::vector<std::string>&, ParsedArgs*);
   std::map<std::string, std::vector<std::string>> values_;
 };
 
@@ -66,8 +66,8 @@ class ParsedArgs {
 bool WantsHelp(const std::vector<std::string>& args);
 // Parses the command's arguments (help already handled); -q/--quiet sets
 // Quiet. EXIT_DONE, or EXIT_USAGE after printing the one-line error.
-int ParseArgs(const CommandSpec& spec, const std::vector<std::string>& args, ParsedArgs* out);
-// The command's help: usage line, description, options, notes.
-void PrintCommandHelp(const CommandSpec& spec);
+int ParseArgs(const CommandGrammar& grammar, const std::vector<std::string>& args, ParsedArgs* out);
+// The command's help: usage line, what it does, options, notes.
+void PrintCommandHelp(const CommandGrammar& grammar);
 
 }  // namespace wz2
