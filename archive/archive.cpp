@@ -16,15 +16,6 @@
 ArchiveImage OpenImage = {NULL, 0};
 BYTE* ArchiveDirectory = NULL;
 
-// The largest entryCount whose block (16 + entryCount * 32 bytes) still has
-// a 32-bit size.
-#define MAX_ENTRY_COUNT ((0xFFFFFFFFu - ARCHIVE_HEADER_SIZE) / ARCHIVE_ENTRY_SIZE)
-static_assert((uint64_t)ARCHIVE_HEADER_SIZE + (uint64_t)MAX_ENTRY_COUNT * ARCHIVE_ENTRY_SIZE <= 0xFFFFFFFFull,
-              "the largest accepted directory block has a 32-bit size");
-
-static const BYTE kMagic[4] = {'W', 'Z', '2', 0};
-static_assert(sizeof(kMagic) == sizeof(((ArchiveHeader*)0)->magic), "magic field is four bytes");
-
 const BYTE* FindArchiveResource(HMODULE module, int id, LPCSTR type, DWORD* length) {
   HRSRC res = FindResourceA(module, MAKEINTRESOURCEA(id), type);
   if (res == NULL) return NULL;
@@ -38,62 +29,11 @@ const BYTE* FindArchiveResource(HMODULE module, int id, LPCSTR type, DWORD* leng
   return bytes;
 }
 
-// Size of the directory records, or 0 (with *ok cleared) when entryCount is
-// too large for the block to have a 32-bit size.
-static DWORD RecordBytes(DWORD entryCount, int* ok) {
-  if (entryCount > MAX_ENTRY_COUNT) {
-    *ok = 0;
-    return 0;
-  }
-  *ok = 1;
-  return entryCount * ARCHIVE_ENTRY_SIZE;
-}
-
 // A compressed block cannot grow by more than BLOCK_MAX_EXPANSION times its
 // length, so a directory that claims more is refused before its block is
 // allocated (an absurd entryCount would otherwise ask for gigabytes).
 static int CanExpandTo(DWORD compressedLength, DWORD recordBytes) {
   return (uint64_t)recordBytes <= (uint64_t)compressedLength * BLOCK_MAX_EXPANSION;
-}
-
-// Expands the compressed directory in `block` (compressedLength bytes) into
-// the records area; the expansion must fill it exactly.
-static int ExpandDirectory(BYTE* directory, DWORD recordBytes, const BYTE* block, DWORD compressedLength) {
-  return ExpandBlock(directory + ARCHIVE_HEADER_SIZE, recordBytes, block, compressedLength) == EXPAND_OK;
-}
-
-static BYTE* OpenFromMemory(const BYTE* image, DWORD length) {
-  ArchiveHeader header;
-  if (length < ARCHIVE_HEADER_SIZE) return NULL;  // no whole header to copy
-  memcpy(&header, image, ARCHIVE_HEADER_SIZE);
-  int ok;
-  DWORD recordBytes = RecordBytes(header.entryCount, &ok);
-  if (!ok) return NULL;
-  if (header.directoryOffset > length) return NULL;
-  DWORD rest = length - header.directoryOffset;  // bytes from the directory to the end
-  int compressed = (header.flags & DIRECTORY_COMPRESSED) != 0;
-  if (compressed ? !CanExpandTo(rest, recordBytes) : recordBytes > rest) return NULL;
-
-  BYTE* directory = (BYTE*)GlobalAlloc(GMEM_FIXED, ARCHIVE_HEADER_SIZE + (size_t)recordBytes);
-  if (directory == NULL) return NULL;
-  if (compressed) {
-    BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, rest);
-    if (block == NULL) {
-      GlobalFree(directory);
-      return NULL;
-    }
-    memcpy(block, image + header.directoryOffset, rest);
-    int expanded = ExpandDirectory(directory, recordBytes, block, rest);
-    GlobalFree(block);
-    if (!expanded) {
-      GlobalFree(directory);
-      return NULL;
-    }
-  } else {
-    memcpy(directory + ARCHIVE_HEADER_SIZE, image + header.directoryOffset, recordBytes);
-  }
-  memcpy(directory, &header, ARCHIVE_HEADER_SIZE);
-  return directory;
 }
 
 // Reads exactly `count` bytes; a failed or short read is a failure.
@@ -103,52 +43,80 @@ static int ReadExactly(HANDLE file, void* buffer, DWORD count) {
   return got == count;
 }
 
-// File mode after the file is open: everything but closing it.
-static BYTE* ReadFromFile(HANDLE file) {
-  ArchiveHeader header;
-  if (!ReadExactly(file, &header, ARCHIVE_HEADER_SIZE)) return NULL;
-  if (memcmp(header.magic, kMagic, sizeof(kMagic)) != 0) return NULL;
+// The archive's bytes in either mode: the image in memory, or the open file.
+struct ArchiveSource {
+  const BYTE* image;  // memory mode, else NULL
+  HANDLE file;        // file mode
+  DWORD length;       // the archive's length in bytes
+};
+
+// Copies `count` bytes from `offset`, which the caller has checked against
+// the source's length.
+static int ReadSource(const ArchiveSource* source, DWORD offset, void* buffer, DWORD count) {
+  if (source->image != NULL) {
+    memcpy(buffer, source->image + offset, count);
+    return 1;
+  }
   // The offset is unsigned; passing the zero high half keeps offsets of 2 GiB
   // and more from being taken as negative.
   LONG high = 0;
   SetLastError(ERROR_SUCCESS);
-  DWORD moved = SetFilePointer(file, (LONG)header.directoryOffset, &high, FILE_BEGIN);
-  if (moved == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return NULL;
-  int ok;
-  DWORD recordBytes = RecordBytes(header.entryCount, &ok);
-  if (!ok) return NULL;
+  DWORD moved = SetFilePointer(source->file, (LONG)offset, &high, FILE_BEGIN);
+  if (moved == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return 0;
+  return ReadExactly(source->file, buffer, count);
+}
 
-  int compressed = (header.flags & DIRECTORY_COMPRESSED) != 0;
-  DWORD compressedLength = 0;
-  if (compressed) {
-    DWORD size = GetFileSize(file, NULL);
-    if (size == INVALID_FILE_SIZE) return NULL;
-    if (header.directoryOffset > size) return NULL;
-    compressedLength = size - header.directoryOffset;
-    if (!CanExpandTo(compressedLength, recordBytes)) return NULL;
-  }
+// The one path from a header to the directory block, for both modes: every
+// size the header claims is checked against the archive's length before
+// anything is allocated for it, and a compressed directory must expand to
+// exactly its records.
+static BYTE* LoadDirectory(const ArchiveHeader* header, const ArchiveSource* source) {
+  if (header->entryCount > ARCHIVE_MAX_ENTRIES) return NULL;
+  DWORD recordBytes = header->entryCount * ARCHIVE_ENTRY_SIZE;
+  if (header->directoryOffset > source->length) return NULL;
+  DWORD rest = source->length - header->directoryOffset;  // bytes from the directory to the end
+  int compressed = (header->flags & DIRECTORY_COMPRESSED) != 0;
+  if (compressed ? !CanExpandTo(rest, recordBytes) : recordBytes > rest) return NULL;
 
   BYTE* directory = (BYTE*)GlobalAlloc(GMEM_FIXED, ARCHIVE_HEADER_SIZE + (size_t)recordBytes);
   if (directory == NULL) return NULL;
+  int loaded;
   if (compressed) {
-    BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, compressedLength);
-    if (block == NULL) {
-      GlobalFree(directory);
-      return NULL;
-    }
-    int expanded = ReadExactly(file, block, compressedLength) &&
-                   ExpandDirectory(directory, recordBytes, block, compressedLength);
-    GlobalFree(block);
-    if (!expanded) {
-      GlobalFree(directory);
-      return NULL;
-    }
-  } else if (!ReadExactly(file, directory + ARCHIVE_HEADER_SIZE, recordBytes)) {
+    BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, rest);
+    loaded = block != NULL && ReadSource(source, header->directoryOffset, block, rest) &&
+             ExpandBlock(directory + ARCHIVE_HEADER_SIZE, recordBytes, block, rest) == EXPAND_OK;
+    if (block != NULL) GlobalFree(block);
+  } else {
+    loaded = ReadSource(source, header->directoryOffset, directory + ARCHIVE_HEADER_SIZE, recordBytes);
+  }
+  if (!loaded) {
     GlobalFree(directory);
     return NULL;
   }
-  memcpy(directory, &header, ARCHIVE_HEADER_SIZE);
+  memcpy(directory, header, ARCHIVE_HEADER_SIZE);
   return directory;
+}
+
+// Memory mode: the image is the resource, taken as it is; its magic is not
+// tested.
+static BYTE* OpenFromMemory(const BYTE* image, DWORD length) {
+  if (length < ARCHIVE_HEADER_SIZE) return NULL;  // no whole header to copy
+  ArchiveHeader header;
+  memcpy(&header, image, ARCHIVE_HEADER_SIZE);
+  ArchiveSource source = {image, INVALID_HANDLE_VALUE, length};
+  return LoadDirectory(&header, &source);
+}
+
+// File mode after the file is open: everything but closing it. A loose file
+// must prove it is an archive by its magic.
+static BYTE* ReadFromFile(HANDLE file) {
+  ArchiveHeader header;
+  if (!ReadExactly(file, &header, ARCHIVE_HEADER_SIZE)) return NULL;
+  if (memcmp(header.magic, ARCHIVE_MAGIC, sizeof(ARCHIVE_MAGIC)) != 0) return NULL;
+  DWORD size = GetFileSize(file, NULL);
+  if (size == INVALID_FILE_SIZE) return NULL;
+  ArchiveSource source = {NULL, file, size};
+  return LoadDirectory(&header, &source);
 }
 
 BYTE* OpenArchive(const void* source, DWORD length) {

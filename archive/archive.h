@@ -14,13 +14,22 @@
 #define ARCHIVE_NAME_FIELD 15  // 14 name bytes and at least one NUL
 #define ARCHIVE_DATA_ALIGN 16
 
+// The header's first four bytes: "WZ2" and a zero byte.
+constexpr BYTE ARCHIVE_MAGIC[4] = {'W', 'Z', '2', 0};
+
+// The largest entryCount whose directory block (16 + entryCount * 32 bytes)
+// still has a 32-bit size.
+#define ARCHIVE_MAX_ENTRIES ((0xFFFFFFFFu - ARCHIVE_HEADER_SIZE) / ARCHIVE_ENTRY_SIZE)
+static_assert((uint64_t)ARCHIVE_HEADER_SIZE + (uint64_t)ARCHIVE_MAX_ENTRIES * ARCHIVE_ENTRY_SIZE <= 0xFFFFFFFFull,
+              "the largest accepted directory block has a 32-bit size");
+
 #define DIRECTORY_COMPRESSED 0x01u
 #define ENTRY_STORED 0x01u
 #define ENTRY_COMPRESSED 0x02u
 
 #pragma pack(push, 1)
 struct ArchiveHeader {
-  BYTE magic[4];  // "WZ2" and a zero byte
+  BYTE magic[4];  // ARCHIVE_MAGIC
   DWORD flags;
   DWORD directoryOffset;
   DWORD entryCount;
@@ -35,6 +44,7 @@ struct ArchiveEntry {
 #pragma pack(pop)
 
 static_assert(sizeof(ArchiveHeader) == ARCHIVE_HEADER_SIZE, "header is 16 bytes on disk");
+static_assert(sizeof(ARCHIVE_MAGIC) == sizeof(ArchiveHeader::magic), "the magic fills its field");
 static_assert(sizeof(ArchiveEntry) == ARCHIVE_ENTRY_SIZE, "directory records are 32 bytes on disk");
 static_assert(offsetof(ArchiveEntry, attributes) == 15, "attributes follow the 15-byte name");
 static_assert(offsetof(ArchiveEntry, fileTime) == 16, "file time at offset 16");

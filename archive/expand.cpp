@@ -7,7 +7,8 @@
 //  - The fast loop runs while the input has room for the longest iteration
 //    (a flag-word reload, a run of 32 literals read 32 bytes wide, then a
 //    match with a flag word and two data bytes) and the output has room for
-//    32 literals plus the longest copy rounded up to the widest store. Under
+//    31 literals plus the longest copy rounded up to the widest store (both
+//    bounds are derived below from the format's constants). Under
 //    those two conditions nothing inside it needs a bound test: it takes
 //    whole runs of literals from a count of leading one bits, decodes all
 //    control bits of a match token from one 64-bit peek in two table
@@ -38,33 +39,48 @@
 
 namespace {
 
-// ---- Format -----------------------------------------------------------------
-
-#define FLAG_WORD_BITS 32u
-#define SHORT_FAR_BASE 256u      // V of the far short match before b*8 + x
-#define LONG_BYTE_LENGTH 27u     // length when the length code ends in a byte
-#define OFFSET_CLASSES 5u
-
-static_assert(BLOCK_END_V == SHORT_FAR_BASE + 0xFFu * 8u + 7u, "the end code is b = 0xFF, x = 7");
-static_assert(4096u + 0xFFu * 16u + 15u + 1u == BLOCK_MAX_DISTANCE, "the widest offset class reaches the window");
-static_assert(LONG_BYTE_LENGTH + 0xFFu == BLOCK_MAX_LENGTH, "the length byte reaches the longest match");
-
 // ---- Fast-loop bounds -------------------------------------------------------
+//
+// Derived from the format so that the loop's bound tests and the proof that
+// they suffice cannot drift apart.
 
-// Longest input one fast iteration may touch: a reload (4), 32 literal bytes
-// read as one 32-byte copy, then a match that peeks a flag word at its
-// start and one byte later (5), and reads its offset byte and its length
-// byte around the word it takes (4 + 2).
-#define FAST_INPUT_MARGIN 48u
-static_assert(FAST_INPUT_MARGIN >= 4u + FLAG_WORD_BITS + 4u + 2u, "fast input margin");
-// Longest output one fast iteration may write: 32 literals written 32 bytes
-// wide, then the longest copy rounded up to the next 8- or 16-byte store.
-#define COPY_OVERSHOOT 8u
-#define FAST_OUTPUT_MARGIN 320u
-static_assert(FAST_OUTPUT_MARGIN >= FLAG_WORD_BITS + BLOCK_MAX_LENGTH + COPY_OVERSHOOT - 2u,
-              "fast output margin");
-static_assert((BLOCK_MAX_LENGTH + 15u) / 16u * 16u <= BLOCK_MAX_LENGTH + COPY_OVERSHOOT - 2u,
-              "16-byte copies overshoot by at most 6 bytes");
+// A literal run is copied 32 bytes wide whatever its length: one copy covers
+// every run one flag word can describe.
+#define LITERAL_RUN_COPY 32u
+static_assert(LITERAL_RUN_COPY >= BLOCK_FLAG_WORD_BITS, "one copy covers the longest literal run");
+
+// Input one match may touch past its first byte: the offset byte, at most
+// one flag word (the token crosses at most one), and a length byte. The two
+// peeks at `in` and `in + 1` stay inside those bytes.
+#define MATCH_MAX_BYTES_READ (1u + BLOCK_FLAG_WORD_BYTES + 1u)
+// Longest input one fast iteration may touch: a reload, the literal copy,
+// then a match starting no further than the copy reached.
+#define FAST_MAX_BYTES_READ (BLOCK_FLAG_WORD_BYTES + LITERAL_RUN_COPY + MATCH_MAX_BYTES_READ)
+
+// Copies move 16 bytes, 8 bytes, or 8-byte patterns at a stride; each may
+// write past the match's end, at most up to the longest match rounded up to
+// the widest store.
+#define COPY_WIDTH 16u
+#define MATCH_MAX_BYTES_WRITTEN ((BLOCK_MAX_LENGTH + COPY_WIDTH - 1u) / COPY_WIDTH * COPY_WIDTH)
+// Distances 1 to 7 store one 8-byte pattern every `stride` bytes, the
+// largest multiple of the distance up to 8, so each store starts at the same
+// phase of the pattern.
+constexpr uint8_t kPatternStride[8] = {0, 8, 8, 6, 8, 5, 6, 7};
+constexpr bool CopiesStayInsideTheirBound() {
+  if ((BLOCK_MAX_LENGTH + 7u) / 8u * 8u > MATCH_MAX_BYTES_WRITTEN) return false;
+  for (unsigned d = 1; d < 8; ++d) {
+    unsigned stride = kPatternStride[d];
+    if (stride % d != 0 || stride > 8 || stride + d <= 8) return false;  // a multiple of d, the largest up to 8
+    if ((BLOCK_MAX_LENGTH - 1u) / stride * stride + 8u > MATCH_MAX_BYTES_WRITTEN) return false;
+  }
+  return true;
+}
+static_assert(CopiesStayInsideTheirBound(), "every copy form stays inside MATCH_MAX_BYTES_WRITTEN");
+// Longest output one fast iteration may write: the literal copy, or a run of
+// at most 31 literals (a run of 32 ends the word and the iteration) and then
+// the widest copy.
+#define FAST_MAX_BYTES_WRITTEN (BLOCK_FLAG_WORD_BITS - 1u + MATCH_MAX_BYTES_WRITTEN)
+static_assert(FAST_MAX_BYTES_WRITTEN >= LITERAL_RUN_COPY, "the literal copy stays inside the output bound");
 
 // ---- Tables -----------------------------------------------------------------
 
@@ -75,75 +91,109 @@ enum HeadKind { HEAD_SHORT_NEAR, HEAD_SHORT_FAR, HEAD_LONG };
 struct HeadCode {
   uint8_t bits;       // bits the head uses
   uint8_t kind;       // HeadKind
-  uint8_t extraBits;  // offset bits after the offset byte (long match)
-  uint16_t base;      // V base of the offset class (long match)
+  uint8_t extraBits;  // offset bits after the offset byte
+  uint16_t base;      // V of the first distance the head reaches
 };
+constexpr unsigned HEAD_INDEX_BITS = LONG_MATCH_HEAD_BITS + MaxOffsetPrefixBits();
+static_assert(HEAD_INDEX_BITS == 6u && SHORT_MATCH_HEAD_BITS <= HEAD_INDEX_BITS, "a head fits the index");
 struct HeadTable {
-  HeadCode code[64];
+  HeadCode code[1u << HEAD_INDEX_BITS];
 };
-#define HEAD_INDEX_BITS 6u
 
 constexpr HeadTable MakeHeadTable() {
   HeadTable t{};
-  for (unsigned i = 0; i < 64; ++i) {
-    HeadCode c{0, HEAD_LONG, 0, 0};
-    if (i & 0x10) {
-      c = HeadCode{3, (uint8_t)((i & 0x08) ? HEAD_SHORT_FAR : HEAD_SHORT_NEAR), 0, 0};
-    } else if (i & 0x08) {
-      c = HeadCode{3, HEAD_LONG, 1, 0};
-    } else if (i & 0x04) {
-      c = HeadCode{4, HEAD_LONG, 1, 512};
-    } else if (i & 0x02) {
-      c = HeadCode{5, HEAD_LONG, 2, 1024};
-    } else if (i & 0x01) {
-      c = HeadCode{6, HEAD_LONG, 3, 2048};
-    } else {
-      c = HeadCode{6, HEAD_LONG, 4, 4096};
+  for (unsigned i = 0; i < (1u << HEAD_INDEX_BITS); ++i) {
+    // i's top bit is the token's leading 0 (a 1 would have been a literal).
+    unsigned second = (i >> (HEAD_INDEX_BITS - 2)) & 1u;
+    if (second == 1) {
+      unsigned s = (i >> (HEAD_INDEX_BITS - 3)) & 1u;
+      t.code[i] = s ? HeadCode{SHORT_MATCH_HEAD_BITS, HEAD_SHORT_FAR, SHORT_FAR_EXTRA_BITS, SHORT_FAR_BASE}
+                    : HeadCode{SHORT_MATCH_HEAD_BITS, HEAD_SHORT_NEAR, 0, 0};
+      continue;
     }
-    t.code[i] = c;
+    unsigned rest = i & ((1u << (HEAD_INDEX_BITS - LONG_MATCH_HEAD_BITS)) - 1u);
+    for (const OffsetClass& c : kOffsetClasses) {
+      if ((rest >> (HEAD_INDEX_BITS - LONG_MATCH_HEAD_BITS - c.prefixBits)) == c.prefix) {
+        t.code[i] = HeadCode{(uint8_t)(LONG_MATCH_HEAD_BITS + c.prefixBits), HEAD_LONG, c.extraBits, c.base};
+        break;
+      }
+    }
   }
   return t;
 }
 constexpr HeadTable kHead = MakeHeadTable();
-static_assert(kHead.code[0].extraBits == 4 && kHead.code[0].base == 4096, "class 0000");
+static_assert(kHead.code[0].bits == 6 && kHead.code[0].extraBits == 4 && kHead.code[0].base == 4096, "class 0000");
+static_assert(kHead.code[0x08].bits == 3 && kHead.code[0x08].base == 0, "class 1");
+// The fast loop takes a class's extra bits as `tail >> (64 - extraBits)`,
+// which needs at least one of them.
+constexpr bool EveryClassHasExtraBits() {
+  for (const OffsetClass& c : kOffsetClasses)
+    if (c.extraBits == 0) return false;
+  return true;
+}
+static_assert(EveryClassHasExtraBits(), "no offset class without extra bits");
 
 // The length code of a long match, indexed by its next nine bits (the
 // longest code with its extra bits). length 0 means a length byte follows.
-struct LengthCode {
+struct LengthEntry {
   uint8_t length;
   uint8_t bits;
 };
+constexpr unsigned LENGTH_INDEX_BITS = MaxLengthCodeBits();
+static_assert(LENGTH_INDEX_BITS == 9u, "the longest length code takes nine control bits");
 struct LengthTable {
-  LengthCode code[512];
+  LengthEntry code[1u << LENGTH_INDEX_BITS];
 };
-#define LENGTH_INDEX_BITS 9u
+static_assert(LengthCodeEnd(kLengthCodes[LENGTH_CODE_COUNT - 2]) - 1u <= 0xFFu && kLengthCodes[LENGTH_CODE_COUNT - 1].lengthByte,
+              "only the byte form is longer than a table entry holds, and it is marked by length 0");
 
 constexpr LengthTable MakeLengthTable() {
   LengthTable t{};
-  for (unsigned i = 0; i < 512; ++i) {
-    LengthCode c{0, 5};
-    if (i & 0x100) {
-      c = LengthCode{3, 1};
-    } else if (i & 0x80) {
-      c = LengthCode{4, 2};
-    } else if (i & 0x40) {
-      c = LengthCode{(uint8_t)(5 + ((i >> 5) & 1)), 4};
-    } else if (i & 0x20) {
-      c = LengthCode{(uint8_t)(7 + ((i >> 3) & 3)), 6};
-    } else if (i & 0x10) {
-      c = LengthCode{(uint8_t)(11 + (i & 15)), 9};
+  for (unsigned i = 0; i < (1u << LENGTH_INDEX_BITS); ++i) {
+    for (const LengthCode& c : kLengthCodes) {
+      if ((i >> (LENGTH_INDEX_BITS - c.prefixBits)) != c.prefix) continue;
+      unsigned below = LENGTH_INDEX_BITS - c.prefixBits - c.extraBits;
+      unsigned x = (i >> below) & ((1u << c.extraBits) - 1u);
+      t.code[i] = LengthEntry{(uint8_t)(c.lengthByte ? 0u : c.base + x), (uint8_t)LengthCodeControlBits(c)};
+      break;
     }
-    t.code[i] = c;
   }
   return t;
 }
 constexpr LengthTable kLength = MakeLengthTable();
 static_assert(kLength.code[0x1F].length == 26 && kLength.code[0x1F].bits == 9, "00001 1111 is 26");
 static_assert(kLength.code[0].length == 0 && kLength.code[0].bits == 5, "00000 takes a byte");
+static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, "1 is 3");
 
-// Offset classes for the careful loop, in prefix order.
-const uint8_t kClassExtraBits[OFFSET_CLASSES] = {1, 1, 2, 3, 4};
-const uint16_t kClassBase[OFFSET_CLASSES] = {0, 512, 1024, 2048, 4096};
+// The careful loop's view of the same codes: one small array per field,
+// which keeps the shipped decoder as small as a hand-written table would.
+struct CarefulTables {
+  uint8_t classExtraBits[OFFSET_CLASS_COUNT];
+  uint16_t classBase[OFFSET_CLASS_COUNT];
+  uint8_t lengthExtraBits[LENGTH_CODE_COUNT];
+  uint8_t lengthBase[LENGTH_CODE_COUNT];
+};
+constexpr CarefulTables MakeCarefulTables() {
+  CarefulTables t{};
+  for (unsigned i = 0; i < OFFSET_CLASS_COUNT; ++i) {
+    t.classExtraBits[i] = kOffsetClasses[i].extraBits;
+    t.classBase[i] = kOffsetClasses[i].base;
+  }
+  for (unsigned i = 0; i < LENGTH_CODE_COUNT; ++i) {
+    t.lengthExtraBits[i] = kLengthCodes[i].extraBits;
+    t.lengthBase[i] = (uint8_t)kLengthCodes[i].base;
+  }
+  return t;
+}
+constexpr CarefulTables kCareful = MakeCarefulTables();
+// Only the last length code takes a byte, and every base fits a byte.
+#define LENGTH_BYTE_CODE (LENGTH_CODE_COUNT - 1u)
+constexpr bool OnlyTheLastLengthCodeTakesAByte() {
+  for (unsigned i = 0; i < LENGTH_CODE_COUNT; ++i)
+    if (kLengthCodes[i].lengthByte != (i == LENGTH_BYTE_CODE) || kLengthCodes[i].base > 0xFFu) return false;
+  return true;
+}
+static_assert(OnlyTheLastLengthCodeTakesAByte(), "the length byte is the last code's");
 
 // ---- Memory helpers ---------------------------------------------------------
 
@@ -153,18 +203,18 @@ inline void Copy16(uint8_t* d, const uint8_t* s) { memcpy(d, s, 16); }
 
 // The current bits with a flag word read at `in` placed right below them.
 inline uint64_t PeekGroup(uint64_t bits, unsigned avail, const uint8_t* in) {
-  return bits | ((uint64_t)Load32(in) << (FLAG_WORD_BITS - avail));
+  return bits | ((uint64_t)Load32(in) << (BLOCK_FLAG_WORD_BITS - avail));
 }
 
-// Appends `length` bytes from `distance` back, writing up to
-// COPY_OVERSHOOT - 2 bytes past the end (the caller guarantees that room).
+// Appends `length` bytes from `distance` back, writing at most
+// MATCH_MAX_BYTES_WRITTEN bytes (the caller guarantees that room).
 inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
   const uint8_t* from = out - distance;
-  if (distance >= 16) {
+  if (distance >= COPY_WIDTH) {
     size_t k = 0;
     do {
       Copy16(out + k, from + k);
-      k += 16;
+      k += COPY_WIDTH;
     } while (k < length);
   } else if (distance >= 8) {
     size_t k = 0;
@@ -173,10 +223,6 @@ inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
       k += 8;
     } while (k < length);
   } else {
-    // Distances 1 to 7: one 8-byte pattern of the repeating bytes, stored
-    // every `stride` bytes, the largest multiple of the distance up to 8, so
-    // each store starts at the same phase of the pattern.
-    static const uint8_t kStride[8] = {0, 8, 8, 6, 8, 5, 6, 7};
     uint64_t pattern;
     if (distance == 1) {
       pattern = from[0] * (uint64_t)0x0101010101010101ull;
@@ -186,7 +232,7 @@ inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
       for (unsigned i = (unsigned)distance; i < 8; ++i) p[i] = p[i - distance];
       memcpy(&pattern, p, 8);
     }
-    size_t stride = kStride[distance];
+    size_t stride = kPatternStride[distance];
     size_t k = 0;
     do {
       Store64(out + k, pattern);
@@ -207,10 +253,10 @@ struct Careful {
 // One control bit; 0 or 1, or -1 when the input ends before the flag word.
 inline int CarefulBit(Careful* c) {
   if (c->avail == 0) {
-    if ((size_t)(c->inEnd - c->in) < 4) return -1;
-    c->bits = (uint64_t)Load32(c->in) << FLAG_WORD_BITS;
-    c->in += 4;
-    c->avail = FLAG_WORD_BITS;
+    if ((size_t)(c->inEnd - c->in) < BLOCK_FLAG_WORD_BYTES) return -1;
+    c->bits = (uint64_t)Load32(c->in) << BLOCK_FLAG_WORD_BITS;
+    c->in += BLOCK_FLAG_WORD_BYTES;
+    c->avail = BLOCK_FLAG_WORD_BITS;
   }
   int bit = (int)(c->bits >> 63);
   c->bits <<= 1;
@@ -258,15 +304,17 @@ ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful*
       if (s == 0) {
         v = (size_t)b;
       } else {
-        int x = CarefulBits(c, 3);
+        int x = CarefulBits(c, SHORT_FAR_EXTRA_BITS);
         if (x < 0) return EXPAND_BAD_DATA;
-        v = SHORT_FAR_BASE + (size_t)b * 8 + (size_t)x;
+        v = SHORT_FAR_BASE + ((size_t)b << SHORT_FAR_EXTRA_BITS) + (size_t)x;
         if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
       }
-      length = 2;
+      length = SHORT_MATCH_LENGTH;
     } else {
+      // Both codes are unary (block_format.h): the zeros before the first
+      // one, or the last code's all zeros, index the tables.
       unsigned cls = 0;
-      while (cls < OFFSET_CLASSES - 1) {
+      while (cls < OFFSET_CLASS_COUNT - 1) {
         bit = CarefulBit(c);
         if (bit < 0) return EXPAND_BAD_DATA;
         if (bit == 1) break;
@@ -274,27 +322,19 @@ ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful*
       }
       int b = CarefulByte(c);
       if (b < 0) return EXPAND_BAD_DATA;
-      int x = CarefulBits(c, kClassExtraBits[cls]);
+      int x = CarefulBits(c, kCareful.classExtraBits[cls]);
       if (x < 0) return EXPAND_BAD_DATA;
-      v = kClassBase[cls] + ((size_t)b << kClassExtraBits[cls]) + (size_t)x;
-      unsigned zeros = 0;
-      while (zeros < 5) {
+      v = kCareful.classBase[cls] + ((size_t)b << kCareful.classExtraBits[cls]) + (size_t)x;
+      unsigned code = 0;
+      while (code < LENGTH_CODE_COUNT - 1) {
         bit = CarefulBit(c);
         if (bit < 0) return EXPAND_BAD_DATA;
         if (bit == 1) break;
-        ++zeros;
+        ++code;
       }
-      static const uint8_t kZerosBase[6] = {3, 4, 5, 7, 11, 0};
-      static const uint8_t kZerosExtra[6] = {0, 0, 1, 2, 4, 0};
-      if (zeros == 5) {
-        int lb = CarefulByte(c);
-        if (lb < 0) return EXPAND_BAD_DATA;
-        length = LONG_BYTE_LENGTH + (size_t)lb;
-      } else {
-        int extra = CarefulBits(c, kZerosExtra[zeros]);
-        if (extra < 0) return EXPAND_BAD_DATA;
-        length = kZerosBase[zeros] + (size_t)extra;
-      }
+      int extra = code == LENGTH_BYTE_CODE ? CarefulByte(c) : CarefulBits(c, kCareful.lengthExtraBits[code]);
+      if (extra < 0) return EXPAND_BAD_DATA;
+      length = kCareful.lengthBase[code] + (size_t)extra;
     }
     size_t distance = v + 1;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
@@ -315,11 +355,11 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
   uint64_t bits = 0;
   unsigned avail = 0;
 
-  while ((size_t)(inEnd - in) >= FAST_INPUT_MARGIN && (size_t)(outEnd - out) >= FAST_OUTPUT_MARGIN) {
+  while ((size_t)(inEnd - in) >= FAST_MAX_BYTES_READ && (size_t)(outEnd - out) >= FAST_MAX_BYTES_WRITTEN) {
     if (avail == 0) {
-      bits = (uint64_t)Load32(in) << FLAG_WORD_BITS;
-      in += 4;
-      avail = FLAG_WORD_BITS;
+      bits = (uint64_t)Load32(in) << BLOCK_FLAG_WORD_BITS;
+      in += BLOCK_FLAG_WORD_BYTES;
+      avail = BLOCK_FLAG_WORD_BITS;
     }
     // A run of literals: as many leading one bits as the current word holds
     // (the zeros below the valid bits stop the count at `avail`).
@@ -346,7 +386,7 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
     unsigned headCrossed = head.bits > avail;
     uint64_t peek = headCrossed ? peekBefore : peekAfter;
-    size_t b = in[headCrossed * 4u];
+    size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
     size_t v;
     size_t length;
     unsigned used;
@@ -354,29 +394,29 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     if (head.kind == HEAD_SHORT_NEAR) {
       used = head.bits;
       v = b;
-      length = 2;
+      length = SHORT_MATCH_LENGTH;
     } else if (head.kind == HEAD_SHORT_FAR) {
-      used = head.bits + 3;
-      v = SHORT_FAR_BASE + b * 8 + (size_t)((peek << head.bits) >> 61);
+      used = head.bits + head.extraBits;
+      v = SHORT_FAR_BASE + (b << SHORT_FAR_EXTRA_BITS) + (size_t)((peek << head.bits) >> (64 - SHORT_FAR_EXTRA_BITS));
       if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
-      length = 2;
+      length = SHORT_MATCH_LENGTH;
     } else {
       unsigned extraBits = head.extraBits;
       uint64_t tail = peek << head.bits;
       size_t x = (size_t)(tail >> (64 - extraBits));
-      const LengthCode lc = kLength.code[(tail << extraBits) >> (64 - LENGTH_INDEX_BITS)];
+      const LengthEntry lc = kLength.code[(tail << extraBits) >> (64 - LENGTH_INDEX_BITS)];
       used = head.bits + extraBits + lc.bits;
       v = head.base + (b << extraBits) + x;
       length = lc.length;
       lengthByte = lc.length == 0;
     }
     unsigned crossed = used > avail;
-    in += 1 + crossed * 4u;
-    avail = avail + crossed * FLAG_WORD_BITS - used;
+    in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
+    avail = avail + crossed * BLOCK_FLAG_WORD_BITS - used;
     // Not crossed: the current word's own bits; crossed: the peeked word's,
     // which have only zeros below them. Neither needs a mask.
     bits = crossed ? peek << used : bits << used;
-    if (lengthByte) length = LONG_BYTE_LENGTH + (size_t)*in++;
+    if (lengthByte) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
     size_t distance = v + 1;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
     CopyMatch(out, distance, length);

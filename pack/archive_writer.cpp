@@ -14,7 +14,9 @@ void Put32(uint8_t* p, uint32_t v) {
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
 
 // A name the updater can look up and write: non-empty, fits its field with
-// the terminating NUL, no NUL inside, and no directory part.
+// the terminating NUL, no NUL inside, and no directory part. The second
+// byte of a double-byte character is part of the character, whatever ASCII
+// it looks like (ソ is 83 5C).
 bool CheckName(const std::string& name, std::string* error) {
   if (name.empty()) {
     *error = "an entry has an empty name";
@@ -24,11 +26,44 @@ bool CheckName(const std::string& name, std::string* error) {
     *error = "entry name longer than 14 bytes: " + name;
     return false;
   }
-  for (char c : name) {
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (IsDBCSLeadByte((BYTE)c) && i + 1 < name.size() && name[i + 1] != '\0') {
+      ++i;
+      continue;
+    }
     if (c == '\0' || c == '\\' || c == '/' || c == ':') {
       *error = "entry name is not a bare file name: " + name;
       return false;
     }
+  }
+  return true;
+}
+
+// The largest value of a 32-bit size or offset field.
+const uint64_t kField32 = 0xFFFFFFFFull;
+
+void SerializeEntry(const ArchiveEntry& e, uint8_t* r) {
+  memset(r, 0, ARCHIVE_ENTRY_SIZE);
+  memcpy(r, e.name, ARCHIVE_NAME_FIELD);
+  r[offsetof(ArchiveEntry, attributes)] = e.attributes;
+  Put32(r + offsetof(ArchiveEntry, fileTime), e.fileTime.dwLowDateTime);
+  Put32(r + offsetof(ArchiveEntry, fileTime) + 4, e.fileTime.dwHighDateTime);
+  Put32(r + offsetof(ArchiveEntry, fileSize), e.fileSize);
+  Put32(r + offsetof(ArchiveEntry, storedSize), e.storedSize);
+}
+
+// Compresses and proves the block expands back to the same bytes: an
+// archive that the updater would refuse must never be written.
+bool CompressVerified(const uint8_t* data, size_t size, CompressLevel level, std::vector<uint8_t>* block,
+                      std::string* error) {
+  block->clear();
+  CompressBlock(data, size, *block, level);
+  std::vector<uint8_t> back(size);
+  if (ExpandBlock(back.data(), size, block->data(), block->size()) != EXPAND_OK ||
+      (size != 0 && memcmp(back.data(), data, size) != 0)) {
+    *error = "internal error: a compressed block does not expand to its input";
+    return false;
   }
   return true;
 }
@@ -55,70 +90,134 @@ bool SameEntryName(const std::string& a, const std::string& b) {
   return true;
 }
 
+void SerializeArchiveHeader(const ArchiveHeader& header, uint8_t out[ARCHIVE_HEADER_SIZE]) {
+  memcpy(out + offsetof(ArchiveHeader, magic), header.magic, sizeof(header.magic));
+  Put32(out + offsetof(ArchiveHeader, flags), header.flags);
+  Put32(out + offsetof(ArchiveHeader, directoryOffset), header.directoryOffset);
+  Put32(out + offsetof(ArchiveHeader, entryCount), header.entryCount);
+}
+
+bool ArchiveWriter::Fail(const std::string& why, std::string* error) {
+  *error = why;
+  failed_ = true;
+  return false;
+}
+
+bool ArchiveWriter::Put(const uint8_t* data, size_t size, std::string* error) {
+  if (offset_ + size > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)", error);
+  if (size != 0 && !sink_.Append(data, size, error)) {
+    failed_ = true;
+    return false;
+  }
+  offset_ += size;
+  return true;
+}
+
+bool ArchiveWriter::Begin(std::string* error) {
+  // The header is written again by Finish, once the directory's offset is
+  // known; until then its place holds zeros.
+  static const uint8_t zeros[ARCHIVE_HEADER_SIZE] = {0};
+  return Put(zeros, sizeof(zeros), error);
+}
+
+bool ArchiveWriter::AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error) {
+  if (failed_) return Fail("the archive already failed", error);
+  static const uint8_t zeros[ARCHIVE_DATA_ALIGN] = {0};
+  if (storedSize > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)", error);
+  uint64_t padded = PaddedSize((DWORD)storedSize);
+  if (!Put(stored, storedSize, error) || !Put(zeros, (size_t)(padded - storedSize), error)) return false;
+  names_.emplace_back(record.name, strnlen(record.name, ARCHIVE_NAME_FIELD));
+  records_.resize(records_.size() + ARCHIVE_ENTRY_SIZE);
+  SerializeEntry(record, &records_[records_.size() - ARCHIVE_ENTRY_SIZE]);
+  return true;
+}
+
+bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t size, uint64_t fileTime,
+                        EntryStorage storage, std::string* error, bool* compressed) {
+  if (failed_) return Fail("the archive already failed", error);
+  if (!CheckName(name, error)) return Fail(*error, error);
+  // The updater finds the first entry of a name: a second could never be
+  // reached.
+  for (const std::string& earlier : names_)
+    if (SameEntryName(name, earlier)) return Fail("two entries named " + earlier + " and " + name, error);
+  if (size > kField32) return Fail("entry of 4 GiB or more: " + name, error);
+  if (names_.size() >= ARCHIVE_MAX_ENTRIES) return Fail("too many entries", error);
+
+  std::vector<uint8_t> block;
+  bool compress = storage != EntryStorage::Stored;
+  if (compress) {
+    if (!CompressVerified(data, size, options_.level, &block, error)) return Fail(*error, error);
+    if (storage == EntryStorage::Smaller && block.size() >= size) compress = false;
+  }
+  const uint8_t* stored = compress ? block.data() : data;
+  size_t storedSize = compress ? block.size() : size;
+  ArchiveEntry record;
+  memset(&record, 0, sizeof(record));
+  memcpy(record.name, name.data(), name.size());  // the rest of the field stays zero
+  record.attributes = (BYTE)(compress ? ENTRY_COMPRESSED : ENTRY_STORED);
+  record.fileTime.dwLowDateTime = (DWORD)fileTime;
+  record.fileTime.dwHighDateTime = (DWORD)(fileTime >> 32);
+  record.fileSize = (DWORD)size;
+  record.storedSize = (DWORD)storedSize;
+  if (offset_ + PaddedSize(record.storedSize) > kField32)
+    return Fail("the archive would pass 4 GiB (32-bit offsets) at " + name, error);
+  if (!AddRaw(record, stored, storedSize, error)) return false;
+  if (compressed) *compressed = compress;
+  return true;
+}
+
+bool ArchiveWriter::Finish(std::string* error) {
+  if (failed_) return Fail("the archive already failed", error);
+  ArchiveHeader header;
+  memcpy(header.magic, ARCHIVE_MAGIC, sizeof(header.magic));
+  header.flags = 0;
+  header.directoryOffset = (DWORD)offset_;
+  header.entryCount = (DWORD)names_.size();
+  std::vector<uint8_t> block;
+  const std::vector<uint8_t>* directory = &records_;
+  if (options_.compressDirectory) {
+    if (!CompressVerified(records_.data(), records_.size(), options_.level, &block, error)) return Fail(*error, error);
+    directory = &block;
+    header.flags |= DIRECTORY_COMPRESSED;
+  }
+  if (offset_ + directory->size() > kField32)
+    return Fail("the archive would pass 4 GiB (32-bit offsets) at its directory", error);
+  if (!Put(directory->data(), directory->size(), error)) return false;
+  uint8_t bytes[ARCHIVE_HEADER_SIZE];
+  SerializeArchiveHeader(header, bytes);
+  if (!sink_.WriteHeader(bytes, error)) {
+    failed_ = true;
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// An archive in memory: the header's place is the vector's first 16 bytes.
+class VectorSink : public ArchiveSink {
+ public:
+  bool Append(const uint8_t* data, size_t size, std::string*) override {
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string*) override {
+    memcpy(bytes.data(), header, ARCHIVE_HEADER_SIZE);
+    return true;
+  }
+  std::vector<uint8_t> bytes;
+};
+
+}  // namespace
+
 bool WriteArchive(const std::vector<ArchiveInput>& entries, const ArchiveLayoutOptions& options,
                   std::vector<uint8_t>& out, std::string* error) {
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (!CheckName(entries[i].name, error)) return false;
-    for (size_t j = 0; j < i; ++j) {
-      if (SameEntryName(entries[i].name, entries[j].name)) {
-        *error = "two entries named " + entries[j].name + " and " + entries[i].name;
-        return false;
-      }
-    }
-    if (entries[i].data.size() > 0xFFFFFFFFu) {
-      *error = "entry of 4 GiB or more: " + entries[i].name;
-      return false;
-    }
-  }
-  if (entries.size() > (0xFFFFFFFFu - ARCHIVE_HEADER_SIZE) / ARCHIVE_ENTRY_SIZE) {
-    *error = "too many entries";
-    return false;
-  }
-
-  std::vector<uint8_t> image(ARCHIVE_HEADER_SIZE, 0);
-  std::vector<uint8_t> records(entries.size() * ARCHIVE_ENTRY_SIZE, 0);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    const ArchiveInput& e = entries[i];
-    std::vector<uint8_t> block;
-    bool compress = e.storage != EntryStorage::Stored;
-    if (compress) {
-      CompressBlock(e.data.data(), e.data.size(), block, options.level);
-      if (e.storage == EntryStorage::Smaller && block.size() >= e.data.size()) compress = false;
-    }
-    const std::vector<uint8_t>& stored = compress ? block : e.data;
-    if (stored.size() > 0xFFFFFFFFu || image.size() + PaddedSize((DWORD)stored.size()) > 0xFFFFFFFFu) {
-      *error = "archive would pass 32-bit offsets at " + e.name;
-      return false;
-    }
-    image.insert(image.end(), stored.begin(), stored.end());
-    image.resize(image.size() + (size_t)(PaddedSize((DWORD)stored.size()) - stored.size()), 0);
-
-    uint8_t* r = &records[i * ARCHIVE_ENTRY_SIZE];
-    memcpy(r, e.name.data(), e.name.size());  // the rest of the field stays zero
-    r[offsetof(ArchiveEntry, attributes)] = (uint8_t)(compress ? ENTRY_COMPRESSED : ENTRY_STORED);
-    Put32(r + offsetof(ArchiveEntry, fileTime), (uint32_t)e.fileTime);
-    Put32(r + offsetof(ArchiveEntry, fileTime) + 4, (uint32_t)(e.fileTime >> 32));
-    Put32(r + offsetof(ArchiveEntry, fileSize), (uint32_t)e.data.size());
-    Put32(r + offsetof(ArchiveEntry, storedSize), (uint32_t)stored.size());
-  }
-
-  uint32_t directoryOffset = (uint32_t)image.size();
-  std::vector<uint8_t> directory;
-  if (options.compressDirectory) {
-    CompressBlock(records.data(), records.size(), directory, options.level);
-  } else {
-    directory.swap(records);
-  }
-  if (image.size() + directory.size() > 0xFFFFFFFFu) {
-    *error = "archive would pass 32-bit offsets at its directory";
-    return false;
-  }
-  image.insert(image.end(), directory.begin(), directory.end());
-
-  memcpy(&image[0], "WZ2", 4);
-  Put32(&image[offsetof(ArchiveHeader, flags)], options.compressDirectory ? DIRECTORY_COMPRESSED : 0u);
-  Put32(&image[offsetof(ArchiveHeader, directoryOffset)], directoryOffset);
-  Put32(&image[offsetof(ArchiveHeader, entryCount)], (uint32_t)entries.size());
-  out.insert(out.end(), image.begin(), image.end());
+  VectorSink sink;
+  ArchiveWriter writer(sink, options);
+  if (!writer.Begin(error)) return false;
+  for (const ArchiveInput& e : entries)
+    if (!writer.Add(e.name, e.data.data(), e.data.size(), e.fileTime, e.storage, error)) return false;
+  if (!writer.Finish(error)) return false;
+  out.insert(out.end(), sink.bytes.begin(), sink.bytes.end());
   return true;
 }

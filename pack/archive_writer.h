@@ -1,5 +1,7 @@
-// Lays out a whole archive in memory: header, each entry's data padded to 16
-// bytes, then the directory, plain or as one compressed block.
+// Writes archives: header, each entry's data padded to 16 bytes, then the
+// directory, plain or as one compressed block. One streaming writer serves
+// the publisher's tool (into a file, an entry at a time) and the in-memory
+// images of the tests (WriteArchive).
 //
 // Writing side only (the publisher's tool and tests); it may use the STL.
 // The output depends only on the inputs, so the same entries always give the
@@ -20,6 +22,57 @@ enum class EntryStorage {
   Smaller,     // compressed when that makes it smaller, stored otherwise
 };
 
+struct ArchiveLayoutOptions {
+  CompressLevel level = CompressLevel::Default;
+  bool compressDirectory = false;
+};
+
+// The 16 header bytes as they stand in the archive.
+void SerializeArchiveHeader(const ArchiveHeader& header, uint8_t out[ARCHIVE_HEADER_SIZE]);
+
+// Where a streaming archive goes: its bytes in order, then the header once
+// more in its place at offset 0, when the directory's offset is known.
+class ArchiveSink {
+ public:
+  virtual ~ArchiveSink() = default;
+  virtual bool Append(const uint8_t* data, size_t size, std::string* error) = 0;
+  virtual bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string* error) = 0;
+};
+
+// Begin, Add for every entry in directory order, Finish. Every refusal
+// names the reason in *error in one line and leaves the writer failed: the
+// archive written so far must be discarded.
+class ArchiveWriter {
+ public:
+  ArchiveWriter(ArchiveSink& sink, const ArchiveLayoutOptions& options) : sink_(sink), options_(options) {}
+  bool Begin(std::string* error);
+  // Adds an entry of fileTime (FILETIME as one 64-bit number). Refused: a
+  // name the updater cannot look up (empty, over 14 bytes, a NUL or a
+  // directory part), a name equal to an earlier one as the updater compares
+  // names, 4 GiB or more of data, an archive passing 32-bit offsets, a block
+  // that would not expand back to the data. *compressed tells how it went in.
+  bool Add(const std::string& name, const uint8_t* data, size_t size, uint64_t fileTime, EntryStorage storage,
+           std::string* error, bool* compressed = nullptr);
+  // Lays out `stored` and appends `record` exactly as given, unchecked: for
+  // tests that build damaged archives.
+  bool AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error);
+  bool Finish(std::string* error);
+
+  size_t EntryCount() const { return names_.size(); }
+  uint64_t Size() const { return offset_; }  // bytes written so far
+
+ private:
+  bool Put(const uint8_t* data, size_t size, std::string* error);
+  bool Fail(const std::string& why, std::string* error);
+
+  ArchiveSink& sink_;
+  ArchiveLayoutOptions options_;
+  std::vector<std::string> names_;
+  std::vector<uint8_t> records_;
+  uint64_t offset_ = 0;
+  bool failed_ = false;
+};
+
 struct ArchiveInput {
   std::string name;  // code page 932 bytes, 1 to 14 of them, no directory part
   std::vector<uint8_t> data;
@@ -27,14 +80,8 @@ struct ArchiveInput {
   EntryStorage storage = EntryStorage::Smaller;
 };
 
-struct ArchiveLayoutOptions {
-  CompressLevel level = CompressLevel::Default;
-  bool compressDirectory = false;
-};
-
-// Appends the archive to `out` and returns true, or returns false with a
-// one-line reason in *error (a bad or duplicate name, an entry or archive
-// beyond 32-bit sizes); `out` is then unchanged.
+// The whole archive in memory: appends it to `out` and returns true, or
+// returns false with the writer's reason in *error; `out` is then unchanged.
 bool WriteArchive(const std::vector<ArchiveInput>& entries, const ArchiveLayoutOptions& options,
                   std::vector<uint8_t>& out, std::string* error);
 

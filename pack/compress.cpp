@@ -1,6 +1,8 @@
 // The block encoder: token writer, match finders and the three parsers.
 #include "pack/compress.h"
 
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -9,43 +11,42 @@
 
 namespace {
 
-// ---- Format -----------------------------------------------------------------
+// ---- Look-ups derived from the format's tables ------------------------------------
+//
+// The parsers ask for a match's offset class and length code at every
+// position, so both are read from tables built once from the format's own.
 
-#define MIN_LONG_LENGTH 3u
-#define LONG_BYTE_LENGTH 27u
-#define SHORT_FAR_BASE 256u
-#define OFFSET_CLASSES 5u
-
-// Offset classes of a long match: V limit, prefix bits, extra bits.
-const uint32_t kClassLimit[OFFSET_CLASSES] = {512, 1024, 2048, 4096, 8192};
-const uint32_t kClassBase[OFFSET_CLASSES] = {0, 512, 1024, 2048, 4096};
-const unsigned kClassPrefixBits[OFFSET_CLASSES] = {1, 2, 3, 4, 4};
-const unsigned kClassExtraBits[OFFSET_CLASSES] = {1, 1, 2, 3, 4};
-static_assert(BLOCK_MAX_DISTANCE == 8192u, "the widest offset class ends at the window");
-static_assert(SHORT_MATCH_MAX_DISTANCE == SHORT_FAR_BASE + 255u * 8u + 7u,
-              "V = 2303 is the end code, so the far short match stops one before");
-
-inline unsigned OffsetClass(uint32_t v) {
-  unsigned c = 0;
-  while (v >= kClassLimit[c]) ++c;
-  return c;
+// Every class boundary is a multiple of this, so V / OFFSET_STEP picks the class.
+#define OFFSET_STEP 512u
+struct FormatIndex {
+  uint8_t classOfStep[BLOCK_MAX_DISTANCE / OFFSET_STEP];
+  uint8_t offsetCost[OFFSET_CLASS_COUNT];
+  uint8_t codeOfLength[BLOCK_MAX_LENGTH + 1];
+  uint8_t lengthCost[BLOCK_MAX_LENGTH + 1];
+};
+constexpr FormatIndex MakeFormatIndex() {
+  FormatIndex t{};
+  for (uint32_t step = 0; step < BLOCK_MAX_DISTANCE / OFFSET_STEP; ++step) t.classOfStep[step] = (uint8_t)OffsetClassOf(step * OFFSET_STEP);
+  for (unsigned c = 0; c < OFFSET_CLASS_COUNT; ++c) t.offsetCost[c] = (uint8_t)LongOffsetCostBits(kOffsetClasses[c]);
+  for (uint32_t length = LONG_MIN_LENGTH; length <= BLOCK_MAX_LENGTH; ++length) {
+    t.codeOfLength[length] = (uint8_t)LengthCodeOf(length);
+    t.lengthCost[length] = (uint8_t)LengthCodeCostBits(kLengthCodes[LengthCodeOf(length)]);
+  }
+  return t;
 }
-
-// Bits of a long match's length code, data byte included.
-inline unsigned LengthCodeBits(uint32_t length) {
-  if (length == 3) return 1;
-  if (length == 4) return 2;
-  if (length <= 6) return 4;
-  if (length <= 10) return 6;
-  if (length <= 26) return 9;
-  return 5 + 8;
+constexpr FormatIndex kIndex = MakeFormatIndex();
+constexpr bool ClassesStartOnSteps() {
+  for (const OffsetClass& c : kOffsetClasses)
+    if (c.base % OFFSET_STEP != 0) return false;
+  return BLOCK_MAX_DISTANCE % OFFSET_STEP == 0;
 }
+static_assert(ClassesStartOnSteps(), "every offset class starts on a step");
 
-// Long match cost without the length code: 0 0, prefix, byte, extra bits.
-inline unsigned LongOffsetCost(unsigned cls) { return 2 + kClassPrefixBits[cls] + 8 + kClassExtraBits[cls]; }
-
+inline unsigned ClassOf(uint32_t v) { return kIndex.classOfStep[v / OFFSET_STEP]; }
+inline unsigned LongOffsetCost(uint32_t v) { return kIndex.offsetCost[ClassOf(v)]; }
+inline unsigned LengthCost(uint32_t length) { return kIndex.lengthCost[length]; }
 inline unsigned ShortCost(uint32_t distance) {
-  return distance <= SHORT_NEAR_MAX_DISTANCE ? 3 + 8 : 3 + 8 + 3;
+  return distance <= SHORT_NEAR_MAX_DISTANCE ? SHORT_NEAR_COST_BITS : SHORT_FAR_COST_BITS;
 }
 
 // Length of the common prefix of a and b, at most limit.
@@ -85,14 +86,14 @@ class ChainFinder {
     size_t limit = std::min<size_t>(BLOCK_MAX_LENGTH, n_ - i);
     if (limit < BLOCK_MIN_MATCH) return best;
     const uint8_t* cur = src_ + i;
-    if (limit >= MIN_LONG_LENGTH) {
+    if (limit >= LONG_MIN_LENGTH) {
       uint32_t p = head3_[Hash3(cur)];
       unsigned chain = depth_;
       while (p != NO_POSITION && i - (size_t)p <= BLOCK_MAX_DISTANCE && chain-- != 0) {
         const uint8_t* cand = src_ + p;
         if (cand[best.length] == cur[best.length] || best.length == 0) {
           uint32_t len = (uint32_t)CommonLength(cand, cur, limit);
-          if (len > best.length && len >= MIN_LONG_LENGTH) {
+          if (len > best.length && len >= LONG_MIN_LENGTH) {
             best.length = len;
             best.distance = (uint32_t)(i - (size_t)p);
             if (len >= nice_ || len == limit) break;
@@ -184,7 +185,7 @@ void ParseFast(const uint8_t* src, size_t n, BlockEncoder& enc) {
         }
         p = prev[(size_t)p & (CHAIN_RING - 1)];
       }
-      if (bestLength < MIN_LONG_LENGTH) {
+      if (bestLength < LONG_MIN_LENGTH) {
         ++misses;
         i += 1 + (misses > FAST_MISSES_BEFORE_SKIPPING ? (misses - FAST_MISSES_BEFORE_SKIPPING) >> 5 : 0);
         continue;
@@ -331,12 +332,11 @@ struct Step {
   uint16_t length;  // 1 = literal
   uint16_t distance;
 };
-static_assert(BLOCK_MAX_LENGTH <= 0xFFFFu && BLOCK_MAX_DISTANCE <= 0xFFFFu, "steps fit 16 bits");
 
 void ParseOptimal(const uint8_t* src, size_t n, BlockEncoder& enc) {
   TreeFinder finder(src, n);
-  unsigned lengthBits[BLOCK_MAX_LENGTH + 1];
-  for (unsigned l = MIN_LONG_LENGTH; l <= BLOCK_MAX_LENGTH; ++l) lengthBits[l] = LengthCodeBits(l);
+  unsigned lengthCost[BLOCK_MAX_LENGTH + 1];  // read at every position: kept in plain words
+  for (unsigned l = LONG_MIN_LENGTH; l <= BLOCK_MAX_LENGTH; ++l) lengthCost[l] = LengthCost(l);
   std::vector<uint32_t> cost;
   std::vector<Step> step;
   std::vector<Step> path;
@@ -371,9 +371,9 @@ void ParseOptimal(const uint8_t* src, size_t n, BlockEncoder& enc) {
           }
           ++l;
         }
-        uint32_t offsetCost = base + LongOffsetCost(OffsetClass(d - 1));
+        uint32_t offsetCost = base + LongOffsetCost(d - 1);
         for (; l <= top; ++l) {
-          uint32_t c = offsetCost + lengthBits[l];
+          uint32_t c = offsetCost + lengthCost[l];
           if (c < cost[k + l]) {
             cost[k + l] = c;
             step[k + l] = Step{(uint16_t)l, (uint16_t)d};
@@ -402,46 +402,67 @@ void ParseOptimal(const uint8_t* src, size_t n, BlockEncoder& enc) {
 // ---- Costs ------------------------------------------------------------------
 
 unsigned MatchCostBits(uint32_t distance, uint32_t length) {
-  if (distance == 0 || distance > BLOCK_MAX_DISTANCE || length < BLOCK_MIN_MATCH || length > BLOCK_MAX_LENGTH)
-    return 0;
-  if (length == 2) return distance <= SHORT_MATCH_MAX_DISTANCE ? ShortCost(distance) : 0;
-  return LongOffsetCost(OffsetClass(distance - 1)) + LengthCodeBits(length);
+  if (!IsMatch(distance, length)) return 0;
+  if (length == SHORT_MATCH_LENGTH) return ShortCost(distance);
+  return LongOffsetCost(distance - 1) + LengthCost(length);
 }
 
 size_t CompressBound(size_t n) {
-  // Every token any parser emits costs at most what its bytes cost as
-  // literals (the dearest match, 3 bytes from the farthest class, takes 19
-  // bits against 27), so a block costs at most 9n + 14 bits, the end code
-  // included. Its size is that in bytes plus the unused bits of its last
-  // flag word, fewer than 32: at most (9n + 14 + 31) / 8 bytes.
-  return (9 * n + 14 + 31 + 7) / 8;
+  // No token costs more than its bytes as literals (block_format.h), so a
+  // block costs at most 9n bits plus the end code. Its size is that in
+  // bytes plus the unused bits of its last flag word, fewer than 32.
+  return (LITERAL_COST_BITS * n + END_CODE_COST_BITS + (BLOCK_FLAG_WORD_BITS - 1) + 7) / 8;
 }
 
 // ---- Token writer ----------------------------------------------------------------
 
+// A token the format cannot carry is a fault of its caller, and writing on
+// would only hide it: a length of 300 in the length byte would come back as
+// 17. So every build stops at it, naming the broken condition.
+#define ENCODER_REQUIRE(condition) ((condition) ? (void)0 : EncoderFault(__func__, #condition))
+
+[[noreturn]] static void EncoderFault(const char* function, const char* condition) {
+  fprintf(stderr, "BlockEncoder::%s: precondition failed: %s\n", function, condition);
+  abort();
+}
+
+
+// The word is built in a uint32_t and stored little-endian.
+static_assert(BLOCK_FLAG_WORD_BITS == 32 && BLOCK_FLAG_WORD_BYTES == 4, "a flag word is one uint32_t");
+
 void BlockEncoder::StartWord() {
   Flush();
   wordPos_ = out_.size();
-  out_.resize(out_.size() + 4);
+  out_.resize(out_.size() + BLOCK_FLAG_WORD_BYTES);
   word_ = 0;
   used_ = 0;
   hasWord_ = true;
 }
 
 void BlockEncoder::Bit(unsigned bit) {
-  if (used_ == 32) StartWord();
-  word_ |= (uint32_t)(bit & 1u) << (31 - used_);
+  ENCODER_REQUIRE(bit <= 1);
+  PutBit(bit);
+}
+
+void BlockEncoder::PutBit(unsigned bit) {
+  if (used_ == BLOCK_FLAG_WORD_BITS) StartWord();
+  word_ |= (uint32_t)bit << (BLOCK_FLAG_WORD_BITS - 1 - used_);
   ++used_;
 }
 
 void BlockEncoder::Bits(uint32_t value, unsigned count) {
+  ENCODER_REQUIRE(count <= 32 && ((uint64_t)value >> count) == 0);
+  PutBits(value, count);
+}
+
+void BlockEncoder::PutBits(uint32_t value, unsigned count) {
   // The part that fits the current word goes in at once; a new word starts
   // only when the next bit is due, which is where the decoder reads it.
   while (count > 0) {
-    if (used_ == 32) StartWord();
-    unsigned take = std::min(count, 32 - used_);
+    if (used_ == BLOCK_FLAG_WORD_BITS) StartWord();
+    unsigned take = std::min(count, BLOCK_FLAG_WORD_BITS - used_);
     uint32_t part = (uint32_t)((uint64_t)value >> (count - take)) & (uint32_t)((1ull << take) - 1);
-    word_ |= (uint32_t)((uint64_t)part << (32 - used_ - take));
+    word_ |= (uint32_t)((uint64_t)part << (BLOCK_FLAG_WORD_BITS - used_ - take));
     used_ += take;
     count -= take;
   }
@@ -449,9 +470,9 @@ void BlockEncoder::Bits(uint32_t value, unsigned count) {
 
 void BlockEncoder::Literals(const uint8_t* bytes, size_t count) {
   while (count > 0) {
-    if (used_ == 32) StartWord();
-    unsigned take = (unsigned)std::min<size_t>(count, 32 - used_);
-    word_ |= (uint32_t)(((1ull << take) - 1) << (32 - used_ - take));
+    if (used_ == BLOCK_FLAG_WORD_BITS) StartWord();
+    unsigned take = (unsigned)std::min<size_t>(count, BLOCK_FLAG_WORD_BITS - used_);
+    word_ |= (uint32_t)(((1ull << take) - 1) << (BLOCK_FLAG_WORD_BITS - used_ - take));
     used_ += take;
     out_.insert(out_.end(), bytes, bytes + take);
     bytes += take;
@@ -469,52 +490,46 @@ void BlockEncoder::Flush() {
 }
 
 void BlockEncoder::Literal(uint8_t byte) {
-  Bit(1);
-  Byte(byte);
+  PutBit(1);
+  PutByte(byte);
 }
 
 void BlockEncoder::ShortMatch(uint32_t distance) {
+  ENCODER_REQUIRE(distance >= 1 && distance <= SHORT_MATCH_MAX_DISTANCE);
   uint32_t v = distance - 1;
-  Bits(1, 2);  // 0 1
+  PutBits(1, 2);  // 0 1: a short match
   if (v < SHORT_FAR_BASE) {
-    Bit(0);
-    Byte((uint8_t)v);
+    PutBit(0);
+    PutByte((uint8_t)v);
   } else {
-    Bit(1);
-    Byte((uint8_t)((v - SHORT_FAR_BASE) >> 3));
-    Bits((v - SHORT_FAR_BASE) & 7u, 3);
+    PutBit(1);
+    PutByte((uint8_t)((v - SHORT_FAR_BASE) >> SHORT_FAR_EXTRA_BITS));
+    PutBits((v - SHORT_FAR_BASE) & ((1u << SHORT_FAR_EXTRA_BITS) - 1), SHORT_FAR_EXTRA_BITS);
   }
 }
 
 void BlockEncoder::LongMatch(uint32_t distance, uint32_t length) {
+  ENCODER_REQUIRE(distance >= 1 && distance <= BLOCK_MAX_DISTANCE);
+  ENCODER_REQUIRE(length >= LONG_MIN_LENGTH && length <= BLOCK_MAX_LENGTH);
   uint32_t v = distance - 1;
-  unsigned cls = OffsetClass(v);
-  Bits(0, 2);
-  Bits(cls < 4 ? 1u : 0u, kClassPrefixBits[cls]);  // cls zeros, then 1 unless the last class
-  uint32_t rel = v - kClassBase[cls];
-  Byte((uint8_t)(rel >> kClassExtraBits[cls]));
-  Bits(rel & ((1u << kClassExtraBits[cls]) - 1), kClassExtraBits[cls]);
-  if (length == 3) {
-    Bit(1);
-  } else if (length == 4) {
-    Bits(1, 2);
-  } else if (length <= 6) {
-    Bits(1, 3);
-    Bits(length - 5, 1);
-  } else if (length <= 10) {
-    Bits(1, 4);
-    Bits(length - 7, 2);
-  } else if (length <= 26) {
-    Bits(1, 5);
-    Bits(length - 11, 4);
+  const OffsetClass& oc = kOffsetClasses[ClassOf(v)];
+  PutBits(0, LONG_MATCH_HEAD_BITS);
+  PutBits(oc.prefix, oc.prefixBits);
+  uint32_t rel = v - oc.base;
+  PutByte((uint8_t)(rel >> oc.extraBits));
+  PutBits(rel & ((1u << oc.extraBits) - 1), oc.extraBits);
+  const LengthCode& lc = kLengthCodes[kIndex.codeOfLength[length]];
+  PutBits(lc.prefix, lc.prefixBits);
+  if (lc.lengthByte) {
+    PutByte((uint8_t)(length - lc.base));
   } else {
-    Bits(0, 5);
-    Byte((uint8_t)(length - LONG_BYTE_LENGTH));
+    PutBits(length - lc.base, lc.extraBits);
   }
 }
 
 void BlockEncoder::Match(uint32_t distance, uint32_t length) {
-  if (length == 2) {
+  ENCODER_REQUIRE(IsMatch(distance, length));
+  if (length == SHORT_MATCH_LENGTH) {
     ShortMatch(distance);
   } else {
     LongMatch(distance, length);
@@ -522,9 +537,10 @@ void BlockEncoder::Match(uint32_t distance, uint32_t length) {
 }
 
 void BlockEncoder::End() {
-  Bits(3, 3);  // 0 1 1
-  Byte(0xFF);
-  Bits(7, 3);
+  const uint32_t x = BLOCK_END_V - SHORT_FAR_BASE;
+  PutBits(3, SHORT_MATCH_HEAD_BITS);  // 0 1 1
+  PutByte((uint8_t)(x >> SHORT_FAR_EXTRA_BITS));
+  PutBits(x & ((1u << SHORT_FAR_EXTRA_BITS) - 1), SHORT_FAR_EXTRA_BITS);
   Flush();
 }
 

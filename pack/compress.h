@@ -24,48 +24,57 @@ size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, Co
 // Largest block CompressBlock can produce for n bytes at any level.
 size_t CompressBound(size_t n);
 
-// Cost of tokens in bits: control bits plus 8 per data byte. Flag words carry
-// exactly 32 control bits each, so this is the block's size in bits up to the
-// padding of its last flag word.
-#define LITERAL_COST_BITS 9u
-#define END_CODE_COST_BITS 14u
-// Cheapest form of a match of `length` bytes from `distance` back; 0 when the
-// pair has no form (length 2 beyond the short match's reach, length or
-// distance out of range).
+// Whether a match of `length` bytes from `distance` back has a form in the
+// format: a short match for length 2 within its reach, a long match for 3
+// and more within the window.
+constexpr bool IsMatch(uint32_t distance, uint32_t length) {
+  return distance >= 1 && distance <= BLOCK_MAX_DISTANCE && length >= BLOCK_MIN_MATCH && length <= BLOCK_MAX_LENGTH &&
+         (length != SHORT_MATCH_LENGTH || distance <= SHORT_MATCH_MAX_DISTANCE);
+}
+
+// Bits the cheapest form of a match takes, 0 when the pair has no form.
+// Costs count control bits plus 8 per data byte (LITERAL_COST_BITS and the
+// others in archive/block_format.h); flag words carry exactly 32 control
+// bits each, so a block's cost is its size in bits up to the padding of its
+// last flag word.
 unsigned MatchCostBits(uint32_t distance, uint32_t length);
 
-// Longest distance a 2-byte (short) match reaches: V = 2302.
-#define SHORT_MATCH_MAX_DISTANCE 2303u
-#define SHORT_NEAR_MAX_DISTANCE 256u
-
 // Token-level writer. Places each flag word where the decoder reads it: at
-// the output position at the moment its first bit is written.
+// the output position at the moment its first bit is written. Every token
+// and bit field is checked against the format before it is written, in
+// every build: a value the field cannot hold stops the program instead of
+// being cut to the field's width.
 class BlockEncoder {
  public:
   explicit BlockEncoder(std::vector<uint8_t>& out) : out_(out) {}
   void Literal(uint8_t byte);
   // count literals at once, as many per flag word as it has bits left.
   void Literals(const uint8_t* bytes, size_t count);
-  // The cheapest form of a legal (distance, length): short for length 2,
+  // The cheapest form of a pair that IsMatch accepts: short for length 2,
   // long for 3 and more.
   void Match(uint32_t distance, uint32_t length);
   // Forced forms, so tests can produce every token shape.
-  void ShortMatch(uint32_t distance);  // 1..2303
-  void LongMatch(uint32_t distance, uint32_t length);  // 1..8192, 3..282
+  void ShortMatch(uint32_t distance);                  // 1..SHORT_MATCH_MAX_DISTANCE
+  void LongMatch(uint32_t distance, uint32_t length);  // 1..BLOCK_MAX_DISTANCE, LONG_MIN_LENGTH..BLOCK_MAX_LENGTH
   void End();
   // Raw pieces, for crafting malformed blocks in tests.
-  void Bit(unsigned bit);
-  void Bits(uint32_t value, unsigned count);  // count <= 32
-  void Byte(uint8_t byte) { out_.push_back(byte); }
+  void Bit(unsigned bit);                     // 0 or 1
+  void Bits(uint32_t value, unsigned count);  // count <= 32, value < 2^count
+  void Byte(uint8_t byte) { PutByte(byte); }
   // Writes the current flag word into its place (End does this too).
   void Flush();
 
  private:
   void StartWord();
+  // The unchecked writers under the token methods, whose fields are in
+  // range by construction once the token's own preconditions hold.
+  void PutBit(unsigned bit);
+  void PutBits(uint32_t value, unsigned count);
+  void PutByte(uint8_t byte) { out_.push_back(byte); }
 
   std::vector<uint8_t>& out_;
   size_t wordPos_ = 0;
   uint32_t word_ = 0;
-  unsigned used_ = 32;  // bits of the current word used; 32 = a new word is due
+  unsigned used_ = BLOCK_FLAG_WORD_BITS;  // bits of the current word used; all = a new word is due
   bool hasWord_ = false;
 };

@@ -147,6 +147,50 @@ TEST(ArchiveWriterRefusals, NamesEqualWithoutRegardToAsciiCaseAreRefused) {
   EXPECT_FALSE(SameEntryName("\x83\x41.DAT", "\x83\x61.DAT"));
 }
 
+TEST(ArchiveWriterRefusals, ATrailByteThatLooksLikeABackslashIsPartOfTheName) {
+  // ソ is 83 5C: its second byte is no directory separator.
+  Bytes image;
+  std::string error;
+  ASSERT_TRUE(Write({Input("\x83\x5C.DAT", "so", EntryStorage::Stored)}, &image, &error)) << error;
+  EXPECT_EQ(memcmp(&image[ReadLe32(image, 8)], "\x83\x5C.DAT", 7), 0);
+  ExpectRefused({Input("A\x5C\x83\x5C", "1", EntryStorage::Stored)}, "a backslash after a single-byte letter");
+}
+
+// A sink that takes `room` appends, then fails the way a full disk does.
+class FailingSink : public ArchiveSink {
+ public:
+  explicit FailingSink(int room) : room_(room) {}
+  bool Append(const uint8_t*, size_t, std::string* error) override {
+    if (room_-- > 0) return true;
+    *error = "disk full";
+    return false;
+  }
+  bool WriteHeader(const uint8_t*, std::string*) override {
+    headerWritten = true;
+    return true;
+  }
+  bool headerWritten = false;
+
+ private:
+  int room_;
+};
+
+TEST(ArchiveWriterStreaming, AFailedWriteFailsTheArchiveAndNoHeaderIsWritten) {
+  // Begin takes one append; each stored entry its data and its padding.
+  for (int room = 0; room < 4; ++room) {
+    FailingSink sink(room);
+    ArchiveWriter writer(sink, ArchiveLayoutOptions());
+    std::string error;
+    const uint8_t data[5] = {1, 2, 3, 4, 5};
+    bool ok = writer.Begin(&error) && writer.Add("A.DAT", data, 5, 0, EntryStorage::Stored, &error) &&
+              writer.Add("B.DAT", data, 5, 0, EntryStorage::Stored, &error);
+    EXPECT_FALSE(ok && writer.Finish(&error)) << room;
+    EXPECT_EQ(error, "disk full") << room;
+    EXPECT_FALSE(writer.Finish(&error)) << room;
+    EXPECT_FALSE(sink.headerWritten) << room;
+  }
+}
+
 TEST(ArchiveWriterRefusals, EmptyNamesAndNamesWithAPathAreRefused) {
   ExpectRefused({Input("", "1", EntryStorage::Stored)}, "empty");
   ExpectRefused({Input("DATA\\A.DAT", "1", EntryStorage::Stored)}, "backslash");

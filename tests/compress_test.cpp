@@ -253,6 +253,38 @@ TEST(CompressLayout, FlagWordFollowsTheOffsetByteWhenItsFirstBitIsAnExtraBit) {
   EXPECT_EQ(out[31], out[27]);
 }
 
+// ---- Preconditions of the token writer ------------------------------------------------
+
+// Each call asks for a token or field the format cannot carry. Written on,
+// it would come out as another token (a length of 300 in the length byte
+// reads back as 17), so the writer stops the program instead, in every build.
+TEST(CompressEncoderDeathTest, TokensAndFieldsTheFormatCannotCarryStopTheProgram) {
+  struct Misuse {
+    const char* what;
+    void (*call)(BlockEncoder&);
+  };
+  const Misuse misuses[] = {
+      {"long match of 300", [](BlockEncoder& e) { e.LongMatch(1, 300); }},
+      {"long match of 283", [](BlockEncoder& e) { e.LongMatch(1, BLOCK_MAX_LENGTH + 1); }},
+      {"long match of 2", [](BlockEncoder& e) { e.LongMatch(1, 2); }},
+      {"long match from distance 0", [](BlockEncoder& e) { e.LongMatch(0, 3); }},
+      {"long match beyond the window", [](BlockEncoder& e) { e.LongMatch(BLOCK_MAX_DISTANCE + 1, 3); }},
+      {"short match from distance 0", [](BlockEncoder& e) { e.ShortMatch(0); }},
+      {"short match at the end code's V", [](BlockEncoder& e) { e.ShortMatch(SHORT_MATCH_MAX_DISTANCE + 1); }},
+      {"match of one byte", [](BlockEncoder& e) { e.Match(1, 1); }},
+      {"match of 283", [](BlockEncoder& e) { e.Match(1, BLOCK_MAX_LENGTH + 1); }},
+      {"two bytes beyond the short reach", [](BlockEncoder& e) { e.Match(SHORT_MATCH_MAX_DISTANCE + 1, 2); }},
+      {"bit 2", [](BlockEncoder& e) { e.Bit(2); }},
+      {"8 in three bits", [](BlockEncoder& e) { e.Bits(8, 3); }},
+      {"33 bits", [](BlockEncoder& e) { e.Bits(0, 33); }},
+  };
+  for (const Misuse& m : misuses) {
+    Bytes block;
+    BlockEncoder enc(block);
+    EXPECT_DEATH(m.call(enc), "precondition failed") << m.what;
+  }
+}
+
 // ---- The cost model ----------------------------------------------------------------
 
 TEST(CompressCost, MatchCostIsWhatTheEncodedTokenTakes) {

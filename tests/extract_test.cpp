@@ -12,6 +12,7 @@
 #include "app/state.h"
 #include "archive/archive.h"
 #include "fs/files.h"
+#include "pack/compress.h"
 #include "platform/host/host_control.h"
 #include "support/archive_builder.h"
 #include "support/temp_drive.h"
@@ -31,54 +32,12 @@ const char kCantExpand[] = "Can't Expand File in Resource !!";
 
 // ---- Hand-made blocks --------------------------------------------------------
 
-// Writes control bits and data bytes in the order the decoder reads them: a
-// flag word takes its place in the stream when its first bit is written.
-class BitStream {
- public:
-  void Bit(unsigned bit) {
-    if (used_ == 32) {
-      Flush();
-      wordPos_ = bytes.size();
-      bytes.insert(bytes.end(), 4, 0);
-      word_ = 0;
-      used_ = 0;
-      open_ = true;
-    }
-    if (bit) word_ |= 1u << (31 - used_);
-    used_++;
-  }
-  void Bits(unsigned value, unsigned count) {
-    while (count-- > 0) Bit((value >> count) & 1u);
-  }
-  void Byte(uint8_t byte) { bytes.push_back(byte); }
-  void Literal(uint8_t byte) {
-    Bit(1);
-    Byte(byte);
-  }
-  void End() {
-    Bits(3, 3);  // 0 1 1: short match with s = 1
-    Byte(0xFF);
-    Bits(7, 3);
-    Flush();
-  }
-  void Flush() {
-    if (!open_) return;
-    for (int i = 0; i < 4; i++) bytes[wordPos_ + i] = static_cast<uint8_t>(word_ >> (8 * i));
-  }
-  std::vector<uint8_t> bytes;
-
- private:
-  size_t wordPos_ = 0;
-  uint32_t word_ = 0;
-  unsigned used_ = 32;
-  bool open_ = false;
-};
-
 std::string LiteralBlock(const std::string& text) {
-  BitStream block;
-  for (unsigned char c : text) block.Literal(c);
-  block.End();
-  return std::string(block.bytes.begin(), block.bytes.end());
+  std::vector<uint8_t> block;
+  BlockEncoder enc(block);
+  enc.Literals(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  enc.End();
+  return std::string(block.begin(), block.end());
 }
 
 // The worked example "abc" + long match V = 2, length 7: abcabcabca.
@@ -122,34 +81,24 @@ class TestArchive {
   // Lays out the image and makes it the open archive. `trim` bytes are cut
   // off the end of the image (the directory is kept apart and stays whole).
   void Open(size_t trim = 0) {
-    image_.assign(ARCHIVE_HEADER_SIZE, 0);
+    // Only the bytes given are laid out: an entry that claims more than
+    // it brings leaves the image short of its claim.
+    ArchiveBuilder builder;
     for (const TestEntry& e : entries_) {
-      // Only the bytes given are laid out: an entry that claims more than
-      // it brings leaves the image short of its claim.
-      std::string bytes = e.data.substr(0, e.storedSize);
-      image_.insert(image_.end(), bytes.begin(), bytes.end());
-      image_.resize(image_.size() + (PaddedSize(static_cast<DWORD>(bytes.size())) - bytes.size()), 0);
-    }
-    ArchiveHeader header{};
-    memcpy(header.magic, "WZ2", 4);
-    header.flags = 0;
-    header.directoryOffset = static_cast<DWORD>(image_.size());
-    header.entryCount = static_cast<DWORD>(entries_.size());
-    directory_.resize(ARCHIVE_HEADER_SIZE + entries_.size() * ARCHIVE_ENTRY_SIZE);
-    memcpy(directory_.data(), &header, sizeof header);
-    memcpy(image_.data(), &header, sizeof header);
-    for (size_t i = 0; i < entries_.size(); i++) {
-      const TestEntry& e = entries_[i];
       ArchiveEntry record{};
       memcpy(record.name, e.name.data(), std::min(e.name.size(), sizeof record.name));
       record.attributes = e.attributes;
       record.fileTime = MakeFileTime(e.time);
       record.fileSize = e.fileSize;
       record.storedSize = e.storedSize;
-      memcpy(directory_.data() + ARCHIVE_HEADER_SIZE + i * ARCHIVE_ENTRY_SIZE, &record, sizeof record);
+      builder.Raw(record, e.data.substr(0, e.storedSize));
     }
-    const BYTE* records = directory_.data() + ARCHIVE_HEADER_SIZE;
-    image_.insert(image_.end(), records, records + entries_.size() * ARCHIVE_ENTRY_SIZE);
+    image_ = builder.Build();
+    // The directory block as OpenArchive leaves it: the header, then the
+    // records.
+    size_t directoryOffset = ReadLe32(image_, 8);
+    directory_.assign(image_.begin(), image_.begin() + ARCHIVE_HEADER_SIZE);
+    directory_.insert(directory_.end(), image_.begin() + (std::ptrdiff_t)directoryOffset, image_.end());
     image_.resize(image_.size() - trim);
     OpenImage.data = image_.data();
     OpenImage.length = static_cast<DWORD>(image_.size());
@@ -380,12 +329,12 @@ TEST_F(ExtractEntryTest, StoredEntryNeedsNoMemory) {
 
 TEST_F(ExtractEntryTest, BlockReachingBeforeItsOutputIsRefused) {
   // A literal, then a short match from distance 2: one byte too far back.
-  BitStream bad;
-  bad.Literal('a');
-  bad.Bits(2, 3);  // 0 1 0: short match, s = 0
-  bad.Byte(1);     // V = 1, distance 2
-  bad.End();
-  archive_.Compressed("BAD.DAT", std::string(bad.bytes.begin(), bad.bytes.end()), 3).Open();
+  std::vector<uint8_t> bad;
+  BlockEncoder enc(bad);
+  enc.Literal('a');
+  enc.ShortMatch(2);
+  enc.End();
+  archive_.Compressed("BAD.DAT", std::string(bad.begin(), bad.end()), 3).Open();
   Existing("BAD.DAT", "previous", kEntryTime - 1);
   EXPECT_EQ(0, Extract("BAD.DAT", "BAD.DAT"));
   EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());

@@ -130,7 +130,8 @@ class Wz2 : public ::testing::Test {
     fs::remove_all(dir, ec);
   }
 
-  RunResult Run(const std::vector<std::string>& args) {
+  // Runs wz2 with args, in `cwd` when one is given.
+  RunResult Run(const std::vector<std::string>& args, const fs::path& cwd = fs::path()) {
     RunResult r;
     fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
     pid_t pid = fork();
@@ -139,6 +140,7 @@ class Wz2 : public ::testing::Test {
       int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(o, 1);
       dup2(e, 2);
+      if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
       std::string program = Wz2Program().string();
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -468,10 +470,8 @@ TEST_F(Wz2, PackRefusesAnArchiveThatWouldPassThirtyTwoBitOffsets) {
   ExpectOnly(dir, {"in"});
 }
 
-TEST_F(Wz2, PackRefusesMissingInputsAndBadOptions) {
+TEST_F(Wz2, PackRefusesMissingInputs) {
   ExpectCleanFailure(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "nothing").string()}));
-  ExpectCleanFailure(Run({"pack", "-o", (dir / "A.WZ2").string(), "--level", "best", dir.string()}), 2);
-  ExpectCleanFailure(Run({"pack", (dir / "x").string()}), 2);
   ExpectOnly(dir, {});
 }
 
@@ -597,12 +597,121 @@ TEST_F(BadInput, PackRefusesToPackItsOwnOutput) {
   EXPECT_EQ(Slurp(dir / "in/OLD.WZ2"), before);
 }
 
-TEST_F(BadInput, UnknownCommandsAndOptionsAreUsageErrors) {
-  ExpectCleanFailure(Run({"frobnicate"}), 2);
-  ExpectCleanFailure(Run({"list", "--bogus", good.string()}), 2);
-  ExpectCleanFailure(Run({"extract"}), 2);
-  ExpectCleanFailure(Run({"build-exe", "--template"}), 2);
-  ExpectCleanFailure(Run({"check", good.string(), "--inst-mode", "12"}), 2);
+// ---- The command-line grammar ----------------------------------------------------
+
+// Every command parses through one grammar: each row is a misuse, the one
+// line it must give, and no file may appear. "A" stands for a good archive,
+// "IN" for a folder of inputs, "T" for a template, "O" for an output path.
+TEST_F(BadInput, EveryMisuseOfTheGrammarIsOneUsageLineAndWritesNothing) {
+  struct Row {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  const Row rows[] = {
+      {{"frobnicate"}, "unknown command 'frobnicate'"},
+      {{"--bogus", "list", "A"}, "unknown option --bogus"},
+      // A value missing at the end, empty after '=', or empty on its own.
+      {{"pack", "IN", "-o"}, "-o needs a value"},
+      {{"pack", "-o", "O", "--level=", "IN"}, "--level needs a value"},
+      {{"pack", "-o", "O", "--store", "", "IN"}, "--store needs a value"},
+      {{"extract", "A", "-C"}, "-C needs a value"},
+      {{"check", "A", "--setup"}, "--setup needs a value"},
+      {{"check", "A", "--inst-mode="}, "--inst-mode needs a value"},
+      {{"build-exe", "--archive", "A", "-o", "O", "--template"}, "--template needs a value"},
+      // A single-value option given twice.
+      {{"pack", "-o", "O", "-o", "O", "IN"}, "-o is given more than once"},
+      {{"pack", "-o", "O", "--level", "max", "--level=fast", "IN"}, "--level is given more than once"},
+      {{"extract", "A", "-C", "IN", "-C", "IN"}, "-C is given more than once"},
+      {{"check", "A", "--inst-mode", "1", "--inst-mode=2"}, "--inst-mode is given more than once"},
+      {{"build-exe", "--template", "T", "--template", "T", "--archive", "A", "-o", "O"},
+       "--template is given more than once"},
+      // Unknown options and values given to flags.
+      {{"list", "--bogus", "A"}, "unknown option --bogus"},
+      {{"extract", "A", "--bogus=1"}, "unknown option --bogus"},
+      {{"check", "A", "-x"}, "unknown option -x"},
+      {{"pack", "-o=O", "IN"}, "unknown option -o=O"},
+      {{"check", "A", "--strict=yes"}, "--strict takes no value"},
+      {{"pack", "-o", "O", "--compress-directory=1", "IN"}, "--compress-directory takes no value"},
+      // Required options and operands.
+      {{"pack", "IN"}, "missing -o FILE"},
+      {{"pack", "-o", "O"}, "missing PATH"},
+      {{"build-exe", "--template", "T", "-o", "O"}, "missing --archive FILE"},
+      {{"list"}, "missing ARCHIVE|EXE"},
+      {{"extract", "-C", "IN"}, "missing ARCHIVE|EXE"},
+      {{"check"}, "missing ARCHIVE|EXE"},
+      {{"list", "A", "A"}, "unexpected argument"},
+      {{"check", "A", "A"}, "unexpected argument"},
+      {{"build-exe", "--template", "T", "--archive", "A", "-o", "O", "extra"}, "unexpected argument extra"},
+      {{"list", "-A"}, "unknown option -A"},
+      // Values each command checks itself.
+      {{"pack", "-o", "O", "--level", "best", "IN"}, "--level takes fast, default or max"},
+      {{"check", "A", "--inst-mode", "12"}, "--inst-mode takes a digit"},
+  };
+  std::vector<uint8_t> exe = pe_fixture::Build(pe_fixture::Options());
+  Spit(dir / "T.EXE", std::string(exe.begin(), exe.end()));
+  std::vector<std::string> before = Listing();
+  for (const Row& row : rows) {
+    std::vector<std::string> args;
+    for (const std::string& a : row.args) {
+      args.push_back(a == "A" ? good.string() : a == "IN" ? (dir / "in").string() : a == "T" ? (dir / "T.EXE").string()
+                     : a == "O" ? (dir / "O.OUT").string() : a);
+    }
+    RunResult r = Run(args);
+    std::string what = ::testing::PrintToString(row.args);
+    ExpectCleanFailure(r, 2);
+    EXPECT_NE(r.err.find(row.says), std::string::npos) << what << ": " << r.err;
+    EXPECT_EQ(Listing(), before) << what;
+  }
+}
+
+// --name=VALUE and --name VALUE are the same; list options take a value
+// each time; help and quiet stand anywhere before "--".
+TEST_F(Wz2, ValuesFollowAnEqualsSignOrStandApartAlike) {
+  fs::path in = Inputs();
+  ASSERT_EQ(Run({"pack", "-o", (dir / "A.WZ2").string(), "--level", "max", "--store", "*.BIN", "--store",
+                 "*.PAK", in.string()}).status, 0);
+  ASSERT_EQ(Run({"--quiet", "pack", in.string(), "--store=*.BIN", "--level=max", "--store=*.PAK", "-o",
+                 (dir / "B.WZ2").string()}).status, 0);
+  EXPECT_EQ(Slurp(dir / "A.WZ2"), Slurp(dir / "B.WZ2"));
+  std::vector<Row> rows = Rows(Run({"list", (dir / "A.WZ2").string()}).out);
+  ASSERT_FALSE(rows.empty());
+  for (const Row& r : rows) {
+    bool named = r.name == "SOUND.PAK" || r.name == "RANDOM.BIN";
+    EXPECT_EQ(r.method, named ? "stored" : r.method) << r.name;
+  }
+  RunResult apart = Run({"check", (dir / "A.WZ2").string(), "--inst-mode", "1"});
+  RunResult joined = Run({"check", "--inst-mode=1", (dir / "A.WZ2").string()});
+  EXPECT_EQ(apart.status, joined.status);
+  EXPECT_EQ(apart.out, joined.out);
+  RunResult help = Run({"pack", "-o", "x", "--level", "best", "--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_EQ(help.out, Run({"help", "pack"}).out);
+}
+
+// After "--" every argument is an operand, even one that begins with '-',
+// and for every command.
+TEST_F(Wz2, DoubleDashEndsTheOptionsOfEveryCommand) {
+  Make("-X.DAT", "dash");
+  Make("UPDATE.INI", "[SETUP]\r\n");
+  fs::create_directory(dir / "out");
+  ASSERT_EQ(Run({"pack", "-q", "-o", "-A.WZ2", "--", "-X.DAT", "UPDATE.INI"}, dir).status, 0);
+  ExpectCleanFailure(Run({"list", "-A.WZ2"}, dir), 2);
+  RunResult list = Run({"list", "--", "-A.WZ2"}, dir);
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("-X.DAT"), std::string::npos);
+  RunResult x = Run({"extract", "-q", "-C", "out", "--", "-A.WZ2", "-X.DAT"}, dir);
+  ASSERT_EQ(x.status, 0) << x.err;
+  ExpectOnly(dir / "out", {"-X.DAT"});
+  EXPECT_EQ(Slurp(dir / "out/-X.DAT"), "dash");
+  // check reads the archive (and reports the manifest's findings, status 1).
+  RunResult check = Run({"check", "--", "-A.WZ2"}, dir);
+  EXPECT_EQ(check.status, 1) << check.err;
+  EXPECT_NE(check.out.find("CompanyName"), std::string::npos) << check.out;
+  std::vector<uint8_t> exe = pe_fixture::Build(pe_fixture::Options());
+  Spit(dir / "T.EXE", std::string(exe.begin(), exe.end()));
+  RunResult b = Run({"build-exe", "--template", "T.EXE", "--archive", "-A.WZ2", "-o", "-B.EXE", "--"}, dir);
+  EXPECT_EQ(b.status, 0) << b.err;
+  EXPECT_EQ(Run({"list", "--", "-B.EXE"}, dir).status, 0);
 }
 
 // ---- build-exe ------------------------------------------------------------------
@@ -948,6 +1057,20 @@ TEST_F(Wz2, HelpDocumentsEveryCommandAndOption) {
     EXPECT_EQ(h.status, 0) << e.command;
     for (const char* o : e.options) EXPECT_NE(h.out.find(o), std::string::npos) << e.command << " " << o;
     EXPECT_EQ(Run({e.command, "--help"}).out, h.out);
+    // Every option the help lists is one the command takes: given alone it
+    // may lack its value or the command's operands, but is never unknown.
+    std::istringstream lines(h.out);
+    std::string line;
+    int listed = 0;
+    while (std::getline(lines, line)) {
+      if (line.rfind("  -", 0) != 0) continue;
+      std::string option = line.substr(2, line.find(' ', 2) - 2);
+      RunResult r = Run({e.command, option});
+      EXPECT_EQ(r.status, 2) << e.command << " " << option;
+      EXPECT_EQ(r.err.find("unknown option"), std::string::npos) << e.command << " " << option << ": " << r.err;
+      listed++;
+    }
+    EXPECT_EQ(listed > 0, std::string(e.command) != "list") << e.command;
   }
   ExpectCleanFailure(Run({"help", "nothing"}), 2);
 }

@@ -2,23 +2,58 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 ArchiveBuilder& ArchiveBuilder::Add(const std::string& name, const std::string& data, EntryStorage storage,
                                     uint64_t time) {
-  ArchiveInput e;
-  e.name = name;
-  e.data.assign(data.begin(), data.end());
-  e.fileTime = time;
-  e.storage = storage;
-  entries_.push_back(e);
+  Item item;
+  item.input.name = name;
+  item.input.data.assign(data.begin(), data.end());
+  item.input.fileTime = time;
+  item.input.storage = storage;
+  entries_.push_back(item);
   return *this;
 }
 
-std::vector<uint8_t> ArchiveBuilder::Build() const {
+ArchiveBuilder& ArchiveBuilder::Raw(const ArchiveEntry& record, const std::string& stored) {
+  Item item;
+  item.raw = true;
+  item.record = record;
+  item.input.data.assign(stored.begin(), stored.end());
+  entries_.push_back(item);
+  return *this;
+}
+
+namespace {
+
+class ImageSink : public ArchiveSink {
+ public:
+  bool Append(const uint8_t* data, size_t size, std::string*) override {
+    image.insert(image.end(), data, data + size);
+    return true;
+  }
+  bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string*) override {
+    std::copy(header, header + ARCHIVE_HEADER_SIZE, image.begin());
+    return true;
+  }
   std::vector<uint8_t> image;
+};
+
+}  // namespace
+
+std::vector<uint8_t> ArchiveBuilder::Build() const {
+  ImageSink sink;
+  ArchiveWriter writer(sink, options_);
   std::string error;
-  bool ok = WriteArchive(entries_, options_, image, &error);
+  bool ok = writer.Begin(&error);
+  for (const Item& item : entries_) {
+    const ArchiveInput& in = item.input;
+    ok = ok && (item.raw ? writer.AddRaw(item.record, in.data.data(), in.data.size(), &error)
+                         : writer.Add(in.name, in.data.data(), in.data.size(), in.fileTime, in.storage, &error));
+  }
+  ok = ok && writer.Finish(&error);
   EXPECT_TRUE(ok) << error;
-  return image;
+  return sink.image;
 }
 
 std::string ArchiveBuilder::BuildString() const {

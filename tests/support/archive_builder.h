@@ -1,5 +1,6 @@
 // Builds archive images in tests, through the same writer the publisher's
-// tool uses, with hooks to damage the result on purpose.
+// tool uses (ArchiveWriter), with raw entries and hooks to damage the result
+// on purpose.
 #pragma once
 
 #include <stdint.h>
@@ -24,6 +25,9 @@ class ArchiveBuilder {
   }
   ArchiveBuilder& Add(const std::string& name, const std::string& data, EntryStorage storage,
                       uint64_t time = ARCHIVE_TEST_TIME);
+  // An entry laid out exactly as given, unchecked: `stored` as its data and
+  // `record` as its directory record, whatever they claim.
+  ArchiveBuilder& Raw(const ArchiveEntry& record, const std::string& stored);
   ArchiveBuilder& CompressDirectory(bool on = true) {
     options_.compressDirectory = on;
     return *this;
@@ -37,7 +41,12 @@ class ArchiveBuilder {
   std::string BuildString() const;
 
  private:
-  std::vector<ArchiveInput> entries_;
+  struct Item {
+    ArchiveInput input;
+    bool raw = false;
+    ArchiveEntry record{};
+  };
+  std::vector<Item> entries_;
   ArchiveLayoutOptions options_;
 };
 

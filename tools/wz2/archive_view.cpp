@@ -56,7 +56,7 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
     view->data = file;
     view->size = fileSize;
   }
-  if (view->size < ARCHIVE_HEADER_SIZE || memcmp(view->data, "WZ2\0", 4) != 0) {
+  if (view->size < ARCHIVE_HEADER_SIZE || memcmp(view->data, ARCHIVE_MAGIC, sizeof(ARCHIVE_MAGIC)) != 0) {
     *error = where + ": not a WZ2 archive";
     return false;
   }

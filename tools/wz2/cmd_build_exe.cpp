@@ -2,24 +2,15 @@
 // the template with the archive as its resource "UPDATE"/102 (Japanese,
 // 1041), as if the updater had been linked with it.
 #include "pack/pe_resource.h"
+#include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 namespace wz2 {
 
 #define ARCHIVE_RESOURCE_LANGUAGE 1041
 
-int CommandBuildExe(const std::vector<std::string>& args) {
-  std::string templ, archive, output;
-  for (size_t i = 0; i < args.size(); i++) {
-    const std::string& a = args[i];
-    std::string* slot = a == "--template" ? &templ : a == "--archive" ? &archive : a == "-o" ? &output : nullptr;
-    if (!slot) return UsageError(a[0] == '-' ? "unknown option " + a : "unexpected argument " + a);
-    if (i + 1 >= args.size()) return UsageError(a + " needs a file");
-    *slot = args[++i];
-  }
-  if (templ.empty()) return UsageError("missing --template");
-  if (archive.empty()) return UsageError("missing --archive");
-  if (output.empty()) return UsageError("missing -o");
+int CommandBuildExe(const ParsedArgs& args) {
+  std::string templ = args.Value("--template"), archive = args.Value("--archive"), output = args.Value("-o");
 
   // The archive must be one the updater can open; a damaged one would only
   // show up on the player's machine.

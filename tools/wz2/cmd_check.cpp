@@ -8,6 +8,7 @@
 #include "config/profile.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
+#include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 #ifdef _WIN32
@@ -310,32 +311,16 @@ bool WriteScratch(const fs::path& path, const std::vector<uint8_t>& bytes, std::
 
 }  // namespace
 
-int CommandCheck(const std::vector<std::string>& args) {
-  std::string source, setup;
+int CommandCheck(const ParsedArgs& args) {
+  const std::string& source = args.operands[0];
+  std::string setup = args.Value("--setup");
   int instMode = NO_MODE;
-  bool strict = false;
-  for (size_t i = 0; i < args.size(); i++) {
-    const std::string& a = args[i];
-    if (a == "--setup" || a == "--inst-mode") {
-      if (i + 1 >= args.size()) return UsageError(a + " needs a value");
-      std::string v = args[++i];
-      if (a == "--setup") {
-        setup = v;
-      } else {
-        if (v.size() != 1 || v[0] < '0' || v[0] > '9') return UsageError("--inst-mode takes a digit 0-9");
-        instMode = v[0] - '0';
-      }
-    } else if (a == "--strict") {
-      strict = true;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option " + a);
-    } else if (source.empty()) {
-      source = a;
-    } else {
-      return UsageError("takes one archive or executable");
-    }
+  if (args.Has("--inst-mode")) {
+    std::string v = args.Value("--inst-mode");
+    if (v.size() != 1 || v[0] < '0' || v[0] > '9') return UsageError("--inst-mode takes a digit 0-9");
+    instMode = v[0] - '0';
   }
-  if (source.empty()) return UsageError("missing ARCHIVE or EXE");
+  bool strict = args.Has("--strict");
 
   ArchiveView view;
   std::string error;

@@ -3,30 +3,15 @@
 // written to a temporary file first; only when all of them succeeded are
 // they renamed into place, so a damaged archive leaves no file behind.
 #include "pack/names.h"
+#include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 namespace wz2 {
 
-int CommandExtract(const std::vector<std::string>& args) {
-  std::string source, directory = ".";
-  std::vector<std::string> wanted;
-  bool options = true;
-  for (size_t i = 0; i < args.size(); i++) {
-    const std::string& a = args[i];
-    if (options && a == "--") {
-      options = false;
-    } else if (options && a == "-C") {
-      if (i + 1 >= args.size()) return UsageError("-C needs a directory");
-      directory = args[++i];
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option " + a);
-    } else if (source.empty()) {
-      source = a;
-    } else {
-      wanted.push_back(a);
-    }
-  }
-  if (source.empty()) return UsageError("missing ARCHIVE or EXE");
+int CommandExtract(const ParsedArgs& args) {
+  const std::string& source = args.operands[0];
+  std::string directory = args.Has("-C") ? args.Value("-C") : ".";
+  std::vector<std::string> wanted(args.operands.begin() + 1, args.operands.end());
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);

@@ -1,16 +1,11 @@
 // wz2 list ARCHIVE|EXE: one line per entry, in directory order.
+#include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 namespace wz2 {
 
-int CommandList(const std::vector<std::string>& args) {
-  std::string source;
-  for (const std::string& a : args) {
-    if (a.size() > 1 && a[0] == '-') return UsageError("unknown option " + a);
-    if (!source.empty()) return UsageError("takes one archive or executable");
-    source = a;
-  }
-  if (source.empty()) return UsageError("missing ARCHIVE or EXE");
+int CommandList(const ParsedArgs& args) {
+  const std::string& source = args.operands[0];
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);

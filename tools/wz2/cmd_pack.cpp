@@ -1,17 +1,15 @@
 // wz2 pack: makes UPDATE.WZ2. Every input is checked before a byte is
 // written; the archive is then written to a temporary file entry by entry
-// and renamed into place only when it is complete. The layout and the
-// store-or-compress rule are those of WriteArchive (pack/archive_writer.h),
-// which holds the whole archive in memory; streaming it here keeps one
-// file in memory at a time and lets the tool show progress per entry. The
-// tests prove both give the same bytes.
+// through the archive writer (pack/archive_writer.h), which keeps one file
+// in memory at a time and lets the tool show progress per entry, and is
+// renamed into place only when it is complete.
 #include <algorithm>
 #include <string.h>
 
-#include "archive/expand.h"
 #include "pack/archive_writer.h"
 #include "pack/compress.h"
 #include "pack/names.h"
+#include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 namespace wz2 {
@@ -36,34 +34,18 @@ struct PackOptions {
   std::vector<std::string> paths;
 };
 
-int ParseOptions(const std::vector<std::string>& args, PackOptions* o) {
-  bool options = true;
-  for (size_t i = 0; i < args.size(); i++) {
-    const std::string& a = args[i];
-    bool takesValue = a == "-o" || a == "--level" || a == "--store";
-    if (options && takesValue && i + 1 >= args.size()) return UsageError(a + " needs a value");
-    if (options && a == "--") {
-      options = false;
-    } else if (options && a == "-o") {
-      o->output = args[++i];
-    } else if (options && a == "--level") {
-      std::string v = args[++i];
-      if (v == "fast") o->level = CompressLevel::Fast;
-      else if (v == "default") o->level = CompressLevel::Default;
-      else if (v == "max") o->level = CompressLevel::Max;
-      else return UsageError("--level takes fast, default or max, not '" + v + "'");
-    } else if (options && a == "--store") {
-      o->store.push_back(args[++i]);
-    } else if (options && a == "--compress-directory") {
-      o->compressDirectory = true;
-    } else if (options && a.size() > 1 && a[0] == '-') {
-      return UsageError("unknown option " + a);
-    } else {
-      o->paths.push_back(a);
-    }
+int ParseOptions(const ParsedArgs& args, PackOptions* o) {
+  o->output = args.Value("-o");
+  if (args.Has("--level")) {
+    std::string v = args.Value("--level");
+    if (v == "fast") o->level = CompressLevel::Fast;
+    else if (v == "default") o->level = CompressLevel::Default;
+    else if (v == "max") o->level = CompressLevel::Max;
+    else return UsageError("--level takes fast, default or max, not '" + v + "'");
   }
-  if (o->output.empty()) return UsageError("missing -o ARCHIVE");
-  if (o->paths.empty()) return UsageError("no files to pack");
+  o->store = args.Values("--store");
+  o->compressDirectory = args.Has("--compress-directory");
+  o->paths = args.operands;
   return EXIT_DONE;
 }
 
@@ -147,23 +129,23 @@ bool Stored(const PackOptions& o, const Input& in) {
   return false;
 }
 
-// Compresses and proves the block expands back to the same bytes: an
-// archive that the updater would refuse must never be written.
-bool CompressVerified(const std::vector<uint8_t>& data, CompressLevel level, std::vector<uint8_t>* block,
-                      std::string* error) {
-  block->clear();
-  CompressBlock(data.data(), data.size(), *block, level);
-  std::vector<uint8_t> back(data.size());
-  if (ExpandBlock(back.data(), back.size(), block->data(), block->size()) != EXPAND_OK || back != data) {
-    *error = "internal error: a compressed block does not expand to its input";
-    return false;
+// The archive writer's output: the pending file, its header rewritten in
+// place at the end.
+class PendingSink : public ArchiveSink {
+ public:
+  explicit PendingSink(PendingFile& file) : file_(file) {}
+  bool Append(const uint8_t* data, size_t size, std::string* error) override { return file_.Write(data, size, error); }
+  bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string* error) override {
+    return file_.WriteAt(0, header, ARCHIVE_HEADER_SIZE, error);
   }
-  return true;
-}
+
+ private:
+  PendingFile& file_;
+};
 
 }  // namespace
 
-int CommandPack(const std::vector<std::string>& args) {
+int CommandPack(const ParsedArgs& args) {
   PackOptions o;
   int status = ParseOptions(args, &o);
   if (status != EXIT_DONE) return status;
@@ -187,64 +169,29 @@ int CommandPack(const std::vector<std::string>& args) {
   if (storedAtLeast > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)");
   PendingFile out;
   if (!out.Open(PathFromUtf8(o.output), &error)) return Fail(error);
-  // The header is written last, once the directory offset is known.
-  uint8_t header[ARCHIVE_HEADER_SIZE] = {0};
-  if (!out.Write(header, sizeof(header), &error)) return Fail(error);
+  PendingSink sink(out);
+  ArchiveLayoutOptions layout;
+  layout.level = o.level;
+  layout.compressDirectory = o.compressDirectory;
+  ArchiveWriter writer(sink, layout);
+  if (!writer.Begin(&error)) return Fail(error);
 
   Progress progress("packing", total);
-  std::vector<ArchiveEntry> records;
-  uint64_t offset = ARCHIVE_HEADER_SIZE;
   for (const Input& in : inputs) {
     progress.Begin(in.display);
-    std::vector<uint8_t> data, block;
+    std::vector<uint8_t> data;
     if (!ReadFile(in.path, &data, &error)) return Fail(error);
     if (data.size() != in.size) return Fail(PathToUtf8(in.path) + ": file changed while packing");
-    bool compressed = false;
-    if (!Stored(o, in)) {
-      if (!CompressVerified(data, o.level, &block, &error)) return Fail(error);
-      compressed = block.size() < data.size();
-    }
-    const std::vector<uint8_t>& bytes = compressed ? block : data;
-    uint64_t padded = PaddedSize((DWORD)bytes.size());
-    if (offset + padded > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)");
-    static const uint8_t zeros[ARCHIVE_DATA_ALIGN] = {0};
-    if (!out.Write(bytes.data(), bytes.size(), &error) ||
-        !out.Write(zeros, (size_t)(padded - bytes.size()), &error))
-      return Fail(error);
-    ArchiveEntry e;
-    memset(&e, 0, sizeof(e));
-    memcpy(e.name, in.name.data(), in.name.size());
-    e.attributes = compressed ? ENTRY_COMPRESSED : ENTRY_STORED;
-    e.fileTime = in.time;
-    e.fileSize = (DWORD)data.size();
-    e.storedSize = (DWORD)bytes.size();
-    records.push_back(e);
-    offset += padded;
+    EntryStorage storage = Stored(o, in) ? EntryStorage::Stored : EntryStorage::Smaller;
+    if (!writer.Add(in.name, data.data(), data.size(), FileTimeValue(in.time), storage, &error)) return Fail(error);
     progress.Advance(data.size());
   }
-
-  std::vector<uint8_t> directory(records.size() * ARCHIVE_ENTRY_SIZE);
-  if (!records.empty()) memcpy(directory.data(), records.data(), directory.size());
-  uint32_t flags = 0;
-  if (o.compressDirectory) {
-    std::vector<uint8_t> block;
-    if (!CompressVerified(directory, o.level, &block, &error)) return Fail(error);
-    directory = block;
-    flags |= DIRECTORY_COMPRESSED;
-  }
-  if (offset + directory.size() > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)");
-  if (!out.Write(directory.data(), directory.size(), &error)) return Fail(error);
-  ArchiveHeader h;
-  memcpy(h.magic, "WZ2\0", 4);
-  h.flags = flags;
-  h.directoryOffset = (DWORD)offset;
-  h.entryCount = (DWORD)records.size();
-  if (!out.WriteAt(0, &h, sizeof(h), &error)) return Fail(error);
+  if (!writer.Finish(&error)) return Fail(error);
   uint64_t archiveSize = out.Size();
   if (!out.Commit(nullptr, &error)) return Fail(error);
   progress.Finish();
   if (!Quiet)
-    Result(o.output + ": " + std::to_string(records.size()) + " entries, " + std::to_string(total) + " bytes in, " +
+    Result(o.output + ": " + std::to_string(writer.EntryCount()) + " entries, " + std::to_string(total) + " bytes in, " +
            std::to_string(archiveSize) + " bytes written");
   return EXIT_DONE;
 }

@@ -2,6 +2,7 @@
 // stamps it into the updater executable, and lists or extracts archives.
 #include <string.h>
 
+#include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 #ifdef _WIN32
@@ -12,168 +13,183 @@
 namespace wz2 {
 namespace {
 
-struct HelpText {
-  const char* command;
-  const char* text;
+const char kOverview[] =
+    "usage: wz2 [--quiet] COMMAND [ARGS...]\n"
+    "\n"
+    "The publisher's tool for game updates: packs UPDATE.WZ2, checks its\n"
+    "manifest, and builds the updater executable that carries it.\n"
+    "\n"
+    "commands:\n";
+
+const char kOverviewEnd[] =
+    "  help       show help for a command: wz2 help COMMAND\n"
+    "\n"
+    "options for every command:\n"
+    "  -q, --quiet   print only results and errors (no progress, no summaries)\n"
+    "  -h, --help    show help for the command\n"
+    "\n"
+    "Options take their value as --name=VALUE or --name VALUE (-o VALUE);\n"
+    "'--' ends the options, so that later arguments may begin with '-'.\n"
+    "Progress (bytes and rate) is shown on stderr when it is a terminal.\n"
+    "Errors are one line on stderr and exit status 1 (2 for bad usage); a\n"
+    "failed command leaves no partial output file.\n";
+
+// ---- The commands' tables ------------------------------------------------------
+
+const OptionRule kPackOptions[] = {
+    {"-o", OPTION_VALUE, "FILE", true, "the archive to write"},
+    {"--level", OPTION_VALUE, "LEVEL",
+     false, "fast (greedy), default (lazy matching) or max\n(optimal parse; slowest, smallest)"},
+    {"--store", OPTION_LIST, "PATTERN", false,
+     "store entries whose name matches PATTERN without\ncompressing (glob: * ? [set]; ASCII case ignored);\nmay be given more than once"},
+    {"--compress-directory", OPTION_FLAG, nullptr, false, "store the directory as one compressed block"},
+};
+const OptionRule kExtractOptions[] = {
+    {"-C", OPTION_VALUE, "DIR", false, "write into DIR (an existing directory) instead of the\ncurrent one"},
+};
+const OptionRule kCheckOptions[] = {
+    {"--setup", OPTION_VALUE, "FILE", false, "the installed game's SETUP.INI, to check disk numbers"},
+    {"--inst-mode", OPTION_VALUE, "N", false, "the install mode (0-9) to check entries for"},
+    {"--strict", OPTION_FLAG, nullptr, false, "treat warnings as errors"},
+};
+const OptionRule kBuildExeOptions[] = {
+    {"--template", OPTION_VALUE, "FILE", true, "the unsigned updater executable"},
+    {"--archive", OPTION_VALUE, "FILE", true, "the archive (made with wz2 pack)"},
+    {"-o", OPTION_VALUE, "FILE", true, "the executable to write"},
+};
+#define OPTIONS(table) table, sizeof(table) / sizeof(table[0])
+
+struct Command {
+  CommandGrammar grammar;
+  int (*run)(const ParsedArgs& args);
 };
 
-const HelpText kHelp[] = {
-    {"",
-     "usage: wz2 [--quiet] COMMAND [ARGS...]\n"
-     "\n"
-     "The publisher's tool for game updates: packs UPDATE.WZ2, checks its\n"
-     "manifest, and builds the updater executable that carries it.\n"
-     "\n"
-     "commands:\n"
-     "  pack       make an archive from files and folders\n"
-     "  list       list the entries of an archive or updater executable\n"
-     "  extract    write entries of an archive or updater executable as files\n"
-     "  check      find mistakes in the manifest UPDATE.INI inside an archive\n"
-     "  build-exe  put an archive into a copy of the updater executable\n"
-     "  help       show help for a command: wz2 help COMMAND\n"
-     "\n"
-     "options for every command:\n"
-     "  -q, --quiet   print only results and errors (no progress, no summaries)\n"
-     "  -h, --help    show help for the command\n"
-     "\n"
-     "Progress (bytes and rate) is shown on stderr when it is a terminal.\n"
-     "Errors are one line on stderr and exit status 1 (2 for bad usage); a\n"
-     "failed command leaves no partial output file.\n"},
-    {"pack",
-     "usage: wz2 pack -o UPDATE.WZ2 [--level fast|default|max] [--store PATTERN]...\n"
-     "                [--compress-directory] PATH...\n"
-     "\n"
-     "Makes an archive from the given files, and from the files directly inside\n"
-     "given folders (not their subfolders). Each entry is named by its file name\n"
-     "in code page 932 and keeps the file's modification time. The same inputs\n"
-     "always give the same bytes.\n"
-     "\n"
-     "  -o FILE               the archive to write (required)\n"
-     "  --level LEVEL         fast (greedy), default (lazy matching) or max\n"
-     "                        (optimal parse; slowest, smallest)\n"
-     "  --store PATTERN       store entries whose name matches PATTERN without\n"
-     "                        compressing (glob: * ? [set]; ASCII case ignored);\n"
-     "                        may be given more than once\n"
-     "  --compress-directory  store the directory as one compressed block\n"
-     "\n"
-     "An entry is also stored when compression would not make it smaller.\n"
-     "Refused, with no output written: a name longer than 14 bytes in code\n"
-     "page 932 or without a code page 932 form of its own, a name Windows\n"
-     "cannot give a file (CON, NUL, COM1..., a trailing dot or blank), two names\n"
-     "that differ only in ASCII case, a file of 4 GiB or more, an archive that\n"
-     "would pass 4 GiB, the output archive among the inputs.\n"},
-    {"list",
-     "usage: wz2 list ARCHIVE|EXE\n"
-     "\n"
-     "Lists the entries of an archive, or of the archive inside an updater\n"
-     "executable (resource UPDATE/102): name, stored or compressed, file size,\n"
-     "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"
-     "Every entry is expanded first: a damaged entry fails the listing.\n"},
-    {"extract",
-     "usage: wz2 extract ARCHIVE|EXE [-C DIR] [NAME...]\n"
-     "\n"
-     "Writes every entry, or the named ones (ASCII case ignored, as the updater\n"
-     "looks names up), as files with the entry's time as modification time.\n"
-     "Code page 932 names become UTF-8 file names on Linux.\n"
-     "\n"
-     "  -C DIR   write into DIR (an existing directory) instead of the current one\n"
-     "\n"
-     "Every entry is verified before any file is written: a damaged archive\n"
-     "writes nothing.\n"},
-    {"check",
-     "usage: wz2 check ARCHIVE|EXE [--setup SETUP.INI] [--inst-mode N] [--strict]\n"
-     "\n"
-     "Reads the manifest UPDATE.INI inside the archive with the updater's own\n"
-     "parser and reports, one line each with the key, what the updater would\n"
-     "only find at run time or would silently do differently:\n"
-     "  errors:   no UPDATE.INI; a required key of [SETUP] missing; no UpdateFile00\n"
-     "            or CopyFile00; an update entry naming no archive entry; an entry\n"
-     "            the updater refuses (a field over 259 bytes, a bad disk); a path\n"
-     "            with '..'; a copy entry's disk without DiskCheckFile in the\n"
-     "            given SETUP.INI\n"
-     "  warnings: list gaps and keys numbered 16 or more (never read); values\n"
-     "            over their capacity (cut); an operation letter followed by a\n"
-     "            blank (the entry becomes path-only); a drive or a leading '\\'\n"
-     "            in a path; archive entries no entry writes; no entry for the\n"
-     "            given install mode\n"
-     "\n"
-     "  --setup FILE    the installed game's SETUP.INI, to check disk numbers\n"
-     "  --inst-mode N   the install mode (0-9) to check entries for\n"
-     "  --strict        treat warnings as errors\n"
-     "\n"
-     "Every entry is expanded first: a damaged archive fails the check with a\n"
-     "one-line error.\n"
-     "\n"
-     "Exit status: 1 when there are errors (or warnings with --strict), else 0.\n"},
-    {"build-exe",
-     "usage: wz2 build-exe --template UPDATER.EXE --archive UPDATE.WZ2 -o UPDATE.EXE\n"
-     "\n"
-     "Copies the updater executable with the archive as its resource\n"
-     "UPDATE/102 (language 1041), replacing one that is there. Works on 32-bit\n"
-     "and 64-bit executables; the resource section is rebuilt, or added as a new\n"
-     "last section where it cannot grow, and the headers and checksum are\n"
-     "updated. A signed template is refused: sign the built executable instead.\n"
-     "\n"
-     "  --template FILE   the unsigned updater executable\n"
-     "  --archive FILE    the archive (made with wz2 pack)\n"
-     "  -o FILE           the executable to write\n"},
+const Command kCommands[] = {
+    {{"pack", "make an archive from files and folders", OPTIONS(kPackOptions), "PATH", "PATH...", 1, ANY_NUMBER,
+      "Makes an archive from the given files, and from the files directly inside\n"
+      "given folders (not their subfolders). Each entry is named by its file name\n"
+      "in code page 932 and keeps the file's modification time. The same inputs\n"
+      "always give the same bytes.\n",
+      "An entry is also stored when compression would not make it smaller.\n"
+      "Refused, with no output written: a name longer than 14 bytes in code\n"
+      "page 932 or without a code page 932 form of its own, a name Windows\n"
+      "cannot give a file (CON, NUL, COM1..., a trailing dot or blank), two names\n"
+      "that differ only in ASCII case, a file of 4 GiB or more, an archive that\n"
+      "would pass 4 GiB, the output archive among the inputs.\n"},
+     CommandPack},
+    {{"list", "list the entries of an archive or updater executable", nullptr, 0, "ARCHIVE|EXE", "ARCHIVE|EXE", 1, 1,
+      "Lists the entries of an archive, or of the archive inside an updater\n"
+      "executable (resource UPDATE/102): name, stored or compressed, file size,\n"
+      "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"
+      "Every entry is expanded first: a damaged entry fails the listing.\n",
+      ""},
+     CommandList},
+    {{"extract", "write entries of an archive or updater executable as files", OPTIONS(kExtractOptions),
+      "ARCHIVE|EXE", "ARCHIVE|EXE [NAME...]", 1, ANY_NUMBER,
+      "Writes every entry, or the named ones (ASCII case ignored, as the updater\n"
+      "looks names up), as files with the entry's time as modification time.\n"
+      "Code page 932 names become UTF-8 file names on Linux.\n",
+      "Every entry is verified before any file is written: a damaged archive\n"
+      "writes nothing.\n"},
+     CommandExtract},
+    {{"check", "find mistakes in the manifest UPDATE.INI inside an archive", OPTIONS(kCheckOptions), "ARCHIVE|EXE",
+      "ARCHIVE|EXE", 1, 1,
+      "Reads the manifest UPDATE.INI inside the archive with the updater's own\n"
+      "parser and reports, one line each with the key, what the updater would\n"
+      "only find at run time or would silently do differently:\n"
+      "  errors:   no UPDATE.INI; a required key of [SETUP] missing; no UpdateFile00\n"
+      "            or CopyFile00; an update entry naming no archive entry; an entry\n"
+      "            the updater refuses (a field over 259 bytes, a bad disk); a path\n"
+      "            with '..'; a copy entry's disk without DiskCheckFile in the\n"
+      "            given SETUP.INI\n"
+      "  warnings: list gaps and keys numbered 16 or more (never read); values\n"
+      "            over their capacity (cut); an operation letter followed by a\n"
+      "            blank (the entry becomes path-only); a drive or a leading '\\'\n"
+      "            in a path; archive entries no entry writes; no entry for the\n"
+      "            given install mode\n",
+      "Every entry is expanded first: a damaged archive fails the check with a\n"
+      "one-line error.\n"
+      "\n"
+      "Exit status: 1 when there are errors (or warnings with --strict), else 0.\n"},
+     CommandCheck},
+    {{"build-exe", "put an archive into a copy of the updater executable", OPTIONS(kBuildExeOptions), "", "", 0, 0,
+      "Copies the updater executable with the archive as its resource\n"
+      "UPDATE/102 (language 1041), replacing one that is there. Works on 32-bit\n"
+      "and 64-bit executables; the resource section is rebuilt, or added as a new\n"
+      "last section where it cannot grow, and the headers and checksum are\n"
+      "updated. A signed template is refused: sign the built executable instead.\n",
+      ""},
+     CommandBuildExe},
 };
 
-int RunCommand(const std::string& command, const std::vector<std::string>& args) {
-  if (command == "list") return CommandList(args);
-  if (command == "extract") return CommandExtract(args);
-  if (command == "pack") return CommandPack(args);
-  if (command == "check") return CommandCheck(args);
-  if (command == "build-exe") return CommandBuildExe(args);
-  return UsageError("unknown command '" + command + "'");
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : kCommands)
+    if (name == c.grammar.name) return &c;
+  return nullptr;
+}
+
+void PrintOverview() {
+  std::string text = kOverview;
+  for (const Command& c : kCommands) {
+    std::string name = std::string("  ") + c.grammar.name;
+    name.append(name.size() < 13 ? 13 - name.size() : 1, ' ');
+    text += name + c.grammar.summary + "\n";
+  }
+  fputs((text + kOverviewEnd).c_str(), stdout);
 }
 
 }  // namespace
 
 bool PrintHelp(const std::string& command) {
-  for (const HelpText& h : kHelp) {
-    if (command == h.command) {
-      fputs(h.text, stdout);
-      return true;
-    }
+  if (command.empty()) {
+    PrintOverview();
+    return true;
   }
-  return false;
+  const Command* c = FindCommand(command);
+  if (!c) return false;
+  PrintCommandHelp(c->grammar);
+  return true;
 }
 
 int Main(std::vector<std::string> args) {
-  // --quiet applies to every command wherever it stands (before "--").
-  std::vector<std::string> rest;
-  bool wantHelp = false, options = true;
-  for (const std::string& a : args) {
-    if (options && a == "--") options = false;
-    if (options && (a == "-q" || a == "--quiet")) {
+  // Options before the command are the ones every command takes.
+  size_t i = 0;
+  bool wantHelp = false;
+  for (; i < args.size() && args[i].size() > 1 && args[i][0] == '-'; i++) {
+    if (args[i] == "-q" || args[i] == "--quiet") {
       Quiet = true;
-    } else if (options && (a == "-h" || a == "--help")) {
+    } else if (args[i] == "-h" || args[i] == "--help") {
       wantHelp = true;
     } else {
-      rest.push_back(a);
+      return UsageError("unknown option " + args[i]);
     }
   }
-  if (rest.empty()) {
+  if (i == args.size()) {
     PrintHelp("");
     return wantHelp ? EXIT_DONE : EXIT_USAGE;
   }
-  std::string command = rest[0];
-  rest.erase(rest.begin());
+  std::string command = args[i];
+  std::vector<std::string> rest(args.begin() + (std::ptrdiff_t)i + 1, args.end());
   if (command == "help") {
     std::string topic = rest.empty() ? "" : rest[0];
+    if (rest.size() > 1) return UsageError("help takes one COMMAND");
     if (PrintHelp(topic)) return EXIT_DONE;
     return UsageError("no help for '" + topic + "'");
   }
-  if (wantHelp) {
-    if (PrintHelp(command)) return EXIT_DONE;
-    return UsageError("unknown command '" + command + "'");
+  const Command* c = FindCommand(command);
+  if (!c) return UsageError("unknown command '" + command + "'");
+  if (wantHelp || WantsHelp(rest)) {
+    PrintCommandHelp(c->grammar);
+    return EXIT_DONE;
   }
   static std::string name;
   name = command;
   CommandName = name.c_str();
+  ParsedArgs parsed;
+  int status = ParseArgs(c->grammar, rest, &parsed);
+  if (status != EXIT_DONE) return status;
   InstallInterruptCleanup();
-  return RunCommand(command, rest);
+  return c->run(parsed);
 }
 
 }  // namespace wz2

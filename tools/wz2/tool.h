@@ -163,11 +163,13 @@ bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t**
 bool SafeFileName(const std::string& utf8, std::string* why);
 
 // ---- Commands ----------------------------------------------------------------
-int CommandList(const std::vector<std::string>& args);
-int CommandExtract(const std::vector<std::string>& args);
-int CommandPack(const std::vector<std::string>& args);
-int CommandCheck(const std::vector<std::string>& args);
-int CommandBuildExe(const std::vector<std::string>& args);
+// Each takes its arguments parsed by its table in main.cpp (options.h).
+class ParsedArgs;
+int CommandList(const ParsedArgs& args);
+int CommandExtract(const ParsedArgs& args);
+int CommandPack(const ParsedArgs& args);
+int CommandCheck(const ParsedArgs& args);
+int CommandBuildExe(const ParsedArgs& args);
 // Help for one command ("" for the overview); false when unknown.
 bool PrintHelp(const std::string& command);
 
