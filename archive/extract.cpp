@@ -6,6 +6,7 @@
 
 #include "app/state.h"
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 #include "archive/expand.h"
 #include "fs/files.h"
 
@@ -35,8 +36,8 @@ static void FormatDecimal(uint64_t value, char out[DECIMAL_BUFFER]) {
   out[count] = '\0';
 }
 
-// The first record whose name equals name, ignoring ASCII case, and
-// where its data begins. NULL when there is none.
+// The first record whose name is the same entry name as name, and where its
+// data begins. NULL when there is none.
 static const ArchiveEntry* FindEntry(LPCSTR name, uint64_t* dataOffset) {
   if (ArchiveDirectory == NULL) return NULL;
   DWORD count = DirectoryHeader(ArchiveDirectory)->entryCount;
@@ -48,7 +49,7 @@ static const ArchiveEntry* FindEntry(LPCSTR name, uint64_t* dataOffset) {
     char stored[16];
     for (int j = 0; j < ARCHIVE_NAME_FIELD; j++) stored[j] = entries[i].name[j];
     stored[ARCHIVE_NAME_FIELD] = '\0';
-    if (lstrcmpiA(stored, name) == 0) {
+    if (SameEntryName(stored, name)) {
       *dataOffset = offset;
       return &entries[i];
     }

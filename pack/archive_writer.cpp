@@ -11,8 +11,6 @@ void Put32(uint8_t* p, uint32_t v) {
   p[3] = (uint8_t)(v >> 24);
 }
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
-
 // A name the updater can look up and write: non-empty, fits its field with
 // the terminating NUL, no NUL inside, and no directory part.
 bool CheckName(const std::string& name, std::string* error) {
@@ -35,32 +33,12 @@ bool CheckName(const std::string& name, std::string* error) {
 
 }  // namespace
 
-// Code page 932 lead bytes: the byte after one is the second half of a
-// double-byte character, which may look like an ASCII letter but is not one.
-static bool IsLeadByte(char c) {
-  unsigned char u = (unsigned char)c;
-  return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
-}
-
-bool SameEntryName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (IsLeadByte(a[i]) && i + 1 < a.size()) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
 bool WriteArchive(const std::vector<ArchiveInput>& entries, const ArchiveLayoutOptions& options,
                   std::vector<uint8_t>& out, std::string* error) {
   for (size_t i = 0; i < entries.size(); ++i) {
     if (!CheckName(entries[i].name, error)) return false;
     for (size_t j = 0; j < i; ++j) {
-      if (SameEntryName(entries[i].name, entries[j].name)) {
+      if (SameEntryName(entries[i].name.c_str(), entries[j].name.c_str())) {
         *error = "two entries named " + entries[j].name + " and " + entries[i].name;
         return false;
       }

@@ -265,7 +265,7 @@ struct Checker {
       CheckCopyEntry(key, Value(MANIFEST_SECTION_UPDATE, key, COPY_VALUE_CAPACITY, manifestPath), &driveKnown);
     }
     for (size_t i = 0; i < view->entries.size(); i++) {
-      if (written[i] || SameEntryName(view->entries[i].name, MANIFEST_NAME)) continue;
+      if (written[i] || SameEntryName(view->entries[i].name.c_str(), MANIFEST_NAME)) continue;
       if (FindEntry(*view, view->entries[i].name) != (int)i)
         Warning(view->entries[i].display, "a second entry of this name; the updater never reads it");
       else
