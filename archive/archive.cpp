@@ -166,3 +166,9 @@ void CloseArchive(void) {
   GlobalFree(ArchiveDirectory);
   ArchiveDirectory = NULL;
 }
+
+void ResetArchiveState(void) {
+  CloseArchive();
+  OpenImage.data = NULL;
+  OpenImage.length = 0;
+}

@@ -4,10 +4,10 @@
 
 #include <stdint.h>
 
-#include "app/state.h"
 #include "archive/archive.h"
 #include "archive/entry_name.h"
 #include "archive/expand.h"
+#include "fs/error_box.h"
 #include "fs/files.h"
 
 // Room for the formatted disk-space message: the text, a two-byte drive
@@ -73,7 +73,7 @@ static int CheckFreeSpace(LPCSTR target, DWORD size) {
   FormatDecimal((uint64_t)size - available, shortfall);
   char message[DISK_MESSAGE_BUFFER];
   wsprintfA(message, DISK_SPACE_MESSAGE, root, shortfall);
-  ShowError(message);
+  ShowErrorBox(message, NULL);
   return 0;
 }
 
@@ -115,7 +115,7 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   uint64_t dataOffset = 0;
   const ArchiveEntry* entry = FindEntry(name, &dataOffset);
   if (entry == NULL) {
-    ShowError("Can't Find File in Resource !!");
+    ShowErrorBox("Can't Find File in Resource !!", NULL);
     return 0;
   }
 
@@ -127,7 +127,7 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   int compressed = (entry->attributes & ENTRY_COMPRESSED) != 0;
   uint64_t extent = compressed ? entry->storedSize : entry->fileSize;
   if (dataOffset > OpenImage.length || extent > OpenImage.length - dataOffset) {
-    ShowError("Can't Expand File in Resource !!");
+    ShowErrorBox("Can't Expand File in Resource !!", NULL);
     return 0;
   }
   const BYTE* data = OpenImage.data + dataOffset;
@@ -137,12 +137,12 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   // can't be mistaken for a failed one.
   BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, entry->fileSize != 0 ? entry->fileSize : 1);
   if (block == NULL) {
-    ShowError("Can't Allocate Memory !!");
+    ShowErrorBox("Can't Allocate Memory !!", NULL);
     return 0;
   }
   int result = 0;
   if (ExpandBlock(block, entry->fileSize, data, entry->storedSize) != EXPAND_OK) {
-    ShowError("Can't Expand File in Resource !!");
+    ShowErrorBox("Can't Expand File in Resource !!", NULL);
   } else {
     result = WriteTarget(target, entry, block, newerOnly, observer);
   }

@@ -18,7 +18,7 @@ extern int MissingKeysSilent;
 extern int FieldDiskNumber;
 extern char SetupIniPath[260];
 
-// Modal error box owned by OwnerWindow, caption "TORVANEK".
+// The front end's error box (fs/error_box.h) with the caption "TORVANEK".
 int ShowProfileError(LPCSTR text);
 int IsFieldEnd(BYTE c);
 
