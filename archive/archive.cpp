@@ -25,19 +25,6 @@ static_assert((uint64_t)ARCHIVE_HEADER_SIZE + (uint64_t)MAX_ENTRY_COUNT * ARCHIV
 static const BYTE kMagic[4] = {'W', 'Z', '2', 0};
 static_assert(sizeof(kMagic) == sizeof(((ArchiveHeader*)0)->magic), "magic field is four bytes");
 
-const BYTE* FindArchiveResource(HMODULE module, int id, LPCSTR type, DWORD* length) {
-  HRSRC res = FindResourceA(module, MAKEINTRESOURCEA(id), type);
-  if (res == NULL) return NULL;
-  DWORD size = SizeofResource(module, res);
-  if (size == 0) return NULL;
-  HGLOBAL loaded = LoadResource(module, res);
-  if (loaded == NULL) return NULL;
-  const BYTE* bytes = (const BYTE*)LockResource(loaded);
-  if (bytes == NULL) return NULL;
-  *length = size;
-  return bytes;
-}
-
 // Size of the directory records, or 0 (with *ok cleared) when entryCount is
 // too large for the block to have a 32-bit size.
 static DWORD RecordBytes(DWORD entryCount, int* ok) {

@@ -110,6 +110,12 @@ int ParseDecimalInt(LPCSTR text) {
   return magnitude >= limit ? 2147483647 : (int)magnitude;
 }
 
+int IsDecimalNumber(LPCSTR text) {
+  int negative;
+  const BYTE* p = NumberStart(text, &negative);
+  return *p >= '0' && *p <= '9';
+}
+
 uint64_t ParseDecimalU64(LPCSTR text) {
   int negative;
   const BYTE* p = NumberStart(text, &negative);

@@ -12,7 +12,7 @@
 #include "app/state.h"
 #include "archive/archive.h"
 #include "fs/files.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "support/archive_builder.h"
 #include "support/temp_drive.h"
 

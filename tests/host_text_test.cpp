@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 
 namespace {
 

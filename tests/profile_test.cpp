@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/state.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "support/profile_writer.h"
 
 namespace {

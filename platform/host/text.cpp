@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "platform/host/internal.h"
+#include "platform/win.h"
 
 namespace {
 

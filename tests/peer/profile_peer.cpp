@@ -1,8 +1,8 @@
 // Prints what the platform answers for profiles and text helpers, one line
 // per question, so that the host stand-ins can be compared with a real Win32
 // implementation: the same source is built for Windows (run under Wine) and
-// for the host (linked with platform/host/), and the two outputs must match
-// line for line.
+// for the host (linked with platform/host/, the layer the publisher's tool
+// runs on), and the two outputs must match line for line.
 //
 // The profile files are written by this program into a fresh folder, byte by
 // byte, so that line ends, missing final newlines and code page 932 bytes are
@@ -22,16 +22,13 @@
 #include <io.h>
 #else
 #include <unistd.h>
-
-#include "platform/host/host_control.h"
 #endif
 
 namespace {
 
-std::string g_base;  // Windows path of the work folder, ending in '\'
-#ifndef _WIN32
-std::string g_hostBase;
-#endif
+// The work folder as the profile reader takes it, separator included: a
+// Windows path there, the host's own path here.
+std::string g_base;
 
 std::string Escape(const char* s) {
   if (s == nullptr) return "(null)";
@@ -77,19 +74,11 @@ void MakeWorkFolder() {
     perror("mkdtemp");
     exit(2);
   }
-  g_hostBase = std::string(tmpl) + "/";
-  host::MapDrive('C', tmpl);
-  g_base = "C:\\";
+  g_base = std::string(tmpl) + "/";
 #endif
 }
 
-std::string FileSystemPath(const std::string& name) {
-#ifdef _WIN32
-  return g_base + name;
-#else
-  return g_hostBase + name;
-#endif
-}
+std::string FileSystemPath(const std::string& name) { return g_base + name; }
 
 std::vector<std::string> g_written;
 
@@ -110,7 +99,7 @@ void RemoveWorkFolder() {
 #ifdef _WIN32
   RemoveDirectoryA(g_base.c_str());
 #else
-  rmdir(g_hostBase.c_str());
+  rmdir(g_base.c_str());
 #endif
 }
 

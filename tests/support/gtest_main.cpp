@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/state.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 
 namespace {
 // Every test starts from a fresh host platform (no drives, no registry, no

@@ -12,7 +12,7 @@
 #include <map>
 #include <vector>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 using host::detail::FileKey;
 
