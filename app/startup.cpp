@@ -247,6 +247,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   (void)previous;
   (void)commandLine;
   (void)showCommand;
+  InstallErrorBox();
   RestrictDllSearch();
   int exitCode = RunStartup(instance);
   ExitCleanup();

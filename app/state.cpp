@@ -1,9 +1,10 @@
-// The front end's shared state (Overview) and its error box.
+// The front end's shared state and its error box.
 #include "app/state.h"
 
 #include "archive/archive.h"
 #include "config/profile.h"
 #include "config/setup.h"
+#include "fs/error_box.h"
 #include "fs/files.h"
 
 #define INITIAL_WINDOW_TITLE "UPDATE"
@@ -18,18 +19,18 @@ int InstMode;
 
 void ShowError(LPCSTR text) { MessageBoxA(OwnerWindow, text, WindowTitle, MB_OK | MB_ICONERROR); }
 
+static int LowerLayerErrorBox(LPCSTR text, LPCSTR caption) {
+  return MessageBoxA(OwnerWindow, text, caption != NULL ? caption : WindowTitle, MB_OK | MB_ICONERROR);
+}
+
+void InstallErrorBox(void) { SetErrorBox(LowerLayerErrorBox); }
+
 void ResetProcessState(void) {
-  // archive/: the image and the directory. The directory is released first
-  // so that a run left open by a test does not leak its block.
-  if (ArchiveDirectory) CloseArchive();
-  ArchiveDirectory = NULL;
-  OpenImage.data = NULL;
-  OpenImage.length = 0;
-
-  // fs/: the cached free-space entry point.
+  // Each layer forgets its own state: archive/ the open archive (its
+  // directory released, so a run left open by a test leaks nothing), fs/ the
+  // cached free-space entry point, config/ its switches and values.
+  ResetArchiveState();
   ResetDiskFreeSpaceCache();
-
-  // config/: reader switches, the manifest's and the setup profile's values.
   ResetConfigState();
 
   // app/: shared state, install record, dialog state and work lists.
@@ -47,4 +48,5 @@ void ResetProcessState(void) {
   UpdateItemCount = 0;
   ZeroBytes(CopyItems, sizeof(CopyItems));
   CopyItemCount = 0;
+  InstallErrorBox();
 }

@@ -16,6 +16,9 @@ extern int InstMode;
 
 // Modal error box: owner OwnerWindow, caption WindowTitle, MB_ICONERROR.
 void ShowError(LPCSTR text);
+// Makes the same box, with the caption the layers below ask for, their error
+// box (fs/error_box.h). Start-up calls it first.
+void InstallErrorBox(void);
 
 // Dialog ids of IDD_UPDATE, shared with the resource script.
 #include "app/res/resource.h"

@@ -77,38 +77,49 @@ static int CheckDiskSpace(HWND dialog) {
 
 enum Collect { COLLECT_DONE, COLLECT_REFUSED };
 
+static int ReadListValue(void* refused, LPCSTR key, LPSTR dest, DWORD size) {
+  (void)refused;
+  return ReadUpdateValue(key, dest, size);
+}
+
+// Each entry that applies to this installation goes to the end of the work
+// list; an entry that cannot be taken apart safely stops the walk.
+static int TakeUpdateItem(void* refused, int n, LPCSTR value) {
+  (void)n;
+  EntryParse parsed = ParseUpdateEntry(value, InstMode, &UpdateItems[UpdateItemCount]);
+  if (parsed == ENTRY_INVALID) {
+    *static_cast<int*>(refused) = 1;
+    return 0;
+  }
+  if (parsed == ENTRY_APPLIES) ++UpdateItemCount;
+  return 1;
+}
+
+static int TakeCopyItem(void* refused, int n, LPCSTR value) {
+  (void)n;
+  EntryParse parsed = ParseCopyEntry(value, InstMode, &CopyItems[CopyItemCount]);
+  if (parsed == ENTRY_INVALID) {
+    *static_cast<int*>(refused) = 1;
+    return 0;
+  }
+  if (parsed == ENTRY_APPLIES) ++CopyItemCount;
+  return 1;
+}
+
 // Builds the UpdateItem list. Sets *present when UpdateFile00 exists.
 static Collect CollectUpdateItems(int* present) {
   UpdateItemCount = 0;
-  *present = 0;
-  for (int n = 0; n < MANIFEST_LIST_MAX; ++n) {
-    char key[32];
-    char value[UPDATE_VALUE_CAPACITY];
-    wsprintfA(key, "UpdateFile%02i", n);
-    if (!ReadUpdateValue(key, value, sizeof(value))) break;
-    *present = 1;
-    EntryParse parsed = ParseUpdateEntry(value, InstMode, &UpdateItems[UpdateItemCount]);
-    if (parsed == ENTRY_INVALID) return COLLECT_REFUSED;
-    if (parsed == ENTRY_APPLIES) ++UpdateItemCount;
-  }
-  return COLLECT_DONE;
+  int refused = 0;
+  *present = WalkManifestList(MANIFEST_UPDATE_FILES, ReadListValue, TakeUpdateItem, &refused) != 0;
+  return refused ? COLLECT_REFUSED : COLLECT_DONE;
 }
 
 // Builds the CopyItem list. Sets *present when CopyFile00 exists.
 static Collect CollectCopyItems(int* present) {
   CopyItemCount = 0;
-  *present = 0;
-  for (int n = 0; n < MANIFEST_LIST_MAX; ++n) {
-    char key[32];
-    char value[COPY_VALUE_CAPACITY];
-    wsprintfA(key, "CopyFile%02i", n);
-    if (!ReadUpdateValue(key, value, sizeof(value))) break;
-    *present = 1;
-    EntryParse parsed = ParseCopyEntry(value, InstMode, &CopyItems[CopyItemCount]);
-    if (parsed == ENTRY_INVALID) return COLLECT_REFUSED;
-    if (parsed == ENTRY_APPLIES) ++CopyItemCount;
-  }
-  return COLLECT_DONE;
+  int refused = 0;
+  *present = WalkManifestList(MANIFEST_COPY_FILES, ReadListValue, TakeCopyItem, &refused) != 0;
+  return refused ? COLLECT_REFUSED : COLLECT_DONE;
 }
 
 // Writes one UpdateItem. 0 when the run has been ended.

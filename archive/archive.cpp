@@ -16,19 +16,6 @@
 ArchiveImage OpenImage = {NULL, 0};
 BYTE* ArchiveDirectory = NULL;
 
-const BYTE* FindArchiveResource(HMODULE module, int id, LPCSTR type, DWORD* length) {
-  HRSRC res = FindResourceA(module, MAKEINTRESOURCEA(id), type);
-  if (res == NULL) return NULL;
-  DWORD size = SizeofResource(module, res);
-  if (size == 0) return NULL;
-  HGLOBAL loaded = LoadResource(module, res);
-  if (loaded == NULL) return NULL;
-  const BYTE* bytes = (const BYTE*)LockResource(loaded);
-  if (bytes == NULL) return NULL;
-  *length = size;
-  return bytes;
-}
-
 // A compressed block cannot grow by more than BLOCK_MAX_EXPANSION times its
 // length, so a directory that claims more is refused before its block is
 // allocated (an absurd entryCount would otherwise ask for gigabytes).
@@ -133,4 +120,10 @@ void CloseArchive(void) {
   if (ArchiveDirectory == NULL) return;
   GlobalFree(ArchiveDirectory);
   ArchiveDirectory = NULL;
+}
+
+void ResetArchiveState(void) {
+  CloseArchive();
+  OpenImage.data = NULL;
+  OpenImage.length = 0;
 }

@@ -79,3 +79,6 @@ const BYTE* FindArchiveResource(HMODULE module, int id, LPCSTR type, DWORD* leng
 BYTE* OpenArchive(const void* source, DWORD length);
 // Releases the process's ArchiveDirectory, if any, and clears it.
 void CloseArchive(void);
+// Forgets the open archive (directory released, image cleared), as at
+// process start.
+void ResetArchiveState(void);

@@ -4,9 +4,10 @@
 
 #include <stdint.h>
 
-#include "app/state.h"
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 #include "archive/expand.h"
+#include "fs/error_box.h"
 #include "fs/files.h"
 
 // Room for the formatted disk-space message: the text, a two-byte drive
@@ -35,8 +36,8 @@ static void FormatDecimal(uint64_t value, char out[DECIMAL_BUFFER]) {
   out[count] = '\0';
 }
 
-// The first record whose name equals name, ignoring ASCII case, and
-// where its data begins. NULL when there is none.
+// The first record whose name is the same entry name as name, and where its
+// data begins. NULL when there is none.
 static const ArchiveEntry* FindEntry(LPCSTR name, uint64_t* dataOffset) {
   if (ArchiveDirectory == NULL) return NULL;
   DWORD count = DirectoryHeader(ArchiveDirectory)->entryCount;
@@ -48,7 +49,7 @@ static const ArchiveEntry* FindEntry(LPCSTR name, uint64_t* dataOffset) {
     char stored[16];
     for (int j = 0; j < ARCHIVE_NAME_FIELD; j++) stored[j] = entries[i].name[j];
     stored[ARCHIVE_NAME_FIELD] = '\0';
-    if (lstrcmpiA(stored, name) == 0) {
+    if (SameEntryName(stored, name)) {
       *dataOffset = offset;
       return &entries[i];
     }
@@ -72,7 +73,7 @@ static int CheckFreeSpace(LPCSTR target, DWORD size) {
   FormatDecimal((uint64_t)size - available, shortfall);
   char message[DISK_MESSAGE_BUFFER];
   wsprintfA(message, DISK_SPACE_MESSAGE, root, shortfall);
-  ShowError(message);
+  ShowErrorBox(message, NULL);
   return 0;
 }
 
@@ -114,7 +115,7 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   uint64_t dataOffset = 0;
   const ArchiveEntry* entry = FindEntry(name, &dataOffset);
   if (entry == NULL) {
-    ShowError("Can't Find File in Resource !!");
+    ShowErrorBox("Can't Find File in Resource !!", NULL);
     return 0;
   }
 
@@ -126,7 +127,7 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   int compressed = (entry->attributes & ENTRY_COMPRESSED) != 0;
   uint64_t extent = compressed ? entry->storedSize : entry->fileSize;
   if (dataOffset > OpenImage.length || extent > OpenImage.length - dataOffset) {
-    ShowError("Can't Expand File in Resource !!");
+    ShowErrorBox("Can't Expand File in Resource !!", NULL);
     return 0;
   }
   const BYTE* data = OpenImage.data + dataOffset;
@@ -136,12 +137,12 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   // can't be mistaken for a failed one.
   BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, entry->fileSize != 0 ? entry->fileSize : 1);
   if (block == NULL) {
-    ShowError("Can't Allocate Memory !!");
+    ShowErrorBox("Can't Allocate Memory !!", NULL);
     return 0;
   }
   int result = 0;
   if (ExpandBlock(block, entry->fileSize, data, entry->storedSize) != EXPAND_OK) {
-    ShowError("Can't Expand File in Resource !!");
+    ShowErrorBox("Can't Expand File in Resource !!", NULL);
   } else {
     result = WriteTarget(target, entry, block, newerOnly, observer);
   }

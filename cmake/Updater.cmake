@@ -33,11 +33,13 @@ function(_wz2_updater_executable target)
   get_filename_component(WZ2_UPDATER_RC ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../app/res/updater.rc ABSOLUTE)
   set(WZ2_UPDATER_RES_DIR ${CMAKE_BINARY_DIR}/app/res/generated)
   add_executable(${target} WIN32 ${WZ2_UPDATER_RC} ${ARGN})
-  # The library goes in as a plain file: as a target, CMake would add the C++
+  # The libraries go in as plain files: as targets, CMake would add the C++
   # runtime (-lstdc++ -lgcc_s) to the link of a C++ library, and the 32-bit
-  # build would then import 64-bit division from libgcc_s_dw2-1.dll.
-  add_dependencies(${target} updater)
-  target_link_libraries(${target} PRIVATE $<TARGET_FILE:updater> user32 shell32 ole32 advapi32 kernel32)
+  # build would then import 64-bit division from libgcc_s_dw2-1.dll. The
+  # front end comes first, then the lower layers it calls.
+  add_dependencies(${target} updater updater_core)
+  target_link_libraries(${target} PRIVATE $<TARGET_FILE:updater> $<TARGET_FILE:updater_core>
+    user32 shell32 ole32 advapi32 kernel32)
   set_target_properties(${target} PROPERTIES LINKER_LANGUAGE C)
   target_link_options(${target} PRIVATE -mwindows -static -s -Os -Wl,--gc-sections)
   # The entry point lives in the updater library, but only the C runtime's

@@ -18,22 +18,52 @@ static_assert(sizeof(((UpdateItem*)0)->relativePath) == FIELD_SLOT, "an update p
 static_assert(sizeof(((CopyItem*)0)->relativePath) == COPY_VALUE_CAPACITY, "a copy path fits the copy value's capacity");
 static_assert(sizeof(UpdateMessage) == UPDATE_VALUE_CAPACITY, "UpdateMessage is a long value");
 
+const ManifestKey ManifestSetupKeys[MANIFEST_SETUP_KEYS] = {
+    {"CompanyName", sizeof(CompanyName)},     {"GameTitle", sizeof(GameTitle)},
+    {"GameClass", sizeof(GameClass)},         {"GameDir", sizeof(GameDir)},
+    {"GameTitleA", sizeof(GameTitleA)},       {"UpdaterVersion", sizeof(UpdaterVersion)},
+    {"UpdaterTitle", sizeof(UpdaterTitle)},   {"DataFolder", sizeof(DataFolder)},
+    {"UpdateMessage", sizeof(UpdateMessage)},
+};
+// Where each key of ManifestSetupKeys goes, in the same order.
+static char* const kSetupValues[MANIFEST_SETUP_KEYS] = {
+    CompanyName, GameTitle, GameClass, GameDir, GameTitleA, UpdaterVersion, UpdaterTitle, DataFolder, UpdateMessage,
+};
+
 int LoadManifestSetup(LPCSTR path) {
-  // Only the first missing required key is reported: the reader shows it and
-  // start-up ends at once.
-  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "CompanyName", CompanyName, sizeof(CompanyName), path)) return 0;
-  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "GameTitle", GameTitle, sizeof(GameTitle), path)) return 0;
-  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "GameClass", GameClass, sizeof(GameClass), path)) return 0;
-  if (!ReadProfileValue(MANIFEST_SECTION_SETUP, "GameDir", GameDir, sizeof(GameDir), path)) return 0;
-  // From here on a missing key is no error; the loader of SETUP.INI turns
-  // reporting on again for its own required keys.
-  MissingKeysSilent = 1;
-  ReadProfileValue(MANIFEST_SECTION_SETUP, "GameTitleA", GameTitleA, sizeof(GameTitleA), path);
-  ReadProfileValue(MANIFEST_SECTION_SETUP, "UpdaterVersion", UpdaterVersion, sizeof(UpdaterVersion), path);
-  ReadProfileValue(MANIFEST_SECTION_SETUP, "UpdaterTitle", UpdaterTitle, sizeof(UpdaterTitle), path);
-  ReadProfileValue(MANIFEST_SECTION_SETUP, "DataFolder", DataFolder, sizeof(DataFolder), path);
-  ReadProfileValue(MANIFEST_SECTION_SETUP, "UpdateMessage", UpdateMessage, sizeof(UpdateMessage), path);
+  for (int i = 0; i < MANIFEST_SETUP_KEYS; i++) {
+    // From the first optional key on a missing key is no error; the loader
+    // of SETUP.INI turns reporting on again for its own required keys.
+    if (i == MANIFEST_REQUIRED_KEYS) MissingKeysSilent = 1;
+    int read = ReadProfileValue(MANIFEST_SECTION_SETUP, ManifestSetupKeys[i].name, kSetupValues[i],
+                                ManifestSetupKeys[i].capacity, path);
+    // Only the first missing required key is reported: the reader shows it
+    // and start-up ends at once.
+    if (!read && i < MANIFEST_REQUIRED_KEYS) return 0;
+  }
   return 1;
+}
+
+void ManifestListKey(ManifestList list, int n, LPSTR key) {
+  wsprintfA(key, list == MANIFEST_UPDATE_FILES ? "UpdateFile%02i" : "CopyFile%02i", n);
+}
+
+DWORD ManifestListCapacity(ManifestList list) {
+  return list == MANIFEST_UPDATE_FILES ? UPDATE_VALUE_CAPACITY : COPY_VALUE_CAPACITY;
+}
+
+int WalkManifestList(ManifestList list, ManifestReader read, ManifestEntryTaker take, void* context) {
+  char value[UPDATE_VALUE_CAPACITY];
+  static_assert(sizeof(value) >= COPY_VALUE_CAPACITY, "one buffer holds a value of either list");
+  int n = 0;
+  while (n < MANIFEST_LIST_MAX) {
+    char key[MANIFEST_KEY_BUFFER];
+    ManifestListKey(list, n, key);
+    if (!read(context, key, value, ManifestListCapacity(list))) break;
+    n++;
+    if (!take(context, n - 1, value)) break;
+  }
+  return n;
 }
 
 // Index of the first byte after the last '\' that is a character of its own;
@@ -75,6 +105,7 @@ EntryParse ParseUpdateEntry(LPCSTR value, int instMode, UpdateItem* item) {
     applies = (slot[0][0] - '0') == instMode;
     letter = 1;
   }
+  item->installMode = letter ? slot[0][0] - '0' : NO_INSTALL_MODE;
   if (!applies) return ENTRY_SKIPPED;
   // A field longer than a slot would be a path cut to a different file: the
   // whole entry is refused instead.
@@ -100,8 +131,10 @@ EntryParse ParseCopyEntry(LPCSTR value, int instMode, CopyItem* item) {
   int p = 0;
   // The mode byte is compared as it is, digit or not: a byte that is no
   // digit simply never equals an install mode.
+  item->installMode = NO_INSTALL_MODE;
   if (v[0] != 0 && v[1] == ',') {
-    if ((int)v[0] - '0' != instMode) return ENTRY_SKIPPED;
+    item->installMode = (int)v[0] - '0';
+    if (item->installMode != instMode) return ENTRY_SKIPPED;
     p = 2;
   }
   int disk = 0;

@@ -2,9 +2,9 @@
 // lists inside profile values.
 #include "config/profile.h"
 
-#include "app/state.h"
 #include "config/manifest.h"
 #include "config/setup.h"
+#include "fs/error_box.h"
 #include "fs/files.h"
 
 int MissingKeysSilent;
@@ -14,7 +14,7 @@ char SetupIniPath[260];
 static_assert(FIELD_SLOT == MAX_PATH, "a field slot holds one path");
 static_assert(SETUP_INT_BUFFER == 20, "numbers and HasSetupValue read at most 19 characters");
 
-int ShowProfileError(LPCSTR text) { return MessageBoxA(OwnerWindow, text, PROFILE_ERROR_CAPTION, MB_OK | MB_ICONERROR); }
+int ShowProfileError(LPCSTR text) { return ShowErrorBox(text, PROFILE_ERROR_CAPTION); }
 
 int IsFieldEnd(BYTE c) { return c == 0 || c == '\n' || c == '\r' || c == ','; }
 
@@ -108,6 +108,12 @@ int ParseDecimalInt(LPCSTR text) {
   }
   if (negative) return (int)(-magnitude);  // -limit is INT32_MIN exactly
   return magnitude >= limit ? 2147483647 : (int)magnitude;
+}
+
+int IsDecimalNumber(LPCSTR text) {
+  int negative;
+  const BYTE* p = NumberStart(text, &negative);
+  return *p >= '0' && *p <= '9';
 }
 
 uint64_t ParseDecimalU64(LPCSTR text) {

@@ -18,7 +18,7 @@ extern int MissingKeysSilent;
 extern int FieldDiskNumber;
 extern char SetupIniPath[260];
 
-// Modal error box owned by OwnerWindow, caption "TORVANEK".
+// The front end's error box (fs/error_box.h) with the caption "TORVANEK".
 int ShowProfileError(LPCSTR text);
 int IsFieldEnd(BYTE c);
 
@@ -40,6 +40,9 @@ int HasSetupValue(LPCSTR key, LPSTR dest20);
 // Signed decimal as the Parts convert numbers: leading white space, optional
 // sign, digits to the first non-digit, clamped to the 32-bit range.
 int ParseDecimalInt(LPCSTR text);
+// 1 when text holds a number by those rules (a digit after the blanks and
+// the sign); ParseDecimalInt reads anything else as 0.
+int IsDecimalNumber(LPCSTR text);
 // Unsigned 64-bit decimal; a leading '-' negates modulo 2^64. A magnitude
 // beyond 64 bits gives UINT64_MAX (whatever the sign).
 uint64_t ParseDecimalU64(LPCSTR text);

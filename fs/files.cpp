@@ -157,11 +157,6 @@ int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* t
 
 // ---- Paths -----------------------------------------------------------------
 
-void ZeroBytes(void* dest, size_t size) {
-  volatile BYTE* p = (volatile BYTE*)dest;
-  for (size_t i = 0; i < size; i++) p[i] = 0;
-}
-
 int AppendPathComponent(LPSTR path, size_t size, LPCSTR component) {
   size_t length = (size_t)lstrlenA(path);
   size_t extra = (size_t)lstrlenA(component);

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "archive/archive.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 0xFFFFFFFFu) return 0;

@@ -11,8 +11,6 @@ void Put32(uint8_t* p, uint32_t v) {
   p[3] = (uint8_t)(v >> 24);
 }
 
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
-
 // A name the updater can look up and write: non-empty, fits its field with
 // the terminating NUL, no NUL inside, and no directory part. The second
 // byte of a double-byte character is part of the character, whatever ASCII
@@ -70,26 +68,6 @@ bool CompressVerified(const uint8_t* data, size_t size, CompressLevel level, std
 
 }  // namespace
 
-// Code page 932 lead bytes: the byte after one is the second half of a
-// double-byte character, which may look like an ASCII letter but is not one.
-static bool IsLeadByte(char c) {
-  unsigned char u = (unsigned char)c;
-  return (u >= 0x81 && u <= 0x9F) || (u >= 0xE0 && u <= 0xFC);
-}
-
-bool SameEntryName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (IsLeadByte(a[i]) && i + 1 < a.size()) {
-      if (a[i] != b[i] || a[i + 1] != b[i + 1]) return false;
-      ++i;
-      continue;
-    }
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
 void SerializeArchiveHeader(const ArchiveHeader& header, uint8_t out[ARCHIVE_HEADER_SIZE]) {
   memcpy(out + offsetof(ArchiveHeader, magic), header.magic, sizeof(header.magic));
   Put32(out + offsetof(ArchiveHeader, flags), header.flags);
@@ -139,7 +117,7 @@ bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t siz
   // The updater finds the first entry of a name: a second could never be
   // reached.
   for (const std::string& earlier : names_)
-    if (SameEntryName(name, earlier)) return Fail("two entries named " + earlier + " and " + name, error);
+    if (SameEntryName(name.c_str(), earlier.c_str())) return Fail("two entries named " + earlier + " and " + name, error);
   if (size > kField32) return Fail("entry of 4 GiB or more: " + name, error);
   if (names_.size() >= ARCHIVE_MAX_ENTRIES) return Fail("too many entries", error);
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 #include "pack/compress.h"
 
 enum class EntryStorage {
@@ -84,7 +85,3 @@ struct ArchiveInput {
 // returns false with the writer's reason in *error; `out` is then unchanged.
 bool WriteArchive(const std::vector<ArchiveInput>& entries, const ArchiveLayoutOptions& options,
                   std::vector<uint8_t>& out, std::string* error);
-
-// Whether two entry names are equal without regard to ASCII case, as the
-// updater's lookup (lstrcmpiA) compares them.
-bool SameEntryName(const std::string& a, const std::string& b);

@@ -10,7 +10,7 @@
 
 #include "archive/archive.h"
 #include "archive/expand.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "support/archive_builder.h"
 #include "support/temp_drive.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "support/temp_drive.h"
 
 namespace {
@@ -304,115 +304,55 @@ struct PathBuffer {
   }
   int Append(const char* component) { return AppendPathComponent(bytes, room, component); }
   std::string Text() const { return std::string(bytes); }
-  // The byte after the terminating NUL.
-  char AfterNul() const { return bytes[strlen(bytes) + 1]; }
   size_t room;
   char bytes[PATH_BUFFER + 8];
 };
 
-TEST(AppendPathComponentTest, EmptyPathTakesTheComponentAlone) {
-  PathBuffer path("");
-  EXPECT_EQ(1, path.Append("GAME"));
-  EXPECT_EQ("GAME", path.Text());
-  EXPECT_EQ('\0', path.AfterNul());
-}
-
-TEST(AppendPathComponentTest, AddsOneBackslashAfterAnOrdinaryByte) {
-  PathBuffer path("C:\\GAME");
-  EXPECT_EQ(1, path.Append("DATA"));
-  EXPECT_EQ("C:\\GAME\\DATA", path.Text());
-  EXPECT_EQ('\0', path.AfterNul());
-}
-
-TEST(AppendPathComponentTest, NoSeparatorAfterATrailingBackslash) {
-  PathBuffer path("C:\\");
-  EXPECT_EQ(1, path.Append("GAME"));
-  EXPECT_EQ("C:\\GAME", path.Text());
-}
-
-TEST(AppendPathComponentTest, NoSeparatorAfterATrailingSlash) {
-  PathBuffer path("C:/GAME/");
-  EXPECT_EQ(1, path.Append("A.DAT"));
-  EXPECT_EQ("C:/GAME/A.DAT", path.Text());
-}
-
-TEST(AppendPathComponentTest, EmptyComponentAddsOnlyTheSeparator) {
-  PathBuffer path("C:\\GAME");
-  EXPECT_EQ(1, path.Append(""));
-  EXPECT_EQ("C:\\GAME\\", path.Text());
-  EXPECT_EQ('\0', path.AfterNul());
-}
-
-TEST(AppendPathComponentTest, EmptyComponentOnAPathEndingInASeparatorChangesNothing) {
-  PathBuffer path("C:\\GAME\\");
-  EXPECT_EQ(1, path.Append(""));
-  EXPECT_EQ("C:\\GAME\\", path.Text());
-  EXPECT_EQ('\0', path.AfterNul());
-}
-
-TEST(AppendPathComponentTest, DoubleByteCharacterEndingIn5CCountsAsASeparator) {
-  // ソ is 0x83 0x5C in code page 932: the last byte is a backslash byte.
-  PathBuffer path("C:\\\x83\x5C");
-  EXPECT_EQ(1, path.Append("A.DAT"));
-  EXPECT_EQ("C:\\\x83\x5C" "A.DAT", path.Text());
-}
-
-TEST(AppendPathComponentTest, ResultEndsInTwoNuls) {
-  PathBuffer path("C:\\GAME");
-  ASSERT_EQ(1, path.Append("A.DAT"));
-  size_t length = strlen(path.bytes);
-  EXPECT_EQ(13u, length);
-  EXPECT_EQ('\0', path.bytes[length]);
-  EXPECT_EQ('\0', path.bytes[length + 1]);
-  EXPECT_EQ('#', path.bytes[length + 2]);
-}
-
-TEST(AppendPathComponentTest, ExactFitIncludingBothNulsIsAccepted) {
-  // "AB" + "\" + "CD" + two NULs = 7 bytes.
-  PathBuffer path("AB", 7);
-  EXPECT_EQ(1, path.Append("CD"));
-  EXPECT_EQ("AB\\CD", path.Text());
-  EXPECT_EQ('\0', path.bytes[6]);
-  EXPECT_EQ('#', path.bytes[7]);
-}
-
-TEST(AppendPathComponentTest, OneByteShortIsRefusedAndThePathUnchanged) {
-  PathBuffer path("AB", 6);
-  EXPECT_EQ(0, path.Append("CD"));
-  EXPECT_EQ("AB", path.Text());
-  EXPECT_EQ('#', path.bytes[3]);
-  EXPECT_EQ('#', path.bytes[6]);
-}
-
-TEST(AppendPathComponentTest, SeparatorCountsTowardsTheRoom) {
-  // Without the separator "ABCD" would fit 6 bytes; with it, it does not.
-  PathBuffer withSeparator("AB", 6);
-  EXPECT_EQ(0, withSeparator.Append("CD"));
-  PathBuffer endsInSeparator("AB\\", 7);
-  EXPECT_EQ(1, endsInSeparator.Append("CD"));
-  EXPECT_EQ("AB\\CD", endsInSeparator.Text());
-}
-
-TEST(AppendPathComponentTest, FullPathBufferRefusesAnyFurtherComponent) {
-  std::string long259(259, 'a');
-  PathBuffer path(long259);
-  EXPECT_EQ(0, path.Append(""));
-  EXPECT_EQ(long259, path.Text());
-  std::string long257(257, 'a');
-  PathBuffer fits(long257);
-  EXPECT_EQ(1, fits.Append(""));  // 257 + "\" + two NULs = 260
-  EXPECT_EQ(long257 + "\\", fits.Text());
-}
-
-TEST(AppendPathComponentTest, TinyRoomsAreRefused) {
-  PathBuffer none("", 0);
-  EXPECT_EQ(0, none.Append(""));
-  PathBuffer one("", 1);
-  EXPECT_EQ(0, one.Append(""));
-  EXPECT_EQ('#', one.bytes[1]);
-  PathBuffer two("", 2);
-  EXPECT_EQ(1, two.Append(""));
-  EXPECT_EQ('\0', two.bytes[1]);
+// Every call either joins and ends the result in two NULs, writing nothing
+// behind them, or refuses and leaves the buffer as it was.
+TEST(AppendPathComponentTest, JoinsWithOneSeparatorWithinTheRoomOrRefuses) {
+  const std::string long257(257, 'a'), long259(259, 'a');
+  struct Case {
+    std::string start;
+    size_t room;
+    const char* component;
+    int result;
+    std::string text;
+  } cases[] = {
+      {"", PATH_BUFFER, "GAME", 1, "GAME"},
+      {"C:\\GAME", PATH_BUFFER, "DATA", 1, "C:\\GAME\\DATA"},
+      {"C:\\", PATH_BUFFER, "GAME", 1, "C:\\GAME"},
+      {"C:/GAME/", PATH_BUFFER, "A.DAT", 1, "C:/GAME/A.DAT"},
+      {"C:\\GAME", PATH_BUFFER, "", 1, "C:\\GAME\\"},
+      {"C:\\GAME\\", PATH_BUFFER, "", 1, "C:\\GAME\\"},
+      // ソ is 0x83 0x5C: its last byte is a backslash byte, taken as one.
+      {"C:\\\x83\x5C", PATH_BUFFER, "A.DAT", 1, "C:\\\x83\x5C" "A.DAT"},
+      // "AB" + "\" + "CD" + two NULs = 7 bytes; the separator counts.
+      {"AB", 7, "CD", 1, "AB\\CD"},
+      {"AB", 6, "CD", 0, "AB"},
+      {"AB\\", 7, "CD", 1, "AB\\CD"},
+      {long259, PATH_BUFFER, "", 0, long259},
+      {long257, PATH_BUFFER, "", 1, long257 + "\\"},
+      {"", 0, "", 0, ""},
+      {"", 1, "", 0, ""},
+      {"", 2, "", 1, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start.substr(0, 12) + " + " + c.component + " in " + std::to_string(c.room));
+    PathBuffer path(c.start, c.room);
+    EXPECT_EQ(c.result, path.Append(c.component));
+    EXPECT_EQ(c.text, path.Text());
+    size_t length = c.text.size();
+    if (c.result) {
+      EXPECT_EQ('\0', path.bytes[length + 1]);
+      EXPECT_EQ('#', path.bytes[length + 2]);
+    } else {
+      EXPECT_EQ('#', path.bytes[length + 1]);
+      if (c.room > length) {
+        EXPECT_EQ('#', path.bytes[c.room]);
+      }
+    }
+  }
 }
 
 // ---- QueryDiskFreeSpace -----------------------------------------------------

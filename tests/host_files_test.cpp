@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "platform/host/win32_api.h"
 #include "support/profile_writer.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 
 namespace {
 
@@ -64,16 +64,36 @@ TEST(HostCompare, CaseInsensitiveCompareFoldsAsciiLetters) {
   EXPECT_EQ(lstrcmpiA("", ""), 0);
 }
 
-TEST(HostCompare, CaseInsensitiveCompareLeavesOtherBytesAlone) {
-  // Full-width letters fold like ASCII ones (Ａ 0x82 0x60 and ａ 0x82 0x81),
-  // but a different letter stays different.
-  EXPECT_EQ(lstrcmpiA("\x82\x60", "\x82\x81"), 0);
-  EXPECT_NE(lstrcmpiA("\x82\x60", "\x82\x82"), 0);
-  // The second byte of ァ (0x83 0x40) and the like must not be folded:
-  // 0x83 0x41 and 0x83 0x61 are two different katakana.
-  EXPECT_NE(lstrcmpiA("\x83\x41", "\x83\x61"), 0);
-  EXPECT_EQ(lstrcmpiA("\x83\x41x", "\x83\x41X"), 0);
-  // Bytes compare unsigned: high bytes sort after ASCII.
+// Equal exactly where the platform's compare is (the peer comparison holds
+// the whole code page to it); these are the kinds of equality it knows.
+TEST(HostCompare, CaseBlindCompareTakesCharactersAsTheCodePageConvertsThem) {
+  struct {
+    const char* a;
+    const char* b;
+    bool equal;
+  } cases[] = {
+      {"\x82\x60", "\x82\x81", true},    // Ａ ａ
+      {"\x82\x60", "\x82\x82", false},   // Ａ ｂ
+      {"\x83\x9f", "\x83\xbf", true},    // Α α
+      {"\x84\x46", "\x84\x76", true},    // Ё ё
+      {"\x87\x54", "\xfa\x40", true},    // Ⅰ ⅰ
+      {"\xed\x40", "\xfa\x5c", true},    // one kanji, two codes
+      {"\x85\x40", "\x81\x45", true},    // no character: the default one
+      {"A\x81", "A\x81\x45", true},       // a lead byte at the end too
+      {"\x81 ", "\x81\x45", true},        // and one before a byte that cannot follow it
+      {"\xf0\x40", "\xf0\x41", false},   // user-defined characters are their own
+      {"\xb0", "\x81\x5b", true},         // ｰ ー
+      {"\xde", "\x81\x4a", true},         // ﾞ ゛
+      {"\xb1", "\x83\x41", false},        // ｱ ア
+      // The second byte of ア (0x83 0x41) is no letter: ア and ャ (0x83 0x61)
+      // stay two characters.
+      {"\x83\x41", "\x83\x61", false},
+      {"\x83\x41x", "\x83\x41X", true},
+      {"\x80", "\xa0", false},
+      {"\xfd", "\xfe", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(lstrcmpiA(c.a, c.b) == 0, c.equal) << c.a << " " << c.b;
+  // Characters order by what they are: ASCII before kana.
   EXPECT_EQ(lstrcmpiA("z", "\x83\x41"), -1);
 }
 

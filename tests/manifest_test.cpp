@@ -9,7 +9,7 @@
 
 #include "app/state.h"
 #include "config/profile.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "support/profile_writer.h"
 
 namespace {
@@ -96,13 +96,93 @@ TEST_F(ManifestSetupTest, LongValuesAreCutToTheirCapacity) {
 
 // ---- section "UPDATE": numbered lists as the update run reads them ----------------------
 
-TEST_F(ManifestSetupTest, EmptyEntryValueEndsItsListLikeAnAbsentKey) {
-  std::string path = Write({"[UPDATE]", "UpdateFile00=a", "UpdateFile01=", "UpdateFile02=c"});
-  MissingKeysSilent = 1;
-  char value[UPDATE_VALUE_CAPACITY];
-  EXPECT_EQ(ReadProfileValue(MANIFEST_SECTION_UPDATE, "UpdateFile00", value, sizeof(value), path.c_str()), 1);
-  EXPECT_EQ(ReadProfileValue(MANIFEST_SECTION_UPDATE, "UpdateFile01", value, sizeof(value), path.c_str()), 0);
+// The walk over a list read from a profile as the update run reads it: the
+// keys asked for and the values taken, in order.
+struct Walked {
+  std::string path;
+  std::vector<std::string> asked, taken;
+  int stopAfter = -1;  // take refuses this entry, which stops the walk
+};
+
+int ReadWalked(void* context, LPCSTR key, LPSTR dest, DWORD size) {
+  Walked* w = static_cast<Walked*>(context);
+  w->asked.push_back(key);
+  return ReadProfileValue(MANIFEST_SECTION_UPDATE, key, dest, size, w->path.c_str());
+}
+
+int TakeWalked(void* context, int n, LPCSTR value) {
+  Walked* w = static_cast<Walked*>(context);
+  w->taken.push_back(std::to_string(n) + "=" + value);
+  return n != w->stopAfter;
+}
+
+TEST_F(ManifestSetupTest, ListsRunFromZeroToTheFirstKeyWithoutValueAndHoldAtMostSixteen) {
+  std::vector<std::string> sixteen{"[UPDATE]"};
+  for (int n = 0; n < 18; n++) {
+    char line[32];
+    snprintf(line, sizeof line, "CopyFile%02i=c%i", n, n);
+    sixteen.push_back(line);
+  }
+  struct Case {
+    std::vector<std::string> lines;
+    ManifestList list;
+    int stopAfter;
+    int count;
+    std::vector<std::string> taken;
+  } cases[] = {
+      {{"[UPDATE]", "UpdateFile00=a", "UpdateFile01=b", "UpdateFile03=d"}, MANIFEST_UPDATE_FILES, -1, 2, {"0=a", "1=b"}},
+      {{"[UPDATE]", "UpdateFile00=a", "UpdateFile01=", "UpdateFile02=c"}, MANIFEST_UPDATE_FILES, -1, 1, {"0=a"}},
+      {{"[UPDATE]", "UpdateFile01=b", "CopyFile00=c"}, MANIFEST_UPDATE_FILES, -1, 0, {}},
+      {{"[UPDATE]", "UpdateFile00=a", "UpdateFile01=b", "UpdateFile02=c"}, MANIFEST_UPDATE_FILES, 1, 2, {"0=a", "1=b"}},
+      {sixteen, MANIFEST_COPY_FILES, -1, 16, {}},
+  };
+  for (const Case& c : cases) {
+    Walked w;
+    std::string text;
+    for (const std::string& line : c.lines) text += line + "\r\n";
+    w.path = folder_.Write("UPDATE.INI", text);
+    w.stopAfter = c.stopAfter;
+    MissingKeysSilent = 1;
+    EXPECT_EQ(WalkManifestList(c.list, ReadWalked, TakeWalked, &w), c.count) << c.lines[1];
+    if (c.count == 16) {
+      EXPECT_EQ(w.asked.back(), "CopyFile15") << "keys past 15 are never read";
+      EXPECT_EQ(w.taken.back(), "15=c15");
+    } else {
+      EXPECT_EQ(w.taken, c.taken) << c.lines[1];
+    }
+    for (const std::string& key : w.asked) EXPECT_EQ(key.rfind(c.list == MANIFEST_UPDATE_FILES ? "UpdateFile" : "CopyFile", 0), 0u);
+  }
   EXPECT_TRUE(host::MessageBoxes().empty());
+}
+
+TEST(ManifestKeys, SetupKeysInReadingOrderWithTheRequiredFirst) {
+  std::vector<std::string> names;
+  for (const ManifestKey& k : ManifestSetupKeys) names.push_back(k.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"CompanyName", "GameTitle", "GameClass", "GameDir", "GameTitleA",
+                                             "UpdaterVersion", "UpdaterTitle", "DataFolder", "UpdateMessage"}));
+  EXPECT_EQ(MANIFEST_REQUIRED_KEYS, 4);
+  for (const ManifestKey& k : ManifestSetupKeys)
+    EXPECT_EQ(k.capacity, std::string(k.name) == "UpdateMessage" ? 1024u : 260u) << k.name;
+  char key[MANIFEST_KEY_BUFFER];
+  ManifestListKey(MANIFEST_UPDATE_FILES, 7, key);
+  EXPECT_STREQ(key, "UpdateFile07");
+  ManifestListKey(MANIFEST_COPY_FILES, 99, key);
+  EXPECT_STREQ(key, "CopyFile99");
+  EXPECT_EQ(ManifestListCapacity(MANIFEST_UPDATE_FILES), 1024u);
+  EXPECT_EQ(ManifestListCapacity(MANIFEST_COPY_FILES), 260u);
+}
+
+TEST(ManifestNumbers, ANumberNeedsADigitAfterBlanksAndSign) {
+  struct {
+    const char* text;
+    int number;
+    int value;
+  } cases[] = {{"50000000", 1, 50000000}, {"  -12abc", 1, -12}, {"\t+7", 1, 7}, {"abc", 0, 0},
+               {"- 5", 0, 0},             {"", 0, 0},           {"+", 0, 0},      {"99999999999", 1, 2147483647}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsDecimalNumber(c.text), c.number) << c.text;
+    EXPECT_EQ(ParseDecimalInt(c.text), c.value) << c.text;
+  }
 }
 
 TEST_F(ManifestSetupTest, EntryValuesAreCutBeforeTheyAreParsed) {
@@ -275,6 +355,32 @@ TEST(CopyEntryBoundsTest, PathTooLongForItsSlotIsRefused) {
   std::string tooLong(COPY_VALUE_CAPACITY, 'f');
   EXPECT_EQ(ParseCopyEntry(tooLong.c_str(), 0, &item), ENTRY_INVALID);
   EXPECT_EQ(ParseCopyEntry(("1:" + tooLong).c_str(), 0, &item), ENTRY_INVALID);
+}
+
+// Both parsers name the install mode of the entry, also of one they skip, so
+// a caller can tell which installations an entry is for.
+TEST(EntryInstallModeTest, ParsersNameTheModeOfEveryEntry) {
+  struct {
+    const char* value;
+    int mode;
+  } updates[] = {{"A.DAT", NO_INSTALL_MODE}, {"u,A.DAT", NO_INSTALL_MODE}, {"3,A.DAT", 3},
+                 {"0,o,A.DAT", 0},           {"12,A.DAT", NO_INSTALL_MODE}},
+    copies[] = {{"A.DAT", NO_INSTALL_MODE}, {"1:A", NO_INSTALL_MODE}, {"2,3:A", 2}, {"x,A", 'x' - '0'}, {"/,A", -1}};
+  for (const auto& c : updates) {
+    UpdateItem item;
+    EntryParse r = ParseUpdateEntry(c.value, NO_INSTALL_MODE, &item);
+    EXPECT_EQ(r, c.mode == NO_INSTALL_MODE ? ENTRY_APPLIES : ENTRY_SKIPPED) << c.value;
+    EXPECT_EQ(item.installMode, c.mode) << c.value;
+    EXPECT_EQ(ParseUpdateEntry(c.value, c.mode, &item), ENTRY_APPLIES) << c.value;
+    EXPECT_EQ(item.installMode, c.mode) << c.value;
+  }
+  for (const auto& c : copies) {
+    CopyItem item;
+    EntryParse r = ParseCopyEntry(c.value, NO_INSTALL_MODE, &item);
+    EXPECT_EQ(r, c.mode == NO_INSTALL_MODE ? ENTRY_APPLIES : ENTRY_SKIPPED) << c.value;
+    EXPECT_EQ(item.installMode, c.mode) << c.value;
+    EXPECT_EQ(ParseCopyEntry(c.value, c.mode, &item), ENTRY_APPLIES) << c.value;
+  }
 }
 
 TEST(CopyEntryBoundsTest, EmptyValueNamesNoModeNoDisk) {

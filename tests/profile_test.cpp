@@ -9,7 +9,8 @@
 #include <string>
 
 #include "app/state.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
+#include "fs/error_box.h"
 #include "support/profile_writer.h"
 
 namespace {
@@ -324,6 +325,25 @@ TEST_F(ProfileReadTest, ShowProfileErrorReturnsTheAnswer) {
   EXPECT_EQ(ShowProfileError("x"), IDCANCEL);
   ASSERT_EQ(host::MessageBoxes().size(), 1u);
   EXPECT_EQ(host::MessageBoxes()[0].owner, nullptr) << "no dialog yet: no owner";
+}
+
+// The box belongs to whoever installed it: the front end's shows a message
+// box; a program without a front end installs none, and the readers still
+// report the missing key by their result.
+TEST_F(ProfileReadTest, ReportsGoToTheInstalledErrorBoxOnly) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  SetErrorBox([](LPCSTR text, LPCSTR caption) {
+    seen.push_back(std::string(caption) + ": " + text);
+    return IDOK;
+  });
+  char dest[20];
+  EXPECT_EQ(ReadProfileValue("SETUP", "GameDir", dest, sizeof dest, "C:\\NONE.INI"), 0);
+  EXPECT_EQ(seen, std::vector<std::string>{kTorvanek + ": SETUP : GameDir" + kMissingTail});
+  SetErrorBox(nullptr);
+  EXPECT_EQ(ReadProfileValue("SETUP", "GameDir", dest, sizeof dest, "C:\\NONE.INI"), 0);
+  EXPECT_EQ(seen.size(), 1u);
+  EXPECT_TRUE(host::MessageBoxes().empty());
 }
 
 // ---- numbers --------------------------------------------------------------------------------

@@ -11,7 +11,7 @@
 #include "app/state.h"
 #include "config/manifest.h"
 #include "config/profile.h"
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "support/profile_writer.h"
 
 namespace {

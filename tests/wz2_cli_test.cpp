@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "cli/pe_fixture.h"
+#include "archive/entry_name.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
 #include "pack/pe_resource.h"
@@ -444,12 +445,97 @@ TEST_F(Wz2, PackRefusesNamesWindowsCannotGiveAFile) {
   EXPECT_EQ(Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()}).status, 0);
 }
 
-TEST_F(Wz2, PackRefusesNamesThatDifferOnlyInAsciiCase) {
+// Every pair of characters the entry-name rule takes for one (the rule the
+// peer comparison holds to the platform's lstrcmpiA over all of code page
+// 932) that can be two file names: pack refuses each pair.
+TEST_F(Wz2, PackRefusesEveryPairOfNamesTheUpdaterTakesForOne) {
+  std::vector<std::string> chars;
+  for (int b = 1; b < 256; b++)
+    if (!IsDBCSLeadByte((BYTE)b)) chars.push_back(std::string(1, (char)b));
+  for (int lead = 0x81; lead <= 0xFC; lead++)
+    for (int trail = 0x40; trail <= 0xFC; trail++)
+      if (IsDBCSLeadByte((BYTE)lead) && trail != 0x7F) chars.push_back(std::string{(char)lead, (char)trail});
+  // Sorted by the platform's compare, characters it calls equal stand side by
+  // side; each run's first member with a file name pairs with every other.
+  std::stable_sort(chars.begin(), chars.end(),
+                   [](const std::string& x, const std::string& y) { return lstrcmpiA(x.c_str(), y.c_str()) < 0; });
+  std::vector<std::pair<std::string, std::string>> pairs;  // UTF-8 file names
+  for (size_t i = 0; i < chars.size();) {
+    size_t end = i + 1;
+    while (end < chars.size() && SameEntryName(chars[i].c_str(), chars[end].c_str())) end++;
+    std::vector<std::string> files;
+    for (size_t k = i; k < end; k++) {
+      std::string utf8;
+      if (names::Cp932ToUtf8(chars[k], &utf8) && std::find(files.begin(), files.end(), utf8) == files.end())
+        files.push_back(utf8);
+    }
+    for (size_t k = 1; k < files.size(); k++) pairs.push_back({files[0], files[k]});
+    i = end;
+  }
+  // ASCII, full-width Latin, Greek and Cyrillic letters, Roman numerals in
+  // two code ranges, the sound marks and the group of the prolonged sound
+  // mark; the duplicate codes of one character have one file name only.
+  ASSERT_EQ(pairs.size(), 26u + 26u + 24u + 33u + 10u + 2u + 7u);
+  int refused = 0;
+  for (const auto& p : pairs) {
+    SCOPED_TRACE(p.first + " " + p.second);
+    fs::remove_all(dir / "in");
+    Make("in/" + p.first + ".DAT", "1");
+    Make("in/" + p.second + ".DAT", "2");
+    RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "in").string()});
+    ExpectCleanFailure(r);
+    EXPECT_NE(r.err.find("updater takes them for one name"), std::string::npos) << r.err;
+    refused += r.status == 1;
+  }
+  EXPECT_EQ(refused, (int)pairs.size());
+  EXPECT_FALSE(fs::exists(dir / "A.WZ2"));
+}
+
+TEST_F(Wz2, PackRefusesNamesThatDifferOnlyInCaseAcrossFolders) {
   Make("a/README.TXT", "1");
-  Make("b/readme.txt", "2");
-  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "a").string(), (dir / "b").string()});
+  Make(u8"b/ｓａｖｅ.DAT", "2");
+  Make("c/readme.txt", "3");
+  Make(u8"d/ＳＡＶＥ.dat", "4");
+  RunResult r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "a").string(), (dir / "b").string(),
+                     (dir / "c").string()});
   ExpectCleanFailure(r);
-  ExpectOnly(dir, {"a", "b"});
+  r = Run({"pack", "-o", (dir / "A.WZ2").string(), (dir / "b").string(), (dir / "d").string()});
+  ExpectCleanFailure(r);
+  ExpectOnly(dir, {"a", "b", "c", "d"});
+}
+
+// An archive written by other means may hold one character under both of
+// its codes (0xED40 and 0xFA5C): both give one file name, so only the first
+// entry is written, as the updater would only ever find the first.
+TEST_F(Wz2, ExtractWritesOneFileForTwoCodesOfOneCharacter) {
+  ArchiveInput a, b;
+  a.name = "\xED\x40.DAT";
+  a.data = {'1'};
+  b.name = "\xFA\x5D.DAT";  // made the twin below: the writer refuses twins
+  b.data = {'2'};
+  for (ArchiveInput* in : {&a, &b}) in->storage = EntryStorage::Stored;
+  std::vector<uint8_t> image;
+  std::string error;
+  ASSERT_TRUE(WriteArchive({a, b}, ArchiveLayoutOptions(), image, &error)) << error;
+  uint32_t directory = image[8] | image[9] << 8 | image[10] << 16 | (uint32_t)image[11] << 24;
+  ASSERT_EQ(image[directory + ARCHIVE_ENTRY_SIZE + 1], 0x5D);
+  image[directory + ARCHIVE_ENTRY_SIZE + 1] = 0x5C;
+  fs::path archive = Make("TWIN.WZ2", std::string(image.begin(), image.end()));
+  std::string kanji;
+  ASSERT_TRUE(names::Cp932ToUtf8("\xED\x40.DAT", &kanji));
+
+  fs::create_directory(dir / "all");
+  RunResult r = Run({"extract", archive.string(), "-C", (dir / "all").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("an earlier entry has the same name"), std::string::npos) << r.err;
+  ExpectOnly(dir / "all", {kanji});
+  EXPECT_EQ(Slurp(dir / "all" / fs::u8path(kanji)), "1");
+
+  fs::create_directory(dir / "named");
+  r = Run({"extract", archive.string(), "-C", (dir / "named").string(), kanji, kanji});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ExpectOnly(dir / "named", {kanji});
+  EXPECT_EQ(Slurp(dir / "named" / fs::u8path(kanji)), "1");
 }
 
 TEST_F(Wz2, PackRefusesAFileOfFourGibibytes) {

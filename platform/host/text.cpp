@@ -1,16 +1,17 @@
 // Byte-string helpers of the ANSI API with code page 932 rules: lead bytes,
-// case folding of ASCII letters only, and wsprintf's subset of formats with
-// its 1,024-byte output limit.
+// the case-blind compare, and wsprintf's subset of formats with its
+// 1,024-byte output limit.
+#include <iconv.h>
+
 #include <cstring>
 
-#include "platform/host/internal.h"
+#include "platform/win.h"
 
 namespace {
 
 // wsprintfA never writes more than this, terminator included.
 const size_t kFormatLimit = 1024;
 
-unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + 32) : c; }
 
 int Sign(int v) { return v < 0 ? -1 : (v > 0 ? 1 : 0); }
 
@@ -68,17 +69,104 @@ void EmitNumber(Out* out, Spec spec, uint32_t magnitude, bool negative, unsigned
 }
 
 
-// Upper-case form of the trail byte of a double-byte letter: code page 932
-// has full-width Latin, Greek and Cyrillic letters in both cases, and the
-// platform's case-blind compare treats the pairs as equal.
-unsigned char FoldWideTrail(unsigned char lead, unsigned char trail) {
-  if (lead == 0x82 && trail >= 0x81 && trail <= 0x9A) return static_cast<unsigned char>(trail - 0x21);  // ａ-ｚ
-  if (lead == 0x83 && trail >= 0xBF && trail <= 0xD6) return static_cast<unsigned char>(trail - 0x20);  // α-ω
-  if (lead == 0x84 && trail >= 0x70 && trail <= 0x91 && trail != 0x7F) {                              // а-я
-    int index = trail - 0x70 - (trail > 0x7F ? 1 : 0);
-    return static_cast<unsigned char>(0x40 + index);
+// ---- The case-blind compare ------------------------------------------------
+//
+// The platform's lstrcmpiA converts both strings from code page 932 and
+// compares them linguistically without regard to case. Two names are equal
+// there exactly when their characters are equal one by one under these rules
+// (checked for every character of the code page against a Win32
+// implementation with tests/peer/profile_peer.cpp):
+// - a character is what its code converts to, so the duplicate codes of the
+//   NEC and IBM extensions (0xED40 and 0xFA5C, 0x8754 and 0xFA4A) are one;
+// - a double-byte code without a character, a lead byte before a byte that
+//   cannot follow it, and a lead byte at the end all convert to the default
+//   character U+30FB, so they equal each other and 0x8145;
+// - letters with a case fold: ASCII, full-width Latin, Greek, Cyrillic and the
+//   Roman numerals (U+2170 and U+2160);
+// - the half-width sound marks equal the full-width ones (U+FF9E and U+309B,
+//   U+FF9F and U+309C), and the prolonged sound mark, the iteration marks and
+//   the horizontal bar equal each other. The platform weighs those last ones
+//   by the kana before them, so after a kana it may tell two of them apart;
+//   here they stay equal everywhere, which errs towards calling two names
+//   the same, never towards finding a second file under one name.
+// Each character becomes one key; strings compare by their keys in order.
+
+// Unicode of the single bytes that are no ASCII and no half-width kana: the
+// code page gives them private characters of their own.
+uint32_t SingleByteCharacter(unsigned char b) {
+  if (b < 0x80) return b;
+  if (b >= 0xA1 && b <= 0xDF) return 0xFF61u + (b - 0xA1u);
+  if (b == 0xA0) return 0xF8F0u;
+  if (b >= 0xFD) return 0xF8F1u + (b - 0xFDu);
+  return b;  // 0x80
+}
+
+const uint32_t kDefaultCharacter = 0x30FB;
+
+// Every double-byte code's character, converted once with the C library's
+// code page 932 table; 0 marks a code without one.
+struct DoubleByteTable {
+  uint16_t unicode[0x10000];
+  DoubleByteTable() {
+    std::memset(unicode, 0, sizeof(unicode));
+    iconv_t cd = iconv_open("UTF-32LE", "CP932");
+    if (cd == (iconv_t)-1) return;
+    for (unsigned code = 0x8100; code <= 0xFCFF; code++) {
+      char in[2] = {static_cast<char>(code >> 8), static_cast<char>(code & 0xFF)};
+      unsigned char out[8];
+      char* inPtr = in;
+      size_t inLeft = 2;
+      char* outPtr = reinterpret_cast<char*>(out);
+      size_t outLeft = sizeof(out);
+      if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == (size_t)-1 || inLeft != 0 || outLeft != 4) {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        continue;
+      }
+      uint32_t c = out[0] | (out[1] << 8) | (static_cast<uint32_t>(out[2]) << 16);
+      if (c <= 0xFFFF) unicode[code] = static_cast<uint16_t>(c);
+    }
+    iconv_close(cd);
   }
-  return trail;
+};
+
+uint32_t DoubleByteCharacter(unsigned char lead, unsigned char trail) {
+  static const DoubleByteTable* table = new DoubleByteTable();
+  uint16_t c = table->unicode[lead << 8 | trail];
+  return c != 0 ? c : kDefaultCharacter;
+}
+
+// The key of one character: small letters for capitals, one member for each
+// group of characters the compare does not tell apart.
+uint32_t FoldCharacter(uint32_t c) {
+  if (c >= 'A' && c <= 'Z') return c + 0x20;
+  if (c >= 0xFF21 && c <= 0xFF3A) return c + 0x20;           // Ａ-Ｚ
+  if (c >= 0x0391 && c <= 0x03A9) return c + 0x20;           // Α-Ω
+  if (c >= 0x0410 && c <= 0x042F) return c + 0x20;           // А-Я
+  if (c == 0x0401) return 0x0451;                            // Ё
+  if (c >= 0x2160 && c <= 0x216F) return c + 0x10;           // Ⅰ-Ⅿ
+  if (c == 0xFF9E) return 0x309B;
+  if (c == 0xFF9F) return 0x309C;
+  switch (c) {
+    case 0xFF70: case 0x30FD: case 0x30FE: case 0x309D: case 0x309E: case 0x3005: case 0x2015:
+      return 0x30FC;
+    default:
+      return c;
+  }
+}
+
+// Key of the character at *p, moving *p past it.
+uint32_t NextKey(const unsigned char** p) {
+  const unsigned char* s = *p;
+  if (IsDBCSLeadByte(s[0])) {
+    if (s[1] == 0) {
+      *p = s + 1;
+      return FoldCharacter(kDefaultCharacter);
+    }
+    *p = s + 2;
+    return FoldCharacter(DoubleByteCharacter(s[0], s[1]));
+  }
+  *p = s + 1;
+  return FoldCharacter(SingleByteCharacter(s[0]));
 }
 
 }  // namespace
@@ -86,23 +174,12 @@ unsigned char FoldWideTrail(unsigned char lead, unsigned char trail) {
 int lstrcmpiA(LPCSTR a, LPCSTR b) {
   const unsigned char* x = reinterpret_cast<const unsigned char*>(a ? a : "");
   const unsigned char* y = reinterpret_cast<const unsigned char*>(b ? b : "");
-  // Walks characters, not bytes: the second byte of a double-byte character
-  // may look like an ASCII letter (0x83 0x41) and must not be folded as one.
-  for (;;) {
-    bool wideX = IsDBCSLeadByte(*x) && x[1] != 0;
-    bool wideY = IsDBCSLeadByte(*y) && y[1] != 0;
-    if (wideX && wideY && *x == *y) {
-      int d = static_cast<int>(FoldWideTrail(x[0], x[1])) - static_cast<int>(FoldWideTrail(y[0], y[1]));
-      if (d != 0) return Sign(d);
-      x += 2;
-      y += 2;
-      continue;
-    }
-    int d = static_cast<int>(FoldAscii(*x)) - static_cast<int>(FoldAscii(*y));
-    if (d != 0 || *x == 0) return Sign(d);
-    ++x;
-    ++y;
+  while (*x != 0 && *y != 0) {
+    uint32_t kx = NextKey(&x);
+    uint32_t ky = NextKey(&y);
+    if (kx != ky) return kx < ky ? -1 : 1;
   }
+  return Sign(static_cast<int>(*x != 0) - static_cast<int>(*y != 0));
 }
 
 // Windows compares by word sort: letters first without regard to case, and

@@ -1,9 +1,13 @@
-// Host stand-in for the Win32 subset the updater calls (ANSI forms only).
+// The Win32 subset the updater calls (ANSI forms only), declared for hosts
+// without Windows.
 //
 // Types keep their Windows widths (DWORD is 32 bits, LONG is 32 bits) so that
-// record layouts and arithmetic match the real platform. Behaviour follows
-// Windows where the updater relies on it; platform/host/host_control.h holds
-// the hooks that tests use to set up drives, registry, resources and answers.
+// record layouts and arithmetic match the real platform. Two libraries define
+// the functions: platform/host/ what the publisher's tool needs (code page 932
+// text, the profile reader, reading files and memory), and the scripted test
+// double in tests/double/ everything the updater's tests drive (drives,
+// registry, dialogs, boxes, the shell, fault injection). Behaviour follows
+// Windows where the updater relies on it.
 #pragma once
 
 #include <cstdarg>

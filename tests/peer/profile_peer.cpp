@@ -1,18 +1,20 @@
 // Prints what the platform answers for profiles and text helpers, one line
 // per question, so that the host stand-ins can be compared with a real Win32
 // implementation: the same source is built for Windows (run under Wine) and
-// for the host (linked with platform/host/), and the two outputs must match
-// line for line.
+// for the host (linked with platform/host/, the layer the publisher's tool
+// runs on), and the two outputs must match line for line.
 //
 // The profile files are written by this program into a fresh folder, byte by
 // byte, so that line ends, missing final newlines and code page 932 bytes are
 // exactly as intended. Nothing printed depends on that folder's name.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "archive/entry_name.h"
 #include "platform/win.h"
 
 #ifdef _WIN32
@@ -20,16 +22,13 @@
 #include <io.h>
 #else
 #include <unistd.h>
-
-#include "platform/host/host_control.h"
 #endif
 
 namespace {
 
-std::string g_base;  // Windows path of the work folder, ending in '\'
-#ifndef _WIN32
-std::string g_hostBase;
-#endif
+// The work folder as the profile reader takes it, separator included: a
+// Windows path there, the host's own path here.
+std::string g_base;
 
 std::string Escape(const char* s) {
   if (s == nullptr) return "(null)";
@@ -75,19 +74,11 @@ void MakeWorkFolder() {
     perror("mkdtemp");
     exit(2);
   }
-  g_hostBase = std::string(tmpl) + "/";
-  host::MapDrive('C', tmpl);
-  g_base = "C:\\";
+  g_base = std::string(tmpl) + "/";
 #endif
 }
 
-std::string FileSystemPath(const std::string& name) {
-#ifdef _WIN32
-  return g_base + name;
-#else
-  return g_hostBase + name;
-#endif
-}
+std::string FileSystemPath(const std::string& name) { return g_base + name; }
 
 std::vector<std::string> g_written;
 
@@ -108,7 +99,7 @@ void RemoveWorkFolder() {
 #ifdef _WIN32
   RemoveDirectoryA(g_base.c_str());
 #else
-  rmdir(g_hostBase.c_str());
+  rmdir(g_base.c_str());
 #endif
 }
 
@@ -351,6 +342,106 @@ void CompareCorpus() {
   }
 }
 
+// ---- entry names -------------------------------------------------------------
+
+unsigned CodeOf(const std::string& c) {
+  unsigned code = 0;
+  for (unsigned char b : c) code = code << 8 | b;
+  return code;
+}
+
+// Which characters of code page 932 the entry-name rule takes for one. Every
+// character (each single byte that is no lead byte, each lead byte with each
+// trail byte 0x40-0x7E, 0x80-0xFC) is sorted with lstrcmpiA, so characters the
+// rule calls equal end up side by side whatever the order around them; each
+// run of equal characters is printed as one line of codes, consecutive codes
+// as ranges. A merge sort copes with an order that is not consistent, which
+// then shows as a difference instead of a crash.
+void EntryNameClasses() {
+  std::vector<std::string> chars;
+  for (int b = 1; b < 256; b++)
+    if (!IsDBCSLeadByte((BYTE)b)) chars.push_back(std::string(1, (char)b));
+  for (int lead = 0x81; lead <= 0xFC; lead++) {
+    if (!IsDBCSLeadByte((BYTE)lead)) continue;
+    for (int trail = 0x40; trail <= 0xFC; trail++)
+      if (trail != 0x7F) chars.push_back(std::string{(char)lead, (char)trail});
+  }
+  std::vector<std::string> sorted = chars;
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const std::string& a, const std::string& b) { return lstrcmpiA(a.c_str(), b.c_str()) < 0; });
+  std::vector<std::vector<size_t>> classes;
+  for (size_t i = 0; i < sorted.size();) {
+    size_t j = i + 1;
+    while (j < sorted.size() && SameEntryName(sorted[i].c_str(), sorted[j].c_str())) j++;
+    if (j - i > 1) {
+      std::vector<size_t> members;
+      for (size_t k = i; k < j; k++)
+        members.push_back((size_t)(std::lower_bound(chars.begin(), chars.end(), sorted[k],
+                                                    [](const std::string& a, const std::string& b) {
+                                                      return CodeOf(a) < CodeOf(b);
+                                                    }) -
+                                   chars.begin()));
+      std::sort(members.begin(), members.end());
+      classes.push_back(members);
+    }
+    i = j;
+  }
+  std::sort(classes.begin(), classes.end());
+  size_t equal = 0;
+  for (const std::vector<size_t>& members : classes) {
+    equal += members.size();
+    std::string line = "N " + std::to_string(members.size());
+    for (size_t k = 0; k < members.size();) {
+      size_t end = k;
+      while (end + 1 < members.size() && members[end + 1] == members[end] + 1) end++;
+      char range[24];
+      if (end == k)
+        snprintf(range, sizeof(range), " %X", CodeOf(chars[members[k]]));
+      else
+        snprintf(range, sizeof(range), " %X-%X", CodeOf(chars[members[k]]), CodeOf(chars[members[end]]));
+      line += range;
+      k = end + 1;
+    }
+    printf("%s\n", line.c_str());
+  }
+  printf("N total %zu characters, %zu in %zu groups\n", chars.size(), equal, classes.size());
+}
+
+// Whole names: the rule applies character by character, double-byte
+// characters stay whole, and bytes that make no character become the default
+// character wherever they stand.
+void EntryNamePairs() {
+  const char* pairs[][2] = {
+      {"\x82\x72\x82\x60\x82\x75\x82\x64.dat", "\x82\x93\x82\x81\x82\x96\x82\x85.DAT"},  // ＳＡＶＥ / ｓａｖｅ
+      {"\x82\x60\x82\x61.DAT", "\x82\x81\x82\x82.DAT"},                        // ＡＢ / ａｂ
+      {"\x83\xbf\x84\x70.DAT", "\x83\x9f\x84\x40.dat"},                        // αа / Αа
+      {"\xee\xef.DAT", "\x87\x54.DAT"},                                          // ⅰ / Ⅰ
+      {"\xfa\x40.DAT", "\xfa\x4a.DAT"},                                          // ⅰ / Ⅰ (IBM)
+      {"\xed\x40.DAT", "\xfa\x5c.DAT"},                                          // 纊 twice
+      {"\x81\xca\x81\xca", "\xee\xf9\xfa\x54"},                                  // ￢
+      {"A\x85\x40.DAT", "A\x81\x45.DAT"},                                        // no character / ・
+      {"A\x85\x40.DAT", "A\xeb\x9f.DAT"},
+      {"A\x85\x40.DAT", "A.DAT"},
+      {"A\x81", "A\x81\x45"},                                                   // lone lead byte at the end
+      {"A\x81", "A"},
+      {"\x81 .DAT", "\x81\x45.DAT"},                                              // lead byte before a blank
+      {"\x81\x7f", "\x81\x45"},
+      {"\xf0\x40.DAT", "\xf0\x41.DAT"},                                          // user-defined characters
+      {"\xb6\xde.DAT", "\xb6\x81\x4a.DAT"},                                       // ｶﾞ / ｶ゛
+      {"\xb6\xde.DAT", "\x83\x4b.DAT"},                                          // ｶﾞ / ガ
+      {"\x81\x5b.DAT", "\xb0.DAT"},                                               // ー / ｰ
+      {"A\x81\x5b", "A\x81\x52"},                                                // Aー / Aヽ
+      {"\x83\x41.DAT", "\x83\x61.DAT"},                                          // ア / ャ: trail bytes in ASCII case
+      {"\xb1.DAT", "\x83\x41.DAT"},                                               // ｱ / ア
+      {"\x82\xa0.DAT", "\x83\x40.DAT"},                                          // あ / ァ
+      {"\x82\x60.DAT", "A.DAT"},                                                 // Ａ / A
+      {"\x80.DAT", "\xa0.DAT"}, {"\xfd.DAT", "\xfe.DAT"}, {"\xff.DAT", "\xfd.DAT"},
+      {"UPDATE.INI", "update.ini"}, {"A.DAT", "A.DAT "}, {"A.DAT", "A.DA"},
+  };
+  for (auto& p : pairs)
+    printf("M %s %s %s\n", Escape(p[0]).c_str(), Escape(p[1]).c_str(), SameEntryName(p[0], p[1]) ? "=" : "!=");
+}
+
 void CodePageCorpus() {
   printf("ACP %u\n", GetACP());
   for (int b = 1; b < 256; b++) {
@@ -436,6 +527,8 @@ int main(int argc, char** argv) {
   ProfileCorpus();
   CompareCorpus();
   CodePageCorpus();
+  EntryNameClasses();
+  EntryNamePairs();
   FormatCorpus();
   RemoveWorkFolder();
   fflush(stdout);

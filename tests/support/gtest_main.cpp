@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
-#include "platform/host/host_control.h"
+#include "app/state.h"
+#include "double/host_control.h"
 
 namespace {
-// Every test starts from a fresh host platform: no drives, no registry, no
-// scripted answers left over from the test before.
+// Every test starts from a fresh host platform (no drives, no registry, no
+// scripted answers left over from the test before) and a fresh process: the
+// updater's state as at start-up, its error box installed.
 class HostReset : public ::testing::EmptyTestEventListener {
-  void OnTestStart(const ::testing::TestInfo&) override { host::Reset(); }
+  void OnTestStart(const ::testing::TestInfo&) override {
+    host::Reset();
+    ResetProcessState();
+  }
 };
 }  // namespace
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 
 ProfileFolder::ProfileFolder(char drive) : drive_(drive) {
   char pattern[] = "/tmp/wz2profileXXXXXX";

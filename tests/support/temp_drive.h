@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 
 namespace wz2test {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "double/host_control.h"
 #include "support/temp_drive.h"
 
 namespace wz2test {

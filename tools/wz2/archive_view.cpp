@@ -88,12 +88,11 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
   return true;
 }
 
-// The archive writer's name comparison, which keeps a double-byte
-// character whole as the updater's lookup does: folding every byte would
-// take the second byte of a kana for a letter and find the wrong entry.
+// The updater's own lookup order and name rule: the first entry whose name
+// is the same entry name.
 int FindEntry(const ArchiveView& view, const std::string& cp932Name) {
   for (size_t i = 0; i < view.entries.size(); i++)
-    if (SameEntryName(view.entries[i].name, cp932Name)) return (int)i;
+    if (SameEntryName(view.entries[i].name.c_str(), cp932Name.c_str())) return (int)i;
   return -1;
 }
 

@@ -1,27 +1,22 @@
 // wz2 check: reads UPDATE.INI from the archive the way the updater does
-// (the platform's profile reader, the updater's own entry parsers) and
-// reports what would go wrong only on a player's machine, or would silently
-// differ from what the manifest's author meant.
+// (the profile reader's rules over the manifest's bytes in memory, the
+// updater's own keys, list walk, number and entry parsers) and reports what
+// would go wrong only on a player's machine, or would silently differ from
+// what the manifest's author meant.
 #include <string.h>
 
 #include "config/manifest.h"
 #include "config/profile.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
+#include "platform/profile_rules.h"
 #include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include "platform/host/host_control.h"
-#endif
 
 namespace wz2 {
 namespace {
 
 #define MANIFEST_NAME "UPDATE.INI"
-#define SETUP_NAME "SETUP.INI"
 // Keys are numbered with two digits; 00 to 15 are read, the rest never are.
 #define KEY_NUMBERS 100
 #define SCAN_BUFFER 65536
@@ -35,8 +30,8 @@ struct Finding {
 
 struct Checker {
   std::vector<Finding> findings;
-  std::string manifestPath;  // as the profile reader is given it
-  std::string setupPath;     // "" without --setup
+  const std::string* manifest = nullptr;  // UPDATE.INI's bytes
+  const std::string* setup = nullptr;     // SETUP.INI's bytes; none without --setup
   const ArchiveView* view = nullptr;
   int instMode = NO_MODE;
   std::vector<bool> written;  // archive entries some update entry writes
@@ -47,40 +42,34 @@ struct Checker {
 
   // The value as the updater gets it (cut to capacity - 1), and a warning
   // when the file holds more than that.
-  std::string Value(const char* section, const std::string& key, DWORD capacity, const std::string& path) {
+  std::string Value(const char* section, const std::string& key, DWORD capacity, const std::string* file) {
     std::vector<char> whole(SCAN_BUFFER, 0);
-    DWORD full = GetPrivateProfileStringA(section, key.c_str(), "", whole.data(), SCAN_BUFFER, path.c_str());
+    DWORD full = ProfileStringFromBytes(file, section, key.c_str(), "", whole.data(), SCAN_BUFFER);
     std::vector<char> cut(capacity, 0);
-    DWORD n = GetPrivateProfileStringA(section, key.c_str(), "", cut.data(), capacity, path.c_str());
+    DWORD n = ProfileStringFromBytes(file, section, key.c_str(), "", cut.data(), capacity);
     if (full > n)
       Warning(key, "value is " + std::to_string(full) + " bytes; the updater reads only the first " +
                        std::to_string(n));
     return std::string(cut.data(), n);
   }
-  bool Present(const char* section, const std::string& key, const std::string& path) {
+  static bool Present(const char* section, const std::string& key, const std::string* file) {
     char probe[4] = {0};
-    return GetPrivateProfileStringA(section, key.c_str(), "", probe, sizeof(probe), path.c_str()) != 0;
+    return ProfileStringFromBytes(file, section, key.c_str(), "", probe, sizeof(probe)) != 0;
   }
 
   void CheckSetupSection() {
-    const char* required[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
-    for (const char* key : required)
-      if (Value(MANIFEST_SECTION_SETUP, key, FIELD_SLOT, manifestPath).empty())
-        Error(key, "required key of [SETUP] is missing or empty; the updater stops at start");
-    const char* optional[] = {"GameTitleA", "UpdaterVersion", "UpdaterTitle"};
-    for (const char* key : optional) Value(MANIFEST_SECTION_SETUP, key, FIELD_SLOT, manifestPath);
-    Value(MANIFEST_SECTION_SETUP, "UpdateMessage", UPDATE_VALUE_CAPACITY, manifestPath);
-    std::string dataFolder = Value(MANIFEST_SECTION_SETUP, "DataFolder", FIELD_SLOT, manifestPath);
-    if (!dataFolder.empty()) CheckPath("DataFolder", dataFolder);
+    for (int i = 0; i < MANIFEST_SETUP_KEYS; i++) {
+      const ManifestKey& key = ManifestSetupKeys[i];
+      std::string value = Value(MANIFEST_SECTION_SETUP, key.name, key.capacity, manifest);
+      if (value.empty() && i < MANIFEST_REQUIRED_KEYS)
+        Error(key.name, "required key of [SETUP] is missing or empty; the updater stops at start");
+      if (!value.empty() && strcmp(key.name, "DataFolder") == 0) CheckPath(key.name, value);
+    }
   }
 
   void CheckNumber(const char* key) {
-    std::string v = Value(MANIFEST_SECTION_UPDATE, key, FIELD_SLOT, manifestPath);
-    if (v.empty()) return;
-    size_t i = 0;
-    while (i < v.size() && (v[i] == ' ' || v[i] == '\t')) i++;
-    if (i < v.size() && (v[i] == '+' || v[i] == '-')) i++;
-    if (i >= v.size() || v[i] < '0' || v[i] > '9') Warning(key, "value '" + v + "' is not a number; it reads as 0");
+    std::string v = Value(MANIFEST_SECTION_UPDATE, key, FIELD_SLOT, manifest);
+    if (!v.empty() && !IsDecimalNumber(v.c_str())) Warning(key, "value '" + v + "' is not a number; it reads as 0");
   }
 
   // Paths below the target directory: ".." would leave it, a leading "\"
@@ -114,29 +103,30 @@ struct Checker {
     return names::Cp932ToUtf8(cp932, &utf8) ? utf8 : cp932;
   }
 
-  // Numbered lists end at the first absent key and hold at most 16
-  // entries; keys behind either end are never read.
-  int ListLength(const char* format) {
-    bool present[KEY_NUMBERS];
-    int length = KEY_NUMBERS;
-    for (int i = 0; i < KEY_NUMBERS; i++) {
-      present[i] = Present(MANIFEST_SECTION_UPDATE, Key(format, i), manifestPath);
-      if (!present[i] && length == KEY_NUMBERS) length = i;
-    }
-    int read = length < MANIFEST_LIST_MAX ? length : MANIFEST_LIST_MAX;
-    for (int i = read; i < KEY_NUMBERS; i++) {
-      if (!present[i]) continue;
-      if (i < length)
-        Warning(Key(format, i), "never read: a list holds at most 16 entries");
+  // How many entries of a list the updater reads, by its own walk; every
+  // key behind the walk's end is reported as never read, with the reason.
+  int ListLength(ManifestList list) {
+    auto read = [](void* self, LPCSTR key, LPSTR dest, DWORD size) -> int {
+      return ProfileStringFromBytes(static_cast<Checker*>(self)->manifest, MANIFEST_SECTION_UPDATE, key, "", dest,
+                                    size) != 0;
+    };
+    auto takeAll = [](void*, int, LPCSTR) -> int { return 1; };
+    int length = WalkManifestList(list, read, takeAll, this);
+    int gap = length;  // the first absent key, which may lie past the last one read
+    while (gap < KEY_NUMBERS && Present(MANIFEST_SECTION_UPDATE, Key(list, gap), manifest)) gap++;
+    for (int i = length; i < KEY_NUMBERS; i++) {
+      if (!Present(MANIFEST_SECTION_UPDATE, Key(list, i), manifest)) continue;
+      if (i < gap)
+        Warning(Key(list, i), "never read: a list holds at most 16 entries");
       else
-        Warning(Key(format, i), "never read: the list ends at the missing " + Key(format, length));
+        Warning(Key(list, i), "never read: the list ends at the missing " + Key(list, gap));
     }
-    return read;
+    return length;
   }
 
-  static std::string Key(const char* format, int i) {
-    char key[32];
-    snprintf(key, sizeof(key), format, i);
+  static std::string Key(ManifestList list, int i) {
+    char key[MANIFEST_KEY_BUFFER];
+    ManifestListKey(list, i, key);
     return key;
   }
 
@@ -157,36 +147,28 @@ struct Checker {
     return dropped;
   }
 
-  // Which install modes an entry applies to: every one, one digit, or none.
+  // The whole entry as an installation of its own install mode reads it:
+  // the parser names the mode of an entry it skips.
   template <typename Item, typename Parse>
-  EntryParse ParseAnyMode(const std::string& value, Parse parse, Item* item, int* mode) {
-    EntryParse r = parse(value.c_str(), NO_MODE, item);
-    *mode = NO_MODE;
-    for (int m = 0; r == ENTRY_SKIPPED && m <= 9; m++) {
-      EntryParse t = parse(value.c_str(), m, item);
-      if (t != ENTRY_SKIPPED) {
-        r = t;
-        *mode = m;
-      }
-    }
+  static EntryParse ParseForItsMode(const std::string& value, Parse parse, Item* item) {
+    EntryParse r = parse(value.c_str(), NO_INSTALL_MODE, item);
+    if (r == ENTRY_SKIPPED) r = parse(value.c_str(), item->installMode, item);
     return r;
   }
 
-  bool AppliesToGivenMode(int mode) { return instMode == NO_MODE || mode == NO_MODE || mode == instMode; }
+  bool AppliesToGivenMode(int mode) { return instMode == NO_MODE || mode == NO_INSTALL_MODE || mode == instMode; }
 
   void CheckUpdateEntry(const std::string& key, const std::string& value) {
     UpdateItem item;
     memset(&item, 0, sizeof(item));
-    int mode = NO_MODE;
-    EntryParse r = ParseAnyMode(value, ParseUpdateEntry, &item, &mode);
+    EntryParse r = ParseForItsMode(value, ParseUpdateEntry, &item);
     if (r == ENTRY_INVALID) {
       Error(key, "a field is longer than 259 bytes; the updater refuses the entry");
       return;
     }
-    if (r == ENTRY_SKIPPED) return;  // cannot happen: a mode is one digit
     // Entries for other install modes are checked all the same: another
     // installation runs them.
-    if (instMode != NO_MODE && AppliesToGivenMode(mode)) entriesForMode++;
+    if (instMode != NO_MODE && AppliesToGivenMode(item.installMode)) entriesForMode++;
     if (DropsPrefix(value))
       Warning(key, "a field starts with a drive or disk prefix ('X:'), which the updater drops");
     std::string path = item.relativePath;
@@ -216,18 +198,17 @@ struct Checker {
   void CheckCopyEntry(const std::string& key, const std::string& value, bool* driveKnown) {
     CopyItem item;
     memset(&item, 0, sizeof(item));
-    int mode = NO_MODE;
-    EntryParse r = ParseAnyMode(value, ParseCopyEntry, &item, &mode);
+    EntryParse r = ParseForItsMode(value, ParseCopyEntry, &item);
     if (r == ENTRY_INVALID) {
       Error(key, "disk '" + value.substr(value.size() > 1 && value[1] == ',' ? 2 : 0, 1) +
                      "' is not a digit; the updater refuses the entry");
       return;
     }
-    if (r == ENTRY_SKIPPED) {
+    if (item.installMode != NO_INSTALL_MODE && (item.installMode < 0 || item.installMode > 9)) {
       Warning(key, "install mode '" + value.substr(0, 1) + "' is not a digit: the entry applies to no installation");
       return;
     }
-    bool applies = AppliesToGivenMode(mode);
+    bool applies = AppliesToGivenMode(item.installMode);
     if (applies && instMode != NO_MODE) entriesForMode++;
     std::string path = item.relativePath;
     if (path.empty()) {
@@ -236,10 +217,10 @@ struct Checker {
     }
     CheckPath(key, path);
     if (item.diskNumber != 0) {
-      if (!setupPath.empty()) {
+      if (setup != nullptr) {
         char diskKey[32];
         snprintf(diskKey, sizeof(diskKey), "DiskCheckFile%i", item.diskNumber);
-        if (!Present(MANIFEST_SECTION_SETUP, diskKey, setupPath))
+        if (!Present(MANIFEST_SECTION_SETUP, diskKey, setup))
           Error(key, "disk " + std::to_string(item.diskNumber) + " has no " + diskKey +
                          " in SETUP.INI; the updater would wait for it forever");
       }
@@ -252,21 +233,22 @@ struct Checker {
   void CheckUpdateSection() {
     CheckNumber("RequiredDiskSpace");
     CheckNumber("OverwriteOnly");
-    int updates = ListLength("UpdateFile%02i");
-    int copies = ListLength("CopyFile%02i");
+    int updates = ListLength(MANIFEST_UPDATE_FILES);
+    int copies = ListLength(MANIFEST_COPY_FILES);
     if (updates == 0 && copies == 0)
-      Error("UpdateFile00", "neither UpdateFile00 nor CopyFile00 is present; the updater refuses the update");
+      Error(Key(MANIFEST_UPDATE_FILES, 0), "neither UpdateFile00 nor CopyFile00 is present; the updater refuses the update");
     for (int i = 0; i < updates; i++) {
-      std::string key = Key("UpdateFile%02i", i);
-      CheckUpdateEntry(key, Value(MANIFEST_SECTION_UPDATE, key, UPDATE_VALUE_CAPACITY, manifestPath));
+      std::string key = Key(MANIFEST_UPDATE_FILES, i);
+      CheckUpdateEntry(key, Value(MANIFEST_SECTION_UPDATE, key, ManifestListCapacity(MANIFEST_UPDATE_FILES), manifest));
     }
     bool driveKnown = false;
     for (int i = 0; i < copies; i++) {
-      std::string key = Key("CopyFile%02i", i);
-      CheckCopyEntry(key, Value(MANIFEST_SECTION_UPDATE, key, COPY_VALUE_CAPACITY, manifestPath), &driveKnown);
+      std::string key = Key(MANIFEST_COPY_FILES, i);
+      CheckCopyEntry(key, Value(MANIFEST_SECTION_UPDATE, key, ManifestListCapacity(MANIFEST_COPY_FILES), manifest),
+                     &driveKnown);
     }
     for (size_t i = 0; i < view->entries.size(); i++) {
-      if (written[i] || SameEntryName(view->entries[i].name, MANIFEST_NAME)) continue;
+      if (written[i] || SameEntryName(view->entries[i].name.c_str(), MANIFEST_NAME)) continue;
       if (FindEntry(*view, view->entries[i].name) != (int)i)
         Warning(view->entries[i].display, "a second entry of this name; the updater never reads it");
       else
@@ -277,37 +259,6 @@ struct Checker {
                               "; the updater reports that nothing needs updating");
   }
 };
-
-// A private folder for the manifest (and SETUP.INI) while they are read,
-// removed on every path.
-struct ScratchFolder {
-  fs::path path;
-  ~ScratchFolder() {
-    if (!path.empty()) {
-      std::error_code ec;
-      fs::remove_all(path, ec);
-    }
-  }
-  bool Create(std::string* error) {
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) base = ".";
-    for (int i = 0; i < 100; i++) {
-      fs::path p = base / ("wz2-check-" + std::to_string(ProcessId()) + "-" + std::to_string(i));
-      if (fs::create_directory(p, ec)) {
-        path = p;
-        return true;
-      }
-    }
-    *error = "cannot create a temporary folder";
-    return false;
-  }
-};
-
-bool WriteScratch(const fs::path& path, const std::vector<uint8_t>& bytes, std::string* error) {
-  PendingFile f;
-  return f.Open(path, error) && f.Write(bytes.data(), bytes.size(), error) && f.Commit(nullptr, error);
-}
 
 }  // namespace
 
@@ -329,7 +280,7 @@ int CommandCheck(const ParsedArgs& args) {
   // once before the manifest is looked at, and the manifest's bytes are
   // kept from that pass. A stored entry needs no copy to be checked.
   int manifest = FindEntry(view, MANIFEST_NAME);
-  std::vector<uint8_t> manifestBytes;
+  std::string manifestBytes;
   for (size_t i = 0; i < view.entries.size(); i++) {
     const EntryView& e = view.entries[i];
     const uint8_t* bytes = nullptr;
@@ -337,8 +288,9 @@ int CommandCheck(const ParsedArgs& args) {
     if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(error);
     if ((int)i == manifest) manifestBytes.assign(bytes, bytes + e.record.fileSize);
   }
-  std::vector<uint8_t> setupBytes;
-  if (!setup.empty() && !ReadFile(PathFromUtf8(setup), &setupBytes, &error)) return Fail(error);
+  std::vector<uint8_t> setupFile;
+  if (!setup.empty() && !ReadFile(PathFromUtf8(setup), &setupFile, &error)) return Fail(error);
+  std::string setupBytes(setupFile.begin(), setupFile.end());
 
   Checker c;
   c.view = &view;
@@ -348,20 +300,8 @@ int CommandCheck(const ParsedArgs& args) {
     c.Error(MANIFEST_NAME, "the archive holds no UPDATE.INI; the updater stops at start");
   } else {
     c.written[(size_t)manifest] = true;
-    ScratchFolder scratch;
-    if (!scratch.Create(&error) || !WriteScratch(scratch.path / MANIFEST_NAME, manifestBytes, &error)) return Fail(error);
-    if (!setup.empty() && !WriteScratch(scratch.path / SETUP_NAME, setupBytes, &error)) return Fail(error);
-#ifdef _WIN32
-    std::string folder = scratch.path.string();
-    c.manifestPath = folder + "\\" MANIFEST_NAME;
-    if (!setup.empty()) c.setupPath = folder + "\\" SETUP_NAME;
-#else
-    // The updater's profile reader takes Windows paths; a drive letter of the
-    // host layer stands for the scratch folder.
-    host::MapDrive('W', PathToUtf8(scratch.path));
-    c.manifestPath = "W:\\" MANIFEST_NAME;
-    if (!setup.empty()) c.setupPath = "W:\\" SETUP_NAME;
-#endif
+    c.manifest = &manifestBytes;
+    if (!setup.empty()) c.setup = &setupBytes;
     c.CheckSetupSection();
     c.CheckUpdateSection();
   }

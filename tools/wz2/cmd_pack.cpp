@@ -111,13 +111,14 @@ bool CollectInputs(const std::vector<std::string>& paths, std::vector<Input>* in
       return false;
     }
   }
-  // The updater finds an entry by name without regard to ASCII case: a
-  // second entry of the same name could never be reached.
+  // The updater finds the first entry of a name: a second entry of the same
+  // name (by the updater's rule, which ignores more than ASCII case) could
+  // never be reached.
   for (size_t i = 0; i < inputs->size(); i++)
     for (size_t j = 0; j < i; j++)
-      if (SameEntryName((*inputs)[i].name, (*inputs)[j].name)) {
+      if (SameEntryName((*inputs)[i].name.c_str(), (*inputs)[j].name.c_str())) {
         *error = "two entries named " + (*inputs)[j].display + " and " + (*inputs)[i].display +
-                 " (names must differ in more than ASCII case)";
+                 " (the updater takes them for one name)";
         return false;
       }
   return true;

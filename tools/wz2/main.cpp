@@ -74,8 +74,9 @@ const Command kCommands[] = {
       "Refused, with no output written: a name longer than 14 bytes in code\n"
       "page 932 or without a code page 932 form of its own, a name Windows\n"
       "cannot give a file (CON, NUL, COM1..., a trailing dot or blank), two names\n"
-      "that differ only in ASCII case, a file of 4 GiB or more, an archive that\n"
-      "would pass 4 GiB, the output archive among the inputs.\n"},
+      "the updater takes for one (case pairs of ASCII, full-width, Greek and\n"
+      "Cyrillic letters and Roman numerals, and the like), a file of 4 GiB or more,\n"
+      "an archive that would pass 4 GiB, the output archive among the inputs.\n"},
      CommandPack},
     {{"list", "list the entries of an archive or updater executable", nullptr, 0, "ARCHIVE|EXE", "ARCHIVE|EXE", 1, 1,
       "Lists the entries of an archive, or of the archive inside an updater\n"
@@ -86,8 +87,9 @@ const Command kCommands[] = {
      CommandList},
     {{"extract", "write entries of an archive or updater executable as files", OPTIONS(kExtractOptions),
       "ARCHIVE|EXE", "ARCHIVE|EXE [NAME...]", 1, ANY_NUMBER,
-      "Writes every entry, or the named ones (ASCII case ignored, as the updater\n"
-      "looks names up), as files with the entry's time as modification time.\n"
+      "Writes every entry, or the named ones (looked up as the updater looks names\n"
+      "up, case ignored), as files with the entry's time as modification time.\n"
+      "Of entries the updater takes for one name only the first is written.\n"
       "Code page 932 names become UTF-8 file names on Linux.\n",
       "Every entry is verified before any file is written: a damaged archive\n"
       "writes nothing.\n"},

@@ -149,8 +149,8 @@ struct ArchiveView {
 // Reads ARCHIVE or EXE (by its MZ signature); refuses anything the updater
 // would not open, with a one-line reason.
 bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error);
-// The index of the first entry whose name equals cp932Name without regard
-// to ASCII case (as the updater looks names up), or -1.
+// The index of the first entry whose name is the same entry name as
+// cp932Name (SameEntryName, as the updater looks names up), or -1.
 int FindEntry(const ArchiveView& view, const std::string& cp932Name);
 // The entry's file bytes without a copy: a stored entry's bytes in place in
 // the archive, a compressed one's expanded into *expanded. *bytes points at

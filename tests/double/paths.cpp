@@ -6,7 +6,7 @@
 #include <cstring>
 #include <map>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 namespace {
 // One thread only, as in the updater, so one plain variable suffices.

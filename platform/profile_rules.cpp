@@ -1,4 +1,4 @@
-// GetPrivateProfileStringA for hosts without Windows.
+// The platform's profile reader over a profile's bytes.
 //
 // The updater's profiles are written by hand and by old tools, so the reader
 // follows the platform's own rules wherever a real file depends on them; each
@@ -22,17 +22,26 @@
 // - code page 932 text passes unchanged; a file that starts with the UTF-8
 //   byte order mark is read behind it.
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "platform/host/host_control.h"
+#include "platform/profile_rules.h"
 
 namespace {
 
 // One character: a byte, or lead byte << 8 | trail byte.
 typedef uint16_t Char;
 typedef std::vector<Char> Text;
+
+// Code page 932 lead bytes whatever the system's own code page: profiles are
+// always code page 932 text.
+bool IsLead(unsigned char c) {
+#ifdef _WIN32
+  return IsDBCSLeadByteEx(932, c) != 0;
+#else
+  return IsDBCSLeadByte(c) != 0;
+#endif
+}
 
 // Splits bytes into characters. A lead byte always takes the byte after it,
 // whatever that is, as the platform's conversion does; only a lead byte at the
@@ -42,7 +51,7 @@ Text Decode(const std::string& bytes) {
   out.reserve(bytes.size());
   for (size_t i = 0; i < bytes.size(); i++) {
     unsigned char c = static_cast<unsigned char>(bytes[i]);
-    if (IsDBCSLeadByte(c) && i + 1 < bytes.size()) {
+    if (IsLead(c) && i + 1 < bytes.size()) {
       out.push_back(static_cast<Char>(c << 8 | static_cast<unsigned char>(bytes[i + 1])));
       i++;
     } else {
@@ -140,17 +149,9 @@ Profile Parse(const Text& text) {
   return profile;
 }
 
-bool LoadProfile(LPCSTR path, Profile* profile) {
-  if (path == nullptr) return false;
-  std::string hostPath = host::HostPath(path);
-  if (hostPath.empty()) return false;
-  FILE* f = std::fopen(hostPath.c_str(), "rb");
-  if (f == nullptr) return false;
-  std::string bytes;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) bytes.append(chunk, n);
-  std::fclose(f);
+bool LoadProfile(const std::string* file, Profile* profile) {
+  if (file == nullptr) return false;
+  std::string bytes = *file;
   if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
   *profile = Parse(Decode(bytes));
   return true;
@@ -251,11 +252,11 @@ Text DefaultText(LPCSTR defaultValue) {
 
 }  // namespace
 
-DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out, DWORD size,
-                               LPCSTR path) {
+DWORD ProfileStringFromBytes(const std::string* file, LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out,
+                             DWORD size) {
   if (out == nullptr || size == 0) return 0;
   Profile profile;
-  bool loaded = LoadProfile(path, &profile);
+  bool loaded = LoadProfile(file, &profile);
   Text def = DefaultText(defaultValue);
 
   if (section == nullptr) {

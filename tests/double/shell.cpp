@@ -9,7 +9,7 @@
 #include <cstring>
 #include <deque>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 namespace {
 

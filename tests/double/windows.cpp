@@ -5,7 +5,7 @@
 #include <cstring>
 #include <map>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 namespace {
 

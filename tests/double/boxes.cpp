@@ -1,7 +1,7 @@
 // Message boxes: recorded and answered by the test instead of a user.
 #include <deque>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 namespace {
 std::vector<host::MessageBoxRecord> g_boxes;

@@ -1,5 +1,6 @@
-// Hooks through which tests and tools set up the host platform and inspect
-// what the updater did with it. Nothing here exists on Windows.
+// Controls of the scripted Win32 double: how tests set up drives, registry,
+// resources and answers, and inspect what the updater did with them. Linked
+// into tests only; neither the updater nor the publisher's tool has them.
 #pragma once
 
 #include <cstdint>

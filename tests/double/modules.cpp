@@ -11,7 +11,7 @@
 #include <set>
 #include <vector>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <map>
 #include <vector>
 
-#include "platform/host/internal.h"
+#include "double/internal.h"
 
 using host::detail::FileKey;
 

@@ -1,0 +1,3 @@
+#include "archive/entry_name.h"
+
+int SameEntryName(LPCSTR a, LPCSTR b) { return lstrcmpiA(a, b) == 0; }
