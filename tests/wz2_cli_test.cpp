@@ -1055,6 +1055,35 @@ TEST_F(Check, ValuesOverTheirCapacityAreReported) {
   EXPECT_EQ(r.status, 1);
 }
 
+// The updater compares RequiredDiskSpace as an unsigned 32-bit count of a
+// signed conversion: negative values and values past the signed range are
+// warned about with what the updater will really ask for.
+TEST_F(Check, RequiredDiskSpaceTheUpdaterReadsOtherwiseIsReported) {
+  struct {
+    const char* value;
+    const char* said;  // nullptr: no finding
+  } cases[] = {
+      {"50000000", nullptr},
+      {"2147483647", nullptr},
+      {" +0007", nullptr},
+      {"-1", "4294967295"},
+      {"-1001", "4294966295"},
+      {"2147483648", "2147483647"},
+      {"99999999999999999999", "2147483647"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nRequiredDiskSpace=" + c.value +
+                                    "\r\nUpdateFile00=A.DAT\r\n",
+                                {"A.DAT"});
+    EXPECT_EQ(Has(r, "warning", "RequiredDiskSpace"), c.said != nullptr) << r.out;
+    if (c.said) {
+      EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+    }
+    EXPECT_EQ(r.status, 0) << r.out;
+  }
+}
+
 TEST_F(Check, AnOperationLetterFollowedByABlankIsReported) {
   RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nUpdateFile00=u ,A.DAT\r\nUpdateFile01=A.DAT\r\n", {"A.DAT"});
   EXPECT_TRUE(Has(r, "warning", "UpdateFile00")) << r.out;

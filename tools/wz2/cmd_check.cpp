@@ -72,6 +72,33 @@ struct Checker {
     if (!v.empty() && !IsDecimalNumber(v.c_str())) Warning(key, "value '" + v + "' is not a number; it reads as 0");
   }
 
+  // The updater converts RequiredDiskSpace as a signed 32-bit number and
+  // compares it as an unsigned byte count: a negative value asks for nearly
+  // 4 GiB, and a number past the signed range is cut to 2 GiB.
+  void CheckDiskSpace() {
+    const char* key = "RequiredDiskSpace";
+    std::string v = Value(MANIFEST_SECTION_UPDATE, key, FIELD_SLOT, manifest);
+    if (v.empty() || !IsDecimalNumber(v.c_str())) return;
+    int n = ParseDecimalInt(v.c_str());
+    if (n < 0) {
+      Warning(key, "value '" + v + "' is negative; the updater asks for " + std::to_string((uint32_t)n) +
+                       " free bytes and stops on any drive with less");
+      return;
+    }
+    if (std::to_string(n) != Digits(v))
+      Warning(key, "value '" + v + "' is past 2147483647; the updater reads it as 2147483647 bytes");
+  }
+
+  // The digits of a number as the updater reads it, without blanks, sign or
+  // leading zeros ("  +007x" gives "7").
+  static std::string Digits(const std::string& v) {
+    size_t i = v.find_first_of("0123456789");
+    std::string d;
+    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; i++)
+      if (!d.empty() || v[i] != '0') d += v[i];
+    return d.empty() ? "0" : d;
+  }
+
   // Paths below the target directory: ".." would leave it, a leading "\"
   // starts over at the drive's root on Windows. '/' separates there too.
   void CheckPath(const std::string& key, const std::string& path) {
@@ -232,6 +259,7 @@ struct Checker {
 
   void CheckUpdateSection() {
     CheckNumber("RequiredDiskSpace");
+    CheckDiskSpace();
     CheckNumber("OverwriteOnly");
     int updates = ListLength(MANIFEST_UPDATE_FILES);
     int copies = ListLength(MANIFEST_COPY_FILES);
