@@ -29,9 +29,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
   # A missing Windows tree fails the comparison: skipping it would let the
   # host layer drift from Windows unnoticed.
   if(NOT EXISTS "${WINDOWS}")
-    message(FATAL_ERROR "${WINDOWS} is not built (cmake --preset win64 && cmake --build --preset win64)")
+    message(FATAL_ERROR "${WINDOWS} is not built (build its preset: cmake --workflow --preset win64 or win32)")
   endif()
-  if(NOT EXISTS /usr/lib/wine/wine64 AND NOT DEFINED ENV{WZ2_WINE})
+  if(NOT ARCH STREQUAL "win32" AND NOT EXISTS /usr/lib/wine/wine64 AND NOT DEFINED ENV{WZ2_WINE})
     message("WZ2-WINE-SKIPPED: /usr/lib/wine/wine64 is not installed (scripts/install-deps)")
     return()
   endif()
@@ -42,7 +42,10 @@ if(CMAKE_SCRIPT_MODE_FILE)
   execute_process(COMMAND "${HOST}" ${args}
     OUTPUT_FILE "${host_out}" ERROR_VARIABLE host_err RESULT_VARIABLE host_rc)
   string(TIMESTAMP t0 "%s")
-  execute_process(COMMAND "${WINE_RUN}" "${WINDOWS}" ${args}
+  if(NOT DEFINED ARCH)
+    set(ARCH win64)
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env WZ2_WINE_ARCH=${ARCH} "${WINE_RUN}" "${WINDOWS}" ${args}
     OUTPUT_FILE "${wine_out}" ERROR_VARIABLE wine_err RESULT_VARIABLE wine_rc)
   string(TIMESTAMP t1 "%s")
   math(EXPR seconds "${t1} - ${t0}")
@@ -67,8 +70,11 @@ if(CMAKE_SCRIPT_MODE_FILE)
     message("host and Windows answers differ (- host, + wine):\n${difference}")
     message(FATAL_ERROR "full outputs: ${host_out} ${wine_out}")
   endif()
-  file(STRINGS "${host_out}" lines)
-  list(LENGTH lines count)
+  # Counted by line ends: file(STRINGS) would skip the lines that hold code
+  # page 932 bytes.
+  file(READ "${host_out}" text)
+  string(REGEX MATCHALL "\n" ends "${text}")
+  list(LENGTH ends count)
   message("${count} answers agree")
   return()
 endif()
@@ -76,15 +82,21 @@ endif()
 # ---- include(): the CTest building block --------------------------------------
 set(WZ2_WIN64_BIN_DIR "" CACHE PATH
   "Folder of the win64 build's programs that the Wine comparisons run (the presets set it)")
-if(NOT WZ2_WIN64_BIN_DIR)
-  message(FATAL_ERROR "WZ2_WIN64_BIN_DIR is not set: configure with a preset (cmake --preset host)")
-endif()
+set(WZ2_WIN32_BIN_DIR "" CACHE PATH
+  "Folder of the win32 build's programs that the 32-bit Wine comparisons run (the presets set it)")
 set(WZ2_WINE_CMAKE "${CMAKE_CURRENT_LIST_FILE}")
 
 function(wz2_wine_compare)
-  cmake_parse_arguments(W "" "NAME;HOST_TARGET;WINDOWS_PROGRAM;TIMEOUT" "ARGS" ${ARGN})
+  cmake_parse_arguments(W "" "NAME;HOST_TARGET;WINDOWS_PROGRAM;TIMEOUT;ARCH" "ARGS" ${ARGN})
   if(NOT W_NAME OR NOT W_HOST_TARGET OR NOT W_WINDOWS_PROGRAM)
     message(FATAL_ERROR "wz2_wine_compare: NAME, HOST_TARGET and WINDOWS_PROGRAM are required")
+  endif()
+  if(NOT W_ARCH)
+    set(W_ARCH win64)
+  endif()
+  string(TOUPPER "WZ2_${W_ARCH}_BIN_DIR" bin_var)
+  if(NOT ${bin_var})
+    message(FATAL_ERROR "${bin_var} is not set: configure with a preset (cmake --preset host)")
   endif()
   if(NOT W_TIMEOUT)
     set(W_TIMEOUT 300)
@@ -94,7 +106,8 @@ function(wz2_wine_compare)
     COMMAND ${CMAKE_COMMAND}
       -DNAME=${W_NAME}
       -DHOST=$<TARGET_FILE:${W_HOST_TARGET}>
-      -DWINDOWS=${WZ2_WIN64_BIN_DIR}/${W_WINDOWS_PROGRAM}
+      -DWINDOWS=${${bin_var}}/${W_WINDOWS_PROGRAM}
+      -DARCH=${W_ARCH}
       -DWINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run
       -DOUT_DIR=${CMAKE_CURRENT_BINARY_DIR}/wine-compare
       "-DARGS=${args}"
@@ -105,5 +118,5 @@ function(wz2_wine_compare)
     SKIP_REGULAR_EXPRESSION "WZ2-WINE-SKIPPED"
     # Tests that share the prefix start Wine one after another: the machine
     # has two cores and the first start of a prefix creates it.
-    RESOURCE_LOCK wine-prefix)
+    RESOURCE_LOCK wine-prefix-${W_ARCH})
 endfunction()
