@@ -83,6 +83,6 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode, wine")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Packs a game update into a compressed archive, checks its manifest and\n builds the updater executable (32-bit or 64-bit Windows) that carries it,\n with the game's icon and version information.")
+    "Packs a game update into a compressed archive, checks its manifest and\nbuilds the updater executable (32-bit or 64-bit Windows) that carries it,\nwith the game's icon and version information.")
 endif()
 include(CPack)
