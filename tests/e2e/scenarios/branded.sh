@@ -42,11 +42,11 @@ grep -q 'ProductName *ソラの港 アップデータ$' "$E2E_WORK/list.txt" || 
 printf '%s\n' 'fixed 1.10.0.3' 'FileVersion=1.10.0.3' 'ProductName=ソラの港 アップデータ' \
   'CompanyName=株式会社サクラギ' 'FileDescription=ソラの港 更新プログラム' 'LegalCopyright=(C) 2026 Sakuragi' |
   write_cp932 "$E2E_WORK/expected.txt"
-status=0
+helper=0
 resources_helper check "$(win_path "$E2E_WORK/update.exe")" \
-  "$(win_path "$E2E_WORK/GAME.ico")" <"$E2E_WORK/expected.txt" >"$E2E_WORK/resources.log" 2>&1 || status=$?
+  "$(win_path "$E2E_WORK/GAME.ico")" <"$E2E_WORK/expected.txt" >"$E2E_WORK/resources.log" 2>&1 || helper=$?
 sed 's/^/  /' "$E2E_WORK/resources.log"
-((status == 0)) || fail "Windows reads other icon or version information back"
+((helper == 0)) || fail "Windows reads other icon or version information back"
 
 start_updater
 expect_start_page
