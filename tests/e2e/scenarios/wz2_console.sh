@@ -1,7 +1,8 @@
 # wz2.exe on a Japanese console (output code page 932): names and messages
 # are shown as their characters, the console keeps its code page, and the
 # same command redirected to a file writes the UTF-8 bytes the Linux build
-# writes, for scripts.
+# writes, for scripts. Unpacked as the zip lays it out, wz2.exe finds its
+# template beside it.
 
 SRC=$E2E_WORK/src
 make_text "$SRC/表セーブ.DAT" 50 save
@@ -43,3 +44,22 @@ grep -q '^wz2: list: .*存在しない.WZ2: ' "$E2E_WORK/console-error.txt" ||
 "$E2E_TOOL" list "$E2E_WORK/update.wz2" >"$E2E_WORK/list.linux"
 tr -d '\r' <"$E2E_WORK/list.windows" | cmp -s - "$E2E_WORK/list.linux" ||
   fail "wz2.exe wrote other bytes to a file than the Linux wz2: $(tr -d '\r' <"$E2E_WORK/list.windows" | od -c | head -3)"
+
+# wz2.exe unpacked as the zip lays it out finds the template beside it
+# (..\share\wz2) through its own module path, and builds without --template.
+INSTALLED=$E2E_WORK/zip
+mkdir -p "$INSTALLED/bin" "$INSTALLED/share/wz2"
+cp "$E2E_BIN/wz2.exe" "$INSTALLED/bin/"
+arch=i686
+[[ $WZ2_WINE_ARCH == win64 ]] && arch=x86_64
+cp "$E2E_BIN/updater-noarchive.exe" "$INSTALLED/share/wz2/updater-$arch.exe"
+echo 7.7.7 >"$INSTALLED/share/wz2/updater-$arch.version"
+"$WINE_PREFIX_CMD" exec "$E2E_PREFIX" "$INSTALLED/bin/wz2.exe" --version </dev/null 2>&1 | tr -d '\r' >"$E2E_WORK/version.txt"
+sed 's/^/  /' "$E2E_WORK/version.txt"
+grep -q "^$arch template: .*share.wz2.updater-$arch.exe (7.7.7)\$" "$E2E_WORK/version.txt" ||
+  fail "wz2.exe --version does not name the template beside it"
+"$WINE_PREFIX_CMD" exec "$E2E_PREFIX" "$INSTALLED/bin/wz2.exe" build-exe -q --arch "$arch" \
+  --archive "$(win_path "$E2E_WORK/update.wz2")" -o "$(win_path "$E2E_WORK/update.exe")" </dev/null ||
+  fail "wz2.exe build-exe found no template"
+"$E2E_TOOL" list "$E2E_WORK/update.exe" | cmp -s - "$E2E_WORK/list.linux" ||
+  fail "the updater wz2.exe built does not carry the archive"
