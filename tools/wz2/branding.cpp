@@ -1,30 +1,48 @@
 #include "tools/wz2/branding.h"
 
 #include <algorithm>
+#include <fstream>
 
 #include "pack/version_info.h"
 #include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
 namespace wz2 {
+namespace {
+
+// Reads at most limit bytes and one more: a larger file is refused without
+// being read further, however it grows while it is read.
+bool ReadSmallFile(const fs::path& path, size_t limit, std::vector<uint8_t>* out, std::string* error) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    *error = PathToUtf8(path) + ": " + (ec ? ec.message() : std::string("not a file"));
+    return false;
+  }
+  std::ifstream in(path, std::ios::binary);
+  char buffer[1 << 16];
+  while (in && out->size() <= limit) {
+    in.read(buffer, sizeof(buffer));
+    out->insert(out->end(), buffer, buffer + in.gcount());
+  }
+  if (in.bad() || (!in.eof() && out->size() <= limit)) {
+    *error = PathToUtf8(path) + ": read error";
+    return false;
+  }
+  if (out->size() > limit) {
+    *error = PathToUtf8(path) + ": not a usable icon: larger than 16 MiB";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool LoadBranding(const ParsedArgs& args, Branding* out, std::string* error) {
   *out = Branding();
   if (args.Has("--icon")) {
     fs::path path = PathFromUtf8(args.Value("--icon"));
-    std::error_code ec;
-    uintmax_t size = fs::file_size(path, ec);
-    if (ec) {
-      *error = PathToUtf8(path) + ": " + ec.message();
-      return false;
-    }
-    // Bounded before it is read: an icon is small.
-    if (size > MAX_ICO_FILE_BYTES) {
-      *error = PathToUtf8(path) + ": not a usable icon: larger than 16 MiB";
-      return false;
-    }
     std::vector<uint8_t> file;
-    if (!ReadFile(path, &file, error)) return false;
+    if (!ReadSmallFile(path, MAX_ICO_FILE_BYTES, &file, error)) return false;
     if (!icon::ParseIco(file, &out->icons, error)) {
       *error = PathToUtf8(path) + ": " + *error;
       return false;

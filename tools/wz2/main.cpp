@@ -2,6 +2,9 @@
 // stamps it into the updater executable, and lists or extracts archives.
 #include <string.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "tools/wz2/options.h"
 #include "tools/wz2/templates.h"
 #include "tools/wz2/tool.h"
@@ -240,6 +243,19 @@ int Main(std::vector<std::string> args) {
 
 }  // namespace wz2
 
+// Memory that runs out (a huge input, a small machine) ends the command
+// with one line, as every other failure does; pending output files are
+// removed as the stack unwinds.
+static int MainCatchingExhaustion(const std::vector<std::string>& args) {
+  try {
+    return wz2::Main(args);
+  } catch (const std::bad_alloc&) {
+    return wz2::Fail("out of memory");
+  } catch (const std::length_error&) {
+    return wz2::Fail("out of memory");
+  }
+}
+
 #ifdef _WIN32
 // The arguments as UTF-16 from the system, so that file names outside the
 // ANSI code page survive; the tool works in UTF-8 inside.
@@ -255,8 +271,8 @@ int main() {
     args.push_back(s);
   }
   if (wide) LocalFree(wide);
-  return wz2::Main(args);
+  return MainCatchingExhaustion(args);
 }
 #else
-int main(int argc, char** argv) { return wz2::Main(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return MainCatchingExhaustion(std::vector<std::string>(argv + 1, argv + argc)); }
 #endif
