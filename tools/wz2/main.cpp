@@ -103,7 +103,9 @@ const Command kCommands[] = {
       "Lists the entries of an archive, or of the archive inside an updater\n"
       "executable (resource UPDATE/102): name, stored or compressed, file size,\n"
       "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"
-      "Every entry is expanded first: a damaged entry fails the listing.\n",
+      "Every entry is expanded first: a damaged entry fails the listing.\n"
+      "For an executable, the number of icon images and the version information\n"
+      "(fixed versions and strings) follow the entries when it has them.\n",
       ""},
      CommandList},
     {{"extract", "write entries of an archive or updater executable as files", OPTIONS(kExtractOptions),
