@@ -1,12 +1,14 @@
 # make test: install what is missing, build every preset, run every test.
 # make demo: build, pack the example update into an updater, run it under Wine.
 # make bench: the performance comparison (not part of make test).
+# make package: build/package/ gets the Debian package of wz2 and a zip of
+#   wz2.exe for Windows, each with both updater templates.
 
 JOBS ?= $(shell nproc)
 PRESETS := host asan fuzz win32 win64
 TEST_PRESETS := host asan fuzz win64 win32
 
-.PHONY: test demo bench deps deps-base build $(PRESETS:%=build-%) clean
+.PHONY: test demo bench package deps deps-base build $(PRESETS:%=build-%) clean
 
 deps:
 	@scripts/install-deps
@@ -31,7 +33,14 @@ test: build
 demo: build-host build-win64
 	@scripts/demo
 
-build-host build-win64: deps-base
+build-host build-win32 build-win64: deps-base
+
+# The host tree's package is the Debian one, the i686 tree's the zip (the
+# 32-bit wz2.exe runs on every Windows); both install every tree's template.
+package: build-host build-win32 build-win64
+	@cd build/host && cpack -B $(CURDIR)/build/package
+	@cd build/win32 && cpack -B $(CURDIR)/build/package
+	@ls -1 build/package/*.deb build/package/*.zip
 
 deps-base:
 	@WZ2_I386_ROOT=0 scripts/install-deps

@@ -2,7 +2,9 @@
 // the template with the archive as its resource "UPDATE"/102 (Japanese,
 // 1041), as if the updater had been linked with it.
 #include "pack/pe_resource.h"
+#include "tools/wz2/branding.h"
 #include "tools/wz2/options.h"
+#include "tools/wz2/templates.h"
 #include "tools/wz2/tool.h"
 
 namespace wz2 {
@@ -11,11 +13,21 @@ namespace wz2 {
 
 int CommandBuildExe(const ParsedArgs& args) {
   std::string templ = args.Value("--template"), archive = args.Value("--archive"), output = args.Value("-o");
+  std::string error;
+  if (args.Has("--template") && args.Has("--arch")) return UsageError("give --template or --arch, not both");
+  if (templ.empty()) {
+    std::string arch = args.Has("--arch") ? args.Value("--arch") : kDefaultArch;
+    if (!KnownArch(arch)) return UsageError("unknown --arch '" + arch + "' (i686 or x86_64)");
+    fs::path found;
+    if (!FindTemplate(arch, &found, &error)) return Fail(error);
+    templ = PathToUtf8(found);
+  }
+  Branding branding;
+  if (!LoadBranding(args, &branding, &error)) return Fail(error);
 
   // The archive must be one the updater can open; a damaged one would only
   // show up on the player's machine.
   ArchiveView view;
-  std::string error;
   if (!LoadArchive(PathFromUtf8(archive), &view, &error)) return Fail(error);
   if (view.fromExecutable) return Fail(archive + ": is an executable; give the archive itself");
   for (const EntryView& e : view.entries) {
@@ -30,7 +42,8 @@ int CommandBuildExe(const ParsedArgs& args) {
   resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
   resource.language = ARCHIVE_RESOURCE_LANGUAGE;
   resource.data.assign(view.data, view.data + view.size);
-  if (!pe::ReplaceResource(image, resource, &built, &error)) return Fail(templ + ": " + error);
+  if (!pe::ReplaceResource(image, resource, &built, &error) || !ApplyBranding(branding, &built, &error))
+    return Fail(templ + ": " + error);
 
   PendingFile out;
   Progress progress("writing", built.size());

@@ -10,6 +10,7 @@
 #include "pack/archive_writer.h"
 #include "pack/names.h"
 #include "platform/profile_rules.h"
+#include "tools/wz2/json.h"
 #include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
@@ -335,14 +336,23 @@ int CommandCheck(const ParsedArgs& args) {
   }
 
   int errors = 0, warnings = 0;
+  std::string json;
   for (const Finding& f : c.findings) {
     bool isError = f.error || strict;
     (isError ? errors : warnings)++;
-    Result(std::string(isError ? "error: " : "warning: ") + f.key + ": " + f.text);
+    const char* severity = isError ? "error" : "warning";
+    if (args.Has("--json")) {
+      json += (json.empty() ? "" : ", ") + JsonObject().Add("severity", severity).Add("key", f.key).Add("text", f.text).Text();
+    } else {
+      Result(std::string(severity) + ": " + f.key + ": " + f.text);
+    }
   }
+  if (args.Has("--json"))
+    Result(JsonObject().Add("source", source).Add("errors", errors).Add("warnings", warnings)
+               .Add("strict", strict).Raw("findings", "[" + json + "]").Text());
   if (!Quiet)
-    fprintf(stderr, "%s: %d error%s, %d warning%s\n", source.c_str(), errors, errors == 1 ? "" : "s", warnings,
-            warnings == 1 ? "" : "s");
+    Print(stderr, source + ": " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") + ", " +
+                      std::to_string(warnings) + " warning" + (warnings == 1 ? "" : "s") + "\n");
   return errors ? EXIT_FAILED : EXIT_DONE;
 }
 

@@ -2,7 +2,11 @@
 // stamps it into the updater executable, and lists or extracts archives.
 #include <string.h>
 
+#include <new>
+#include <stdexcept>
+
 #include "tools/wz2/options.h"
+#include "tools/wz2/templates.h"
 #include "tools/wz2/tool.h"
 
 #ifdef _WIN32
@@ -27,10 +31,14 @@ const char kOverviewEnd[] =
     "options for every command:\n"
     "  -q, --quiet   print only results and errors (no progress, no summaries)\n"
     "  -h, --help    show help for the command\n"
+    "  --version     show the tool's version and the updater templates it found\n"
     "\n"
     "Options take their value as --name=VALUE or --name VALUE (-o VALUE);\n"
     "'--' ends the options, so that later arguments may begin with '-'.\n"
     "Progress (bytes and rate) is shown on stderr when it is a terminal.\n"
+    "Text is UTF-8, except that wz2.exe writes to a Windows console in its\n"
+    "own characters (UTF-16), so any console code page shows it; output\n"
+    "redirected to a file or a pipe is UTF-8 on every system.\n"
     "Errors are one line on stderr and exit status 1 (2 for bad usage); a\n"
     "failed command leaves no partial output file.\n";
 
@@ -51,11 +59,24 @@ const OptionRule kCheckOptions[] = {
     {"--setup", OPTION_VALUE, "FILE", false, "the installed game's SETUP.INI, to check disk numbers"},
     {"--inst-mode", OPTION_VALUE, "N", false, "the install mode (0-9) to check entries for"},
     {"--strict", OPTION_FLAG, nullptr, false, "treat warnings as errors"},
+    {"--json", OPTION_FLAG, nullptr, false,
+     "print one JSON object instead of lines: source, errors,\nwarnings, strict, findings [{severity, key, text}]"},
+};
+const OptionRule kListOptions[] = {
+    {"--json", OPTION_FLAG, nullptr, false,
+     "print one JSON object instead of the table: source,\nexecutable, entries [{name, method, size, stored,\noffset, time}], and for an executable its icons\nand versionInfo"},
 };
 const OptionRule kBuildExeOptions[] = {
-    {"--template", OPTION_VALUE, "FILE", true, "the unsigned updater executable"},
+    {"--template", OPTION_VALUE, "FILE", false,
+     "the unsigned updater executable (default: the installed\ntemplate of --arch)"},
+    {"--arch", OPTION_VALUE, "ARCH", false,
+     "i686 (default: the updater players run) or x86_64;\npicks the installed template"},
     {"--archive", OPTION_VALUE, "FILE", true, "the archive (made with wz2 pack)"},
     {"-o", OPTION_VALUE, "FILE", true, "the executable to write"},
+    {"--icon", OPTION_VALUE, "FILE", false,
+     "the game's icon (.ico, every image in it), replacing\nthe template's icons"},
+    {"--version-info", OPTION_LIST, "KEY=VALUE", false,
+     "a version resource string (Japanese, code page 932);\nmay be given more than once; FileVersion=N.N.N.N is\nrequired, ProductVersion defaults to it"},
 };
 #define OPTIONS(table) table, sizeof(table) / sizeof(table[0])
 
@@ -78,11 +99,13 @@ const Command kCommands[] = {
       "Cyrillic letters and Roman numerals, and the like), a file of 4 GiB or more,\n"
       "an archive that would pass 4 GiB, the output archive among the inputs.\n"},
      CommandPack},
-    {{"list", "list the entries of an archive or updater executable", nullptr, 0, "ARCHIVE|EXE", "ARCHIVE|EXE", 1, 1,
+    {{"list", "list the entries of an archive or updater executable", OPTIONS(kListOptions), "ARCHIVE|EXE", "ARCHIVE|EXE", 1, 1,
       "Lists the entries of an archive, or of the archive inside an updater\n"
       "executable (resource UPDATE/102): name, stored or compressed, file size,\n"
       "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"
-      "Every entry is expanded first: a damaged entry fails the listing.\n",
+      "Every entry is expanded first: a damaged entry fails the listing.\n"
+      "For an executable, the number of icon images and the version information\n"
+      "(fixed versions and strings) follow the entries when it has them.\n",
       ""},
      CommandList},
     {{"extract", "write entries of an archive or updater executable as files", OPTIONS(kExtractOptions),
@@ -119,8 +142,16 @@ const Command kCommands[] = {
       "UPDATE/102 (language 1041), replacing one that is there. Works on 32-bit\n"
       "and 64-bit executables; the resource section is rebuilt, or added as a new\n"
       "last section where it cannot grow, and the headers and checksum are\n"
-      "updated. A signed template is refused: sign the built executable instead.\n",
-      ""},
+      "updated. A signed template is refused: sign the built executable instead.\n"
+      "Without --template the installed template of --arch is used, found from\n"
+      "wz2's own folder (../share/wz2/updater-ARCH.exe); 'wz2 --version' shows\n"
+      "which.\n",
+      "--version-info keys: Comments, CompanyName, FileDescription, FileVersion,\n"
+      "InternalName, LegalCopyright, LegalTrademarks, OriginalFilename,\n"
+      "PrivateBuild, ProductName, ProductVersion, SpecialBuild. Values are\n"
+      "written as given, in language 1041 with code page 932 (string table\n"
+      "041103A4); a value without a code page 932 form is refused. Version\n"
+      "numbers are 1 to 4 numbers of 0 to 65535 (1.10.0.0).\n"},
      CommandBuildExe},
 };
 
@@ -130,6 +161,21 @@ const Command* FindCommand(const std::string& name) {
   return nullptr;
 }
 
+void PrintVersion() {
+  std::string text = std::string("wz2 ") + WZ2_VERSION + "\n";
+  for (const std::string& arch : ArchNames()) {
+    fs::path templ;
+    std::string error, version;
+    if (FindTemplate(arch, &templ, &error)) {
+      version = TemplateVersion(templ);
+      text += arch + " template: " + PathToUtf8(templ) + " (" + (version.empty() ? "version unknown" : version) + ")\n";
+    } else {
+      text += arch + " template: not found\n";
+    }
+  }
+  Print(stdout, text);
+}
+
 void PrintOverview() {
   std::string text = kOverview;
   for (const Command& c : kCommands) {
@@ -137,7 +183,7 @@ void PrintOverview() {
     name.append(name.size() < 13 ? 13 - name.size() : 1, ' ');
     text += name + c.grammar.summary + "\n";
   }
-  fputs((text + kOverviewEnd).c_str(), stdout);
+  Print(stdout, text + kOverviewEnd);
 }
 
 }  // namespace
@@ -162,6 +208,9 @@ int Main(std::vector<std::string> args) {
       Quiet = true;
     } else if (args[i] == "-h" || args[i] == "--help") {
       wantHelp = true;
+    } else if (args[i] == "--version") {
+      PrintVersion();
+      return EXIT_DONE;
     } else {
       return UsageError("unknown option " + args[i]);
     }
@@ -196,19 +245,23 @@ int Main(std::vector<std::string> args) {
 
 }  // namespace wz2
 
-#ifdef _WIN32
-// The tool prints UTF-8; the console shows it as such while the tool runs
-// and gets its own code page back afterwards.
-static UINT g_consoleCodePage = 0;
-static void RestoreConsole() {
-  if (g_consoleCodePage) SetConsoleOutputCP(g_consoleCodePage);
+// Memory that runs out (a huge input, a small machine) ends the command
+// with one line, as every other failure does; pending output files are
+// removed as the stack unwinds.
+static int MainCatchingExhaustion(const std::vector<std::string>& args) {
+  try {
+    return wz2::Main(args);
+  } catch (const std::bad_alloc&) {
+    return wz2::Fail("out of memory");
+  } catch (const std::length_error&) {
+    return wz2::Fail("out of memory");
+  }
 }
 
+#ifdef _WIN32
 // The arguments as UTF-16 from the system, so that file names outside the
 // ANSI code page survive; the tool works in UTF-8 inside.
 int main() {
-  g_consoleCodePage = GetConsoleOutputCP();
-  if (g_consoleCodePage && SetConsoleOutputCP(CP_UTF8)) atexit(RestoreConsole);
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::string> args;
@@ -220,8 +273,8 @@ int main() {
     args.push_back(s);
   }
   if (wide) LocalFree(wide);
-  return wz2::Main(args);
+  return MainCatchingExhaustion(args);
 }
 #else
-int main(int argc, char** argv) { return wz2::Main(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) { return MainCatchingExhaustion(std::vector<std::string>(argv + 1, argv + argc)); }
 #endif

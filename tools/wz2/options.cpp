@@ -134,7 +134,7 @@ void PrintCommandHelp(const CommandGrammar& grammar) {
     }
   }
   if (grammar.notes[0]) text += std::string("\n") + grammar.notes;
-  fputs(text.c_str(), stdout);
+  Print(stdout, text);
 }
 
 }  // namespace wz2

@@ -38,6 +38,9 @@ int UsageError(const std::string& text);
 void Warn(const std::string& text);
 // Prints a line on stdout (a result).
 void Result(const std::string& text);
+// Writes UTF-8 text to stdout or stderr: on a Windows console as UTF-16,
+// elsewhere (a terminal, a file, a pipe) as the UTF-8 bytes.
+void Print(FILE* stream, const std::string& utf8);
 
 // Paths given on the command line are UTF-8 on every host.
 fs::path PathFromUtf8(const std::string& utf8);

@@ -59,19 +59,18 @@ std::string SystemError(int code) { return std::error_code(code, std::generic_ca
 }  // namespace
 
 int Fail(const std::string& text) {
-  fprintf(stderr, "%s%s\n", Prefix().c_str(), text.c_str());
+  Print(stderr, Prefix() + text + "\n");
   return EXIT_FAILED;
 }
 
 int UsageError(const std::string& text) {
-  fprintf(stderr, "%s%s (see 'wz2 help%s%s')\n", Prefix().c_str(), text.c_str(), CommandName ? " " : "",
-          CommandName ? CommandName : "");
+  Print(stderr, Prefix() + text + " (see 'wz2 help" + (CommandName ? std::string(" ") + CommandName : "") + "')\n");
   return EXIT_USAGE;
 }
 
-void Warn(const std::string& text) { fprintf(stderr, "%swarning: %s\n", Prefix().c_str(), text.c_str()); }
+void Warn(const std::string& text) { Print(stderr, Prefix() + "warning: " + text + "\n"); }
 
-void Result(const std::string& text) { fprintf(stdout, "%s\n", text.c_str()); }
+void Result(const std::string& text) { Print(stdout, text + "\n"); }
 
 fs::path PathFromUtf8(const std::string& utf8) { return fs::u8path(utf8); }
 
@@ -497,7 +496,7 @@ void Progress::Draw(bool force) {
   size_t length = line.size();
   if (length < lastLength_) line.append(lastLength_ - length, ' ');
   lastLength_ = length;
-  fprintf(stderr, "\r%s", line.c_str());
+  Print(stderr, "\r" + line);
   fflush(stderr);
   drawn_ = true;
 }

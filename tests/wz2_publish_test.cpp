@@ -1,0 +1,308 @@
+// The publisher's side of wz2 as an installed tool: a copy of the built
+// program in an installed layout (bin/wz2, share/wz2/updater-ARCH.exe) finds
+// its templates, brands the updater with an icon and version information,
+// and gives release scripts JSON with the same facts as its tables.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "cli/ico_fixture.h"
+#include "cli/pe_fixture.h"
+#include "pack/icon.h"
+#include "pack/pe_resource.h"
+#include "pack/version_info.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(f), {});
+}
+
+void Spit(const fs::path& p, const std::vector<uint8_t>& bytes) {
+  fs::create_directories(p.parent_path());
+  std::ofstream f(p, std::ios::binary);
+  f.write((const char*)bytes.data(), (std::streamsize)bytes.size());
+}
+
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+fs::path BuiltWz2() {
+  char self[4096] = {0};
+  ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
+  return fs::path(std::string(self, n > 0 ? (size_t)n : 0)).parent_path() / "wz2";
+}
+
+class Publish : public ::testing::Test {
+ protected:
+  fs::path dir, wz2;
+
+  void SetUp() override {
+    char templ[] = "/tmp/wz2-publish-XXXXXX";
+    ASSERT_NE(mkdtemp(templ), nullptr);
+    dir = templ;
+    // The installed layout, under a prefix of its own.
+    wz2 = dir / "prefix/bin/wz2";
+    fs::create_directories(wz2.parent_path());
+    fs::copy_file(BuiltWz2(), wz2);
+    for (bool plus : {false, true}) {
+      pe_fixture::Options o;
+      o.pe32Plus = plus;
+      std::string name = plus ? "updater-x86_64" : "updater-i686";
+      Spit(dir / "prefix/share/wz2" / (name + ".exe"), pe_fixture::Build(o));
+      Spit(dir / "prefix/share/wz2" / (name + ".version"), Bytes(plus ? "9.8.7\n" : "9.8.6\n"));
+    }
+    Spit(dir / "in/UPDATE.INI",
+         Bytes("[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameClass=Cls\r\nGameDir=Dir\r\n"
+               "[UPDATE]\r\nUpdateFile00=SOUND.PAK\r\nUpdateFile01=MISSING.PAK\r\n"));
+    Spit(dir / "in/SOUND.PAK", std::vector<uint8_t>(5000, 's'));
+    Spit(dir / "in/EXTRA.DAT", Bytes("nobody writes this"));
+    ASSERT_EQ(Run({"pack", "-q", "-o", Path("UPDATE.WZ2"), Path("in")}).status, 0);
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+
+  std::string Path(const std::string& relative) const { return (dir / fs::u8path(relative)).string(); }
+
+  RunResult Run(const std::vector<std::string>& args) {
+    RunResult r;
+    fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+      int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(o, 1);
+      dup2(e, 2);
+      std::string program = wz2.string();
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(program.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.out = Slurp(outFile);
+    r.err = Slurp(errFile);
+    fs::remove(outFile);
+    fs::remove(errFile);
+    return r;
+  }
+
+  // A failure is one line on stderr and leaves no output file.
+  void ExpectRefused(const RunResult& r, int status, const std::string& says, const std::string& output) {
+    EXPECT_EQ(r.status, status) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(dir / output)) << output;
+  }
+
+  std::vector<pe::Resource> Resources(const std::string& relative) {
+    std::vector<pe::Resource> all;
+    std::string error;
+    EXPECT_TRUE(pe::ReadResources(Bytes(Slurp(dir / relative)), &all, &error)) << error;
+    return all;
+  }
+
+  // Runs a python3 program on a file; its stdout.
+  std::string Python(const std::string& program, const std::string& relative) {
+    fs::path script = dir / "script.py";
+    Spit(script, Bytes(program));
+    std::string command = "python3 " + script.string() + " " + Path(relative) + " >" + Path("py.out") + " 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0) << Slurp(dir / "py.out");
+    return Slurp(dir / "py.out");
+  }
+};
+
+TEST_F(Publish, VersionNamesTheToolAndEachTemplateFound) {
+  RunResult r = Run({"--version"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("wz2 1.", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find("i686 template: " + Path("prefix/share/wz2/updater-i686.exe") + " (9.8.6)"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("x86_64 template: " + Path("prefix/share/wz2/updater-x86_64.exe") + " (9.8.7)"),
+            std::string::npos) << r.out;
+  fs::remove(dir / "prefix/share/wz2/updater-x86_64.exe");
+  EXPECT_NE(Run({"--version"}).out.find("x86_64 template: not found"), std::string::npos);
+}
+
+TEST_F(Publish, BuildExeUsesTheInstalledTemplateOfItsArchitecture) {
+  struct Case {
+    std::vector<std::string> arch;
+    bool pe32Plus;
+  };
+  for (const Case& c : {Case{{}, false}, Case{{"--arch", "i686"}, false}, Case{{"--arch=x86_64"}, true}}) {
+    std::vector<std::string> args{"build-exe", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
+    args.insert(args.end(), c.arch.begin(), c.arch.end());
+    RunResult r = Run(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    pe::Layout layout;
+    std::string error;
+    std::vector<uint8_t> built = Bytes(Slurp(dir / "UPDATE.EXE")), archive;
+    ASSERT_TRUE(pe::ParseLayout(built, &layout, &error)) << error;
+    EXPECT_EQ(layout.pe32Plus, c.pe32Plus);
+    ASSERT_TRUE(pe::FindResourceData(built, pe::KeyString("UPDATE"), pe::KeyId(102), &archive, &error)) << error;
+    EXPECT_EQ(archive, Bytes(Slurp(dir / "UPDATE.WZ2")));
+  }
+}
+
+TEST_F(Publish, BuildExeWithoutATemplateToFindSaysWhereItLookedAndWritesNothing) {
+  std::vector<std::string> base{"build-exe", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
+  auto with = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  };
+  ExpectRefused(Run(with({"--arch", "arm64"})), 2, "unknown --arch 'arm64'", "UPDATE.EXE");
+  ExpectRefused(Run(with({"--arch", "i686", "--template", Path("prefix/share/wz2/updater-i686.exe")})), 2,
+                "not both", "UPDATE.EXE");
+  fs::remove(dir / "prefix/share/wz2/updater-i686.exe");
+  ExpectRefused(Run(base), 1, "share/wz2/updater-i686.exe", "UPDATE.EXE");
+  EXPECT_NE(Run(base).err.find("give --template FILE"), std::string::npos);
+}
+
+TEST_F(Publish, IconAndVersionInformationGoInAndReplaceTheTemplates) {
+  std::vector<ico_fixture::Image> three = {ico_fixture::BitmapImage(16, 1), ico_fixture::BitmapImage(32, 2),
+                                           {0, 0, 0, 0, ico_fixture::PngLike(700)}};
+  Spit(dir / "GAME.ico", ico_fixture::Ico(three));
+  RunResult r = Run({"build-exe", "--archive", Path("UPDATE.WZ2"), "-o", Path("FIRST.EXE"), "--icon", Path("GAME.ico"),
+                     "--version-info", "FileVersion=1.10.0.0", "--version-info", u8"ProductName=竜の表示ソフト",
+                     u8"--version-info=CompanyName=株式会社サンプル", "--version-info", "FileDescription=Updater"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Built again from the branded executable with another icon and version:
+  // the first ones are gone, not merged.
+  Spit(dir / "SMALL.ico", ico_fixture::Ico({ico_fixture::BitmapImage(48, 9)}));
+  r = Run({"build-exe", "--template", Path("FIRST.EXE"), "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE"),
+           "--icon", Path("SMALL.ico"), "--version-info", "FileVersion=2.0", "--version-info",
+           u8"ProductName=ソフト表"});
+  ASSERT_EQ(r.status, 0) << r.err;
+
+  for (const char* exe : {"FIRST.EXE", "UPDATE.EXE"}) {
+    bool first = std::string(exe) == "FIRST.EXE";
+    std::vector<std::vector<uint8_t>> icons, groups, versions;
+    for (const pe::Resource& res : Resources(exe)) {
+      if (res.type.isString) continue;
+      if (res.type.id == RT_ICON_ID) icons.push_back(res.data);
+      if (res.type.id == RT_GROUP_ICON_ID) groups.push_back(res.data);
+      if (res.type.id == RT_VERSION_ID) versions.push_back(res.data);
+      if (res.type.id == RT_ICON_ID || res.type.id == RT_VERSION_ID) {
+        EXPECT_EQ(res.language, 1041);
+      }
+    }
+    ASSERT_EQ(icons.size(), first ? 3u : 1u) << exe;
+    EXPECT_EQ(groups.size(), 1u) << exe;
+    ASSERT_EQ(versions.size(), 1u) << exe;
+    EXPECT_EQ(icons[0], first ? three[0].data : ico_fixture::Bitmap(48, 9)) << exe;
+    version_info::Info info;
+    std::string error;
+    ASSERT_TRUE(version_info::Read(versions[0], &info, &error)) << error;
+    EXPECT_EQ(info.fileVersion[0], first ? 1 : 2) << exe;
+    EXPECT_EQ(info.fileVersion[1], first ? 10 : 0) << exe;
+    EXPECT_EQ(info.strings.size(), first ? 4u : 2u) << exe;
+  }
+  RunResult list = Run({"list", Path("FIRST.EXE")});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("icon: 3 images\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("version: 1.10.0.0 (product 1.10.0.0), strings 041103A4\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(u8"  ProductName     竜の表示ソフト\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(u8"  CompanyName     株式会社サンプル\n"), std::string::npos) << list.out;
+}
+
+TEST_F(Publish, AMalformedIconOrVersionIsOneLineAndNoExecutable) {
+  std::vector<uint8_t> broken = ico_fixture::Ico({ico_fixture::BitmapImage(16, 1)});
+  broken.resize(broken.size() - 1);
+  Spit(dir / "CUT.ico", broken);
+  Spit(dir / "BIG.ico", std::vector<uint8_t>(MAX_ICO_FILE_BYTES + 1, 0));
+  std::vector<std::string> base{"build-exe", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
+  struct Case {
+    std::vector<std::string> extra;
+    const char* says;
+  };
+  const Case cases[] = {
+      {{"--icon", Path("CUT.ico")}, "CUT.ico: not a usable icon: image 1 lies outside the file"},
+      {{"--icon", Path("BIG.ico")}, "larger than 16 MiB"},
+      {{"--icon", Path("NONE.ico")}, "NONE.ico"},
+      {{"--version-info", "FileVersion=1.2.3.4.5"}, "not a version number"},
+      {{"--version-info", "FileVersion=1.0", "--version-info", "ProductVersion=1.x"}, "not a version number"},
+      {{"--version-info", "FileVersion"}, "give KEY=VALUE"},
+      {{"--version-info", "ProductName=x"}, "needs FileVersion"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    ExpectRefused(Run(args), 1, c.says, "UPDATE.EXE");
+  }
+}
+
+TEST_F(Publish, ListJsonHoldsTheTableFacts) {
+  Spit(dir / "GAME.ico", ico_fixture::Ico({ico_fixture::BitmapImage(16, 1)}));
+  ASSERT_EQ(Run({"build-exe", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE"), "--icon",
+                 Path("GAME.ico"), "--version-info", "FileVersion=3.1", "--version-info", u8"ProductName=製品"})
+                .status,
+            0);
+  for (const char* source : {"UPDATE.WZ2", "UPDATE.EXE"}) {
+    RunResult table = Run({"list", Path(source)}), json = Run({"list", "--json", Path(source)});
+    ASSERT_EQ(json.status, 0) << json.err;
+    ASSERT_EQ(table.status, 0) << table.err;
+    Spit(dir / "list.json", Bytes(json.out));
+    // The table's lines, written again from the JSON alone.
+    std::string rebuilt = Python(
+        "import json, sys\n"
+        "d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+        "print('%-14s  %-10s  %10s  %10s  %10s  %s' % ('NAME', 'METHOD', 'SIZE', 'STORED', 'OFFSET', 'TIME (UTC)'))\n"
+        "for e in d['entries']:\n"
+        "    print('%-14s  %-10s  %10d  %10d  %10d  %s' % (e['name'], e['method'], e['size'], e['stored'],"
+        " e['offset'], e['time']))\n"
+        "if d['executable']:\n"
+        "    print('icon: %d image%s' % (d['icons'], '' if d['icons'] == 1 else 's'))\n"
+        "    v = d['versionInfo']\n"
+        "    print('version: %s (product %s), strings %s' % (v['fileVersion'], v['productVersion'], v['table']))\n"
+        "    for k, s in v['strings'].items():\n"
+        "        print('  %-16s%s' % (k, s))\n",
+        "list.json");
+    EXPECT_EQ(rebuilt, table.out) << source;
+  }
+}
+
+TEST_F(Publish, CheckJsonHoldsTheSameFindingsAndStatus) {
+  for (bool strict : {false, true}) {
+    std::vector<std::string> args{"check", "-q", Path("UPDATE.WZ2")};
+    if (strict) args.push_back("--strict");
+    RunResult table = Run(args);
+    args.push_back("--json");
+    RunResult json = Run(args);
+    EXPECT_EQ(json.status, table.status);
+    EXPECT_EQ(table.status, 1);  // the missing entry is an error
+    Spit(dir / "check.json", Bytes(json.out));
+    std::string rebuilt = Python(
+        "import json, sys\n"
+        "d = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+        "for f in d['findings']:\n"
+        "    print('%s: %s: %s' % (f['severity'], f['key'], f['text']))\n"
+        "kinds = [f['severity'] for f in d['findings']]\n"
+        "assert d['errors'] == kinds.count('error') and d['warnings'] == kinds.count('warning')\n"
+        "print('strict' if d['strict'] else 'lenient')\n",
+        "check.json");
+    EXPECT_EQ(rebuilt, table.out + (strict ? "strict\n" : "lenient\n")) << strict;
+    EXPECT_NE(table.out.find("UpdateFile01"), std::string::npos) << table.out;
+  }
+}
+
+}  // namespace
