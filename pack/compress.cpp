@@ -479,6 +479,31 @@ Cut CutAt(size_t index, size_t n, size_t cutBytes) {
   return Cut{from, start, end};
 }
 
+// Builds with exceptions (the host tool) report running out of memory on a
+// worker as std::bad_alloc on the calling thread, where the tool turns it
+// into its one-line error; builds without them stop at the failed
+// allocation, on any thread, as they do everywhere else.
+bool TryParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, std::vector<Token>& out) {
+#if defined(__cpp_exceptions)
+  try {
+    ParseCut(src, cut, level, out);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+#else
+  ParseCut(src, cut, level, out);
+#endif
+  return true;
+}
+
+[[noreturn]] void OutOfMemory() {
+#if defined(__cpp_exceptions)
+  throw std::bad_alloc();
+#else
+  abort();
+#endif
+}
+
 // Cuts are parsed by `workers` threads, at most `ahead` of them past the one
 // being written, so memory holds a bounded number of token lists whatever
 // the input's size; the calling thread writes them in order.
@@ -497,12 +522,7 @@ class CutPipeline {
         if (failed_ || next_ >= cuts_) return;
         index = next_++;
       }
-      bool ok = true;
-      try {
-        ParseCut(src_, CutAt(index, n_, cutBytes_), level_, list);
-      } catch (const std::bad_alloc&) {
-        ok = false;
-      }
+      bool ok = TryParseCut(src_, CutAt(index, n_, cutBytes_), level_, list);
       std::lock_guard<std::mutex> lock(mutex_);
       if (!ok) {
         failed_ = true;
@@ -553,6 +573,18 @@ class CutPipeline {
   bool failed_ = false;
 };
 
+// A thread the system refuses only makes the parse take longer.
+void StartWorker(std::vector<std::thread>& pool, CutPipeline& pipeline) {
+#if defined(__cpp_exceptions)
+  try {
+    pool.emplace_back([&pipeline] { pipeline.Work(); });
+  } catch (const std::system_error&) {
+  }
+#else
+  pool.emplace_back([&pipeline] { pipeline.Work(); });
+#endif
+}
+
 void ParseAndWrite(const uint8_t* src, size_t n, CompressLevel level, unsigned threads, size_t cutBytes,
                    BlockEncoder& enc) {
   size_t cuts = n == 0 ? 0 : (n - 1) / cutBytes + 1;
@@ -560,16 +592,12 @@ void ParseAndWrite(const uint8_t* src, size_t n, CompressLevel level, unsigned t
   if (workers > 1) {
     CutPipeline pipeline(src, n, level, cutBytes, cuts, 2 * workers);
     std::vector<std::thread> pool;
-    try {
-      for (size_t w = 0; w < workers; ++w) pool.emplace_back([&pipeline] { pipeline.Work(); });
-    } catch (const std::system_error&) {
-      // Fewer threads than asked for only take longer.
-    }
+    for (size_t w = 0; w < workers; ++w) StartWorker(pool, pipeline);
     bool ok = !pool.empty() && pipeline.Write(enc);
     if (!ok) pipeline.Abandon();
     for (std::thread& t : pool) t.join();
     if (ok) return;
-    if (!pool.empty()) throw std::bad_alloc();
+    if (!pool.empty()) OutOfMemory();
   }
   std::vector<Token> list;
   for (size_t index = 0; index < cuts; ++index) {
