@@ -165,6 +165,52 @@ static_assert(kLength.code[0x1F].length == 26 && kLength.code[0x1F].bits == 9, "
 static_assert(kLength.code[0].length == 0 && kLength.code[0].bits == 5, "00000 takes a byte");
 static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, "1 is 3");
 
+// Whole match tokens whose control bits (head, extra bits, length code) fit
+// in the next ten bits, read in one look-up: most tokens of real data. The
+// head and length tables above decode the rest. Entry used = 0: the token
+// is longer than the index.
+struct TokenCode {
+  uint8_t used;       // control bits of the whole token, 0 if over the index
+  uint8_t headBits;   // bits before the extra bits
+  uint8_t extraBits;  // offset bits after the offset byte
+  uint8_t length;     // 0: a length byte follows
+  uint16_t base;      // V of the first distance the head reaches
+  uint16_t unused;    // keeps entries 8 bytes, one scaled index
+};
+constexpr unsigned TOKEN_INDEX_BITS = 10u;
+static_assert(TOKEN_INDEX_BITS >= HEAD_INDEX_BITS && TOKEN_INDEX_BITS <= LENGTH_INDEX_BITS + 1u,
+              "the index holds every head and no length code is wider");
+struct TokenTable {
+  TokenCode code[1u << TOKEN_INDEX_BITS];
+};
+constexpr TokenTable MakeTokenTable() {
+  TokenTable t{};
+  for (unsigned i = 0; i < (1u << TOKEN_INDEX_BITS); ++i) {
+    const HeadCode head = kHead.code[i >> (TOKEN_INDEX_BITS - HEAD_INDEX_BITS)];
+    unsigned prefix = head.bits + head.extraBits;
+    TokenCode c{0, head.bits, head.extraBits, SHORT_MATCH_LENGTH, head.base, 0};
+    if (head.kind != HEAD_LONG) {
+      c.used = (uint8_t)prefix;
+    } else if (prefix < TOKEN_INDEX_BITS) {
+      // The length code's bits after the prefix, zeros past the index: the
+      // entry only counts when the code ends inside the index.
+      unsigned rest = (i << prefix) & ((1u << TOKEN_INDEX_BITS) - 1u);
+      const LengthEntry lc = kLength.code[(rest << (LENGTH_INDEX_BITS - TOKEN_INDEX_BITS + 1u)) >> 1u];
+      if (prefix + lc.bits <= TOKEN_INDEX_BITS) {
+        c.used = (uint8_t)(prefix + lc.bits);
+        c.length = lc.length;
+      }
+    }
+    t.code[i] = c;
+  }
+  return t;
+}
+constexpr TokenTable kToken = MakeTokenTable();
+static_assert(sizeof(TokenCode) == 8, "one scaled index per entry");
+static_assert(kToken.code[0x0A0].used == 5 && kToken.code[0x0A0].length == 3, "0 0 1 x 1: class 0, length 3");
+static_assert(kToken.code[0x100].used == 3 && kToken.code[0x100].length == SHORT_MATCH_LENGTH, "0 1 0: near short");
+static_assert(kToken.code[0].used == 0, "class 0000 with its four extra bits leaves no room for a length code");
+
 // The careful loop's view of the same codes: one small array per field,
 // which keeps the shipped decoder as small as a hand-written table would.
 struct CarefulTables {
@@ -381,16 +427,32 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // offset byte). Both candidate words are peeked at once; the head
     // decides which one supplies the tail. Either way a length byte follows
     // the token's last bit, at in + 1, or in + 5 when a word was taken.
+    size_t v;
+    size_t length;
+    unsigned lengthByte = 0;
+    const TokenCode token = kToken.code[bits >> (64 - TOKEN_INDEX_BITS)];
+    if (token.used != 0 && token.used <= avail) {
+      // The whole token is in the current word and in the index: one
+      // look-up, and no peek at the next word (the bits below `avail` are
+      // zeros, so an entry that fits `avail` read only real bits). V's
+      // extra bits are shifted in two steps so that none is by 64.
+      size_t b = in[0];
+      size_t x = (size_t)(((bits << token.headBits) >> 1) >> (63u - token.extraBits));
+      v = token.base + (b << token.extraBits) + x;
+      length = token.length;
+      if (v == BLOCK_END_V && length == SHORT_MATCH_LENGTH) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+      lengthByte = length == 0;
+      in += 1;
+      avail -= token.used;
+      bits <<= token.used;
+    } else {
     uint64_t peekBefore = PeekGroup(bits, avail, in);
     uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
     const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
     unsigned headCrossed = head.bits > avail;
     uint64_t peek = headCrossed ? peekBefore : peekAfter;
     size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
-    size_t v;
-    size_t length;
     unsigned used;
-    unsigned lengthByte = 0;
     if (head.kind == HEAD_SHORT_NEAR) {
       used = head.bits;
       v = b;
@@ -416,6 +478,7 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // Not crossed: the current word's own bits; crossed: the peeked word's,
     // which have only zeros below them. Neither needs a mask.
     bits = crossed ? peek << used : bits << used;
+    }
     if (lengthByte) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
     size_t distance = v + 1;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
