@@ -177,9 +177,17 @@ struct TokenCode {
   uint16_t base;      // V of the first distance the head reaches
   uint16_t unused;    // keeps entries 8 bytes, one scaled index
 };
-constexpr unsigned TOKEN_INDEX_BITS = 10u;
-static_assert(TOKEN_INDEX_BITS >= HEAD_INDEX_BITS && TOKEN_INDEX_BITS <= LENGTH_INDEX_BITS + 1u,
-              "the index holds every head and no length code is wider");
+// The wider the index, the more tokens it holds and the larger the table
+// (8 bytes an entry): 64 KiB at 13 bits, which the 64-bit builds carry; the
+// 32-bit updater must fit its whole executable in 40 KiB, so it carries a
+// 1 KiB table of the shortest tokens (up to seven control bits) and decodes
+// the rest through the two smaller tables, to the same bytes.
+#if UINTPTR_MAX > 0xFFFFFFFFu
+constexpr unsigned TOKEN_INDEX_BITS = 13u;
+#else
+constexpr unsigned TOKEN_INDEX_BITS = 7u;
+#endif
+static_assert(TOKEN_INDEX_BITS >= HEAD_INDEX_BITS, "the index holds every head");
 struct TokenTable {
   TokenCode code[1u << TOKEN_INDEX_BITS];
 };
@@ -195,7 +203,10 @@ constexpr TokenTable MakeTokenTable() {
       // The length code's bits after the prefix, zeros past the index: the
       // entry only counts when the code ends inside the index.
       unsigned rest = (i << prefix) & ((1u << TOKEN_INDEX_BITS) - 1u);
-      const LengthEntry lc = kLength.code[(rest << (LENGTH_INDEX_BITS - TOKEN_INDEX_BITS + 1u)) >> 1u];
+      // The length table's index: the same bits, aligned to its width.
+      unsigned lengthIndex = TOKEN_INDEX_BITS >= LENGTH_INDEX_BITS ? rest >> (TOKEN_INDEX_BITS - LENGTH_INDEX_BITS)
+                                                                   : rest << (LENGTH_INDEX_BITS - TOKEN_INDEX_BITS);
+      const LengthEntry lc = kLength.code[lengthIndex];
       if (prefix + lc.bits <= TOKEN_INDEX_BITS) {
         c.used = (uint8_t)(prefix + lc.bits);
         c.length = lc.length;
@@ -207,9 +218,16 @@ constexpr TokenTable MakeTokenTable() {
 }
 constexpr TokenTable kToken = MakeTokenTable();
 static_assert(sizeof(TokenCode) == 8, "one scaled index per entry");
-static_assert(kToken.code[0x0A0].used == 5 && kToken.code[0x0A0].length == 3, "0 0 1 x 1: class 0, length 3");
-static_assert(kToken.code[0x100].used == 3 && kToken.code[0x100].length == SHORT_MATCH_LENGTH, "0 1 0: near short");
-static_assert(kToken.code[0].used == 0, "class 0000 with its four extra bits leaves no room for a length code");
+// Entries by their top bits, whatever the index's width.
+constexpr const TokenCode& TokenAt(unsigned top, unsigned topBits) {
+  return kToken.code[top << (TOKEN_INDEX_BITS - topBits)];
+}
+static_assert(TokenAt(0x05, 5).used == 5 && TokenAt(0x05, 5).length == 3 && TokenAt(0x05, 5).extraBits == 1,
+              "0 0 1 x 1: class 0, length 3");
+static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH_LENGTH && TokenAt(0x2, 3).base == 0,
+              "0 1 0: near short");
+static_assert(TokenAt(0x3, 3).used == 6 && TokenAt(0x3, 3).base == SHORT_FAR_BASE, "0 1 1: far short");
+static_assert(kToken.code[0].used == 0, "class 0000 and the length byte's code take 15 bits, more than the index");
 
 // The careful loop's view of the same codes: one small array per field,
 // which keeps the shipped decoder as small as a hand-written table would.
