@@ -182,7 +182,10 @@ struct TokenCode {
 // 32-bit updater must fit its whole executable in 40 KiB, so it carries a
 // 1 KiB table of the shortest tokens (up to seven control bits) and decodes
 // the rest through the two smaller tables, to the same bytes.
-#if UINTPTR_MAX > 0xFFFFFFFFu
+// The tests build the 32-bit width on 64-bit hosts as well.
+#if defined(EXPAND_TOKEN_INDEX_BITS)
+constexpr unsigned TOKEN_INDEX_BITS = EXPAND_TOKEN_INDEX_BITS;
+#elif UINTPTR_MAX > 0xFFFFFFFFu
 constexpr unsigned TOKEN_INDEX_BITS = 13u;
 #else
 constexpr unsigned TOKEN_INDEX_BITS = 7u;
