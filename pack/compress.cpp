@@ -643,7 +643,9 @@ static_assert(BLOCK_FLAG_WORD_BITS == 32 && BLOCK_FLAG_WORD_BYTES == 4, "a flag 
 void BlockEncoder::StartWord() {
   Flush();
   wordPos_ = out_.size();
-  out_.resize(out_.size() + BLOCK_FLAG_WORD_BYTES);
+  // The word's bytes are written by Flush; these only hold its place.
+  static const uint8_t kPlace[BLOCK_FLAG_WORD_BYTES] = {};
+  out_.insert(out_.end(), kPlace, kPlace + BLOCK_FLAG_WORD_BYTES);
   word_ = 0;
   used_ = 0;
   hasWord_ = true;
@@ -666,6 +668,12 @@ void BlockEncoder::Bits(uint32_t value, unsigned count) {
 }
 
 void BlockEncoder::PutBits(uint32_t value, unsigned count) {
+  // Most fields fit the current word whole: one shift, no loop.
+  if (count <= BLOCK_FLAG_WORD_BITS - used_ && count < BLOCK_FLAG_WORD_BITS) {
+    word_ |= value << (BLOCK_FLAG_WORD_BITS - used_ - count);
+    used_ += count;
+    return;
+  }
   // The part that fits the current word goes in at once; a new word starts
   // only when the next bit is due, which is where the decoder reads it.
   while (count > 0) {
@@ -707,33 +715,37 @@ void BlockEncoder::Literal(uint8_t byte) {
 void BlockEncoder::ShortMatch(uint32_t distance) {
   ENCODER_REQUIRE(distance >= 1 && distance <= SHORT_MATCH_MAX_DISTANCE);
   uint32_t v = distance - 1;
-  PutBits(1, 2);  // 0 1: a short match
+  // 0 1 s: a short match, near (s = 0) or far (s = 1), as one field.
   if (v < SHORT_FAR_BASE) {
-    PutBit(0);
+    PutBits(2, SHORT_MATCH_HEAD_BITS);
     PutByte((uint8_t)v);
   } else {
-    PutBit(1);
+    PutBits(3, SHORT_MATCH_HEAD_BITS);
     PutByte((uint8_t)((v - SHORT_FAR_BASE) >> SHORT_FAR_EXTRA_BITS));
     PutBits((v - SHORT_FAR_BASE) & ((1u << SHORT_FAR_EXTRA_BITS) - 1), SHORT_FAR_EXTRA_BITS);
   }
 }
+
+static_assert(MATCH_MAX_CONTROL_BITS < BLOCK_FLAG_WORD_BITS, "a match's joined fields fit one PutBits");
 
 void BlockEncoder::LongMatch(uint32_t distance, uint32_t length) {
   ENCODER_REQUIRE(distance >= 1 && distance <= BLOCK_MAX_DISTANCE);
   ENCODER_REQUIRE(length >= LONG_MIN_LENGTH && length <= BLOCK_MAX_LENGTH);
   uint32_t v = distance - 1;
   const OffsetClass& oc = kOffsetClasses[ClassOf(v)];
-  PutBits(0, LONG_MATCH_HEAD_BITS);
-  PutBits(oc.prefix, oc.prefixBits);
+  // The fields between two data bytes go in as one: the bits and their
+  // order are the same, and so is where a new flag word starts.
+  PutBits(oc.prefix, LONG_MATCH_HEAD_BITS + oc.prefixBits);  // 0 0, prefix
   uint32_t rel = v - oc.base;
   PutByte((uint8_t)(rel >> oc.extraBits));
-  PutBits(rel & ((1u << oc.extraBits) - 1), oc.extraBits);
   const LengthCode& lc = kLengthCodes[kIndex.codeOfLength[length]];
-  PutBits(lc.prefix, lc.prefixBits);
+  uint32_t extra = rel & ((1u << oc.extraBits) - 1);
   if (lc.lengthByte) {
+    PutBits((extra << lc.prefixBits) | lc.prefix, oc.extraBits + lc.prefixBits);
     PutByte((uint8_t)(length - lc.base));
   } else {
-    PutBits(length - lc.base, lc.extraBits);
+    PutBits((((extra << lc.prefixBits) | lc.prefix) << lc.extraBits) | (length - lc.base),
+            oc.extraBits + lc.prefixBits + lc.extraBits);
   }
 }
 
