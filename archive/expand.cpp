@@ -169,8 +169,11 @@ static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, 
 // in the next ten bits, read in one look-up: most tokens of real data. The
 // head and length tables above decode the rest. Entry used = 0: the token
 // is longer than the index.
+// More bits than any word holds: an entry marked so never passes the
+// fast loop's one test, `used <= avail`.
+#define TOKEN_OVER (BLOCK_FLAG_WORD_BITS + 1u)
 struct TokenCode {
-  uint8_t used;       // control bits of the whole token, 0 if over the index
+  uint8_t used;       // control bits of the whole token; TOKEN_OVER if over the index
   uint8_t headBits;   // bits before the extra bits
   uint8_t extraBits;  // offset bits after the offset byte
   uint8_t length;     // 0: a length byte follows
@@ -199,7 +202,7 @@ constexpr TokenTable MakeTokenTable() {
   for (unsigned i = 0; i < (1u << TOKEN_INDEX_BITS); ++i) {
     const HeadCode head = kHead.code[i >> (TOKEN_INDEX_BITS - HEAD_INDEX_BITS)];
     unsigned prefix = head.bits + head.extraBits;
-    TokenCode c{0, head.bits, head.extraBits, SHORT_MATCH_LENGTH, head.base, 0};
+    TokenCode c{TOKEN_OVER, head.bits, head.extraBits, SHORT_MATCH_LENGTH, head.base, 0};
     if (head.kind != HEAD_LONG) {
       c.used = (uint8_t)prefix;
     } else if (prefix < TOKEN_INDEX_BITS) {
@@ -230,7 +233,7 @@ static_assert(TokenAt(0x05, 5).used == 5 && TokenAt(0x05, 5).length == 3 && Toke
 static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH_LENGTH && TokenAt(0x2, 3).base == 0,
               "0 1 0: near short");
 static_assert(TokenAt(0x3, 3).used == 6 && TokenAt(0x3, 3).base == SHORT_FAR_BASE, "0 1 1: far short");
-static_assert(kToken.code[0].used == 0, "class 0000 and the length byte's code take 15 bits, more than the index");
+static_assert(kToken.code[0].used == TOKEN_OVER, "class 0000 and the length byte's code take 15 bits, more than the index");
 
 // The careful loop's view of the same codes: one small array per field,
 // which keeps the shipped decoder as small as a hand-written table would.
@@ -452,7 +455,7 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     size_t length;
     unsigned lengthByte = 0;
     const TokenCode token = kToken.code[bits >> (64 - TOKEN_INDEX_BITS)];
-    if (token.used != 0 && token.used <= avail) {
+    if (token.used <= avail) {
       // The whole token is in the current word and in the index: one
       // look-up, and no peek at the next word (the bits below `avail` are
       // zeros, so an entry that fits `avail` read only real bits). V's
