@@ -165,6 +165,76 @@ static_assert(kLength.code[0x1F].length == 26 && kLength.code[0x1F].bits == 9, "
 static_assert(kLength.code[0].length == 0 && kLength.code[0].bits == 5, "00000 takes a byte");
 static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, "1 is 3");
 
+// Whole match tokens whose control bits (head, extra bits, length code) fit
+// in the next ten bits, read in one look-up: most tokens of real data. The
+// head and length tables above decode the rest. Entry used = 0: the token
+// is longer than the index.
+// More bits than any word holds: an entry marked so never passes the
+// fast loop's one test, `used <= avail`.
+#define TOKEN_OVER (BLOCK_FLAG_WORD_BITS + 1u)
+struct TokenCode {
+  uint8_t used;       // control bits of the whole token; TOKEN_OVER if over the index
+  uint8_t headBits;   // bits before the extra bits
+  uint8_t extraBits;  // offset bits after the offset byte
+  uint8_t length;     // 0: a length byte follows
+  uint16_t base;      // V of the first distance the head reaches
+  uint16_t unused;    // keeps entries 8 bytes, one scaled index
+};
+// The wider the index, the more tokens it holds and the larger the table
+// (8 bytes an entry): 64 KiB at 13 bits, which the 64-bit builds carry; the
+// 32-bit updater must fit its whole executable in 40 KiB, so it carries a
+// 1 KiB table of the shortest tokens (up to seven control bits) and decodes
+// the rest through the two smaller tables, to the same bytes.
+// The tests build the 32-bit width on 64-bit hosts as well.
+#if defined(EXPAND_TOKEN_INDEX_BITS)
+constexpr unsigned TOKEN_INDEX_BITS = EXPAND_TOKEN_INDEX_BITS;
+#elif UINTPTR_MAX > 0xFFFFFFFFu
+constexpr unsigned TOKEN_INDEX_BITS = 13u;
+#else
+constexpr unsigned TOKEN_INDEX_BITS = 7u;
+#endif
+static_assert(TOKEN_INDEX_BITS >= HEAD_INDEX_BITS, "the index holds every head");
+struct TokenTable {
+  TokenCode code[1u << TOKEN_INDEX_BITS];
+};
+constexpr TokenTable MakeTokenTable() {
+  TokenTable t{};
+  for (unsigned i = 0; i < (1u << TOKEN_INDEX_BITS); ++i) {
+    const HeadCode head = kHead.code[i >> (TOKEN_INDEX_BITS - HEAD_INDEX_BITS)];
+    unsigned prefix = head.bits + head.extraBits;
+    TokenCode c{TOKEN_OVER, head.bits, head.extraBits, SHORT_MATCH_LENGTH, head.base, 0};
+    if (head.kind != HEAD_LONG) {
+      c.used = (uint8_t)prefix;
+    } else if (prefix < TOKEN_INDEX_BITS) {
+      // The length code's bits after the prefix, zeros past the index: the
+      // entry only counts when the code ends inside the index.
+      unsigned rest = (i << prefix) & ((1u << TOKEN_INDEX_BITS) - 1u);
+      // The length table's index: the same bits, aligned to its width.
+      unsigned lengthIndex = TOKEN_INDEX_BITS >= LENGTH_INDEX_BITS ? rest >> (TOKEN_INDEX_BITS - LENGTH_INDEX_BITS)
+                                                                   : rest << (LENGTH_INDEX_BITS - TOKEN_INDEX_BITS);
+      const LengthEntry lc = kLength.code[lengthIndex];
+      if (prefix + lc.bits <= TOKEN_INDEX_BITS) {
+        c.used = (uint8_t)(prefix + lc.bits);
+        c.length = lc.length;
+      }
+    }
+    t.code[i] = c;
+  }
+  return t;
+}
+constexpr TokenTable kToken = MakeTokenTable();
+static_assert(sizeof(TokenCode) == 8, "one scaled index per entry");
+// Entries by their top bits, whatever the index's width.
+constexpr const TokenCode& TokenAt(unsigned top, unsigned topBits) {
+  return kToken.code[top << (TOKEN_INDEX_BITS - topBits)];
+}
+static_assert(TokenAt(0x05, 5).used == 5 && TokenAt(0x05, 5).length == 3 && TokenAt(0x05, 5).extraBits == 1,
+              "0 0 1 x 1: class 0, length 3");
+static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH_LENGTH && TokenAt(0x2, 3).base == 0,
+              "0 1 0: near short");
+static_assert(TokenAt(0x3, 3).used == 6 && TokenAt(0x3, 3).base == SHORT_FAR_BASE, "0 1 1: far short");
+static_assert(kToken.code[0].used == TOKEN_OVER, "class 0000 and the length byte's code take 15 bits, more than the index");
+
 // The careful loop's view of the same codes: one small array per field,
 // which keeps the shipped decoder as small as a hand-written table would.
 struct CarefulTables {
@@ -381,16 +451,32 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // offset byte). Both candidate words are peeked at once; the head
     // decides which one supplies the tail. Either way a length byte follows
     // the token's last bit, at in + 1, or in + 5 when a word was taken.
+    size_t v;
+    size_t length;
+    unsigned lengthByte = 0;
+    const TokenCode token = kToken.code[bits >> (64 - TOKEN_INDEX_BITS)];
+    if (token.used <= avail) {
+      // The whole token is in the current word and in the index: one
+      // look-up, and no peek at the next word (the bits below `avail` are
+      // zeros, so an entry that fits `avail` read only real bits). V's
+      // extra bits are shifted in two steps so that none is by 64.
+      size_t b = in[0];
+      size_t x = (size_t)(((bits << token.headBits) >> 1) >> (63u - token.extraBits));
+      v = token.base + (b << token.extraBits) + x;
+      length = token.length;
+      if (v == BLOCK_END_V && length == SHORT_MATCH_LENGTH) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+      lengthByte = length == 0;
+      in += 1;
+      avail -= token.used;
+      bits <<= token.used;
+    } else {
     uint64_t peekBefore = PeekGroup(bits, avail, in);
     uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
     const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
     unsigned headCrossed = head.bits > avail;
     uint64_t peek = headCrossed ? peekBefore : peekAfter;
     size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
-    size_t v;
-    size_t length;
     unsigned used;
-    unsigned lengthByte = 0;
     if (head.kind == HEAD_SHORT_NEAR) {
       used = head.bits;
       v = b;
@@ -416,6 +502,7 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // Not crossed: the current word's own bits; crossed: the peeked word's,
     // which have only zeros below them. Neither needs a mask.
     bits = crossed ? peek << used : bits << used;
+    }
     if (lengthByte) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
     size_t distance = v + 1;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;

@@ -53,10 +53,10 @@ void SerializeEntry(const ArchiveEntry& e, uint8_t* r) {
 
 // Compresses and proves the block expands back to the same bytes: an
 // archive that the updater would refuse must never be written.
-bool CompressVerified(const uint8_t* data, size_t size, CompressLevel level, std::vector<uint8_t>* block,
-                      std::string* error) {
+bool CompressVerified(const uint8_t* data, size_t size, const ArchiveLayoutOptions& options,
+                      std::vector<uint8_t>* block, std::string* error) {
   block->clear();
-  CompressBlock(data, size, *block, level);
+  CompressBlock(data, size, *block, options.level, options.threads);
   std::vector<uint8_t> back(size);
   if (ExpandBlock(back.data(), size, block->data(), block->size()) != EXPAND_OK ||
       (size != 0 && memcmp(back.data(), data, size) != 0)) {
@@ -124,7 +124,7 @@ bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t siz
   std::vector<uint8_t> block;
   bool compress = storage != EntryStorage::Stored;
   if (compress) {
-    if (!CompressVerified(data, size, options_.level, &block, error)) return Fail(*error, error);
+    if (!CompressVerified(data, size, options_, &block, error)) return Fail(*error, error);
     if (storage == EntryStorage::Smaller && block.size() >= size) compress = false;
   }
   const uint8_t* stored = compress ? block.data() : data;
@@ -154,7 +154,7 @@ bool ArchiveWriter::Finish(std::string* error) {
   std::vector<uint8_t> block;
   const std::vector<uint8_t>* directory = &records_;
   if (options_.compressDirectory) {
-    if (!CompressVerified(records_.data(), records_.size(), options_.level, &block, error)) return Fail(*error, error);
+    if (!CompressVerified(records_.data(), records_.size(), options_, &block, error)) return Fail(*error, error);
     directory = &block;
     header.flags |= DIRECTORY_COMPRESSED;
   }

@@ -26,6 +26,7 @@ enum class EntryStorage {
 struct ArchiveLayoutOptions {
   CompressLevel level = CompressLevel::Default;
   bool compressDirectory = false;
+  unsigned threads = 1;  // compressor threads; the bytes written never depend on it
 };
 
 // The 16 header bytes as they stand in the archive.

@@ -6,6 +6,11 @@
 #include <string.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "archive/bytes.h"
 
@@ -59,6 +64,61 @@ inline size_t CommonLength(const uint8_t* a, const uint8_t* b, size_t limit) {
   }
   while (len < limit && a[len] == b[len]) ++len;
   return len;
+}
+
+// ---- Cuts and their tokens ---------------------------------------------------
+//
+// Each cut is parsed on its own into a token list, with the window before it
+// entered into its match finder as history, so that lists can be made in any
+// order on any thread and still come out the same; the lists are then
+// written in order by one BlockEncoder.
+
+// A run of literals, then a match (length 0: the run alone, at a cut's end).
+struct Token {
+  uint32_t literals;
+  uint16_t length;
+  uint16_t distance;
+};
+static_assert(BLOCK_MAX_LENGTH <= 0xFFFFu && BLOCK_MAX_DISTANCE <= 0xFFFFu, "a token's fields hold every match");
+
+// One cut: history [from, start), tokens for [start, end).
+struct Cut {
+  size_t from;
+  size_t start;
+  size_t end;
+};
+
+class TokenList {
+ public:
+  explicit TokenList(std::vector<Token>& tokens) : tokens_(tokens) { tokens_.clear(); }
+  void Literals(size_t count) { pending_ += count; }
+  void Match(uint32_t distance, uint32_t length) {
+    tokens_.push_back(Token{(uint32_t)pending_, (uint16_t)length, (uint16_t)distance});
+    pending_ = 0;
+  }
+  void Finish() {
+    if (pending_ != 0) tokens_.push_back(Token{(uint32_t)pending_, 0, 0});
+    pending_ = 0;
+  }
+
+ private:
+  std::vector<Token>& tokens_;
+  size_t pending_ = 0;
+};
+
+void EmitTokens(const uint8_t* src, const Cut& cut, const std::vector<Token>& tokens, BlockEncoder& enc) {
+  size_t pos = cut.start;
+  for (const Token& t : tokens) {
+    enc.Literals(src + pos, t.literals);
+    pos += t.literals;
+    if (t.length != 0) {
+      enc.Match(t.distance, t.length);
+      pos += t.length;
+    }
+  }
+  // Tokens that do not tile their cut would write a block that expands to
+  // other bytes: stop, as the token writer does for a token out of range.
+  if (pos != cut.end) abort();
 }
 
 // ---- Hash-chain match finder (fast and default levels) ----------------------
@@ -152,19 +212,21 @@ inline int Gain(const Match& m) {
 #define FAST_NICE_LENGTH 32u
 #define FAST_MISSES_BEFORE_SKIPPING 128u
 
-void ParseFast(const uint8_t* src, size_t n, BlockEncoder& enc) {
+void ParseFast(const uint8_t* src, const Cut& cut, TokenList& tokens) {
   std::vector<uint32_t> head(1u << FAST_HASH_BITS, -1);
   std::vector<uint32_t> prev(CHAIN_RING, -1);
-  size_t literalStart = 0;
-  if (n >= 4) {
+  const size_t n = cut.end;
+  size_t literalStart = cut.start;
+  if (n - cut.start >= 4) {
     const size_t last = n - 3;  // positions with four readable bytes
-    size_t i = 0;
+    size_t i = cut.start;
     size_t misses = 0;
     auto insert = [&](size_t j) {
       uint32_t h = ((Load32(src + j) & 0xFFFFFFu) * 2654435761u) >> (32 - FAST_HASH_BITS);
       prev[j & (CHAIN_RING - 1)] = head[h];
       head[h] = (uint32_t)j;
     };
+    for (size_t j = cut.from; j < cut.start; ++j) insert(j);
     while (i < last) {
       uint32_t key = Load32(src + i) & 0xFFFFFFu;
       uint32_t h = (key * 2654435761u) >> (32 - FAST_HASH_BITS);
@@ -190,8 +252,8 @@ void ParseFast(const uint8_t* src, size_t n, BlockEncoder& enc) {
         i += 1 + (misses > FAST_MISSES_BEFORE_SKIPPING ? (misses - FAST_MISSES_BEFORE_SKIPPING) >> 5 : 0);
         continue;
       }
-      enc.Literals(src + literalStart, i - literalStart);
-      enc.Match((uint32_t)bestDistance, (uint32_t)bestLength);
+      tokens.Literals(i - literalStart);
+      tokens.Match((uint32_t)bestDistance, (uint32_t)bestLength);
       size_t end = std::min(i + bestLength, last);
       if (bestLength <= FAST_NICE_LENGTH) {
         for (size_t j = i + 1; j < end; ++j) insert(j);
@@ -204,17 +266,20 @@ void ParseFast(const uint8_t* src, size_t n, BlockEncoder& enc) {
       misses = 0;
     }
   }
-  if (literalStart < n) enc.Literals(src + literalStart, n - literalStart);
+  tokens.Literals(n - literalStart);
+  tokens.Finish();
 }
 
-void ParseLazy(const uint8_t* src, size_t n, BlockEncoder& enc) {
+void ParseLazy(const uint8_t* src, const Cut& cut, TokenList& tokens) {
   const uint32_t nice = 128;
+  const size_t n = cut.end;
   ChainFinder finder(src, n, 64, nice);
-  size_t i = 0;
-  Match m = finder.Find(0);
+  for (size_t j = cut.from; j < cut.start; ++j) finder.Insert(j);
+  size_t i = cut.start;
+  Match m = i < n ? finder.Find(i) : Match{0, 0};
   while (i < n) {
     if (m.length == 0) {
-      enc.Literal(src[i]);
+      tokens.Literals(1);
       finder.Insert(i);
       ++i;
       if (i < n) m = finder.Find(i);
@@ -226,20 +291,21 @@ void ParseLazy(const uint8_t* src, size_t n, BlockEncoder& enc) {
       // A literal now pays off when the match one byte later saves more
       // bits than the match here.
       if (Gain(next) > Gain(m)) {
-        enc.Literal(src[i]);
+        tokens.Literals(1);
         ++i;
         m = next;
         continue;
       }
-      enc.Match(m.distance, m.length);
+      tokens.Match(m.distance, m.length);
       for (size_t k = 1; k < m.length; ++k) finder.Insert(i + k);
     } else {
-      enc.Match(m.distance, m.length);
+      tokens.Match(m.distance, m.length);
       for (size_t k = 0; k < m.length; ++k) finder.Insert(i + k);
     }
     i += m.length;
     if (i < n) m = finder.Find(i);
   }
+  tokens.Finish();
 }
 
 // ---- Binary-tree match finder (max level) -------------------------------------
@@ -323,77 +389,221 @@ class TreeFinder {
   std::vector<uint32_t> son_;
 };
 
-// Forward dynamic programme over one stretch [start, end) of the input:
-// cost[k] is the fewest bits that encode src[start, start + k). Tokens do
-// not cross the stretch's end, which bounds memory on large inputs.
-#define OPTIMAL_STRETCH (1u << 20)
-
+// Forward dynamic programme over one cut [start, end): cost[k] is the
+// fewest bits that encode src[start, start + k). Tokens do not cross the
+// cut's end, so the parse is the cheapest of its cut.
 struct Step {
   uint16_t length;  // 1 = literal
   uint16_t distance;
 };
 
-void ParseOptimal(const uint8_t* src, size_t n, BlockEncoder& enc) {
-  TreeFinder finder(src, n);
+void ParseOptimal(const uint8_t* src, const Cut& cut, TokenList& tokens) {
+  TreeFinder finder(src, cut.end);
   unsigned lengthCost[BLOCK_MAX_LENGTH + 1];  // read at every position: kept in plain words
   for (unsigned l = LONG_MIN_LENGTH; l <= BLOCK_MAX_LENGTH; ++l) lengthCost[l] = LengthCost(l);
-  std::vector<uint32_t> cost;
-  std::vector<Step> step;
-  std::vector<Step> path;
   Match matches[BLOCK_MAX_LENGTH + 1];
-  for (size_t start = 0; start < n; start += OPTIMAL_STRETCH) {
-    size_t end = std::min(n, start + (size_t)OPTIMAL_STRETCH);
-    size_t span = end - start;
-    cost.assign(span + 1, UINT32_MAX);
-    step.assign(span + 1, Step{0, 0});
-    cost[0] = 0;
-    for (size_t k = 0; k < span; ++k) {
-      size_t i = start + k;
-      size_t count = finder.FindAndInsert(i, matches);
-      uint32_t base = cost[k];
-      if (base + LITERAL_COST_BITS < cost[k + 1]) {
-        cost[k + 1] = base + LITERAL_COST_BITS;
-        step[k + 1] = Step{1, 0};
-      }
-      size_t room = span - k;
-      size_t covered = 1;
-      for (size_t m = 0; m < count && covered < room; ++m) {
-        size_t top = std::min<size_t>(matches[m].length, room);
-        uint32_t d = matches[m].distance;
-        size_t l = covered + 1;
-        if (l == 2) {
-          if (d <= SHORT_MATCH_MAX_DISTANCE) {
-            uint32_t c = base + ShortCost(d);
-            if (c < cost[k + 2]) {
-              cost[k + 2] = c;
-              step[k + 2] = Step{2, (uint16_t)d};
-            }
-          }
-          ++l;
-        }
-        uint32_t offsetCost = base + LongOffsetCost(d - 1);
-        for (; l <= top; ++l) {
-          uint32_t c = offsetCost + lengthCost[l];
-          if (c < cost[k + l]) {
-            cost[k + l] = c;
-            step[k + l] = Step{(uint16_t)l, (uint16_t)d};
-          }
-        }
-        covered = std::max(covered, top);
-      }
+  // The history enters the tree; its matches are not needed.
+  for (size_t j = cut.from; j < cut.start; ++j) finder.FindAndInsert(j, matches);
+  size_t span = cut.end - cut.start;
+  std::vector<uint32_t> cost(span + 1, UINT32_MAX);
+  std::vector<Step> step(span + 1, Step{0, 0});
+  cost[0] = 0;
+  for (size_t k = 0; k < span; ++k) {
+    size_t i = cut.start + k;
+    size_t count = finder.FindAndInsert(i, matches);
+    uint32_t base = cost[k];
+    if (base + LITERAL_COST_BITS < cost[k + 1]) {
+      cost[k + 1] = base + LITERAL_COST_BITS;
+      step[k + 1] = Step{1, 0};
     }
-    path.clear();
-    for (size_t k = span; k > 0; k -= step[k].length) path.push_back(step[k]);
-    size_t pos = start;
-    for (size_t t = path.size(); t-- > 0;) {
-      const Step& s = path[t];
-      if (s.length == 1) {
-        enc.Literal(src[pos]);
+    size_t room = span - k;
+    size_t covered = 1;
+    for (size_t m = 0; m < count && covered < room; ++m) {
+      size_t top = std::min<size_t>(matches[m].length, room);
+      uint32_t d = matches[m].distance;
+      size_t l = covered + 1;
+      if (l == 2) {
+        if (d <= SHORT_MATCH_MAX_DISTANCE) {
+          uint32_t c = base + ShortCost(d);
+          if (c < cost[k + 2]) {
+            cost[k + 2] = c;
+            step[k + 2] = Step{2, (uint16_t)d};
+          }
+        }
+        ++l;
+      }
+      uint32_t offsetCost = base + LongOffsetCost(d - 1);
+      for (; l <= top; ++l) {
+        uint32_t c = offsetCost + lengthCost[l];
+        if (c < cost[k + l]) {
+          cost[k + l] = c;
+          step[k + l] = Step{(uint16_t)l, (uint16_t)d};
+        }
+      }
+      covered = std::max(covered, top);
+    }
+  }
+  // The path is read back to front, then turned into tokens front to back.
+  std::vector<Step> reversed;
+  for (size_t k = span; k > 0; k -= step[k].length) reversed.push_back(step[k]);
+  for (size_t t = reversed.size(); t-- > 0;) {
+    const Step& s = reversed[t];
+    if (s.length == 1) {
+      tokens.Literals(1);
+    } else {
+      tokens.Match(s.distance, s.length);
+    }
+  }
+  tokens.Finish();
+}
+
+void ParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, std::vector<Token>& out) {
+  TokenList tokens(out);
+  switch (level) {
+    case CompressLevel::Fast:
+      ParseFast(src, cut, tokens);
+      break;
+    case CompressLevel::Default:
+      ParseLazy(src, cut, tokens);
+      break;
+    case CompressLevel::Max:
+      ParseOptimal(src, cut, tokens);
+      break;
+  }
+}
+
+Cut CutAt(size_t index, size_t n, size_t cutBytes) {
+  size_t start = index * cutBytes;
+  size_t end = std::min(n, start + cutBytes);
+  size_t from = start - std::min<size_t>(start, BLOCK_MAX_DISTANCE);
+  return Cut{from, start, end};
+}
+
+// Builds with exceptions (the host tool) report running out of memory on a
+// worker as std::bad_alloc on the calling thread, where the tool turns it
+// into its one-line error; builds without them stop at the failed
+// allocation, on any thread, as they do everywhere else.
+bool TryParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, std::vector<Token>& out) {
+#if defined(__cpp_exceptions)
+  try {
+    ParseCut(src, cut, level, out);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+#else
+  ParseCut(src, cut, level, out);
+#endif
+  return true;
+}
+
+[[noreturn]] void OutOfMemory() {
+#if defined(__cpp_exceptions)
+  throw std::bad_alloc();
+#else
+  abort();
+#endif
+}
+
+// Cuts are parsed by `workers` threads, at most `ahead` of them past the one
+// being written, so memory holds a bounded number of token lists whatever
+// the input's size; the calling thread writes them in order.
+class CutPipeline {
+ public:
+  CutPipeline(const uint8_t* src, size_t n, CompressLevel level, size_t cutBytes, size_t cuts, size_t ahead)
+      : src_(src), n_(n), level_(level), cutBytes_(cutBytes), cuts_(cuts), ahead_(ahead), lists_(ahead), ready_(ahead, SIZE_MAX) {}
+
+  void Work() {
+    std::vector<Token> list;
+    for (;;) {
+      size_t index;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return failed_ || next_ >= cuts_ || next_ < written_ + ahead_; });
+        if (failed_ || next_ >= cuts_) return;
+        index = next_++;
+      }
+      bool ok = TryParseCut(src_, CutAt(index, n_, cutBytes_), level_, list);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!ok) {
+        failed_ = true;
       } else {
-        enc.Match(s.distance, s.length);
+        lists_[index % ahead_].swap(list);
+        ready_[index % ahead_] = index;
       }
-      pos += s.length;
+      changed_.notify_all();
     }
+  }
+
+  // Writes every cut in order; false when a worker ran out of memory.
+  bool Write(BlockEncoder& enc) {
+    std::vector<Token> list;
+    for (size_t index = 0; index < cuts_; ++index) {
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return failed_ || ready_[index % ahead_] == index; });
+        if (failed_) return false;
+        list.swap(lists_[index % ahead_]);
+        written_ = index + 1;
+        changed_.notify_all();
+      }
+      EmitTokens(src_, CutAt(index, n_, cutBytes_), list, enc);
+    }
+    return true;
+  }
+
+  void Abandon() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failed_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  const uint8_t* src_;
+  size_t n_;
+  CompressLevel level_;
+  size_t cutBytes_;
+  size_t cuts_;
+  size_t ahead_;
+  std::vector<std::vector<Token>> lists_;  // cut i in slot i % ahead_
+  std::vector<size_t> ready_;              // which cut a slot holds
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t next_ = 0;
+  size_t written_ = 0;
+  bool failed_ = false;
+};
+
+// A thread the system refuses only makes the parse take longer.
+void StartWorker(std::vector<std::thread>& pool, CutPipeline& pipeline) {
+#if defined(__cpp_exceptions)
+  try {
+    pool.emplace_back([&pipeline] { pipeline.Work(); });
+  } catch (const std::system_error&) {
+  }
+#else
+  pool.emplace_back([&pipeline] { pipeline.Work(); });
+#endif
+}
+
+void ParseAndWrite(const uint8_t* src, size_t n, CompressLevel level, unsigned threads, size_t cutBytes,
+                   BlockEncoder& enc) {
+  size_t cuts = n == 0 ? 0 : (n - 1) / cutBytes + 1;
+  size_t workers = std::min<size_t>(threads, cuts);
+  if (workers > 1) {
+    CutPipeline pipeline(src, n, level, cutBytes, cuts, 2 * workers);
+    std::vector<std::thread> pool;
+    for (size_t w = 0; w < workers; ++w) StartWorker(pool, pipeline);
+    bool ok = !pool.empty() && pipeline.Write(enc);
+    if (!ok) pipeline.Abandon();
+    for (std::thread& t : pool) t.join();
+    if (ok) return;
+    if (!pool.empty()) OutOfMemory();
+  }
+  std::vector<Token> list;
+  for (size_t index = 0; index < cuts; ++index) {
+    Cut cut = CutAt(index, n, cutBytes);
+    ParseCut(src, cut, level, list);
+    EmitTokens(src, cut, list, enc);
   }
 }
 
@@ -433,7 +643,9 @@ static_assert(BLOCK_FLAG_WORD_BITS == 32 && BLOCK_FLAG_WORD_BYTES == 4, "a flag 
 void BlockEncoder::StartWord() {
   Flush();
   wordPos_ = out_.size();
-  out_.resize(out_.size() + BLOCK_FLAG_WORD_BYTES);
+  // The word's bytes are written by Flush; these only hold its place.
+  static const uint8_t kPlace[BLOCK_FLAG_WORD_BYTES] = {};
+  out_.insert(out_.end(), kPlace, kPlace + BLOCK_FLAG_WORD_BYTES);
   word_ = 0;
   used_ = 0;
   hasWord_ = true;
@@ -456,6 +668,12 @@ void BlockEncoder::Bits(uint32_t value, unsigned count) {
 }
 
 void BlockEncoder::PutBits(uint32_t value, unsigned count) {
+  // Most fields fit the current word whole: one shift, no loop.
+  if (count <= BLOCK_FLAG_WORD_BITS - used_ && count < BLOCK_FLAG_WORD_BITS) {
+    word_ |= value << (BLOCK_FLAG_WORD_BITS - used_ - count);
+    used_ += count;
+    return;
+  }
   // The part that fits the current word goes in at once; a new word starts
   // only when the next bit is due, which is where the decoder reads it.
   while (count > 0) {
@@ -497,33 +715,37 @@ void BlockEncoder::Literal(uint8_t byte) {
 void BlockEncoder::ShortMatch(uint32_t distance) {
   ENCODER_REQUIRE(distance >= 1 && distance <= SHORT_MATCH_MAX_DISTANCE);
   uint32_t v = distance - 1;
-  PutBits(1, 2);  // 0 1: a short match
+  // 0 1 s: a short match, near (s = 0) or far (s = 1), as one field.
   if (v < SHORT_FAR_BASE) {
-    PutBit(0);
+    PutBits(2, SHORT_MATCH_HEAD_BITS);
     PutByte((uint8_t)v);
   } else {
-    PutBit(1);
+    PutBits(3, SHORT_MATCH_HEAD_BITS);
     PutByte((uint8_t)((v - SHORT_FAR_BASE) >> SHORT_FAR_EXTRA_BITS));
     PutBits((v - SHORT_FAR_BASE) & ((1u << SHORT_FAR_EXTRA_BITS) - 1), SHORT_FAR_EXTRA_BITS);
   }
 }
+
+static_assert(MATCH_MAX_CONTROL_BITS < BLOCK_FLAG_WORD_BITS, "a match's joined fields fit one PutBits");
 
 void BlockEncoder::LongMatch(uint32_t distance, uint32_t length) {
   ENCODER_REQUIRE(distance >= 1 && distance <= BLOCK_MAX_DISTANCE);
   ENCODER_REQUIRE(length >= LONG_MIN_LENGTH && length <= BLOCK_MAX_LENGTH);
   uint32_t v = distance - 1;
   const OffsetClass& oc = kOffsetClasses[ClassOf(v)];
-  PutBits(0, LONG_MATCH_HEAD_BITS);
-  PutBits(oc.prefix, oc.prefixBits);
+  // The fields between two data bytes go in as one: the bits and their
+  // order are the same, and so is where a new flag word starts.
+  PutBits(oc.prefix, LONG_MATCH_HEAD_BITS + oc.prefixBits);  // 0 0, prefix
   uint32_t rel = v - oc.base;
   PutByte((uint8_t)(rel >> oc.extraBits));
-  PutBits(rel & ((1u << oc.extraBits) - 1), oc.extraBits);
   const LengthCode& lc = kLengthCodes[kIndex.codeOfLength[length]];
-  PutBits(lc.prefix, lc.prefixBits);
+  uint32_t extra = rel & ((1u << oc.extraBits) - 1);
   if (lc.lengthByte) {
+    PutBits((extra << lc.prefixBits) | lc.prefix, oc.extraBits + lc.prefixBits);
     PutByte((uint8_t)(length - lc.base));
   } else {
-    PutBits(length - lc.base, lc.extraBits);
+    PutBits((((extra << lc.prefixBits) | lc.prefix) << lc.extraBits) | (length - lc.base),
+            oc.extraBits + lc.prefixBits + lc.extraBits);
   }
 }
 
@@ -544,21 +766,13 @@ void BlockEncoder::End() {
   Flush();
 }
 
-size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level) {
+size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level, unsigned threads,
+                     size_t cutBytes) {
+  if (cutBytes == 0) abort();
   size_t before = out.size();
   out.reserve(before + n / 2 + 64);
   BlockEncoder enc(out);
-  switch (level) {
-    case CompressLevel::Fast:
-      ParseFast(src, n, enc);
-      break;
-    case CompressLevel::Default:
-      ParseLazy(src, n, enc);
-      break;
-    case CompressLevel::Max:
-      ParseOptimal(src, n, enc);
-      break;
-  }
+  ParseAndWrite(src, n, level, threads, cutBytes, enc);
   enc.End();
   return out.size() - before;
 }

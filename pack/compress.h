@@ -16,10 +16,20 @@ enum class CompressLevel {
   Max,      // optimal parse under the format's exact cost
 };
 
+// The parse is cut every COMPRESS_CUT_BYTES of input: each cut is parsed on
+// its own, with the window before it as history, and no token crosses a
+// cut. The cuts are fixed by the input alone, so they can be parsed on any
+// number of threads and the block is the same bytes on every machine.
+#define COMPRESS_CUT_BYTES ((size_t)1 << 20)
+
 // Appends one compressed block holding src[0..n) to `out` and returns the
 // number of bytes appended. The block always ends with the end code. n is
-// below 4 GiB, as every archive entry is.
-size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level);
+// below 4 GiB, as every archive entry is. `threads` parse cuts at once (1:
+// the calling thread alone); it changes the time taken, never the bytes.
+// cutBytes other than COMPRESS_CUT_BYTES is for tests that check the parse
+// of each cut. Allocation failure, on any thread, throws std::bad_alloc.
+size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level,
+                     unsigned threads = 1, size_t cutBytes = COMPRESS_CUT_BYTES);
 
 // Largest block CompressBlock can produce for n bytes at any level.
 size_t CompressBound(size_t n);

@@ -74,14 +74,16 @@ size_t DecodedCost(const Bytes& block, size_t n) {
 
 // The cheapest parse of s by exhaustive search: a shortest path over every
 // literal and every (distance, length) the window allows at each position,
-// matches found by direct comparison (overlap allowed), plus the end code.
-size_t ExhaustiveCost(const Bytes& s) {
+// matches found by direct comparison (overlap allowed), none crossing a
+// multiple of cutBytes, plus the end code.
+size_t ExhaustiveCost(const Bytes& s, size_t cutBytes = SIZE_MAX) {
   size_t n = s.size();
   std::vector<size_t> best(n + 1, SIZE_MAX);
   best[0] = 0;
   for (size_t i = 0; i < n; ++i) {
     best[i + 1] = std::min(best[i + 1], best[i] + LITERAL_COST_BITS);
-    size_t limit = std::min<size_t>(BLOCK_MAX_LENGTH, n - i);
+    size_t cutEnd = cutBytes == SIZE_MAX ? n : std::min(n, (i / cutBytes + 1) * cutBytes);
+    size_t limit = std::min<size_t>(BLOCK_MAX_LENGTH, cutEnd - i);
     for (size_t d = 1; d <= std::min<size_t>(i, BLOCK_MAX_DISTANCE); ++d) {
       size_t len = 0;
       while (len < limit && s[i + len] == s[i + len - d]) ++len;
@@ -190,6 +192,42 @@ TEST(CompressRoundTrip, OutputIsDeterministic) {
   std::vector<Bytes> inputs = VariedInputs();
   for (CompressLevel level : kLevels) {
     EXPECT_EQ(Compress(inputs.back(), level), Compress(inputs.back(), level)) << LevelName(level);
+  }
+}
+
+// The cuts, not the threads, decide the bytes: the same input gives the
+// same block on 1, 2 and 7 threads, with cuts small enough that many are in
+// flight at once and with the real cut size on an input of several cuts.
+TEST(CompressCuts, EveryThreadCountGivesTheSameBlock) {
+  std::vector<Bytes> inputs = VariedInputs();
+  const Bytes& mixed = inputs.back();
+  Bytes large;
+  std::mt19937 rng(5);
+  while (large.size() < 2 * COMPRESS_CUT_BYTES + 12345) {
+    size_t at = large.size() > 9000 ? rng() % (large.size() - 9000) : 0;
+    Bytes piece = large.size() > 9000 && rng() % 2 ? Bytes(large.begin() + at, large.begin() + at + 1 + rng() % 500)
+                                                    : RandomBytes(rng, 1 + rng() % 200, 32);
+    large.insert(large.end(), piece.begin(), piece.end());
+  }
+  struct Case {
+    const Bytes* data;
+    size_t cutBytes;
+  };
+  const Case cases[] = {{&mixed, 3000}, {&mixed, 65536}, {&large, COMPRESS_CUT_BYTES}};
+  for (const Case& c : cases) {
+    for (CompressLevel level : kLevels) {
+      std::string what = std::string(LevelName(level)) + ", cuts of " + std::to_string(c.cutBytes);
+      Bytes one;
+      CompressBlock(c.data->data(), c.data->size(), one, level, 1, c.cutBytes);
+      for (unsigned threads : {2u, 7u}) {
+        Bytes many;
+        CompressBlock(c.data->data(), c.data->size(), many, level, threads, c.cutBytes);
+        ASSERT_TRUE(many == one) << what << " on " << threads << " threads";
+      }
+      Bytes out(c.data->size());
+      ASSERT_EQ(ExpandBlock(out.data(), out.size(), one.data(), one.size()), EXPAND_OK) << what;
+      ASSERT_TRUE(out == *c.data) << what;
+    }
   }
 }
 
@@ -355,6 +393,28 @@ TEST(CompressOptimal, MaxLevelMatchesExhaustiveSearchAcrossEveryOffsetClass) {
     }
     Bytes block = Compress(d, CompressLevel::Max);
     ASSERT_EQ(DecodedCost(block, d.size()), ExhaustiveCost(d)) << "round " << round;
+  }
+}
+
+TEST(CompressOptimal, MaxLevelIsTheCheapestParseOfEachCut) {
+  // Cuts shorter than the window, so that matches reach through the
+  // history of several cuts back, and copies that straddle the cuts.
+  std::mt19937 rng(31);
+  const size_t cutBytes[] = {300, 1000, 4096};
+  for (size_t cut : cutBytes) {
+    Bytes d = RandomBytes(rng, 12000, 16);
+    for (int copy = 0; copy < 60; ++copy) {
+      size_t dist = 1 + rng() % 8192;
+      size_t at = dist + rng() % (d.size() - dist - 300);
+      size_t len = 2 + rng() % 280;
+      for (size_t k = 0; k < len; ++k) d[at + k] = d[at + k - dist];
+    }
+    Bytes block;
+    CompressBlock(d.data(), d.size(), block, CompressLevel::Max, 2, cut);
+    size_t cheapest = ExhaustiveCost(d, cut);
+    ASSERT_EQ(DecodedCost(block, d.size()), cheapest) << "cuts of " << cut;
+    // The cuts cost something here, so a parse ignoring them would fail.
+    EXPECT_LT(ExhaustiveCost(d), cheapest) << "cuts of " << cut;
   }
 }
 

@@ -5,6 +5,7 @@
 // renamed into place only when it is complete.
 #include <algorithm>
 #include <string.h>
+#include <thread>
 
 #include "pack/archive_writer.h"
 #include "pack/compress.h"
@@ -17,6 +18,8 @@ namespace {
 
 // The largest value a 32-bit size or offset field can hold.
 const uint64_t kField32 = 0xFFFFFFFFull;
+// More compressor threads than this would only hold more token lists.
+const unsigned kMaxThreads = 64;
 
 struct Input {
   fs::path path;
@@ -31,6 +34,7 @@ struct PackOptions {
   CompressLevel level = CompressLevel::Default;
   std::vector<std::string> store;
   bool compressDirectory = false;
+  unsigned threads = 1;
   std::vector<std::string> paths;
 };
 
@@ -42,6 +46,16 @@ int ParseOptions(const ParsedArgs& args, PackOptions* o) {
     else if (v == "default") o->level = CompressLevel::Default;
     else if (v == "max") o->level = CompressLevel::Max;
     else return UsageError("--level takes fast, default or max, not '" + v + "'");
+  }
+  // Threads change only the time taken: the compressor's cuts are fixed.
+  unsigned cores = std::thread::hardware_concurrency();
+  o->threads = std::min(std::max(cores, 1u), kMaxThreads);
+  if (args.Has("-j")) {
+    std::string v = args.Value("-j");
+    unsigned n = 0;
+    for (char c : v) n = (c < '0' || c > '9' || n > kMaxThreads) ? kMaxThreads + 1 : n * 10 + (unsigned)(c - '0');
+    if (n < 1 || n > kMaxThreads) return UsageError("-j takes a number of threads from 1 to 64, not '" + v + "'");
+    o->threads = n;
   }
   o->store = args.Values("--store");
   o->compressDirectory = args.Has("--compress-directory");
@@ -174,6 +188,7 @@ int CommandPack(const ParsedArgs& args) {
   ArchiveLayoutOptions layout;
   layout.level = o.level;
   layout.compressDirectory = o.compressDirectory;
+  layout.threads = o.threads;
   ArchiveWriter writer(sink, layout);
   if (!writer.Begin(&error)) return Fail(error);
 

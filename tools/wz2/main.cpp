@@ -51,6 +51,8 @@ const OptionRule kPackOptions[] = {
     {"--store", OPTION_LIST, "PATTERN", false,
      "store entries whose name matches PATTERN without\ncompressing (glob: * ? [set]; ASCII case ignored);\nmay be given more than once"},
     {"--compress-directory", OPTION_FLAG, nullptr, false, "store the directory as one compressed block"},
+    {"-j", OPTION_VALUE, "N", false,
+     "compress with N threads, 1 to 64 (default: the number of\ncores); the archive is the same bytes for every N"},
 };
 const OptionRule kExtractOptions[] = {
     {"-C", OPTION_VALUE, "DIR", false, "write into DIR (an existing directory) instead of the\ncurrent one"},
