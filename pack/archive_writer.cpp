@@ -105,6 +105,7 @@ bool ArchiveWriter::AddRaw(const ArchiveEntry& record, const uint8_t* stored, si
   uint64_t padded = PaddedSize((DWORD)storedSize);
   if (!Put(stored, storedSize, error) || !Put(zeros, (size_t)(padded - storedSize), error)) return false;
   names_.emplace_back(record.name, strnlen(record.name, ARCHIVE_NAME_FIELD));
+  index_.Insert(names_.back(), names_.size() - 1);
   records_.resize(records_.size() + ARCHIVE_ENTRY_SIZE);
   SerializeEntry(record, &records_[records_.size() - ARCHIVE_ENTRY_SIZE]);
   return true;
@@ -116,8 +117,8 @@ bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t siz
   if (!CheckName(name, error)) return Fail(*error, error);
   // The updater finds the first entry of a name: a second could never be
   // reached.
-  for (const std::string& earlier : names_)
-    if (SameEntryName(name.c_str(), earlier.c_str())) return Fail("two entries named " + earlier + " and " + name, error);
+  long earlier = index_.Find(name);
+  if (earlier >= 0) return Fail("two entries named " + names_[(size_t)earlier] + " and " + name, error);
   if (size > kField32) return Fail("entry of 4 GiB or more: " + name, error);
   if (names_.size() >= ARCHIVE_MAX_ENTRIES) return Fail("too many entries", error);
 

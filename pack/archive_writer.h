@@ -16,6 +16,7 @@
 #include "archive/archive.h"
 #include "archive/entry_name.h"
 #include "pack/compress.h"
+#include "pack/names.h"
 
 enum class EntryStorage {
   Stored,      // the bytes as they are (ENTRY_STORED)
@@ -69,6 +70,7 @@ class ArchiveWriter {
   ArchiveSink& sink_;
   ArchiveLayoutOptions options_;
   std::vector<std::string> names_;
+  names::EntryNameIndex index_;  // names_, as the updater compares them
   std::vector<uint8_t> records_;
   uint64_t offset_ = 0;
   bool failed_ = false;

@@ -4,6 +4,8 @@
 #include "pack/pe_resource.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <string.h>
 
 namespace pe {
@@ -20,10 +22,12 @@ namespace {
 #define OPT_SIZE_OF_INIT_DATA 8
 #define OPT_SIZE_OF_IMAGE 56
 #define PREFERRED_LANGUAGE 1041
-// A damaged tree can share subdirectories and so name the same bytes many
-// times over; these bounds keep reading it finite.
+// A damaged or hostile tree can share subdirectories and data, and so name
+// the same bytes any number of times; sharing is refused, and these bounds
+// keep the work of reading any tree small.
 #define MAX_LEAVES 65536u
-#define MAX_TOTAL_DATA 0x7FFFFFFFull
+#define MAX_ENTRIES_VISITED 262144u
+#define MAX_NAME_CHARACTERS 4194304u
 
 uint16_t Rd16(const std::vector<uint8_t>& b, size_t o) { return (uint16_t)(b[o] | (b[o + 1] << 8)); }
 uint32_t Rd32(const std::vector<uint8_t>& b, size_t o) {
@@ -66,7 +70,9 @@ bool RvaToOffset(const std::vector<uint8_t>& image, const std::vector<Section>& 
                  uint64_t length, size_t* offset, uint64_t* available) {
   for (const Section& s : sections) {
     uint64_t span = MappedFileSpan(s);
-    if (rva < s.virtualAddress || rva - s.virtualAddress >= span) continue;
+    // Empty data may stand at the very end of a section.
+    if (rva < s.virtualAddress || rva - s.virtualAddress > span || (rva - s.virtualAddress == span && length != 0))
+      continue;
     uint64_t inSection = rva - s.virtualAddress;
     if (length > span - inSection) return false;
     uint64_t fileOffset = (uint64_t)s.rawPointer + inSection;
@@ -86,6 +92,9 @@ struct TreeReader {
   std::vector<Resource>* out;
   uint64_t totalData = 0;
   std::string error;
+  uint64_t entriesVisited = 0, nameCharacters = 0;
+  std::unordered_set<uint64_t> directories;  // offsets walked so far
+  std::unordered_set<uint32_t> data;         // addresses of data named so far
 
   bool Fail(const char* why) {
     error = why;
@@ -99,6 +108,8 @@ struct TreeReader {
     uint64_t at = field & ~RES_HIGH_BIT;
     if (!Within(available, at, 2)) return Fail("resource name lies outside the resource section");
     uint16_t length = Rd16(image, base + at);
+    nameCharacters += length;
+    if (nameCharacters > MAX_NAME_CHARACTERS) return Fail("resource tree has too many name characters");
     if (!Within(available, at + 2, (uint64_t)length * 2)) return Fail("resource name lies outside the resource section");
     key->isString = true;
     key->id = 0;
@@ -112,8 +123,10 @@ struct TreeReader {
     uint32_t size = Rd32(image, base + at + 4);
     size_t offset = 0;
     if (out->size() >= MAX_LEAVES) return Fail("resource tree has too many entries");
-    if (size > MAX_TOTAL_DATA - totalData) return Fail("resource tree names too much data");
+    // Data that does not overlap fits the file; more than that is shared.
+    if (size > image.size() - totalData) return Fail("resource tree names more data than the file holds");
     if (!RvaToOffset(image, sections, rva, size, &offset, nullptr)) return Fail("resource data lies outside the file");
+    if (size != 0 && !data.insert(rva).second) return Fail("resource tree shares data between entries");
     totalData += size;
     Resource r;
     r.type = type;
@@ -127,7 +140,10 @@ struct TreeReader {
   // level 0: types, 1: names, 2: languages (leaves).
   bool Walk(int level, uint64_t at, ResourceKey* keys) {
     if (!Within(available, at, RES_DIRECTORY_SIZE)) return Fail("resource directory lies outside the resource section");
+    if (!directories.insert(at).second) return Fail("resource tree shares a subdirectory");
     uint32_t count = (uint32_t)Rd16(image, base + at + 12) + Rd16(image, base + at + 14);
+    entriesVisited += count;
+    if (entriesVisited > MAX_ENTRIES_VISITED) return Fail("resource tree has too many entries");
     if (!Within(available, at + RES_DIRECTORY_SIZE, (uint64_t)count * RES_ENTRY_SIZE))
       return Fail("resource directory lies outside the resource section");
     for (uint32_t i = 0; i < count; i++) {
@@ -160,17 +176,26 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
   return a.id < b.id;
 }
 
-TreeNode* Child(TreeNode* parent, const ResourceKey& key) {
-  for (TreeNode& c : parent->children)
-    if (SameKey(c.key, key)) return &c;
-  parent->children.push_back(TreeNode{key, {}, nullptr});
-  return &parent->children.back();
-}
-
-void SortTree(TreeNode* node) {
-  std::stable_sort(node->children.begin(), node->children.end(),
-                   [](const TreeNode& a, const TreeNode& b) { return KeyLess(a.key, b.key); });
-  for (TreeNode& c : node->children) SortTree(&c);
+// The tree of `resources` with every level in the loader's order, built in
+// one pass over them sorted: a later resource of the same type, name and
+// language replaces an earlier one.
+TreeNode BuildTree(const std::vector<Resource>& resources) {
+  std::vector<const Resource*> sorted;
+  sorted.reserve(resources.size());
+  for (const Resource& r : resources) sorted.push_back(&r);
+  std::stable_sort(sorted.begin(), sorted.end(), [](const Resource* a, const Resource* b) {
+    if (!SameKey(a->type, b->type)) return KeyLess(a->type, b->type);
+    if (!SameKey(a->name, b->name)) return KeyLess(a->name, b->name);
+    return a->language < b->language;
+  });
+  TreeNode root;
+  auto child = [](TreeNode* parent, const ResourceKey& key) {
+    if (parent->children.empty() || !SameKey(parent->children.back().key, key))
+      parent->children.push_back(TreeNode{key, {}, nullptr});
+    return &parent->children.back();
+  };
+  for (const Resource* r : sorted) child(child(child(&root, r->type), r->name), KeyId(r->language))->leaf = r;
+  return root;
 }
 
 // Builds the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`.
@@ -198,35 +223,39 @@ struct TreeWriter {
       level = next;
     }
   }
-  size_t DirectoryOffset(const TreeNode* n) const {
+  // Where each piece goes, computed once in Build.
+  std::unordered_map<const TreeNode*, size_t> directoryAt, leafIndex;
+  std::unordered_map<const ResourceKey*, size_t> stringAt;
+
+  size_t DirectoryOffset(const TreeNode* n) const { return directoryAt.at(n); }
+  size_t LeafIndex(const TreeNode* n) const { return leafIndex.at(n); }
+  size_t StringOffset(const ResourceKey* k) const { return stringAt.at(k); }
+  void Place() {
     size_t at = 0;
     for (const TreeNode* d : directories) {
-      if (d == n) return at;
+      directoryAt[d] = at;
       at += RES_DIRECTORY_SIZE + d->children.size() * RES_ENTRY_SIZE;
     }
-    return at;
-  }
-  size_t LeafIndex(const TreeNode* n) const {
-    return (size_t)(std::find(leaves.begin(), leaves.end(), n) - leaves.begin());
-  }
-  size_t StringOffset(const ResourceKey* k) const {
-    size_t at = entriesEnd;
+    directoriesEnd = at;
+    for (size_t i = 0; i < leaves.size(); i++) leafIndex[leaves[i]] = i;
+    entriesEnd = directoriesEnd + leaves.size() * RES_DATA_ENTRY_SIZE;
+    at = entriesEnd;
     for (const ResourceKey* s : strings) {
-      if (s == k) return at;
+      stringAt[s] = at;
       at += 2 + s->text.size() * 2;
     }
-    return at;
+    stringsEnd = (size_t)AlignUp(at, 8);
   }
   void Build(const TreeNode& root) {
     Collect(root);
-    directoriesEnd = DirectoryOffset(nullptr);
-    entriesEnd = directoriesEnd + leaves.size() * RES_DATA_ENTRY_SIZE;
-    stringsEnd = (size_t)AlignUp(StringOffset(nullptr), 8);
+    Place();
     size_t total = stringsEnd;
     std::vector<size_t> dataAt;
     for (const TreeNode* l : leaves) {
       dataAt.push_back(total);
-      total = (size_t)AlignUp(total + l->leaf->data.size(), 8);
+      // Empty data gets room of its own too: at the section's very end its
+      // address would lie outside the section.
+      total = (size_t)AlignUp(total + std::max<size_t>(l->leaf->data.size(), 1), 8);
     }
     bytes.assign(total, 0);
     for (const TreeNode* d : directories) {
@@ -343,7 +372,7 @@ bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out
   uint64_t available = 0;
   if (!RvaToOffset(image, sections, l.resourceRva, RES_DIRECTORY_SIZE, &base, &available))
     return Refuse(error, "resource directory lies outside the file");
-  TreeReader reader{image, sections, base, available, out, 0, std::string()};
+  TreeReader reader{image, sections, base, available, out, 0, std::string(), 0, 0, {}, {}};
   ResourceKey keys[3];
   if (!reader.Walk(0, 0, keys)) {
     out->clear();
@@ -387,17 +416,14 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
   if (l.dataDirectoryCount <= PE_RESOURCE_DIRECTORY) return Refuse(error, "the executable has no resource directory slot");
   std::vector<Section> sections = Sections(image, l);
 
-  TreeNode root;
-  for (const Resource& r : resources) {
-    TreeNode* language = Child(Child(Child(&root, r.type), r.name), KeyId(r.language));
-    language->leaf = &r;
-  }
-  SortTree(&root);
+  TreeNode root = BuildTree(resources);
 
   // Where the sections end, in the file and in memory. Bytes behind the last
   // section's file data (a symbol table, for instance) are kept behind the
   // rewritten section.
-  uint64_t rawEnd = l.sizeOfHeaders, vaEnd = 0;
+  // The headers are mapped at address 0: without sections, a new one still
+  // goes behind them.
+  uint64_t rawEnd = l.sizeOfHeaders, vaEnd = AlignUp(std::max<uint32_t>(l.sizeOfHeaders, 1), l.sectionAlignment);
   size_t firstRaw = image.size();
   for (const Section& s : sections) {
     if (s.rawSize) {

@@ -1,6 +1,8 @@
 // wz2 build-exe --template updater.exe --archive UPDATE.WZ2 -o UPDATE.EXE:
 // the template with the archive as its resource "UPDATE"/102 (Japanese,
 // 1041), as if the updater had been linked with it.
+#include <string.h>
+
 #include "pack/pe_resource.h"
 #include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
@@ -9,28 +11,62 @@ namespace wz2 {
 
 #define ARCHIVE_RESOURCE_LANGUAGE 1041
 
+namespace {
+
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::equivalent(PathFromUtf8(a), PathFromUtf8(b), ec);
+}
+
+}  // namespace
+
 int CommandBuildExe(const ParsedArgs& args) {
   std::string templ = args.Value("--template"), archive = args.Value("--archive"), output = args.Value("-o");
+  // The output replaces its file only at the end; were it an input, that
+  // input would be gone.
+  if (SameFile(output, archive)) return Fail(output + ": the output is the archive given with --archive");
+  if (SameFile(output, templ)) return Fail(output + ": the output is the template given with --template");
 
-  // The archive must be one the updater can open; a damaged one would only
-  // show up on the player's machine.
+  // The archive must be one the updater can open and use; a damaged one, or
+  // one check finds errors in, would only show up on the player's machine.
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(archive), &view, &error)) return Fail(error);
   if (view.fromExecutable) return Fail(archive + ": is an executable; give the archive itself");
-  for (const EntryView& e : view.entries) {
-    const uint8_t* bytes = nullptr;
-    std::vector<uint8_t> expanded;
-    if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(archive + ": " + error);
+  std::vector<Finding> findings;
+  if (!ExamineArchive(view, nullptr, -1, &findings, &error)) return Fail(archive + ": " + error);
+  if (!args.Has("--force")) {
+    size_t errors = 0;
+    const Finding* first = nullptr;
+    for (const Finding& f : findings)
+      if (f.error && errors++ == 0) first = &f;
+    if (first)
+      return Fail(archive + ": check finds " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") +
+                  " (first: " + first->key + ": " + first->text + "); --force builds anyway");
   }
+
   std::vector<uint8_t> image, built;
   if (!ReadFile(PathFromUtf8(templ), &image, &error)) return Fail(error);
-  pe::Resource resource;
-  resource.type = pe::KeyString(ARCHIVE_RESOURCE_TYPE);
-  resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
-  resource.language = ARCHIVE_RESOURCE_LANGUAGE;
-  resource.data.assign(view.data, view.data + view.size);
-  if (!pe::ReplaceResource(image, resource, &built, &error)) return Fail(templ + ": " + error);
+  {
+    pe::Resource resource;
+    resource.type = pe::KeyString(ARCHIVE_RESOURCE_TYPE);
+    resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
+    resource.language = ARCHIVE_RESOURCE_LANGUAGE;
+    resource.data.assign(view.data, view.data + view.size);
+    if (!pe::ReplaceResource(image, resource, &built, &error)) return Fail(templ + ": " + error);
+  }
+  std::vector<uint8_t>().swap(image);
+
+  // What the player's updater will find: the executable as written must
+  // carry the archive byte for byte, or nothing is written at all.
+  {
+    std::vector<uint8_t> carried;
+    if (!pe::FindResourceData(built, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &carried,
+                              &error))
+      return Fail(templ + ": the built executable does not read back: " + error);
+    if (carried.size() != view.size || (view.size != 0 && memcmp(carried.data(), view.data, view.size) != 0))
+      return Fail(templ + ": the built executable does not carry the archive unchanged");
+  }
 
   PendingFile out;
   Progress progress("writing", built.size());

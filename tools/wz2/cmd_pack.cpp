@@ -114,13 +114,15 @@ bool CollectInputs(const std::vector<std::string>& paths, std::vector<Input>* in
   // The updater finds the first entry of a name: a second entry of the same
   // name (by the updater's rule, which ignores more than ASCII case) could
   // never be reached.
-  for (size_t i = 0; i < inputs->size(); i++)
-    for (size_t j = 0; j < i; j++)
-      if (SameEntryName((*inputs)[i].name.c_str(), (*inputs)[j].name.c_str())) {
-        *error = "two entries named " + (*inputs)[j].display + " and " + (*inputs)[i].display +
-                 " (the updater takes them for one name)";
-        return false;
-      }
+  names::EntryNameIndex index;
+  for (size_t i = 0; i < inputs->size(); i++) {
+    long j = index.Insert((*inputs)[i].name, i);
+    if (j >= 0) {
+      *error = "two entries named " + (*inputs)[(size_t)j].display + " and " + (*inputs)[i].display +
+               " (the updater takes them for one name)";
+      return false;
+    }
+  }
   return true;
 }
 

@@ -2,6 +2,8 @@
 // stamps it into the updater executable, and lists or extracts archives.
 #include <string.h>
 
+#include <new>
+
 #include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
 
@@ -56,6 +58,7 @@ const OptionRule kBuildExeOptions[] = {
     {"--template", OPTION_VALUE, "FILE", true, "the unsigned updater executable"},
     {"--archive", OPTION_VALUE, "FILE", true, "the archive (made with wz2 pack)"},
     {"-o", OPTION_VALUE, "FILE", true, "the executable to write"},
+    {"--force", OPTION_FLAG, nullptr, false, "build even when check finds errors in the archive"},
 };
 #define OPTIONS(table) table, sizeof(table) / sizeof(table[0])
 
@@ -120,7 +123,9 @@ const Command kCommands[] = {
       "and 64-bit executables; the resource section is rebuilt, or added as a new\n"
       "last section where it cannot grow, and the headers and checksum are\n"
       "updated. A signed template is refused: sign the built executable instead.\n",
-      ""},
+      "The archive must pass check without errors (--force builds anyway), and\n"
+      "the written executable is read back and must carry the archive unchanged\n"
+      "before it replaces the output. The output may not be one of the inputs.\n"},
      CommandBuildExe},
 };
 
@@ -191,7 +196,13 @@ int Main(std::vector<std::string> args) {
   int status = ParseArgs(c->grammar, rest, &parsed);
   if (status != EXIT_DONE) return status;
   InstallInterruptCleanup();
-  return c->run(parsed);
+  // Memory running out is one more failure: the command's pending files are
+  // removed as the stack unwinds, and it is reported on one line.
+  try {
+    return c->run(parsed);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory");
+  }
 }
 
 }  // namespace wz2
