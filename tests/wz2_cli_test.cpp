@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,12 +12,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
 #include "cli/pe_fixture.h"
+#include "support/archive_builder.h"
 #include "archive/entry_name.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
@@ -132,7 +136,8 @@ class Wz2 : public ::testing::Test {
   }
 
   // Runs wz2 with args, in `cwd` when one is given.
-  RunResult Run(const std::vector<std::string>& args, const fs::path& cwd = fs::path()) {
+  RunResult Run(const std::vector<std::string>& args, const fs::path& cwd = fs::path(),
+                const std::function<void()>& inChild = nullptr) {
     RunResult r;
     fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
     pid_t pid = fork();
@@ -142,6 +147,7 @@ class Wz2 : public ::testing::Test {
       dup2(o, 1);
       dup2(e, 2);
       if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+      if (inChild) inChild();  // the pid stays the same through exec
       std::string program = Wz2Program().string();
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
