@@ -53,10 +53,16 @@ void SerializeEntry(const ArchiveEntry& e, uint8_t* r) {
 
 // Compresses and proves the block expands back to the same bytes: an
 // archive that the updater would refuse must never be written.
-bool CompressVerified(const uint8_t* data, size_t size, CompressLevel level, std::vector<uint8_t>* block,
-                      std::string* error) {
-  block->clear();
+// A block that will not be used (stored is smaller) is not verified: the
+// proof would only cost a second copy of the entry in memory.
+bool CompressVerified(const uint8_t* data, size_t size, CompressLevel level, bool onlyIfSmaller,
+                      std::vector<uint8_t>* block, std::string* error) {
+  // Room for the largest block up front: growing by doubling would hold the
+  // old and the new buffer at once, twice the entry for a large one.
+  std::vector<uint8_t>().swap(*block);
+  block->reserve(CompressBound(size));
   CompressBlock(data, size, *block, level);
+  if (onlyIfSmaller && block->size() >= size) return true;
   std::vector<uint8_t> back(size);
   if (ExpandBlock(back.data(), size, block->data(), block->size()) != EXPAND_OK ||
       (size != 0 && memcmp(back.data(), data, size) != 0)) {
@@ -125,7 +131,8 @@ bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t siz
   std::vector<uint8_t> block;
   bool compress = storage != EntryStorage::Stored;
   if (compress) {
-    if (!CompressVerified(data, size, options_.level, &block, error)) return Fail(*error, error);
+    if (!CompressVerified(data, size, options_.level, storage == EntryStorage::Smaller, &block, error))
+      return Fail(*error, error);
     if (storage == EntryStorage::Smaller && block.size() >= size) compress = false;
   }
   const uint8_t* stored = compress ? block.data() : data;
@@ -155,7 +162,8 @@ bool ArchiveWriter::Finish(std::string* error) {
   std::vector<uint8_t> block;
   const std::vector<uint8_t>* directory = &records_;
   if (options_.compressDirectory) {
-    if (!CompressVerified(records_.data(), records_.size(), options_.level, &block, error)) return Fail(*error, error);
+    if (!CompressVerified(records_.data(), records_.size(), options_.level, false, &block, error))
+      return Fail(*error, error);
     directory = &block;
     header.flags |= DIRECTORY_COMPRESSED;
   }

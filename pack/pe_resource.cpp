@@ -95,6 +95,9 @@ struct TreeReader {
   uint64_t entriesVisited = 0, nameCharacters = 0;
   std::unordered_set<uint64_t> directories;  // offsets walked so far
   std::unordered_set<uint32_t> data;         // addresses of data named so far
+  // When set, leaves keep their data's place in the image here instead of
+  // a copy: finding one resource then costs no copy of every other.
+  std::vector<std::pair<size_t, size_t>>* spans = nullptr;
 
   bool Fail(const char* why) {
     error = why;
@@ -133,7 +136,8 @@ struct TreeReader {
     r.name = name;
     r.language = language;
     r.codePage = Rd32(image, base + at + 8);
-    r.data.assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
+    if (spans) spans->emplace_back(offset, (size_t)size);
+    else r.data.assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
     out->push_back(std::move(r));
     return true;
   }
@@ -362,7 +366,10 @@ bool ParseLayout(const std::vector<uint8_t>& image, Layout* l, std::string* erro
   return true;
 }
 
-bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out, std::string* error) {
+namespace {
+
+bool ReadTree(const std::vector<uint8_t>& image, std::vector<Resource>* out,
+              std::vector<std::pair<size_t, size_t>>* spans, std::string* error) {
   out->clear();
   Layout l;
   if (!ParseLayout(image, &l, error)) return false;
@@ -372,7 +379,7 @@ bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out
   uint64_t available = 0;
   if (!RvaToOffset(image, sections, l.resourceRva, RES_DIRECTORY_SIZE, &base, &available))
     return Refuse(error, "resource directory lies outside the file");
-  TreeReader reader{image, sections, base, available, out, 0, std::string(), 0, 0, {}, {}};
+  TreeReader reader{image, sections, base, available, out, 0, std::string(), 0, 0, {}, {}, spans};
   ResourceKey keys[3];
   if (!reader.Walk(0, 0, keys)) {
     out->clear();
@@ -381,17 +388,35 @@ bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out
   return true;
 }
 
+}  // namespace
+
+bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out, std::string* error) {
+  return ReadTree(image, out, nullptr, error);
+}
+
+bool FindResourceSpan(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+                      size_t* offset, size_t* size, std::string* error) {
+  std::vector<Resource> all;
+  std::vector<std::pair<size_t, size_t>> spans;
+  if (!ReadTree(image, &all, &spans, error)) return false;
+  size_t found = all.size();
+  for (size_t i = 0; i < all.size(); i++) {
+    const Resource& r = all[i];
+    if (!SameKey(r.type, type) || !SameKey(r.name, name)) continue;
+    if (found == all.size() || (r.language == PREFERRED_LANGUAGE && all[found].language != PREFERRED_LANGUAGE))
+      found = i;
+  }
+  if (found == all.size()) return Refuse(error, "the executable carries no UPDATE/102 resource");
+  *offset = spans[found].first;
+  *size = spans[found].second;
+  return true;
+}
+
 bool FindResourceData(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
                       std::vector<uint8_t>* out, std::string* error) {
-  std::vector<Resource> all;
-  if (!ReadResources(image, &all, error)) return false;
-  const Resource* found = nullptr;
-  for (const Resource& r : all) {
-    if (!SameKey(r.type, type) || !SameKey(r.name, name)) continue;
-    if (!found || (r.language == PREFERRED_LANGUAGE && found->language != PREFERRED_LANGUAGE)) found = &r;
-  }
-  if (!found) return Refuse(error, "the executable carries no UPDATE/102 resource");
-  *out = found->data;
+  size_t offset = 0, size = 0;
+  if (!FindResourceSpan(image, type, name, &offset, &size, error)) return false;
+  out->assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
   return true;
 }
 
@@ -456,8 +481,12 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     if (lastInFile && lastInMemory) {
       // Grows freely: the file is cut at the section and continued behind it.
       uint64_t raw = AlignUp(size, l.fileAlignment);
+      // The whole size up front, and the tree's bytes released once copied:
+      // a large archive is then held twice at most, never three times.
+      result.reserve((size_t)(s.rawPointer + raw + (image.size() - rawEnd)));
       result.assign(image.begin(), image.begin() + (ptrdiff_t)s.rawPointer);
       result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
+      std::vector<uint8_t>().swap(writer.bytes);
       result.resize((size_t)(s.rawPointer + raw), 0);
       result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
       uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
@@ -492,9 +521,11 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     if (rawPointer + raw + (image.size() - rawEnd) > 0xFFFFFFFFull ||
         (uint64_t)writer.sectionRva + AlignUp(size, l.sectionAlignment) > 0xFFFFFFFFull)
       return Refuse(error, "the executable would pass 4 GiB");
+    result.reserve((size_t)(rawPointer + raw + (image.size() - rawEnd)));
     result.assign(image.begin(), image.begin() + (ptrdiff_t)rawEnd);
     result.resize((size_t)rawPointer, 0);
     result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
+    std::vector<uint8_t>().swap(writer.bytes);
     result.resize((size_t)(rawPointer + raw), 0);
     result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
     uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
@@ -531,12 +562,17 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
 
 bool ReplaceResource(const std::vector<uint8_t>& image, const Resource& resource, std::vector<uint8_t>* out,
                      std::string* error) {
+  return ReplaceResource(image, Resource(resource), out, error);
+}
+
+bool ReplaceResource(const std::vector<uint8_t>& image, Resource&& resource, std::vector<uint8_t>* out,
+                     std::string* error) {
   std::vector<Resource> all;
   if (!ReadResources(image, &all, error)) return false;
   all.erase(std::remove_if(all.begin(), all.end(),
                            [&](const Resource& r) { return SameKey(r.type, resource.type) && SameKey(r.name, resource.name); }),
             all.end());
-  all.push_back(resource);
+  all.push_back(std::move(resource));
   return WriteResources(image, all, out, error);
 }
 

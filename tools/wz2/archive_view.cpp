@@ -45,11 +45,13 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
     std::vector<uint8_t> exe(file, file + fileSize);
     view->file.Close();
     std::string why;
-    if (!pe::FindResourceData(exe, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &view->image,
+    size_t at = 0, length = 0;
+    if (!pe::FindResourceSpan(exe, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &length,
                               &why)) {
       *error = where + ": " + why;
       return false;
     }
+    view->image.assign(exe.begin() + (ptrdiff_t)at, exe.begin() + (ptrdiff_t)(at + length));
     view->fromExecutable = true;
     view->data = view->image.data();
     view->size = view->image.size();

@@ -53,20 +53,18 @@ int CommandBuildExe(const ParsedArgs& args) {
     resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
     resource.language = ARCHIVE_RESOURCE_LANGUAGE;
     resource.data.assign(view.data, view.data + view.size);
-    if (!pe::ReplaceResource(image, resource, &built, &error)) return Fail(templ + ": " + error);
+    if (!pe::ReplaceResource(image, std::move(resource), &built, &error)) return Fail(templ + ": " + error);
   }
   std::vector<uint8_t>().swap(image);
 
   // What the player's updater will find: the executable as written must
   // carry the archive byte for byte, or nothing is written at all.
-  {
-    std::vector<uint8_t> carried;
-    if (!pe::FindResourceData(built, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &carried,
-                              &error))
-      return Fail(templ + ": the built executable does not read back: " + error);
-    if (carried.size() != view.size || (view.size != 0 && memcmp(carried.data(), view.data, view.size) != 0))
-      return Fail(templ + ": the built executable does not carry the archive unchanged");
-  }
+  size_t at = 0, carried = 0;
+  if (!pe::FindResourceSpan(built, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried,
+                            &error))
+    return Fail(templ + ": the built executable does not read back: " + error);
+  if (carried != view.size || (view.size != 0 && memcmp(&built[at], view.data, view.size) != 0))
+    return Fail(templ + ": the built executable does not carry the archive unchanged");
 
   PendingFile out;
   Progress progress("writing", built.size());

@@ -113,6 +113,11 @@ bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* erro
     *error = PathToUtf8(path) + ": " + SystemError(errno);
     return false;
   }
+  // Read straight into a buffer of the file's size: growing one by doubling
+  // would hold two copies of a large file at once.
+  std::error_code sizeError;
+  uintmax_t expected = fs::file_size(path, sizeError);
+  if (!sizeError) out->reserve((size_t)expected);
   uint8_t buffer[1 << 16];
   size_t n;
   while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out->insert(out->end(), buffer, buffer + n);
