@@ -202,10 +202,13 @@ TreeNode BuildTree(const std::vector<Resource>& resources) {
   return root;
 }
 
-// Builds the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`.
+// Lays out the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`,
+// and writes them straight into the image being built: a large archive is
+// then never held once more as a separate section.
 struct TreeWriter {
-  std::vector<uint8_t> bytes;
   uint32_t sectionRva = 0;
+  size_t total = 0;
+  std::vector<size_t> dataAt;
   // Placement, computed before anything is written.
   std::vector<const TreeNode*> directories;  // breadth first
   std::vector<const TreeNode*> leaves;
@@ -250,28 +253,38 @@ struct TreeWriter {
     }
     stringsEnd = (size_t)AlignUp(at, 8);
   }
-  void Build(const TreeNode& root) {
+  // The section's size in bytes.
+  size_t Plan(const TreeNode& root) {
     Collect(root);
     Place();
-    size_t total = stringsEnd;
-    std::vector<size_t> dataAt;
+    total = stringsEnd;
     for (const TreeNode* l : leaves) {
       dataAt.push_back(total);
       // Empty data gets room of its own too: at the section's very end its
       // address would lie outside the section.
       total = (size_t)AlignUp(total + std::max<size_t>(l->leaf->data.size(), 1), 8);
     }
-    bytes.assign(total, 0);
+    return total;
+  }
+  // Writes the planned section into out[0..total), which holds zeros.
+  void WriteTo(uint8_t* out) const {
+    auto Wr16 = [out](size_t o, uint16_t v) {
+      out[o] = (uint8_t)v;
+      out[o + 1] = (uint8_t)(v >> 8);
+    };
+    auto Wr32 = [out](size_t o, uint32_t v) {
+      for (int i = 0; i < 4; i++) out[o + i] = (uint8_t)(v >> (8 * i));
+    };
     for (const TreeNode* d : directories) {
       size_t at = DirectoryOffset(d);
       uint16_t named = 0;
       for (const TreeNode& c : d->children) named = (uint16_t)(named + (c.key.isString ? 1 : 0));
-      Wr16(bytes, at + 12, named);
-      Wr16(bytes, at + 14, (uint16_t)(d->children.size() - named));
+      Wr16(at + 12, named);
+      Wr16(at + 14, (uint16_t)(d->children.size() - named));
       size_t e = at + RES_DIRECTORY_SIZE;
       for (const TreeNode& c : d->children) {
-        Wr32(bytes, e, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
-        Wr32(bytes, e + 4,
+        Wr32(e, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
+        Wr32(e + 4,
              c.leaf ? (uint32_t)(directoriesEnd + LeafIndex(&c) * RES_DATA_ENTRY_SIZE)
                     : (uint32_t)DirectoryOffset(&c) | RES_HIGH_BIT);
         e += RES_ENTRY_SIZE;
@@ -280,15 +293,15 @@ struct TreeWriter {
     for (size_t i = 0; i < leaves.size(); i++) {
       const Resource* r = leaves[i]->leaf;
       size_t e = directoriesEnd + i * RES_DATA_ENTRY_SIZE;
-      Wr32(bytes, e, sectionRva + (uint32_t)dataAt[i]);
-      Wr32(bytes, e + 4, (uint32_t)r->data.size());
-      Wr32(bytes, e + 8, r->codePage);
-      if (!r->data.empty()) memcpy(&bytes[dataAt[i]], r->data.data(), r->data.size());
+      Wr32(e, sectionRva + (uint32_t)dataAt[i]);
+      Wr32(e + 4, (uint32_t)r->data.size());
+      Wr32(e + 8, r->codePage);
+      if (!r->data.empty()) memcpy(out + dataAt[i], r->data.data(), r->data.size());
     }
     for (const ResourceKey* s : strings) {
       size_t at = StringOffset(s);
-      Wr16(bytes, at, (uint16_t)s->text.size());
-      for (size_t i = 0; i < s->text.size(); i++) Wr16(bytes, at + 2 + 2 * i, (uint16_t)s->text[i]);
+      Wr16(at, (uint16_t)s->text.size());
+      for (size_t i = 0; i < s->text.size(); i++) Wr16(at + 2 + 2 * i, (uint16_t)s->text[i]);
     }
   }
 };
@@ -471,8 +484,7 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
   if (rsrc >= 0) {
     const Section& s = sections[(size_t)rsrc];
     writer.sectionRva = s.virtualAddress;
-    writer.Build(root);
-    uint64_t size = writer.bytes.size();
+    uint64_t size = writer.Plan(root);
     bool lastInFile = (uint64_t)s.rawPointer + s.rawSize == rawEnd;
     bool lastInMemory = s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment) == vaEnd;
     uint64_t roomInMemory = UINT64_MAX;
@@ -481,13 +493,12 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     if (lastInFile && lastInMemory) {
       // Grows freely: the file is cut at the section and continued behind it.
       uint64_t raw = AlignUp(size, l.fileAlignment);
-      // The whole size up front, and the tree's bytes released once copied:
-      // a large archive is then held twice at most, never three times.
+      // The whole size up front: growing by doubling would hold a large
+      // archive twice more.
       result.reserve((size_t)(s.rawPointer + raw + (image.size() - rawEnd)));
       result.assign(image.begin(), image.begin() + (ptrdiff_t)s.rawPointer);
-      result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
-      std::vector<uint8_t>().swap(writer.bytes);
       result.resize((size_t)(s.rawPointer + raw), 0);
+      writer.WriteTo(&result[s.rawPointer]);
       result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
       uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
       if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + (s.rawPointer + raw) - rawEnd));
@@ -499,7 +510,7 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     } else if (size <= s.rawSize && size <= roomInMemory) {
       result = image;
       std::fill(result.begin() + (ptrdiff_t)s.rawPointer, result.begin() + (ptrdiff_t)(s.rawPointer + s.rawSize), 0);
-      std::copy(writer.bytes.begin(), writer.bytes.end(), result.begin() + (ptrdiff_t)s.rawPointer);
+      writer.WriteTo(&result[s.rawPointer]);
       Wr32(result, s.headerOffset + 8, (uint32_t)size);
       newRva = s.virtualAddress;
       newSize = (uint32_t)size;
@@ -514,8 +525,7 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     if (vaEnd > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
     writer = TreeWriter();
     writer.sectionRva = (uint32_t)AlignUp(vaEnd, l.sectionAlignment);
-    writer.Build(root);
-    uint64_t size = writer.bytes.size();
+    uint64_t size = writer.Plan(root);
     uint64_t rawPointer = AlignUp(rawEnd, l.fileAlignment);
     uint64_t raw = AlignUp(size, l.fileAlignment);
     if (rawPointer + raw + (image.size() - rawEnd) > 0xFFFFFFFFull ||
@@ -523,10 +533,8 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
       return Refuse(error, "the executable would pass 4 GiB");
     result.reserve((size_t)(rawPointer + raw + (image.size() - rawEnd)));
     result.assign(image.begin(), image.begin() + (ptrdiff_t)rawEnd);
-    result.resize((size_t)rawPointer, 0);
-    result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
-    std::vector<uint8_t>().swap(writer.bytes);
     result.resize((size_t)(rawPointer + raw), 0);
+    writer.WriteTo(&result[(size_t)rawPointer]);
     result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
     uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
     if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + rawPointer + raw - rawEnd));

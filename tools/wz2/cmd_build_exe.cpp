@@ -18,6 +18,28 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fs::equivalent(PathFromUtf8(a), PathFromUtf8(b), ec);
 }
 
+// Whether the file holds exactly size bytes equal to bytes, read a piece at
+// a time.
+bool SameAsFile(const fs::path& path, const uint8_t* bytes, size_t size) {
+  FILE* f = nullptr;
+#ifdef _WIN32
+  f = _wfopen(path.c_str(), L"rb");
+#else
+  f = fopen(path.c_str(), "rb");
+#endif
+  if (!f) return false;
+  uint8_t buffer[1 << 16];
+  size_t done = 0, n;
+  bool same = true;
+  while (same && (n = fread(buffer, 1, sizeof(buffer), f)) > 0) {
+    same = n <= size - done && memcmp(buffer, bytes + done, n) == 0;
+    done += n;
+  }
+  same = same && !ferror(f) && done == size;
+  fclose(f);
+  return same;
+}
+
 }  // namespace
 
 int CommandBuildExe(const ParsedArgs& args) {
@@ -53,6 +75,10 @@ int CommandBuildExe(const ParsedArgs& args) {
     resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
     resource.language = ARCHIVE_RESOURCE_LANGUAGE;
     resource.data.assign(view.data, view.data + view.size);
+    // The mapping is let go once the archive is copied: its pages would
+    // otherwise stay in memory beside the copy and the new image.
+    view.file.Close();
+    view.data = nullptr;
     if (!pe::ReplaceResource(image, std::move(resource), &built, &error)) return Fail(templ + ": " + error);
   }
   std::vector<uint8_t>().swap(image);
@@ -63,7 +89,7 @@ int CommandBuildExe(const ParsedArgs& args) {
   if (!pe::FindResourceSpan(built, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried,
                             &error))
     return Fail(templ + ": the built executable does not read back: " + error);
-  if (carried != view.size || (view.size != 0 && memcmp(&built[at], view.data, view.size) != 0))
+  if (carried != view.size || !SameAsFile(PathFromUtf8(archive), &built[at], carried))
     return Fail(templ + ": the built executable does not carry the archive unchanged");
 
   PendingFile out;
