@@ -1337,12 +1337,17 @@ TEST_F(Hostile, TemporariesOfKilledRunsAreRemovedByTheNextRunIntoTheirFolder) {
   waitpid(gone, nullptr, 0);
   std::string dead = std::to_string(gone), alive = std::to_string(getpid());
   fs::path out = dir / "out";
-  Make("out/.OLD.WZ2.wz2tmp-" + dead + "-0123456789abcdef", "left by a killed run");
-  Make("out/.OLD.WZ2.wz2tmp-" + alive + "-0123456789abcdef", "a run still writing");
+  // Untouched for an hour: abandoned. Written a moment ago: perhaps a run
+  // elsewhere that shares the folder, so it stays.
+  fs::path abandoned = Make("out/.OLD.WZ2.wz2tmp-" + dead + "-0123456789abcdef", "left by a killed run");
+  SetMtime(abandoned, time(nullptr) - 3600, 0);
+  Make("out/.NEW.WZ2.wz2tmp-" + dead + "-0123456789abcdef", "written a moment ago");
+  SetMtime(Make("out/.OLD.WZ2.wz2tmp-" + alive + "-0123456789abcdef", "a run still writing"), time(nullptr) - 3600, 0);
   fs::create_symlink(dir / "in/A.DAT", out / (".LINK.wz2tmp-" + dead + "-0123456789abcdef"));
   Make("out/KEEP.wz2tmp-" + dead + "-1", "not hidden: not ours");
   ASSERT_EQ(Run({"pack", "-o", (out / "NEW.WZ2").string(), (dir / "in").string()}).status, 0);
-  ExpectOnly(out, {".LINK.wz2tmp-" + dead + "-0123456789abcdef", ".OLD.WZ2.wz2tmp-" + alive + "-0123456789abcdef",
+  ExpectOnly(out, {".LINK.wz2tmp-" + dead + "-0123456789abcdef", ".NEW.WZ2.wz2tmp-" + dead + "-0123456789abcdef",
+                   ".OLD.WZ2.wz2tmp-" + alive + "-0123456789abcdef",
                    "KEEP.wz2tmp-" + dead + "-1", "NEW.WZ2"});
   EXPECT_EQ(Slurp(dir / "in/A.DAT"), "a");
 }

@@ -271,7 +271,12 @@ bool ProcessAlive(unsigned long pid) {
 // A run that was killed outright (SIGKILL, a power cut) left its temporary
 // files behind. They are named ".<target>.wz2tmp-<pid>-<random>"; those of
 // processes that are gone are removed the first time a run writes into
-// their folder. Only regular files are touched, never what a link names.
+// their folder. Only regular files are touched, never what a link names,
+// and only those untouched for a while: a run on another machine or in
+// another process namespace may share the folder under a pid that looks
+// gone here, and a run that is writing keeps its file's time recent.
+const auto kAbandonedAfter = std::chrono::minutes(10);
+
 void RemoveAbandonedTemporaries(const fs::path& dir) {
   static std::set<fs::path> cleaned;
   if (!cleaned.insert(dir).second) return;
@@ -286,6 +291,8 @@ void RemoveAbandonedTemporaries(const fs::path& dir) {
     if (after == digits || *after != '-' || pid == ProcessId() || ProcessAlive(pid)) continue;
     std::error_code kind;
     if (!fs::is_regular_file(it->symlink_status(kind))) continue;
+    fs::file_time_type written = fs::last_write_time(it->path(), kind);
+    if (kind || fs::file_time_type::clock::now() - written < kAbandonedAfter) continue;
     fs::remove(it->path(), kind);
   }
 }
