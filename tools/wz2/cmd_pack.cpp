@@ -186,8 +186,8 @@ int CommandPack(const ParsedArgs& args) {
     if (!ReadFile(in.path, &data, &error)) return Fail(error);
     if (data.size() != in.size) return Fail(PathToUtf8(in.path) + ": file changed while packing");
     EntryStorage storage = Stored(o, in) ? EntryStorage::Stored : EntryStorage::Smaller;
-    if (!writer.Add(in.name, data.data(), data.size(), FileTimeValue(in.time), storage, &error)) return Fail(error);
-    progress.Advance(data.size());
+    if (!writer.Add(in.name, std::move(data), FileTimeValue(in.time), storage, &error)) return Fail(error);
+    progress.Advance(in.size);
   }
   if (!writer.Finish(&error)) return Fail(error);
   uint64_t archiveSize = out.Size();
