@@ -471,6 +471,28 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     vaEnd = std::max<uint64_t>(vaEnd, s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
   }
   if (rawEnd > image.size()) return Refuse(error, "the executable is truncated (a section lies past its end)");
+  // A section whose file data overlaps the headers or another section would
+  // be written over by the rewrite of either: such an image is refused.
+  {
+    uint64_t headersEnd = std::max<uint64_t>(l.sizeOfHeaders, l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE);
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const Section& s : sections)
+      if (s.rawSize) spans.emplace_back(s.rawPointer, (uint64_t)s.rawPointer + s.rawSize);
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 0; i < spans.size(); i++)
+      if (spans[i].first < headersEnd || (i > 0 && spans[i].first < spans[i - 1].second))
+        return Refuse(error, "the executable's sections overlap its headers or each other");
+    // The same in memory: an address two sections claim could be read back
+    // from the other one.
+    spans.clear();
+    for (const Section& s : sections)
+      spans.emplace_back(s.virtualAddress,
+                         s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 0; i < spans.size(); i++)
+      if (spans[i].first < l.sizeOfHeaders || (i > 0 && spans[i].first < spans[i - 1].second))
+        return Refuse(error, "the executable's sections overlap its headers or each other in memory");
+  }
 
   // The section that holds the resource tree, when the tree starts it.
   int rsrc = -1;
@@ -522,7 +544,8 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     size_t header = l.sectionTableOffset + (size_t)l.sectionCount * SECTION_HEADER_SIZE;
     if (header + SECTION_HEADER_SIZE > l.sizeOfHeaders || header + SECTION_HEADER_SIZE > firstRaw)
       return Refuse(error, "the executable's headers have no room for another section");
-    if (vaEnd > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
+    // Checked once aligned: the new section's address must fit 32 bits.
+    if (AlignUp(vaEnd, l.sectionAlignment) > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
     writer = TreeWriter();
     writer.sectionRva = (uint32_t)AlignUp(vaEnd, l.sectionAlignment);
     uint64_t size = writer.Plan(root);

@@ -534,6 +534,32 @@ TEST(ResourceTree, ANewSectionInAnImageWithoutSectionsGoesBehindTheHeaders) {
   EXPECT_EQ(data, r.data);
 }
 
+// Layouts the fuzzer found, where a rewrite would land where it could not be
+// read back: the image is refused instead.
+TEST(ResourceTree, ImagesWhoseRewriteCouldNotReadBackAreRefused) {
+  const size_t text = pe_fixture::SectionTable(false);  // the .text header
+  const struct {
+    const char* what;
+    size_t field;
+    uint32_t value;
+  } rows[] = {
+      {"file data inside the headers", text + 20, 0x100},
+      {"a section mapped over the headers", text + 12, 0},
+      {"no 32-bit address left for a new section", text + 12, 0xFFFFEFF6},
+  };
+  Resource r;
+  r.type = KeyString("UPDATE");
+  r.name = KeyId(102);
+  r.data = {'a'};
+  for (const auto& row : rows) {
+    std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options()), built;
+    Put32(image, row.field, row.value);
+    std::string error;
+    EXPECT_FALSE(ReplaceResource(image, r, &built, &error)) << row.what;
+    EXPECT_FALSE(error.empty()) << row.what;
+  }
+}
+
 TEST(ResourceTree, WritingSixtyFiveThousandResourcesTakesLinearTime) {
   std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options()), built;
   std::vector<Resource> in(65536);
