@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "archive/archive.h"
+#include "archive/block_format.h"
 #include "archive/entry_name.h"
 #include "archive/expand.h"
 #include "fs/error_box.h"
@@ -133,6 +134,12 @@ int ExtractEntry(LPCSTR name, LPCSTR target, int newerOnly, ExtractObserver obse
   const BYTE* data = OpenImage.data + dataOffset;
   if (!compressed) return WriteTarget(target, entry, data, newerOnly, observer);
 
+  // A block cannot expand past BLOCK_MAX_EXPANSION times its length: a
+  // larger size claim is damage, refused before any memory is asked for.
+  if ((uint64_t)entry->fileSize > (uint64_t)entry->storedSize * BLOCK_MAX_EXPANSION) {
+    ShowErrorBox("Can't Expand File in Resource !!", NULL);
+    return 0;
+  }
   // An empty file still gets a real block, so that a zero-byte request
   // can't be mistaken for a failed one.
   BYTE* block = (BYTE*)GlobalAlloc(GMEM_FIXED, entry->fileSize != 0 ? entry->fileSize : 1);

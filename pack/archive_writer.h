@@ -16,6 +16,7 @@
 #include "archive/archive.h"
 #include "archive/entry_name.h"
 #include "pack/compress.h"
+#include "pack/names.h"
 
 enum class EntryStorage {
   Stored,      // the bytes as they are (ENTRY_STORED)
@@ -55,6 +56,11 @@ class ArchiveWriter {
   // that would not expand back to the data. *compressed tells how it went in.
   bool Add(const std::string& name, const uint8_t* data, size_t size, uint64_t fileTime, EntryStorage storage,
            std::string* error, bool* compressed = nullptr);
+  // The same, taking the entry's bytes: a large entry that compresses is
+  // then let go before its block is proved, which keeps memory near one
+  // copy of the entry and its block.
+  bool Add(const std::string& name, std::vector<uint8_t>&& data, uint64_t fileTime, EntryStorage storage,
+           std::string* error, bool* compressed = nullptr);
   // Lays out `stored` and appends `record` exactly as given, unchecked: for
   // tests that build damaged archives.
   bool AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error);
@@ -64,12 +70,15 @@ class ArchiveWriter {
   uint64_t Size() const { return offset_; }  // bytes written so far
 
  private:
+  bool AddEntry(const std::string& name, const uint8_t* data, size_t size, std::vector<uint8_t>* owned,
+                uint64_t fileTime, EntryStorage storage, std::string* error, bool* compressed);
   bool Put(const uint8_t* data, size_t size, std::string* error);
   bool Fail(const std::string& why, std::string* error);
 
   ArchiveSink& sink_;
   ArchiveLayoutOptions options_;
   std::vector<std::string> names_;
+  names::EntryNameIndex index_;  // names_, as the updater compares them
   std::vector<uint8_t> records_;
   uint64_t offset_ = 0;
   bool failed_ = false;

@@ -84,3 +84,44 @@ bool Utf8ToCp932(const std::string& utf8, std::string* cp932) {
 bool Cp932ToUtf8(const std::string& cp932, std::string* utf8) { return Convert("CP932", "UTF-8", cp932, utf8); }
 
 }  // namespace names
+
+#include "archive/entry_name.h"
+
+namespace names {
+
+std::string EntryNameKey(const std::string& cp932) {
+  std::string key;
+  const char* p = cp932.c_str();  // the compare stops at the first NUL
+  while (*p) {
+    unsigned char c = (unsigned char)*p;
+    if (IsDBCSLeadByte(c)) {
+      p += p[1] != '\0' ? 2 : 1;
+      key += '\x80';
+    } else if (c >= 0x80) {
+      p++;
+      key += '\x80';
+    } else {
+      p++;
+      key += c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : (char)c;
+    }
+  }
+  return key;
+}
+
+long EntryNameIndex::Find(const std::string& cp932) const {
+  auto bucket = buckets_.find(EntryNameKey(cp932));
+  if (bucket == buckets_.end()) return -1;
+  for (const Named& n : bucket->second)
+    if (SameEntryName(n.name.c_str(), cp932.c_str())) return (long)n.position;
+  return -1;
+}
+
+long EntryNameIndex::Insert(const std::string& cp932, size_t position) {
+  std::vector<Named>& bucket = buckets_[EntryNameKey(cp932)];
+  for (const Named& n : bucket)
+    if (SameEntryName(n.name.c_str(), cp932.c_str())) return (long)n.position;
+  bucket.push_back(Named{cp932, position});
+  return -1;
+}
+
+}  // namespace names

@@ -4,6 +4,8 @@
 #include "pack/pe_resource.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 #include <string.h>
 
 namespace pe {
@@ -20,10 +22,12 @@ namespace {
 #define OPT_SIZE_OF_INIT_DATA 8
 #define OPT_SIZE_OF_IMAGE 56
 #define PREFERRED_LANGUAGE 1041
-// A damaged tree can share subdirectories and so name the same bytes many
-// times over; these bounds keep reading it finite.
+// A damaged or hostile tree can share subdirectories and data, and so name
+// the same bytes any number of times; sharing is refused, and these bounds
+// keep the work of reading any tree small.
 #define MAX_LEAVES 65536u
-#define MAX_TOTAL_DATA 0x7FFFFFFFull
+#define MAX_ENTRIES_VISITED 262144u
+#define MAX_NAME_CHARACTERS 4194304u
 
 uint16_t Rd16(const std::vector<uint8_t>& b, size_t o) { return (uint16_t)(b[o] | (b[o + 1] << 8)); }
 uint32_t Rd32(const std::vector<uint8_t>& b, size_t o) {
@@ -66,7 +70,9 @@ bool RvaToOffset(const std::vector<uint8_t>& image, const std::vector<Section>& 
                  uint64_t length, size_t* offset, uint64_t* available) {
   for (const Section& s : sections) {
     uint64_t span = MappedFileSpan(s);
-    if (rva < s.virtualAddress || rva - s.virtualAddress >= span) continue;
+    // Empty data may stand at the very end of a section.
+    if (rva < s.virtualAddress || rva - s.virtualAddress > span || (rva - s.virtualAddress == span && length != 0))
+      continue;
     uint64_t inSection = rva - s.virtualAddress;
     if (length > span - inSection) return false;
     uint64_t fileOffset = (uint64_t)s.rawPointer + inSection;
@@ -86,6 +92,12 @@ struct TreeReader {
   std::vector<Resource>* out;
   uint64_t totalData = 0;
   std::string error;
+  uint64_t entriesVisited = 0, nameCharacters = 0;
+  std::unordered_set<uint64_t> directories;  // offsets walked so far
+  std::unordered_set<uint32_t> data;         // addresses of data named so far
+  // When set, leaves keep their data's place in the image here instead of
+  // a copy: finding one resource then costs no copy of every other.
+  std::vector<std::pair<size_t, size_t>>* spans = nullptr;
 
   bool Fail(const char* why) {
     error = why;
@@ -99,6 +111,8 @@ struct TreeReader {
     uint64_t at = field & ~RES_HIGH_BIT;
     if (!Within(available, at, 2)) return Fail("resource name lies outside the resource section");
     uint16_t length = Rd16(image, base + at);
+    nameCharacters += length;
+    if (nameCharacters > MAX_NAME_CHARACTERS) return Fail("resource tree has too many name characters");
     if (!Within(available, at + 2, (uint64_t)length * 2)) return Fail("resource name lies outside the resource section");
     key->isString = true;
     key->id = 0;
@@ -112,22 +126,28 @@ struct TreeReader {
     uint32_t size = Rd32(image, base + at + 4);
     size_t offset = 0;
     if (out->size() >= MAX_LEAVES) return Fail("resource tree has too many entries");
-    if (size > MAX_TOTAL_DATA - totalData) return Fail("resource tree names too much data");
+    // Data that does not overlap fits the file; more than that is shared.
+    if (size > image.size() - totalData) return Fail("resource tree names more data than the file holds");
     if (!RvaToOffset(image, sections, rva, size, &offset, nullptr)) return Fail("resource data lies outside the file");
+    if (size != 0 && !data.insert(rva).second) return Fail("resource tree shares data between entries");
     totalData += size;
     Resource r;
     r.type = type;
     r.name = name;
     r.language = language;
     r.codePage = Rd32(image, base + at + 8);
-    r.data.assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
+    if (spans) spans->emplace_back(offset, (size_t)size);
+    else r.data.assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
     out->push_back(std::move(r));
     return true;
   }
   // level 0: types, 1: names, 2: languages (leaves).
   bool Walk(int level, uint64_t at, ResourceKey* keys) {
     if (!Within(available, at, RES_DIRECTORY_SIZE)) return Fail("resource directory lies outside the resource section");
+    if (!directories.insert(at).second) return Fail("resource tree shares a subdirectory");
     uint32_t count = (uint32_t)Rd16(image, base + at + 12) + Rd16(image, base + at + 14);
+    entriesVisited += count;
+    if (entriesVisited > MAX_ENTRIES_VISITED) return Fail("resource tree has too many entries");
     if (!Within(available, at + RES_DIRECTORY_SIZE, (uint64_t)count * RES_ENTRY_SIZE))
       return Fail("resource directory lies outside the resource section");
     for (uint32_t i = 0; i < count; i++) {
@@ -160,23 +180,35 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
   return a.id < b.id;
 }
 
-TreeNode* Child(TreeNode* parent, const ResourceKey& key) {
-  for (TreeNode& c : parent->children)
-    if (SameKey(c.key, key)) return &c;
-  parent->children.push_back(TreeNode{key, {}, nullptr});
-  return &parent->children.back();
+// The tree of `resources` with every level in the loader's order, built in
+// one pass over them sorted: a later resource of the same type, name and
+// language replaces an earlier one.
+TreeNode BuildTree(const std::vector<Resource>& resources) {
+  std::vector<const Resource*> sorted;
+  sorted.reserve(resources.size());
+  for (const Resource& r : resources) sorted.push_back(&r);
+  std::stable_sort(sorted.begin(), sorted.end(), [](const Resource* a, const Resource* b) {
+    if (!SameKey(a->type, b->type)) return KeyLess(a->type, b->type);
+    if (!SameKey(a->name, b->name)) return KeyLess(a->name, b->name);
+    return a->language < b->language;
+  });
+  TreeNode root;
+  auto child = [](TreeNode* parent, const ResourceKey& key) {
+    if (parent->children.empty() || !SameKey(parent->children.back().key, key))
+      parent->children.push_back(TreeNode{key, {}, nullptr});
+    return &parent->children.back();
+  };
+  for (const Resource* r : sorted) child(child(child(&root, r->type), r->name), KeyId(r->language))->leaf = r;
+  return root;
 }
 
-void SortTree(TreeNode* node) {
-  std::stable_sort(node->children.begin(), node->children.end(),
-                   [](const TreeNode& a, const TreeNode& b) { return KeyLess(a.key, b.key); });
-  for (TreeNode& c : node->children) SortTree(&c);
-}
-
-// Builds the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`.
+// Lays out the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`,
+// and writes them straight into the image being built: a large archive is
+// then never held once more as a separate section.
 struct TreeWriter {
-  std::vector<uint8_t> bytes;
   uint32_t sectionRva = 0;
+  size_t total = 0;
+  std::vector<size_t> dataAt;
   // Placement, computed before anything is written.
   std::vector<const TreeNode*> directories;  // breadth first
   std::vector<const TreeNode*> leaves;
@@ -198,47 +230,61 @@ struct TreeWriter {
       level = next;
     }
   }
-  size_t DirectoryOffset(const TreeNode* n) const {
+  // Where each piece goes, computed once in Build.
+  std::unordered_map<const TreeNode*, size_t> directoryAt, leafIndex;
+  std::unordered_map<const ResourceKey*, size_t> stringAt;
+
+  size_t DirectoryOffset(const TreeNode* n) const { return directoryAt.at(n); }
+  size_t LeafIndex(const TreeNode* n) const { return leafIndex.at(n); }
+  size_t StringOffset(const ResourceKey* k) const { return stringAt.at(k); }
+  void Place() {
     size_t at = 0;
     for (const TreeNode* d : directories) {
-      if (d == n) return at;
+      directoryAt[d] = at;
       at += RES_DIRECTORY_SIZE + d->children.size() * RES_ENTRY_SIZE;
     }
-    return at;
-  }
-  size_t LeafIndex(const TreeNode* n) const {
-    return (size_t)(std::find(leaves.begin(), leaves.end(), n) - leaves.begin());
-  }
-  size_t StringOffset(const ResourceKey* k) const {
-    size_t at = entriesEnd;
+    directoriesEnd = at;
+    for (size_t i = 0; i < leaves.size(); i++) leafIndex[leaves[i]] = i;
+    entriesEnd = directoriesEnd + leaves.size() * RES_DATA_ENTRY_SIZE;
+    at = entriesEnd;
     for (const ResourceKey* s : strings) {
-      if (s == k) return at;
+      stringAt[s] = at;
       at += 2 + s->text.size() * 2;
     }
-    return at;
+    stringsEnd = (size_t)AlignUp(at, 8);
   }
-  void Build(const TreeNode& root) {
+  // The section's size in bytes.
+  size_t Plan(const TreeNode& root) {
     Collect(root);
-    directoriesEnd = DirectoryOffset(nullptr);
-    entriesEnd = directoriesEnd + leaves.size() * RES_DATA_ENTRY_SIZE;
-    stringsEnd = (size_t)AlignUp(StringOffset(nullptr), 8);
-    size_t total = stringsEnd;
-    std::vector<size_t> dataAt;
+    Place();
+    total = stringsEnd;
     for (const TreeNode* l : leaves) {
       dataAt.push_back(total);
-      total = (size_t)AlignUp(total + l->leaf->data.size(), 8);
+      // Empty data gets room of its own too: at the section's very end its
+      // address would lie outside the section.
+      total = (size_t)AlignUp(total + std::max<size_t>(l->leaf->data.size(), 1), 8);
     }
-    bytes.assign(total, 0);
+    return total;
+  }
+  // Writes the planned section into out[0..total), which holds zeros.
+  void WriteTo(uint8_t* out) const {
+    auto Wr16 = [out](size_t o, uint16_t v) {
+      out[o] = (uint8_t)v;
+      out[o + 1] = (uint8_t)(v >> 8);
+    };
+    auto Wr32 = [out](size_t o, uint32_t v) {
+      for (int i = 0; i < 4; i++) out[o + i] = (uint8_t)(v >> (8 * i));
+    };
     for (const TreeNode* d : directories) {
       size_t at = DirectoryOffset(d);
       uint16_t named = 0;
       for (const TreeNode& c : d->children) named = (uint16_t)(named + (c.key.isString ? 1 : 0));
-      Wr16(bytes, at + 12, named);
-      Wr16(bytes, at + 14, (uint16_t)(d->children.size() - named));
+      Wr16(at + 12, named);
+      Wr16(at + 14, (uint16_t)(d->children.size() - named));
       size_t e = at + RES_DIRECTORY_SIZE;
       for (const TreeNode& c : d->children) {
-        Wr32(bytes, e, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
-        Wr32(bytes, e + 4,
+        Wr32(e, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
+        Wr32(e + 4,
              c.leaf ? (uint32_t)(directoriesEnd + LeafIndex(&c) * RES_DATA_ENTRY_SIZE)
                     : (uint32_t)DirectoryOffset(&c) | RES_HIGH_BIT);
         e += RES_ENTRY_SIZE;
@@ -247,15 +293,15 @@ struct TreeWriter {
     for (size_t i = 0; i < leaves.size(); i++) {
       const Resource* r = leaves[i]->leaf;
       size_t e = directoriesEnd + i * RES_DATA_ENTRY_SIZE;
-      Wr32(bytes, e, sectionRva + (uint32_t)dataAt[i]);
-      Wr32(bytes, e + 4, (uint32_t)r->data.size());
-      Wr32(bytes, e + 8, r->codePage);
-      if (!r->data.empty()) memcpy(&bytes[dataAt[i]], r->data.data(), r->data.size());
+      Wr32(e, sectionRva + (uint32_t)dataAt[i]);
+      Wr32(e + 4, (uint32_t)r->data.size());
+      Wr32(e + 8, r->codePage);
+      if (!r->data.empty()) memcpy(out + dataAt[i], r->data.data(), r->data.size());
     }
     for (const ResourceKey* s : strings) {
       size_t at = StringOffset(s);
-      Wr16(bytes, at, (uint16_t)s->text.size());
-      for (size_t i = 0; i < s->text.size(); i++) Wr16(bytes, at + 2 + 2 * i, (uint16_t)s->text[i]);
+      Wr16(at, (uint16_t)s->text.size());
+      for (size_t i = 0; i < s->text.size(); i++) Wr16(at + 2 + 2 * i, (uint16_t)s->text[i]);
     }
   }
 };
@@ -333,7 +379,10 @@ bool ParseLayout(const std::vector<uint8_t>& image, Layout* l, std::string* erro
   return true;
 }
 
-bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out, std::string* error) {
+namespace {
+
+bool ReadTree(const std::vector<uint8_t>& image, std::vector<Resource>* out,
+              std::vector<std::pair<size_t, size_t>>* spans, std::string* error) {
   out->clear();
   Layout l;
   if (!ParseLayout(image, &l, error)) return false;
@@ -343,7 +392,7 @@ bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out
   uint64_t available = 0;
   if (!RvaToOffset(image, sections, l.resourceRva, RES_DIRECTORY_SIZE, &base, &available))
     return Refuse(error, "resource directory lies outside the file");
-  TreeReader reader{image, sections, base, available, out, 0, std::string()};
+  TreeReader reader{image, sections, base, available, out, 0, std::string(), 0, 0, {}, {}, spans};
   ResourceKey keys[3];
   if (!reader.Walk(0, 0, keys)) {
     out->clear();
@@ -352,17 +401,35 @@ bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out
   return true;
 }
 
+}  // namespace
+
+bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out, std::string* error) {
+  return ReadTree(image, out, nullptr, error);
+}
+
+bool FindResourceSpan(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+                      size_t* offset, size_t* size, std::string* error) {
+  std::vector<Resource> all;
+  std::vector<std::pair<size_t, size_t>> spans;
+  if (!ReadTree(image, &all, &spans, error)) return false;
+  size_t found = all.size();
+  for (size_t i = 0; i < all.size(); i++) {
+    const Resource& r = all[i];
+    if (!SameKey(r.type, type) || !SameKey(r.name, name)) continue;
+    if (found == all.size() || (r.language == PREFERRED_LANGUAGE && all[found].language != PREFERRED_LANGUAGE))
+      found = i;
+  }
+  if (found == all.size()) return Refuse(error, "the executable carries no UPDATE/102 resource");
+  *offset = spans[found].first;
+  *size = spans[found].second;
+  return true;
+}
+
 bool FindResourceData(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
                       std::vector<uint8_t>* out, std::string* error) {
-  std::vector<Resource> all;
-  if (!ReadResources(image, &all, error)) return false;
-  const Resource* found = nullptr;
-  for (const Resource& r : all) {
-    if (!SameKey(r.type, type) || !SameKey(r.name, name)) continue;
-    if (!found || (r.language == PREFERRED_LANGUAGE && found->language != PREFERRED_LANGUAGE)) found = &r;
-  }
-  if (!found) return Refuse(error, "the executable carries no UPDATE/102 resource");
-  *out = found->data;
+  size_t offset = 0, size = 0;
+  if (!FindResourceSpan(image, type, name, &offset, &size, error)) return false;
+  out->assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
   return true;
 }
 
@@ -387,17 +454,14 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
   if (l.dataDirectoryCount <= PE_RESOURCE_DIRECTORY) return Refuse(error, "the executable has no resource directory slot");
   std::vector<Section> sections = Sections(image, l);
 
-  TreeNode root;
-  for (const Resource& r : resources) {
-    TreeNode* language = Child(Child(Child(&root, r.type), r.name), KeyId(r.language));
-    language->leaf = &r;
-  }
-  SortTree(&root);
+  TreeNode root = BuildTree(resources);
 
   // Where the sections end, in the file and in memory. Bytes behind the last
   // section's file data (a symbol table, for instance) are kept behind the
   // rewritten section.
-  uint64_t rawEnd = l.sizeOfHeaders, vaEnd = 0;
+  // The headers are mapped at address 0: without sections, a new one still
+  // goes behind them.
+  uint64_t rawEnd = l.sizeOfHeaders, vaEnd = AlignUp(std::max<uint32_t>(l.sizeOfHeaders, 1), l.sectionAlignment);
   size_t firstRaw = image.size();
   for (const Section& s : sections) {
     if (s.rawSize) {
@@ -407,6 +471,28 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     vaEnd = std::max<uint64_t>(vaEnd, s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
   }
   if (rawEnd > image.size()) return Refuse(error, "the executable is truncated (a section lies past its end)");
+  // A section whose file data overlaps the headers or another section would
+  // be written over by the rewrite of either: such an image is refused.
+  {
+    uint64_t headersEnd = std::max<uint64_t>(l.sizeOfHeaders, l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE);
+    std::vector<std::pair<uint64_t, uint64_t>> spans;
+    for (const Section& s : sections)
+      if (s.rawSize) spans.emplace_back(s.rawPointer, (uint64_t)s.rawPointer + s.rawSize);
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 0; i < spans.size(); i++)
+      if (spans[i].first < headersEnd || (i > 0 && spans[i].first < spans[i - 1].second))
+        return Refuse(error, "the executable's sections overlap its headers or each other");
+    // The same in memory: an address two sections claim could be read back
+    // from the other one.
+    spans.clear();
+    for (const Section& s : sections)
+      spans.emplace_back(s.virtualAddress,
+                         s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 0; i < spans.size(); i++)
+      if (spans[i].first < l.sizeOfHeaders || (i > 0 && spans[i].first < spans[i - 1].second))
+        return Refuse(error, "the executable's sections overlap its headers or each other in memory");
+  }
 
   // The section that holds the resource tree, when the tree starts it.
   int rsrc = -1;
@@ -420,8 +506,7 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
   if (rsrc >= 0) {
     const Section& s = sections[(size_t)rsrc];
     writer.sectionRva = s.virtualAddress;
-    writer.Build(root);
-    uint64_t size = writer.bytes.size();
+    uint64_t size = writer.Plan(root);
     bool lastInFile = (uint64_t)s.rawPointer + s.rawSize == rawEnd;
     bool lastInMemory = s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment) == vaEnd;
     uint64_t roomInMemory = UINT64_MAX;
@@ -430,9 +515,12 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     if (lastInFile && lastInMemory) {
       // Grows freely: the file is cut at the section and continued behind it.
       uint64_t raw = AlignUp(size, l.fileAlignment);
+      // The whole size up front: growing by doubling would hold a large
+      // archive twice more.
+      result.reserve((size_t)(s.rawPointer + raw + (image.size() - rawEnd)));
       result.assign(image.begin(), image.begin() + (ptrdiff_t)s.rawPointer);
-      result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
       result.resize((size_t)(s.rawPointer + raw), 0);
+      writer.WriteTo(&result[s.rawPointer]);
       result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
       uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
       if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + (s.rawPointer + raw) - rawEnd));
@@ -444,7 +532,7 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     } else if (size <= s.rawSize && size <= roomInMemory) {
       result = image;
       std::fill(result.begin() + (ptrdiff_t)s.rawPointer, result.begin() + (ptrdiff_t)(s.rawPointer + s.rawSize), 0);
-      std::copy(writer.bytes.begin(), writer.bytes.end(), result.begin() + (ptrdiff_t)s.rawPointer);
+      writer.WriteTo(&result[s.rawPointer]);
       Wr32(result, s.headerOffset + 8, (uint32_t)size);
       newRva = s.virtualAddress;
       newSize = (uint32_t)size;
@@ -456,20 +544,20 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     size_t header = l.sectionTableOffset + (size_t)l.sectionCount * SECTION_HEADER_SIZE;
     if (header + SECTION_HEADER_SIZE > l.sizeOfHeaders || header + SECTION_HEADER_SIZE > firstRaw)
       return Refuse(error, "the executable's headers have no room for another section");
-    if (vaEnd > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
+    // Checked once aligned: the new section's address must fit 32 bits.
+    if (AlignUp(vaEnd, l.sectionAlignment) > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
     writer = TreeWriter();
     writer.sectionRva = (uint32_t)AlignUp(vaEnd, l.sectionAlignment);
-    writer.Build(root);
-    uint64_t size = writer.bytes.size();
+    uint64_t size = writer.Plan(root);
     uint64_t rawPointer = AlignUp(rawEnd, l.fileAlignment);
     uint64_t raw = AlignUp(size, l.fileAlignment);
     if (rawPointer + raw + (image.size() - rawEnd) > 0xFFFFFFFFull ||
         (uint64_t)writer.sectionRva + AlignUp(size, l.sectionAlignment) > 0xFFFFFFFFull)
       return Refuse(error, "the executable would pass 4 GiB");
+    result.reserve((size_t)(rawPointer + raw + (image.size() - rawEnd)));
     result.assign(image.begin(), image.begin() + (ptrdiff_t)rawEnd);
-    result.resize((size_t)rawPointer, 0);
-    result.insert(result.end(), writer.bytes.begin(), writer.bytes.end());
     result.resize((size_t)(rawPointer + raw), 0);
+    writer.WriteTo(&result[(size_t)rawPointer]);
     result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
     uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
     if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + rawPointer + raw - rawEnd));
@@ -505,12 +593,17 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
 
 bool ReplaceResource(const std::vector<uint8_t>& image, const Resource& resource, std::vector<uint8_t>* out,
                      std::string* error) {
+  return ReplaceResource(image, Resource(resource), out, error);
+}
+
+bool ReplaceResource(const std::vector<uint8_t>& image, Resource&& resource, std::vector<uint8_t>* out,
+                     std::string* error) {
   std::vector<Resource> all;
   if (!ReadResources(image, &all, error)) return false;
   all.erase(std::remove_if(all.begin(), all.end(),
                            [&](const Resource& r) { return SameKey(r.type, resource.type) && SameKey(r.name, resource.name); }),
             all.end());
-  all.push_back(resource);
+  all.push_back(std::move(resource));
   return WriteResources(image, all, out, error);
 }
 

@@ -57,6 +57,9 @@ bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out
 // The bytes of type/name in any language (1041 preferred, else the first).
 bool FindResourceData(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
                       std::vector<uint8_t>* out, std::string* error);
+// Where those bytes stand in image, without copying any resource.
+bool FindResourceSpan(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+                      size_t* offset, size_t* size, std::string* error);
 // A copy of image whose resource tree is exactly `resources` (the section is
 // rebuilt in place when it fits, otherwise as a new last section), with
 // SizeOfImage, SizeOfInitializedData and the checksum made consistent.
@@ -66,6 +69,9 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
 // Adds type/name/language to the tree, replacing every language of
 // type/name that is there, and writes the image as WriteResources does.
 bool ReplaceResource(const std::vector<uint8_t>& image, const Resource& resource, std::vector<uint8_t>* out,
+                     std::string* error);
+// The same, taking the resource's bytes instead of copying them.
+bool ReplaceResource(const std::vector<uint8_t>& image, Resource&& resource, std::vector<uint8_t>* out,
                      std::string* error);
 // The PE image checksum over the whole file, the field itself taken as 0.
 uint32_t ImageChecksum(const std::vector<uint8_t>& file, size_t checksumOffset);

@@ -191,6 +191,51 @@ TEST(ArchiveWriterStreaming, AFailedWriteFailsTheArchiveAndNoHeaderIsWritten) {
   }
 }
 
+class MemorySink : public ArchiveSink {
+ public:
+  bool Append(const uint8_t* data, size_t size, std::string*) override {
+    bytes.insert(bytes.end(), data, data + size);
+    return true;
+  }
+  bool WriteHeader(const uint8_t* header, std::string*) override {
+    memcpy(bytes.data(), header, ARCHIVE_HEADER_SIZE);
+    return true;
+  }
+  Bytes bytes;
+};
+
+// Handing the writer an entry's bytes lets it drop them before it proves
+// the block; the archive must be the same as from bytes it only borrows.
+TEST(ArchiveWriterStreaming, EntriesHandedOverGiveTheSameArchiveAsEntriesLent) {
+  std::string text;
+  for (int i = 0; i < 4000; i++) text += "line " + std::to_string(i % 97) + " of the handed-over entry\r\n";
+  std::string noise(5000, '\0');
+  uint32_t seed = 7;
+  for (char& c : noise) c = (char)((seed = seed * 1664525u + 1013904223u) >> 24);
+  const struct {
+    std::string data;
+    EntryStorage storage;
+  } rows[] = {{text, EntryStorage::Smaller}, {noise, EntryStorage::Smaller}, {noise, EntryStorage::Compressed},
+              {text, EntryStorage::Stored}, {"", EntryStorage::Compressed}};
+  Bytes lent, handed;
+  std::string error;
+  ASSERT_TRUE(Write({Input("A.DAT", text, EntryStorage::Smaller), Input("B.DAT", noise, EntryStorage::Smaller),
+                     Input("C.DAT", noise, EntryStorage::Compressed), Input("D.DAT", text, EntryStorage::Stored),
+                     Input("E.DAT", "", EntryStorage::Compressed)},
+                    &lent, &error))
+      << error;
+  MemorySink sink;
+  ArchiveWriter writer(sink, ArchiveLayoutOptions());
+  ASSERT_TRUE(writer.Begin(&error));
+  char name[] = "A.DAT";
+  for (const auto& r : rows) {
+    ASSERT_TRUE(writer.Add(name, Bytes(r.data.begin(), r.data.end()), ARCHIVE_TEST_TIME, r.storage, &error)) << error;
+    name[0]++;
+  }
+  ASSERT_TRUE(writer.Finish(&error)) << error;
+  EXPECT_EQ(sink.bytes, lent);
+}
+
 TEST(ArchiveWriterRefusals, EmptyNamesAndNamesWithAPathAreRefused) {
   ExpectRefused({Input("", "1", EntryStorage::Stored)}, "empty");
   ExpectRefused({Input("DATA\\A.DAT", "1", EntryStorage::Stored)}, "backslash");

@@ -11,6 +11,7 @@
 
 #include "app/state.h"
 #include "archive/archive.h"
+#include "archive/block_format.h"
 #include "fs/files.h"
 #include "double/host_control.h"
 #include "pack/compress.h"
@@ -691,6 +692,36 @@ TEST_F(WrittenArchiveTest, TruncatedImageRefusesTheEntryPastItsEnd) {
   EXPECT_EQ(0, Extract("SECOND.DAT", "SECOND.DAT"));
   EXPECT_EQ(std::vector<std::string>{kCantExpand}, Messages());
   EXPECT_FALSE(c_.Exists("SECOND.DAT"));
+}
+
+}  // namespace
+
+namespace {
+
+// A block cannot expand past BLOCK_MAX_EXPANSION times its length: a size
+// claim beyond that is damage, refused before any memory is asked for (an
+// allocation attempted here fails, so its message would show).
+TEST_F(ExtractEntryTest, SizeClaimsPastWhatTheBlockCanHoldAreRefusedBeforeAllocating) {
+  struct Row {
+    DWORD fileSize;
+    const char* message;
+  };
+  const Row rows[] = {
+      {16 * BLOCK_MAX_EXPANSION, kCantAllocate},  // possible: the buffer is asked for
+      {16 * BLOCK_MAX_EXPANSION + 1, kCantExpand},
+      {0xFFFFFFFFu, kCantExpand},
+  };
+  for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++) {
+    TestArchive archive;
+    archive.Raw({"CLAIM.DAT", ENTRY_COMPRESSED, kEntryTime, rows[i].fileSize, 16, std::string(16, '\0')}).Open();
+    host::SetFreeSpace('C', (uint64_t)8 << 30, (uint64_t)16 << 30, (uint64_t)8 << 30);
+    host::FailAllocations(0);
+    EXPECT_EQ(0, Extract("CLAIM.DAT", "CLAIM.DAT")) << rows[i].fileSize;
+    ASSERT_EQ(Messages().size(), i + 1);
+    EXPECT_EQ(Messages().back(), rows[i].message) << rows[i].fileSize;
+    EXPECT_FALSE(c_.Exists("CLAIM.DAT"));
+    host::FailAllocations(0, 0);
+  }
 }
 
 }  // namespace

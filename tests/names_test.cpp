@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "archive/entry_name.h"
+
 namespace {
 
 TEST(Utf8ToCp932, AsciiPassesUnchanged) {
@@ -64,6 +68,60 @@ TEST(Cp932ToUtf8, ALeadByteWithoutItsTrailIsRefused) {
   std::string out;
   EXPECT_FALSE(names::Cp932ToUtf8("A\x83", &out));
   EXPECT_FALSE(names::Cp932ToUtf8("\x85\x40", &out));  // an unassigned code
+}
+
+}  // namespace
+
+// ---- The index of entry names --------------------------------------------------
+
+namespace {
+
+// Every character the code page has (and the byte pairs it does not): the
+// index is only right when names the updater calls equal share their key.
+std::vector<std::string> EveryCharacter() {
+  std::vector<std::string> all;
+  for (int b = 1; b < 256; b++) all.push_back(std::string(1, (char)b));
+  for (int lead = 0x81; lead <= 0xFC; lead++) {
+    if (lead >= 0xA0 && lead < 0xE0) continue;
+    for (int trail = 0x40; trail <= 0xFC; trail++) all.push_back(std::string{(char)lead, (char)trail});
+  }
+  return all;
+}
+
+TEST(EntryNameIndex, NamesTheUpdaterCallsEqualShareTheirKey) {
+  std::vector<std::string> all = EveryCharacter();
+  // Against every ASCII character, the only ones the key tells apart.
+  for (int a = 1; a < 128; a++) {
+    std::string ascii(1, (char)a);
+    for (const std::string& c : all) {
+      if (SameEntryName(ascii.c_str(), c.c_str())) {
+        ASSERT_EQ(names::EntryNameKey(ascii), names::EntryNameKey(c)) << a << " and " << c;
+      }
+    }
+  }
+  // Pairs the updater's rule joins across codes, within longer names.
+  const std::pair<std::string, std::string> pairs[] = {
+      {"sound.pak", "SOUND.PAK"},
+      {"\x82\x60.DAT", "\x82\x81.dat"},      // full-width A and a
+      {"\x87\x54", "\xFA\x4A"},              // Roman numeral one, NEC and IBM codes
+      {"X\xED\x40", "x\xFA\x5C"},            // one kanji under two codes
+      {"A\x81", "a\x81\x45"},                // a lead byte at the end, the default character
+  };
+  for (const auto& p : pairs) {
+    ASSERT_TRUE(SameEntryName(p.first.c_str(), p.second.c_str())) << p.first;
+    EXPECT_EQ(names::EntryNameKey(p.first), names::EntryNameKey(p.second)) << p.first;
+  }
+}
+
+TEST(EntryNameIndex, FindsTheFirstOfEqualNamesAndTellsSharedKeysApart) {
+  names::EntryNameIndex index;
+  EXPECT_EQ(index.Insert("A.DAT", 0), -1);
+  EXPECT_EQ(index.Insert("\x83\x41.DAT", 1), -1);  // same key as the next, a different name
+  EXPECT_EQ(index.Insert("\x83\x43.DAT", 2), -1);
+  EXPECT_EQ(index.Insert("a.dat", 3), 0);
+  EXPECT_EQ(index.Find("\x83\x43.dat"), 2);
+  EXPECT_EQ(index.Find("A.DA"), -1);
+  EXPECT_EQ(index.Find(std::string("A.DAT\0X", 7)), 0);  // a name ends at its NUL
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "cli/pe_fixture.h"
 
 namespace {
@@ -397,6 +399,183 @@ TEST(Checksum, FoldsCarriesAndAddsTheFileLength) {
   // An odd last byte counts as a word with a zero high byte.
   std::vector<uint8_t> odd = {0x01, 0x00, 0x05};
   EXPECT_EQ(pe::ImageChecksum(odd, 100), 6u + 3u);
+}
+
+}  // namespace
+
+// ---- Hostile trees: the work of reading any tree is bounded ----------------
+
+namespace {
+
+using namespace pe;
+
+// A tree of `fanOut` entries per directory on both upper levels; `share`
+// makes them all point at one subdirectory and one leaf (a few kilobytes
+// that name fanOut squared resources), otherwise each gets its own.
+std::vector<uint8_t> FanOutTree(uint16_t fanOut, bool shareDirectories, bool shareData, uint16_t nameLength) {
+  const size_t dir = 16 + (size_t)fanOut * 8;
+  const size_t leafDir = 16 + 8;
+  size_t names = 0;
+  const size_t subdirs = shareDirectories ? 1 : fanOut;
+  const size_t leafDirs = shareDirectories ? 1 : (size_t)fanOut * fanOut;
+  size_t at = dir + subdirs * dir;                // root, then the name levels
+  size_t leafDirsAt = at;
+  at += leafDirs * leafDir;
+  size_t dataEntries = at;
+  at += leafDirs * 16;
+  names = at;
+  at += 2 + 2 * (size_t)nameLength;
+  size_t dataAt = (at + 15) / 16 * 16;
+  std::vector<uint8_t> t(dataAt + 16 * leafDirs, 'd');
+  std::fill(t.begin(), t.begin() + (ptrdiff_t)dataAt, 0);
+  Put16(t, names, nameLength);
+  for (uint16_t i = 0; i < nameLength; i++) Put16(t, names + 2 + 2 * i, 'N');
+  auto directory = [&](size_t where, uint16_t count, auto target) {
+    Put16(t, where + 12, nameLength ? count : 0);
+    Put16(t, where + 14, nameLength ? 0 : count);
+    for (uint16_t i = 0; i < count; i++) {
+      Put32(t, where + 16 + 8 * (size_t)i, nameLength ? (uint32_t)names | kHigh : i);
+      Put32(t, where + 20 + 8 * (size_t)i, target(i));
+    }
+  };
+  directory(0, fanOut, [&](uint16_t i) { return (uint32_t)(dir + (shareDirectories ? 0 : i) * dir) | kHigh; });
+  for (size_t s = 0; s < subdirs; s++)
+    directory(dir + s * dir, fanOut, [&](uint16_t i) {
+      return (uint32_t)(leafDirsAt + (shareDirectories ? 0 : s * fanOut + i) * leafDir) | kHigh;
+    });
+  for (size_t l = 0; l < leafDirs; l++) {
+    Put16(t, leafDirsAt + l * leafDir + 14, 1);
+    Put32(t, leafDirsAt + l * leafDir + 16, 1041);
+    Put32(t, leafDirsAt + l * leafDir + 20, (uint32_t)(dataEntries + l * 16));
+    Put32(t, dataEntries + l * 16, pe_fixture::kResourceRva + (uint32_t)(dataAt + (shareData ? 0 : l * 16)));
+    Put32(t, dataEntries + l * 16 + 4, 16);
+  }
+  return t;
+}
+
+std::vector<uint8_t> WithTree(const std::vector<uint8_t>& tree) {
+  pe_fixture::Options o;
+  o.resources = tree;
+  return pe_fixture::Build(o);
+}
+
+TEST(ResourceReading, SharedSubdirectoriesAndSharedDataAreRefusedAtOnce) {
+  struct Row {
+    const char* what;
+    uint16_t fanOut, nameLength;
+    bool shareDirectories, shareData;
+    const char* says;
+  };
+  const Row rows[] = {
+      // 65,535 x 65,535 named entries with no leaf of their own.
+      {"shared subdirectories", 65535, 200, true, true, "shares a subdirectory"},
+      // A few hundred leaves each naming the same data.
+      {"shared data", 200, 0, false, true, "shares data"},
+  };
+  for (const Row& r : rows) {
+    std::vector<Resource> out;
+    std::string error;
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(ReadResources(WithTree(FanOutTree(r.fanOut, r.shareDirectories, r.shareData, r.nameLength)), &out, &error))
+        << r.what;
+    EXPECT_NE(error.find(r.says), std::string::npos) << r.what << ": " << error;
+    EXPECT_TRUE(out.empty()) << r.what;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << r.what;
+  }
+  // The same shapes without sharing read whole.
+  std::vector<Resource> out;
+  std::string error;
+  ASSERT_TRUE(ReadResources(WithTree(FanOutTree(60, false, false, 0)), &out, &error)) << error;
+  EXPECT_EQ(out.size(), 3600u);
+}
+
+TEST(ResourceReading, LongNamesAreBoundedInCharactersRead) {
+  // 255 x 255 distinct directories whose every entry names one string of
+  // 32,767 characters: two billion characters if each were read.
+  std::vector<Resource> out;
+  std::string error;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(ReadResources(WithTree(FanOutTree(255, false, false, 32767)), &out, &error));
+  EXPECT_NE(error.find("name characters"), std::string::npos) << error;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(ResourceTree, ZeroLengthDataReadsBackWhereverItLands) {
+  std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options()), built;
+  std::vector<Resource> in(2);
+  in[0].type = KeyString("UPDATE");  // sorts before ZERO, so the empty one is last
+  in[0].name = KeyId(102);
+  in[0].data = {1, 2, 3};
+  in[1].type = KeyString("ZERO");
+  in[1].name = KeyId(1);
+  std::string error;
+  ASSERT_TRUE(WriteResources(image, in, &built, &error)) << error;
+  std::vector<Resource> out;
+  ASSERT_TRUE(ReadResources(built, &out, &error)) << error;
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_TRUE(out[1].data.empty());
+}
+
+TEST(ResourceTree, ANewSectionInAnImageWithoutSectionsGoesBehindTheHeaders) {
+  std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options()), built;
+  Put16(image, pe_fixture::kPeOffset + 4 + 2, 0);  // no sections at all
+  Resource r;
+  r.type = KeyString("UPDATE");
+  r.name = KeyId(102);
+  r.data = {'a', 'r', 'c'};
+  std::string error;
+  ASSERT_TRUE(ReplaceResource(image, r, &built, &error)) << error;
+  Layout l;
+  ASSERT_TRUE(ParseLayout(built, &l, &error)) << error;
+  ASSERT_EQ(l.sectionCount, 1);
+  EXPECT_GE(Get32(built, l.sectionTableOffset + 12), l.sizeOfHeaders);  // its VirtualAddress
+  std::vector<uint8_t> data;
+  ASSERT_TRUE(FindResourceData(built, r.type, r.name, &data, &error)) << error;
+  EXPECT_EQ(data, r.data);
+}
+
+// Layouts the fuzzer found, where a rewrite would land where it could not be
+// read back: the image is refused instead.
+TEST(ResourceTree, ImagesWhoseRewriteCouldNotReadBackAreRefused) {
+  const size_t text = pe_fixture::SectionTable(false);  // the .text header
+  const struct {
+    const char* what;
+    size_t field;
+    uint32_t value;
+  } rows[] = {
+      {"file data inside the headers", text + 20, 0x100},
+      {"a section mapped over the headers", text + 12, 0},
+      {"no 32-bit address left for a new section", text + 12, 0xFFFFEFF6},
+  };
+  Resource r;
+  r.type = KeyString("UPDATE");
+  r.name = KeyId(102);
+  r.data = {'a'};
+  for (const auto& row : rows) {
+    std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options()), built;
+    Put32(image, row.field, row.value);
+    std::string error;
+    EXPECT_FALSE(ReplaceResource(image, r, &built, &error)) << row.what;
+    EXPECT_FALSE(error.empty()) << row.what;
+  }
+}
+
+TEST(ResourceTree, WritingSixtyFiveThousandResourcesTakesLinearTime) {
+  std::vector<uint8_t> image = pe_fixture::Build(pe_fixture::Options()), built;
+  std::vector<Resource> in(65536);
+  for (size_t i = 0; i < in.size(); i++) {
+    in[i].type = KeyId((uint16_t)(i >> 8) + 1);
+    in[i].name = KeyId((uint16_t)(i & 0xFF) + 1);
+    in[i].data = {(uint8_t)i};
+  }
+  std::string error;
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WriteResources(image, in, &built, &error)) << error;
+  std::vector<Resource> out;
+  ASSERT_TRUE(ReadResources(built, &out, &error)) << error;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  ASSERT_EQ(out.size(), in.size());
+  EXPECT_EQ(out[4660].data, std::vector<uint8_t>{(uint8_t)4660});
 }
 
 }  // namespace

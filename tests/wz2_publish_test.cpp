@@ -66,6 +66,8 @@ class Publish : public ::testing::Test {
       Spit(dir / "prefix/share/wz2" / (name + ".exe"), pe_fixture::Build(o));
       Spit(dir / "prefix/share/wz2" / (name + ".version"), Bytes(plus ? "9.8.7\n" : "9.8.6\n"));
     }
+    // MISSING.PAK is named on purpose, for check's findings; build-exe
+    // therefore runs with --force throughout.
     Spit(dir / "in/UPDATE.INI",
          Bytes("[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameClass=Cls\r\nGameDir=Dir\r\n"
                "[UPDATE]\r\nUpdateFile00=SOUND.PAK\r\nUpdateFile01=MISSING.PAK\r\n"));
@@ -149,7 +151,7 @@ TEST_F(Publish, BuildExeUsesTheInstalledTemplateOfItsArchitecture) {
     bool pe32Plus;
   };
   for (const Case& c : {Case{{}, false}, Case{{"--arch", "i686"}, false}, Case{{"--arch=x86_64"}, true}}) {
-    std::vector<std::string> args{"build-exe", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
+    std::vector<std::string> args{"build-exe", "--force", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
     args.insert(args.end(), c.arch.begin(), c.arch.end());
     RunResult r = Run(args);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -164,7 +166,7 @@ TEST_F(Publish, BuildExeUsesTheInstalledTemplateOfItsArchitecture) {
 }
 
 TEST_F(Publish, BuildExeWithoutATemplateToFindSaysWhereItLookedAndWritesNothing) {
-  std::vector<std::string> base{"build-exe", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
+  std::vector<std::string> base{"build-exe", "--force", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
   auto with = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = base;
     args.insert(args.end(), extra.begin(), extra.end());
@@ -182,14 +184,14 @@ TEST_F(Publish, IconAndVersionInformationGoInAndReplaceTheTemplates) {
   std::vector<ico_fixture::Image> three = {ico_fixture::BitmapImage(16, 1), ico_fixture::BitmapImage(32, 2),
                                            {0, 0, 0, 0, ico_fixture::PngLike(700)}};
   Spit(dir / "GAME.ico", ico_fixture::Ico(three));
-  RunResult r = Run({"build-exe", "--archive", Path("UPDATE.WZ2"), "-o", Path("FIRST.EXE"), "--icon", Path("GAME.ico"),
+  RunResult r = Run({"build-exe", "--force", "--archive", Path("UPDATE.WZ2"), "-o", Path("FIRST.EXE"), "--icon", Path("GAME.ico"),
                      "--version-info", "FileVersion=1.10.0.0", "--version-info", u8"ProductName=竜の表示ソフト",
                      u8"--version-info=CompanyName=株式会社サンプル", "--version-info", "FileDescription=Updater"});
   ASSERT_EQ(r.status, 0) << r.err;
   // Built again from the branded executable with another icon and version:
   // the first ones are gone, not merged.
   Spit(dir / "SMALL.ico", ico_fixture::Ico({ico_fixture::BitmapImage(48, 9)}));
-  r = Run({"build-exe", "--template", Path("FIRST.EXE"), "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE"),
+  r = Run({"build-exe", "--force", "--template", Path("FIRST.EXE"), "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE"),
            "--icon", Path("SMALL.ico"), "--version-info", "FileVersion=2.0", "--version-info",
            u8"ProductName=ソフト表"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -230,7 +232,7 @@ TEST_F(Publish, AMalformedIconOrVersionIsOneLineAndNoExecutable) {
   broken.resize(broken.size() - 1);
   Spit(dir / "CUT.ico", broken);
   Spit(dir / "BIG.ico", std::vector<uint8_t>(MAX_ICO_FILE_BYTES + 1, 0));
-  std::vector<std::string> base{"build-exe", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
+  std::vector<std::string> base{"build-exe", "--force", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
   struct Case {
     std::vector<std::string> extra;
     const char* says;
@@ -253,7 +255,7 @@ TEST_F(Publish, AMalformedIconOrVersionIsOneLineAndNoExecutable) {
 
 TEST_F(Publish, ListJsonHoldsTheTableFacts) {
   Spit(dir / "GAME.ico", ico_fixture::Ico({ico_fixture::BitmapImage(16, 1)}));
-  ASSERT_EQ(Run({"build-exe", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE"), "--icon",
+  ASSERT_EQ(Run({"build-exe", "--force", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE"), "--icon",
                  Path("GAME.ico"), "--version-info", "FileVersion=3.1", "--version-info", u8"ProductName=製品"})
                 .status,
             0);

@@ -130,12 +130,14 @@ epoch_of() { date -u -d "$1" +%s; }
 # ---- updaters ----------------------------------------------------------------
 
 # pack_updater OUT.exe FILE... : an updater whose archive holds the files.
+# --force: scenarios give the updater manifests that check calls wrong on
+# purpose, to see what the updater itself does with them.
 pack_updater() {
   local exe=$1
   shift
   local archive=${exe%.exe}.wz2
   "$E2E_TOOL" pack -o "$archive" "$@" >"$E2E_WORK/pack.log" 2>&1 || { cat "$E2E_WORK/pack.log"; return 1; }
-  "$E2E_TOOL" build-exe --template "$E2E_BIN/updater-noarchive.exe" --archive "$archive" -o "$exe" \
+  "$E2E_TOOL" build-exe --force --template "$E2E_BIN/updater-noarchive.exe" --archive "$archive" -o "$exe" \
     >>"$E2E_WORK/pack.log" 2>&1 || { cat "$E2E_WORK/pack.log"; return 1; }
   [[ -s $exe ]] || { fail "wz2 made no $exe"; return 1; }
 }

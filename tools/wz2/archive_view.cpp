@@ -3,6 +3,7 @@
 // tool accepts exactly what the updater can read and shows what it would do.
 #include <string.h>
 
+#include "archive/block_format.h"
 #include "archive/expand.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
@@ -44,11 +45,13 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
     std::vector<uint8_t> exe(file, file + fileSize);
     view->file.Close();
     std::string why;
-    if (!pe::FindResourceData(exe, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &view->image,
+    size_t at = 0, length = 0;
+    if (!pe::FindResourceSpan(exe, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &length,
                               &why)) {
       *error = where + ": " + why;
       return false;
     }
+    view->image.assign(exe.begin() + (ptrdiff_t)at, exe.begin() + (ptrdiff_t)(at + length));
     view->fromExecutable = true;
     view->data = view->image.data();
     view->size = view->image.size();
@@ -82,7 +85,8 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
     e.dataOffset = offset;
     e.compressed = (e.record.attributes & ENTRY_COMPRESSED) != 0;
     offset += PaddedSize(e.record.storedSize);
-    view->entries.push_back(e);
+    view->index.Insert(e.name, view->entries.size());
+    view->entries.push_back(std::move(e));
   }
   GlobalFree(directory);
   return true;
@@ -90,11 +94,7 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
 
 // The updater's own lookup order and name rule: the first entry whose name
 // is the same entry name.
-int FindEntry(const ArchiveView& view, const std::string& cp932Name) {
-  for (size_t i = 0; i < view.entries.size(); i++)
-    if (SameEntryName(view.entries[i].name.c_str(), cp932Name.c_str())) return (int)i;
-  return -1;
-}
+int FindEntry(const ArchiveView& view, const std::string& cp932Name) { return (int)view.index.Find(cp932Name); }
 
 bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* out,
                 std::string* error) {
@@ -109,6 +109,12 @@ bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t**
   if (!entry.compressed) {
     *bytes = data;
     return true;
+  }
+  // A block cannot expand past BLOCK_MAX_EXPANSION times its length: a
+  // larger size claim is refused before its buffer is allocated.
+  if ((uint64_t)entry.record.fileSize > (uint64_t)entry.record.storedSize * BLOCK_MAX_EXPANSION) {
+    *error = entry.display + ": claims more bytes than its compressed block can hold";
+    return false;
   }
   out->assign(entry.record.fileSize, 0);
   *bytes = out->data();

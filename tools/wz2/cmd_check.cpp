@@ -5,6 +5,8 @@
 // what the manifest's author meant.
 #include <string.h>
 
+#include <unordered_map>
+
 #include "config/manifest.h"
 #include "config/profile.h"
 #include "pack/archive_writer.h"
@@ -22,12 +24,6 @@ namespace {
 #define KEY_NUMBERS 100
 #define SCAN_BUFFER 65536
 #define NO_MODE -1
-
-struct Finding {
-  bool error;
-  std::string key;
-  std::string text;
-};
 
 struct Checker {
   std::vector<Finding> findings;
@@ -291,6 +287,65 @@ struct Checker {
 
 }  // namespace
 
+namespace {
+
+// Entry names a file cannot be made of, and pairs of names that are one
+// file once decoded although the updater tells them apart: extract would
+// write both to one file.
+void CheckEntryNames(Checker* c, const ArchiveView& view) {
+  std::unordered_map<std::string, size_t> files;
+  for (size_t i = 0; i < view.entries.size(); i++) {
+    const EntryView& e = view.entries[i];
+    std::string utf8, why;
+    if (!names::Cp932ToUtf8(e.name, &utf8)) {
+      c->Error(e.display, "the name is not valid code page 932; no file can be written under it");
+      continue;
+    }
+    if (!SafeFileName(utf8, &why)) {
+      c->Error(e.display, "the name " + why + "; no file can be written under it");
+      continue;
+    }
+    auto first = files.emplace(utf8, i);
+    if (!first.second && view.entries[first.first->second].name != e.name)
+      c->Error(e.display, "decodes to the same file name as entry " + std::to_string(first.first->second) +
+                              "; extract refuses the archive");
+  }
+}
+
+}  // namespace
+
+bool ExamineArchive(const ArchiveView& view, const std::string* setupBytes, int instMode,
+                    std::vector<Finding>* findings, std::string* error) {
+  // A damaged entry is the worst a player can meet: every entry is expanded
+  // once before the manifest is looked at, and the manifest's bytes are
+  // kept from that pass. A stored entry needs no copy to be checked.
+  int manifest = FindEntry(view, MANIFEST_NAME);
+  std::string manifestBytes;
+  for (size_t i = 0; i < view.entries.size(); i++) {
+    const EntryView& e = view.entries[i];
+    const uint8_t* bytes = nullptr;
+    std::vector<uint8_t> expanded;
+    if (!EntryBytes(view, e, &bytes, &expanded, error)) return false;
+    if ((int)i == manifest) manifestBytes.assign(bytes, bytes + e.record.fileSize);
+  }
+  Checker c;
+  c.view = &view;
+  c.instMode = instMode;
+  c.written.assign(view.entries.size(), false);
+  CheckEntryNames(&c, view);
+  if (manifest < 0) {
+    c.Error(MANIFEST_NAME, "the archive holds no UPDATE.INI; the updater stops at start");
+  } else {
+    c.written[(size_t)manifest] = true;
+    c.manifest = &manifestBytes;
+    c.setup = setupBytes;
+    c.CheckSetupSection();
+    c.CheckUpdateSection();
+  }
+  *findings = std::move(c.findings);
+  return true;
+}
+
 int CommandCheck(const ParsedArgs& args) {
   const std::string& source = args.operands[0];
   std::string setup = args.Value("--setup");
@@ -305,39 +360,15 @@ int CommandCheck(const ParsedArgs& args) {
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
-  // A damaged entry is the worst a player can meet: every entry is expanded
-  // once before the manifest is looked at, and the manifest's bytes are
-  // kept from that pass. A stored entry needs no copy to be checked.
-  int manifest = FindEntry(view, MANIFEST_NAME);
-  std::string manifestBytes;
-  for (size_t i = 0; i < view.entries.size(); i++) {
-    const EntryView& e = view.entries[i];
-    const uint8_t* bytes = nullptr;
-    std::vector<uint8_t> expanded;
-    if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(error);
-    if ((int)i == manifest) manifestBytes.assign(bytes, bytes + e.record.fileSize);
-  }
   std::vector<uint8_t> setupFile;
   if (!setup.empty() && !ReadFile(PathFromUtf8(setup), &setupFile, &error)) return Fail(error);
   std::string setupBytes(setupFile.begin(), setupFile.end());
-
-  Checker c;
-  c.view = &view;
-  c.instMode = instMode;
-  c.written.assign(view.entries.size(), false);
-  if (manifest < 0) {
-    c.Error(MANIFEST_NAME, "the archive holds no UPDATE.INI; the updater stops at start");
-  } else {
-    c.written[(size_t)manifest] = true;
-    c.manifest = &manifestBytes;
-    if (!setup.empty()) c.setup = &setupBytes;
-    c.CheckSetupSection();
-    c.CheckUpdateSection();
-  }
+  std::vector<Finding> findings;
+  if (!ExamineArchive(view, setup.empty() ? nullptr : &setupBytes, instMode, &findings, &error)) return Fail(error);
 
   int errors = 0, warnings = 0;
   std::string json;
-  for (const Finding& f : c.findings) {
+  for (const Finding& f : findings) {
     bool isError = f.error || strict;
     (isError ? errors : warnings)++;
     const char* severity = isError ? "error" : "warning";

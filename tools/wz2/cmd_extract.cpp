@@ -2,6 +2,9 @@
 // stamped with its archive time. Every selected entry is expanded and
 // written to a temporary file first; only when all of them succeeded are
 // they renamed into place, so a damaged archive leaves no file behind.
+#include <unordered_map>
+#include <unordered_set>
+
 #include "pack/names.h"
 #include "tools/wz2/options.h"
 #include "tools/wz2/tool.h"
@@ -23,18 +26,25 @@ int CommandExtract(const ParsedArgs& args) {
   // Which entries: the named ones (looked up as the updater looks names up),
   // or all of them, the first of names that differ only in case.
   std::vector<size_t> selected;
+  std::unordered_set<size_t> chosen;
   if (!wanted.empty()) {
     for (const std::string& w : wanted) {
       std::string cp932;
       int index = names::Utf8ToCp932(w, &cp932) ? FindEntry(view, cp932) : -1;
       if (index < 0) return Fail("no entry named " + w + " in " + source);
-      bool already = false;
-      for (size_t s : selected) already = already || s == (size_t)index;
-      if (!already) selected.push_back((size_t)index);
+      if (chosen.insert((size_t)index).second) selected.push_back((size_t)index);
     }
   } else {
     for (size_t i = 0; i < view.entries.size(); i++) {
-      if (FindEntry(view, view.entries[i].name) != (int)i) {
+      int first = FindEntry(view, view.entries[i].name);
+      if (first != (int)i) {
+        // Two codes of one character (the NEC and IBM copies) make one file
+        // name: which entry that file should hold cannot be told.
+        const EntryView& a = view.entries[(size_t)first];
+        const EntryView& b = view.entries[i];
+        std::string ua, ub;
+        if (a.name != b.name && names::Cp932ToUtf8(a.name, &ua) && names::Cp932ToUtf8(b.name, &ub) && ua == ub)
+          return Fail("entries " + a.display + " and " + b.display + " are two codes of one file name");
         Warn("skipping " + view.entries[i].display + ": an earlier entry has the same name");
         continue;
       }
@@ -43,10 +53,17 @@ int CommandExtract(const ParsedArgs& args) {
   }
 
   // A folder (or anything but a file) where an entry goes would stop the
-  // renames half way; it is found before anything is written.
+  // renames half way; it is found before anything is written. So are two
+  // entries the updater tells apart whose names decode to one file name:
+  // the second would silently replace the first.
+  std::unordered_map<std::string, size_t> files;
   for (size_t s : selected) {
     std::string utf8;
     if (!names::Cp932ToUtf8(view.entries[s].name, &utf8)) continue;  // refused below
+    auto first = files.emplace(utf8, s);
+    if (!first.second)
+      return Fail("entries " + view.entries[first.first->second].display + " and " + view.entries[s].display +
+                  " decode to the same file name");
     fs::path target = dir / PathFromUtf8(utf8);
     if (fs::exists(fs::symlink_status(target, ec)) && !fs::is_regular_file(fs::symlink_status(target, ec)))
       return Fail(PathToUtf8(target) + ": exists and is not a regular file");

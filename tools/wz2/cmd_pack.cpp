@@ -128,13 +128,15 @@ bool CollectInputs(const std::vector<std::string>& paths, std::vector<Input>* in
   // The updater finds the first entry of a name: a second entry of the same
   // name (by the updater's rule, which ignores more than ASCII case) could
   // never be reached.
-  for (size_t i = 0; i < inputs->size(); i++)
-    for (size_t j = 0; j < i; j++)
-      if (SameEntryName((*inputs)[i].name.c_str(), (*inputs)[j].name.c_str())) {
-        *error = "two entries named " + (*inputs)[j].display + " and " + (*inputs)[i].display +
-                 " (the updater takes them for one name)";
-        return false;
-      }
+  names::EntryNameIndex index;
+  for (size_t i = 0; i < inputs->size(); i++) {
+    long j = index.Insert((*inputs)[i].name, i);
+    if (j >= 0) {
+      *error = "two entries named " + (*inputs)[(size_t)j].display + " and " + (*inputs)[i].display +
+               " (the updater takes them for one name)";
+      return false;
+    }
+  }
   return true;
 }
 
@@ -199,8 +201,8 @@ int CommandPack(const ParsedArgs& args) {
     if (!ReadFile(in.path, &data, &error)) return Fail(error);
     if (data.size() != in.size) return Fail(PathToUtf8(in.path) + ": file changed while packing");
     EntryStorage storage = Stored(o, in) ? EntryStorage::Stored : EntryStorage::Smaller;
-    if (!writer.Add(in.name, data.data(), data.size(), FileTimeValue(in.time), storage, &error)) return Fail(error);
-    progress.Advance(data.size());
+    if (!writer.Add(in.name, std::move(data), FileTimeValue(in.time), storage, &error)) return Fail(error);
+    progress.Advance(in.size);
   }
   if (!writer.Finish(&error)) return Fail(error);
   uint64_t archiveSize = out.Size();

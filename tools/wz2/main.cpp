@@ -79,6 +79,7 @@ const OptionRule kBuildExeOptions[] = {
      "the game's icon (.ico, every image in it), replacing\nthe template's icons"},
     {"--version-info", OPTION_LIST, "KEY=VALUE", false,
      "a version resource string (Japanese, code page 932);\nmay be given more than once; FileVersion=N.N.N.N is\nrequired, ProductVersion defaults to it"},
+    {"--force", OPTION_FLAG, nullptr, false, "build even when check finds errors in the archive"},
 };
 #define OPTIONS(table) table, sizeof(table) / sizeof(table[0])
 
@@ -148,6 +149,10 @@ const Command kCommands[] = {
       "Without --template the installed template of --arch is used, found from\n"
       "wz2's own folder (../share/wz2/updater-ARCH.exe); 'wz2 --version' shows\n"
       "which.\n",
+      "The archive must pass check without errors (--force builds anyway), and\n"
+      "the written executable is read back and must carry the archive unchanged\n"
+      "before it replaces the output. The output may not be one of the inputs.\n"
+      "\n"
       "--version-info keys: Comments, CompanyName, FileDescription, FileVersion,\n"
       "InternalName, LegalCopyright, LegalTrademarks, OriginalFilename,\n"
       "PrivateBuild, ProductName, ProductVersion, SpecialBuild. Values are\n"
@@ -242,7 +247,13 @@ int Main(std::vector<std::string> args) {
   int status = ParseArgs(c->grammar, rest, &parsed);
   if (status != EXIT_DONE) return status;
   InstallInterruptCleanup();
-  return c->run(parsed);
+  // Memory running out is one more failure: the command's pending files are
+  // removed as the stack unwinds, and it is reported on one line.
+  try {
+    return c->run(parsed);
+  } catch (const std::bad_alloc&) {
+    return Fail("out of memory");
+  }
 }
 
 }  // namespace wz2

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "pack/names.h"
 #include "tools/wz2/mapped_file.h"
 
 namespace wz2 {
@@ -147,6 +148,7 @@ struct ArchiveView {
   bool fromExecutable = false;
   ArchiveHeader header{};
   std::vector<EntryView> entries;
+  names::EntryNameIndex index;  // the first entry of each name
 };
 
 // Reads ARCHIVE or EXE (by its MZ signature); refuses anything the updater
@@ -164,6 +166,18 @@ bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t**
 // A name a file may carry on every host: not empty, no path separators or
 // characters Windows forbids, not "." or "..".
 bool SafeFileName(const std::string& utf8, std::string* why);
+
+// What check finds in an archive: its manifest read as the updater reads it,
+// against the archive's entries and, when given, the game's SETUP.INI.
+struct Finding {
+  bool error;  // else a warning
+  std::string key;
+  std::string text;
+};
+// False with a one-line reason when an entry cannot be read at all.
+// instMode is a digit, or -1 for every mode.
+bool ExamineArchive(const ArchiveView& view, const std::string* setupBytes, int instMode,
+                    std::vector<Finding>* findings, std::string* error);
 
 // ---- Commands ----------------------------------------------------------------
 // Each takes its arguments parsed by its table in main.cpp (options.h).

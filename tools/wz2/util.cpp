@@ -2,8 +2,15 @@
 // std::filesystem paths so that names outside the ANSI code page work on
 // Windows; the few calls the standard library lacks (file times, an atomic
 // replace) are made per host.
+#ifdef _WIN32
+#define _CRT_RAND_S  // rand_s: the system's random numbers, for unguessable names
+#endif
+#include <errno.h>
+#include <stdlib.h>
 #include <algorithm>
 #include <chrono>
+#include <random>
+#include <set>
 #include <string.h>
 
 #include "tools/wz2/tool.h"
@@ -105,6 +112,11 @@ bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* erro
     *error = PathToUtf8(path) + ": " + SystemError(errno);
     return false;
   }
+  // Read straight into a buffer of the file's size: growing one by doubling
+  // would hold two copies of a large file at once.
+  std::error_code sizeError;
+  uintmax_t expected = fs::file_size(path, sizeError);
+  if (!sizeError) out->reserve((size_t)expected);
   uint8_t buffer[1 << 16];
   size_t n;
   while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out->insert(out->end(), buffer, buffer + n);
@@ -158,9 +170,34 @@ struct SignalsBlocked {
 };
 #endif
 
+#ifndef _WIN32
+// A mapped input cut short by another program while it is read (a copy over
+// it) faults on the pages past its new end. Nothing the tool was doing can
+// go on: the pending files go, one line says why, and the run fails. Only
+// calls that are safe in a signal handler are made.
+static char g_truncatedLine[256];
+static size_t g_truncatedLength = 0;
+
+static void OnTruncatedInput(int) {
+  for (TempNode* n = g_pending; n; n = n->next) unlink(n->path.c_str());
+  ssize_t ignored = write(2, g_truncatedLine, g_truncatedLength);
+  (void)ignored;
+  _exit(EXIT_FAILED);
+}
+#endif
+
 void InstallInterruptCleanup() {
 #ifndef _WIN32
   for (int s : kInterrupts) signal(s, OnInterrupt);
+  snprintf(g_truncatedLine, sizeof(g_truncatedLine), "%san input file was truncated while it was read\n",
+           Prefix().c_str());
+  g_truncatedLength = strlen(g_truncatedLine);
+  struct sigaction action;
+  memset(&action, 0, sizeof(action));
+  action.sa_handler = OnTruncatedInput;
+  sigemptyset(&action.sa_mask);
+  for (int s : kInterrupts) sigaddset(&action.sa_mask, s);
+  sigaction(SIGBUS, &action, nullptr);
 #endif
 }
 
@@ -200,30 +237,120 @@ PendingFile::PendingFile(PendingFile&& other) noexcept
   other.node_ = nullptr;
 }
 
+namespace {
+
+const char kTempMarker[] = ".wz2tmp-";
+
+// 64 bits no other program can guess, so that nobody can plant a file or a
+// link under the name before it is created.
+uint64_t UnguessableNumber() {
+#ifdef _WIN32
+  unsigned int a = 0, b = 0;
+  rand_s(&a);
+  rand_s(&b);
+  return (uint64_t)a << 32 | b;
+#else
+  std::random_device device;
+  return (uint64_t)device() << 32 | device();
+#endif
+}
+
+bool ProcessAlive(unsigned long pid) {
+#ifdef _WIN32
+  HANDLE h = OpenProcess(SYNCHRONIZE, FALSE, (DWORD)pid);
+  if (!h) return GetLastError() == ERROR_ACCESS_DENIED;
+  bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return alive;
+#else
+  return kill((pid_t)pid, 0) == 0 || errno != ESRCH;
+#endif
+}
+
+// A run that was killed outright (SIGKILL, a power cut) left its temporary
+// files behind. They are named ".<target>.wz2tmp-<pid>-<random>"; those of
+// processes that are gone are removed the first time a run writes into
+// their folder. Only regular files are touched, never what a link names,
+// and only those untouched for a while: a run on another machine or in
+// another process namespace may share the folder under a pid that looks
+// gone here, and a run that is writing keeps its file's time recent.
+const auto kAbandonedAfter = std::chrono::minutes(10);
+
+void RemoveAbandonedTemporaries(const fs::path& dir) {
+  static std::set<fs::path> cleaned;
+  if (!cleaned.insert(dir).second) return;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string name = PathToUtf8(it->path().filename());
+    size_t marker = name.rfind(kTempMarker);
+    if (name.empty() || name[0] != '.' || marker == std::string::npos) continue;
+    const char* digits = name.c_str() + marker + sizeof(kTempMarker) - 1;
+    char* after = nullptr;
+    unsigned long pid = strtoul(digits, &after, 10);
+    if (after == digits || *after != '-' || pid == ProcessId() || ProcessAlive(pid)) continue;
+    std::error_code kind;
+    if (!fs::is_regular_file(it->symlink_status(kind))) continue;
+    fs::file_time_type written = fs::last_write_time(it->path(), kind);
+    if (kind || fs::file_time_type::clock::now() - written < kAbandonedAfter) continue;
+    fs::remove(it->path(), kind);
+  }
+}
+
+// Creates path as a new file: never an existing one, never through a link.
+FILE* CreateNew(const fs::path& path, int* code) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    *code = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+    return nullptr;
+  }
+  int fd = _open_osfhandle((intptr_t)h, 0);
+  if (fd < 0) {
+    CloseHandle(h);
+    *code = EMFILE;
+    return nullptr;
+  }
+  FILE* f = _fdopen(fd, "wb");
+  if (!f) _close(fd);
+#else
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *code = errno;
+    return nullptr;
+  }
+  FILE* f = fdopen(fd, "wb");
+  if (!f) close(fd);
+#endif
+  *code = f ? 0 : errno;
+  return f;
+}
+
+}  // namespace
+
 bool PendingFile::Open(const fs::path& target, std::string* error) {
-  static unsigned counter = 0;
   target_ = target;
   fs::path dir = target.parent_path();
-  unsigned long pid = ProcessId();
+  RemoveAbandonedTemporaries(dir);
   // The temporary file lives in the target's directory so that the final
   // rename stays on one file system and replaces the target in one step.
-  for (int attempt = 0; attempt < 100; attempt++) {
+  for (int attempt = 0; attempt < 16; attempt++) {
     char suffix[64];
-    snprintf(suffix, sizeof(suffix), ".wz2tmp-%lu-%u", pid, counter++);
+    snprintf(suffix, sizeof(suffix), "%s%lu-%016llx", kTempMarker, ProcessId(),
+             (unsigned long long)UnguessableNumber());
     fs::path name = PathFromUtf8("." + PathToUtf8(target.filename()) + suffix);
     temp_ = dir.empty() ? name : dir / name;
-    std::error_code ec;
-    if (fs::exists(temp_, ec)) continue;
+    // Registered before it exists, so an interrupt between the two still
+    // removes it.
     node_ = RegisterTemp(temp_);
-    file_ = OpenPath(temp_, "wb");
-    if (!file_) {
-      ForgetTemp(node_);
-      node_ = nullptr;
-      *error = PathToUtf8(target) + ": cannot create file: " + SystemError(errno);
-      temp_.clear();
-      return false;
-    }
-    return true;
+    int code = 0;
+    file_ = CreateNew(temp_, &code);
+    if (file_) return true;
+    ForgetTemp(node_);
+    node_ = nullptr;
+    if (code == EEXIST) continue;
+    *error = PathToUtf8(target) + ": cannot create file: " + SystemError(code);
+    temp_.clear();
+    return false;
   }
   *error = PathToUtf8(target) + ": cannot create a temporary file";
   temp_.clear();
