@@ -377,6 +377,22 @@ expect_finished_page() {
   step "expect-button 4 0 戻る"
 }
 
+# Steps from the confirm page to the end of a finished update: next, the
+# finished page, its button, and exit code 1.
+finish_from_confirm_page() {
+  expect_confirm_page
+  step "press 1"
+  expect_finished_page
+  step "press 1"
+  step "wait-exit u 1"
+}
+
+# The same from the start page, whose next button leads to the confirm page.
+finish_from_start_page() {
+  step "press 1"
+  finish_from_confirm_page
+}
+
 # The updater of the scenario, started as process u.
 start_updater() { step "start u $(win_path "${1:-$E2E_WORK/update.exe}")"; }
 

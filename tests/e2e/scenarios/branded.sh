@@ -50,12 +50,7 @@ sed 's/^/  /' "$E2E_WORK/resources.log"
 
 start_updater
 expect_start_page
-step "press 1"
-expect_confirm_page
-step "press 1"
-expect_finished_page
-step "press 1"
-step "wait-exit u 1"
+finish_from_start_page
 run_driver
 
 expect_file "$INST/README.TXT" "$SRC/README.TXT" "$WHEN"

@@ -70,12 +70,7 @@ chmod a-w "$E2E_CDROM/BONUS.TXT" "$E2E_CDROM/MOVIE/ED.MPG"
 start_updater
 expect_error_box UPDATE '更新内容:\r表nの修正'
 expect_start_page
-step "press 1"
-expect_confirm_page
-step "press 1"
-expect_finished_page
-step "press 1"
-step "wait-exit u 1"
+finish_from_start_page
 run_driver
 
 expect_file "$INST/DATA/README.TXT" "$SRC/README.TXT" "$NEW"

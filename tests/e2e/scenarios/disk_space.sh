@@ -89,11 +89,7 @@ step "press 1"
 stopped_page
 step "delete-file E:\\ballast.bin"
 step "press 4"
-expect_confirm_page
-step "press 1"
-expect_finished_page
-step "press 1"
-step "wait-exit u 1"
+finish_from_confirm_page
 run_driver
 
 expect_file "$INST/NEWDATA/SOUND.PAK" "$SRC/SOUND.PAK" "$NEW"

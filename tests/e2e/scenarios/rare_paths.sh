@@ -36,12 +36,7 @@ echo 'not ours' >"$INST/~UPDATE.TMP"
 
 start_updater
 expect_start_page
-step "press 1"
-expect_confirm_page
-step "press 1"
-expect_finished_page
-step "press 1"
-step "wait-exit u 1"
+finish_from_start_page
 run_driver
 
 expect_file "$INST/README.TXT" "$SRC/README.TXT" "$WHEN"

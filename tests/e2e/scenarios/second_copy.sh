@@ -21,12 +21,7 @@ step "start v $(win_path "$E2E_WORK/update.exe")"
 expect_error_box UPDATE '二つ目のテスト' none v
 step "wait-exit v 0"
 step "expect-foreground"
-step "press 1"
-expect_confirm_page
-step "press 1"
-expect_finished_page
-step "press 1"
-step "wait-exit u 1"
+finish_from_start_page
 run_driver
 
 expect_file "$INST/README.TXT" "$SRC/README.TXT" "$NEW"

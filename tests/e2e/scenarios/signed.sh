@@ -35,12 +35,7 @@ expect_absent "$E2E_WORK/resigned.exe"
 
 start_updater
 expect_start_page
-step "press 1"
-expect_confirm_page
-step "press 1"
-expect_finished_page
-step "press 1"
-step "wait-exit u 1"
+finish_from_start_page
 run_driver
 
 expect_file "$INST/README.TXT" "$SRC/README.TXT" "$WHEN"
