@@ -22,6 +22,7 @@
 // - code page 932 text passes unchanged; a file that starts with the UTF-8
 //   byte order mark is read behind it.
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -286,4 +287,17 @@ DWORD ProfileStringFromBytes(const std::string* file, LPCSTR section, LPCSTR key
     }
   }
   return Deliver(CopyEntry(def, size), out, size);
+}
+
+DWORD ProfileStringFromFile(const std::string& hostPath, LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out,
+                            DWORD size) {
+  // A folder opens too and reads as empty: a profile without any key.
+  FILE* f = hostPath.empty() ? nullptr : std::fopen(hostPath.c_str(), "rb");
+  if (f == nullptr) return ProfileStringFromBytes(nullptr, section, key, defaultValue, out, size);
+  std::string bytes;
+  char chunk[4096];
+  size_t n;
+  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) bytes.append(chunk, n);
+  std::fclose(f);
+  return ProfileStringFromBytes(&bytes, section, key, defaultValue, out, size);
 }

@@ -14,3 +14,7 @@
 // key NULL the key names of a section.
 DWORD ProfileStringFromBytes(const std::string* file, LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out,
                              DWORD size);
+// The same for the profile in the host file hostPath, read whole; a file
+// that cannot be opened is one that does not exist.
+DWORD ProfileStringFromFile(const std::string& hostPath, LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out,
+                            DWORD size);

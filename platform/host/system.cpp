@@ -140,12 +140,5 @@ BOOL CloseHandle(HANDLE h) {
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out, DWORD size,
                                LPCSTR path) {
-  FILE* f = path != nullptr ? std::fopen(path, "rb") : nullptr;
-  if (f == nullptr) return ProfileStringFromBytes(nullptr, section, key, defaultValue, out, size);
-  std::string bytes;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) bytes.append(chunk, n);
-  std::fclose(f);
-  return ProfileStringFromBytes(&bytes, section, key, defaultValue, out, size);
+  return ProfileStringFromFile(path != nullptr ? path : "", section, key, defaultValue, out, size);
 }
