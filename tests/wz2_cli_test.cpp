@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "cli/pe_fixture.h"
+#include "support/run_program.h"
 #include "support/archive_builder.h"
 #include "archive/entry_name.h"
 #include "pack/archive_writer.h"
@@ -28,23 +29,17 @@
 
 namespace {
 
-namespace fs = std::filesystem;
+using wz2test::RunProgram;
+using wz2test::RunResult;
+using wz2test::Slurp;
 
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
+namespace fs = std::filesystem;
 
 fs::path Wz2Program() {
   char self[4096] = {0};
   ssize_t n = readlink("/proc/self/exe", self, sizeof(self) - 1);
   if (n <= 0) return "wz2";
   return fs::path(std::string(self, (size_t)n)).parent_path() / "wz2";
-}
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 void Spit(const fs::path& p, const std::string& bytes) {
@@ -138,31 +133,7 @@ class Wz2 : public ::testing::Test {
   // Runs wz2 with args, in `cwd` when one is given.
   RunResult Run(const std::vector<std::string>& args, const fs::path& cwd = fs::path(),
                 const std::function<void()>& inChild = nullptr) {
-    RunResult r;
-    fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
-    pid_t pid = fork();
-    if (pid == 0) {
-      int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-      if (inChild) inChild();  // the pid stays the same through exec
-      std::string program = Wz2Program().string();
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = Slurp(outFile);
-    r.err = Slurp(errFile);
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return r;
+    return RunProgram(Wz2Program(), args, dir, cwd, inChild);
   }
 
   fs::path Make(const std::string& relative, const std::string& bytes) {

@@ -15,23 +15,18 @@
 
 #include "cli/ico_fixture.h"
 #include "cli/pe_fixture.h"
+#include "support/run_program.h"
 #include "pack/icon.h"
 #include "pack/pe_resource.h"
 #include "pack/version_info.h"
 
 namespace {
 
+using wz2test::RunProgram;
+using wz2test::RunResult;
+using wz2test::Slurp;
+
 namespace fs = std::filesystem;
-
-struct RunResult {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 void Spit(const fs::path& p, const std::vector<uint8_t>& bytes) {
   fs::create_directories(p.parent_path());
@@ -83,29 +78,7 @@ class Publish : public ::testing::Test {
   std::string Path(const std::string& relative) const { return (dir / fs::u8path(relative)).string(); }
 
   RunResult Run(const std::vector<std::string>& args) {
-    RunResult r;
-    fs::path outFile = dir / ".stdout", errFile = dir / ".stderr";
-    pid_t pid = fork();
-    if (pid == 0) {
-      int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(o, 1);
-      dup2(e, 2);
-      std::string program = wz2.string();
-      std::vector<char*> argv{const_cast<char*>(program.c_str())};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(program.c_str(), argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.out = Slurp(outFile);
-    r.err = Slurp(errFile);
-    fs::remove(outFile);
-    fs::remove(errFile);
-    return r;
+    return RunProgram(wz2, args, dir);
   }
 
   // A failure is one line on stderr and leaves no output file.
