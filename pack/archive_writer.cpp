@@ -51,67 +51,6 @@ void SerializeEntry(const ArchiveEntry& e, uint8_t* r) {
   Put32(r + offsetof(ArchiveEntry, storedSize), e.storedSize);
 }
 
-// Compresses and proves the block expands back to the same bytes: an
-// archive that the updater would refuse must never be written.
-// 128 bits that any change of the bytes changes, but for a chance no
-// compressor fault comes near: two multiply-rotate lanes over 8-byte words.
-struct Fingerprint {
-  uint64_t a, b;
-  bool operator==(const Fingerprint& o) const { return a == o.a && b == o.b; }
-};
-
-Fingerprint FingerprintOf(const uint8_t* data, size_t size) {
-  uint64_t a = 0x9E3779B97F4A7C15ull ^ size, b = 0xC2B2AE3D27D4EB4Full + size;
-  size_t i = 0;
-  for (; i + 8 <= size; i += 8) {
-    uint64_t w;
-    memcpy(&w, data + i, 8);
-    a = ((a ^ w) * 0xFF51AFD7ED558CCDull);
-    a = a << 29 | a >> 35;
-    b = ((b + w) * 0xC4CEB9FE1A85EC53ull);
-    b = b << 31 | b >> 33;
-  }
-  for (; i < size; i++) {
-    a = (a ^ data[i]) * 0x100000001B3ull;
-    b = (b + data[i]) * 0x9E3779B97F4A7C15ull;
-  }
-  a ^= b >> 17;
-  b ^= a << 13;
-  return Fingerprint{a, b};
-}
-
-// A block that will not be used (stored is smaller) is not verified: the
-// proof would only cost a second copy of the entry in memory. When the
-// writer owns the entry's bytes (*owned), they are let go before the block
-// is expanded again and the proof compares fingerprints: the entry, its
-// block and its expansion are then never all in memory at once.
-bool CompressVerified(const uint8_t* data, size_t size, const ArchiveLayoutOptions& options, bool onlyIfSmaller,
-                      std::vector<uint8_t>* owned, std::vector<uint8_t>* block, std::string* error) {
-  // Room for the largest block up front: growing by doubling would hold the
-  // old and the new buffer at once, twice the entry for a large one.
-  std::vector<uint8_t>().swap(*block);
-  block->reserve(CompressBound(size));
-  CompressBlock(data, size, *block, options.level, options.threads);
-  if (onlyIfSmaller && block->size() >= size) return true;
-  bool same;
-  if (owned) {
-    Fingerprint before = FingerprintOf(data, size);
-    std::vector<uint8_t>().swap(*owned);
-    std::vector<uint8_t> back(size);
-    same = ExpandBlock(back.data(), size, block->data(), block->size()) == EXPAND_OK &&
-           FingerprintOf(back.data(), size) == before;
-  } else {
-    std::vector<uint8_t> back(size);
-    same = ExpandBlock(back.data(), size, block->data(), block->size()) == EXPAND_OK &&
-           (size == 0 || memcmp(back.data(), data, size) == 0);
-  }
-  if (!same) {
-    *error = "internal error: a compressed block does not expand to its input";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 void SerializeArchiveHeader(const ArchiveHeader& header, uint8_t out[ARCHIVE_HEADER_SIZE]) {
@@ -128,7 +67,7 @@ bool ArchiveWriter::Fail(const std::string& why, std::string* error) {
 }
 
 bool ArchiveWriter::Put(const uint8_t* data, size_t size, std::string* error) {
-  if (offset_ + size > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)", error);
+  if (offset_ + size > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)" + at_, error);
   if (size != 0 && !sink_.Append(data, size, error)) {
     failed_ = true;
     return false;
@@ -146,30 +85,69 @@ bool ArchiveWriter::Begin(std::string* error) {
 
 bool ArchiveWriter::AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error) {
   if (failed_) return Fail("the archive already failed", error);
+  at_.clear();
   static const uint8_t zeros[ARCHIVE_DATA_ALIGN] = {0};
   if (storedSize > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)", error);
   uint64_t padded = PaddedSize((DWORD)storedSize);
   if (!Put(stored, storedSize, error) || !Put(zeros, (size_t)(padded - storedSize), error)) return false;
+  AddRecord(record);
+  return true;
+}
+
+void ArchiveWriter::AddRecord(const ArchiveEntry& record) {
   names_.emplace_back(record.name, strnlen(record.name, ARCHIVE_NAME_FIELD));
   index_.Insert(names_.back(), names_.size() - 1);
   records_.resize(records_.size() + ARCHIVE_ENTRY_SIZE);
   SerializeEntry(record, &records_[records_.size() - ARCHIVE_ENTRY_SIZE]);
+}
+
+// The compressor's output, passed on to the sink through Put (which keeps
+// the 32-bit bound), refused once the block reaches `limit` bytes.
+class ArchiveWriter::BlockSink : public BlockOutput {
+ public:
+  BlockSink(ArchiveWriter& writer, uint64_t limit, std::string* error) : writer_(writer), limit_(limit), error_(error) {}
+  bool Put(const uint8_t* data, size_t size) override {
+    size_ += size;
+    if (size_ >= limit_) return false;
+    if (!writer_.Put(data, size, error_)) {
+      failed_ = true;
+      return false;
+    }
+    return true;
+  }
+  bool Failed() const { return failed_; }
+
+ private:
+  ArchiveWriter& writer_;
+  uint64_t limit_;
+  std::string* error_;
+  uint64_t size_ = 0;
+  bool failed_ = false;
+};
+
+// Streams data's block to the sink, from the current offset. A block that
+// reaches `limit` bytes is taken back (*compressed false, the sink as it
+// was), so that the caller stores the data instead.
+bool ArchiveWriter::PutBlock(const uint8_t* data, size_t size, uint64_t limit, bool* compressed, std::string* error) {
+  uint64_t start = offset_;
+  BlockSink sink(*this, limit, error);
+  uint64_t blockSize = 0;
+  CompressResult result = CompressBlockTo(data, size, sink, options_.level, options_.threads, COMPRESS_CUT_BYTES, &blockSize);
+  if (sink.Failed()) return false;  // Put has failed the writer, *error says why
+  if (result == CompressResult::Faulty)
+    return Fail("internal error: a compressed block does not expand to its input", error);
+  *compressed = result == CompressResult::Done && blockSize < limit;
+  if (*compressed) return true;
+  if (!sink_.Truncate(start, error)) {
+    failed_ = true;
+    return false;
+  }
+  offset_ = start;
   return true;
 }
 
 bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t size, uint64_t fileTime,
                         EntryStorage storage, std::string* error, bool* compressed) {
-  return AddEntry(name, data, size, nullptr, fileTime, storage, error, compressed);
-}
-
-bool ArchiveWriter::Add(const std::string& name, std::vector<uint8_t>&& data, uint64_t fileTime, EntryStorage storage,
-                        std::string* error, bool* compressed) {
-  std::vector<uint8_t> owned(std::move(data));
-  return AddEntry(name, owned.data(), owned.size(), &owned, fileTime, storage, error, compressed);
-}
-
-bool ArchiveWriter::AddEntry(const std::string& name, const uint8_t* data, size_t size, std::vector<uint8_t>* owned,
-                             uint64_t fileTime, EntryStorage storage, std::string* error, bool* compressed) {
   if (failed_) return Fail("the archive already failed", error);
   if (!CheckName(name, error)) return Fail(*error, error);
   // The updater finds the first entry of a name: a second could never be
@@ -179,15 +157,19 @@ bool ArchiveWriter::AddEntry(const std::string& name, const uint8_t* data, size_
   if (size > kField32) return Fail("entry of 4 GiB or more: " + name, error);
   if (names_.size() >= ARCHIVE_MAX_ENTRIES) return Fail("too many entries", error);
 
-  std::vector<uint8_t> block;
-  bool compress = storage != EntryStorage::Stored;
-  if (compress) {
-    if (!CompressVerified(data, size, options_, storage == EntryStorage::Smaller, owned, &block, error))
-      return Fail(*error, error);
-    if (storage == EntryStorage::Smaller && block.size() >= size) compress = false;
+  at_ = " at " + name;
+  uint64_t start = offset_;
+  bool compress = false;
+  if (storage != EntryStorage::Stored) {
+    // A block never passes CompressBound, so "always compressed" has no limit.
+    uint64_t limit = storage == EntryStorage::Smaller ? size : UINT64_MAX;
+    if (!PutBlock(data, size, limit, &compress, error)) return false;
   }
-  const uint8_t* stored = compress ? block.data() : data;
-  size_t storedSize = compress ? block.size() : size;
+  if (!compress && !Put(data, size, error)) return false;
+  uint64_t storedSize = offset_ - start;
+  static const uint8_t zeros[ARCHIVE_DATA_ALIGN] = {0};
+  if (!Put(zeros, (size_t)(PaddedSize((DWORD)storedSize) - storedSize), error)) return false;
+
   ArchiveEntry record;
   memset(&record, 0, sizeof(record));
   memcpy(record.name, name.data(), name.size());  // the rest of the field stays zero
@@ -196,9 +178,7 @@ bool ArchiveWriter::AddEntry(const std::string& name, const uint8_t* data, size_
   record.fileTime.dwHighDateTime = (DWORD)(fileTime >> 32);
   record.fileSize = (DWORD)size;
   record.storedSize = (DWORD)storedSize;
-  if (offset_ + PaddedSize(record.storedSize) > kField32)
-    return Fail("the archive would pass 4 GiB (32-bit offsets) at " + name, error);
-  if (!AddRaw(record, stored, storedSize, error)) return false;
+  AddRecord(record);
   if (compressed) *compressed = compress;
   return true;
 }
@@ -210,17 +190,14 @@ bool ArchiveWriter::Finish(std::string* error) {
   header.flags = 0;
   header.directoryOffset = (DWORD)offset_;
   header.entryCount = (DWORD)names_.size();
-  std::vector<uint8_t> block;
-  const std::vector<uint8_t>* directory = &records_;
+  at_ = " at its directory";
   if (options_.compressDirectory) {
-    if (!CompressVerified(records_.data(), records_.size(), options_, false, nullptr, &block, error))
-      return Fail(*error, error);
-    directory = &block;
+    bool compressed = false;
+    if (!PutBlock(records_.data(), records_.size(), UINT64_MAX, &compressed, error)) return false;
     header.flags |= DIRECTORY_COMPRESSED;
+  } else if (!Put(records_.data(), records_.size(), error)) {
+    return false;
   }
-  if (offset_ + directory->size() > kField32)
-    return Fail("the archive would pass 4 GiB (32-bit offsets) at its directory", error);
-  if (!Put(directory->data(), directory->size(), error)) return false;
   uint8_t bytes[ARCHIVE_HEADER_SIZE];
   SerializeArchiveHeader(header, bytes);
   if (!sink_.WriteHeader(bytes, error)) {
@@ -241,6 +218,10 @@ class VectorSink : public ArchiveSink {
   }
   bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string*) override {
     memcpy(bytes.data(), header, ARCHIVE_HEADER_SIZE);
+    return true;
+  }
+  bool Truncate(uint64_t size, std::string*) override {
+    bytes.resize((size_t)size);
     return true;
   }
   std::vector<uint8_t> bytes;

@@ -40,6 +40,9 @@ class ArchiveSink {
   virtual ~ArchiveSink() = default;
   virtual bool Append(const uint8_t* data, size_t size, std::string* error) = 0;
   virtual bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string* error) = 0;
+  // Cuts the archive back to its first `size` bytes: a block streamed out
+  // that turned out no smaller than its entry is taken back.
+  virtual bool Truncate(uint64_t size, std::string* error) = 0;
 };
 
 // Begin, Add for every entry in directory order, Finish. Every refusal
@@ -56,11 +59,6 @@ class ArchiveWriter {
   // that would not expand back to the data. *compressed tells how it went in.
   bool Add(const std::string& name, const uint8_t* data, size_t size, uint64_t fileTime, EntryStorage storage,
            std::string* error, bool* compressed = nullptr);
-  // The same, taking the entry's bytes: a large entry that compresses is
-  // then let go before its block is proved, which keeps memory near one
-  // copy of the entry and its block.
-  bool Add(const std::string& name, std::vector<uint8_t>&& data, uint64_t fileTime, EntryStorage storage,
-           std::string* error, bool* compressed = nullptr);
   // Lays out `stored` and appends `record` exactly as given, unchecked: for
   // tests that build damaged archives.
   bool AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error);
@@ -70,9 +68,10 @@ class ArchiveWriter {
   uint64_t Size() const { return offset_; }  // bytes written so far
 
  private:
-  bool AddEntry(const std::string& name, const uint8_t* data, size_t size, std::vector<uint8_t>* owned,
-                uint64_t fileTime, EntryStorage storage, std::string* error, bool* compressed);
+  class BlockSink;
+  bool PutBlock(const uint8_t* data, size_t size, uint64_t limit, bool* compressed, std::string* error);
   bool Put(const uint8_t* data, size_t size, std::string* error);
+  void AddRecord(const ArchiveEntry& record);
   bool Fail(const std::string& why, std::string* error);
 
   ArchiveSink& sink_;
@@ -81,6 +80,7 @@ class ArchiveWriter {
   names::EntryNameIndex index_;  // names_, as the updater compares them
   std::vector<uint8_t> records_;
   uint64_t offset_ = 0;
+  std::string at_;  // what is being written, for the 32-bit offsets refusal
   bool failed_ = false;
 };
 

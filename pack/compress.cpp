@@ -28,14 +28,21 @@ struct FormatIndex {
   uint8_t offsetCost[OFFSET_CLASS_COUNT];
   uint8_t codeOfLength[BLOCK_MAX_LENGTH + 1];
   uint8_t lengthCost[BLOCK_MAX_LENGTH + 1];
+  // Control bits alone: what a token adds to the flag words.
+  uint8_t offsetControl[OFFSET_CLASS_COUNT];
+  uint8_t lengthControl[BLOCK_MAX_LENGTH + 1];
 };
 constexpr FormatIndex MakeFormatIndex() {
   FormatIndex t{};
   for (uint32_t step = 0; step < BLOCK_MAX_DISTANCE / OFFSET_STEP; ++step) t.classOfStep[step] = (uint8_t)OffsetClassOf(step * OFFSET_STEP);
-  for (unsigned c = 0; c < OFFSET_CLASS_COUNT; ++c) t.offsetCost[c] = (uint8_t)LongOffsetCostBits(kOffsetClasses[c]);
+  for (unsigned c = 0; c < OFFSET_CLASS_COUNT; ++c) {
+    t.offsetCost[c] = (uint8_t)LongOffsetCostBits(kOffsetClasses[c]);
+    t.offsetControl[c] = (uint8_t)(LongOffsetCostBits(kOffsetClasses[c]) - BLOCK_DATA_BYTE_BITS);
+  }
   for (uint32_t length = LONG_MIN_LENGTH; length <= BLOCK_MAX_LENGTH; ++length) {
     t.codeOfLength[length] = (uint8_t)LengthCodeOf(length);
     t.lengthCost[length] = (uint8_t)LengthCodeCostBits(kLengthCodes[LengthCodeOf(length)]);
+    t.lengthControl[length] = (uint8_t)LengthCodeControlBits(kLengthCodes[LengthCodeOf(length)]);
   }
   return t;
 }
@@ -52,6 +59,12 @@ inline unsigned LongOffsetCost(uint32_t v) { return kIndex.offsetCost[ClassOf(v)
 inline unsigned LengthCost(uint32_t length) { return kIndex.lengthCost[length]; }
 inline unsigned ShortCost(uint32_t distance) {
   return distance <= SHORT_NEAR_MAX_DISTANCE ? SHORT_NEAR_COST_BITS : SHORT_FAR_COST_BITS;
+}
+// Control bits of a match IsMatch accepts.
+inline unsigned MatchControlBits(uint32_t distance, uint32_t length) {
+  if (length == SHORT_MATCH_LENGTH)
+    return SHORT_MATCH_HEAD_BITS + (distance <= SHORT_NEAR_MAX_DISTANCE ? 0u : SHORT_FAR_EXTRA_BITS);
+  return kIndex.offsetControl[ClassOf(distance - 1)] + kIndex.lengthControl[length];
 }
 
 // Length of the common prefix of a and b, at most limit.
@@ -88,21 +101,34 @@ struct Cut {
   size_t end;
 };
 
+// A cut's tokens and the control bits they take, which is all the cuts
+// after it need to know to be encoded at once: where their first bit falls
+// in a flag word.
+struct CutTokens {
+  std::vector<Token> tokens;
+  uint64_t controlBits = 0;
+};
+
 class TokenList {
  public:
-  explicit TokenList(std::vector<Token>& tokens) : tokens_(tokens) { tokens_.clear(); }
+  explicit TokenList(CutTokens& out) : out_(out) {
+    out_.tokens.clear();
+    out_.controlBits = 0;
+  }
   void Literals(size_t count) { pending_ += count; }
   void Match(uint32_t distance, uint32_t length) {
-    tokens_.push_back(Token{(uint32_t)pending_, (uint16_t)length, (uint16_t)distance});
+    out_.tokens.push_back(Token{(uint32_t)pending_, (uint16_t)length, (uint16_t)distance});
+    out_.controlBits += LITERAL_CONTROL_BITS * pending_ + MatchControlBits(distance, length);
     pending_ = 0;
   }
   void Finish() {
-    if (pending_ != 0) tokens_.push_back(Token{(uint32_t)pending_, 0, 0});
+    if (pending_ != 0) out_.tokens.push_back(Token{(uint32_t)pending_, 0, 0});
+    out_.controlBits += LITERAL_CONTROL_BITS * pending_;
     pending_ = 0;
   }
 
  private:
-  std::vector<Token>& tokens_;
+  CutTokens& out_;
   size_t pending_ = 0;
 };
 
@@ -457,7 +483,7 @@ void ParseOptimal(const uint8_t* src, const Cut& cut, TokenList& tokens) {
   tokens.Finish();
 }
 
-void ParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, std::vector<Token>& out) {
+void ParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, CutTokens& out) {
   TokenList tokens(out);
   switch (level) {
     case CompressLevel::Fast:
@@ -479,19 +505,101 @@ Cut CutAt(size_t index, size_t n, size_t cutBytes) {
   return Cut{from, start, end};
 }
 
+// ---- Pieces: cuts encoded apart and joined ----------------------------------
+//
+// A cut's bits start where the cuts before it left the flag word: `used`
+// bits of it taken (BLOCK_FLAG_WORD_BITS: the word is full or there is
+// none, and the cut opens its own). That count follows from the earlier
+// cuts' control bits alone, so every cut can be encoded as soon as the cuts
+// before it are parsed. A cut that starts inside a word encodes its first
+// bits into a four-byte stand-in for that word, which the join ORs into the
+// word itself.
+
+#define NO_WORD SIZE_MAX
+
+// The bits of a flag word taken after `bits` more control bits, from `used`.
+inline unsigned UsedAfter(unsigned used, uint64_t bits) {
+  return bits == 0 ? used : (unsigned)((used + bits - 1) % BLOCK_FLAG_WORD_BITS + 1);
+}
+
+struct Piece {
+  std::vector<uint8_t> bytes;  // starts with the stand-in word when `lead`
+  bool lead = false;
+  size_t open = NO_WORD;  // the word still open at the piece's end, in bytes
+  unsigned used = BLOCK_FLAG_WORD_BITS;
+  bool proved = false;  // expanded again to its cut's bytes
+};
+
+void EncodePiece(const uint8_t* src, const Cut& cut, const CutTokens& cutTokens, unsigned used, Piece& piece) {
+  piece.bytes.clear();
+  piece.lead = used < BLOCK_FLAG_WORD_BITS;
+  if (piece.lead) piece.bytes.resize(BLOCK_FLAG_WORD_BYTES);
+  BlockEncoder enc(piece.bytes, 0, used);
+  EmitTokens(src, cut, cutTokens.tokens, enc);
+  enc.Flush();
+  piece.used = enc.Used();
+  piece.open = piece.used < BLOCK_FLAG_WORD_BITS ? enc.WordPos() : NO_WORD;
+  // The cuts after this one were placed by the count: an encoding that
+  // ends elsewhere would join into a block that expands to other bytes.
+  if (piece.used != UsedAfter(used, cutTokens.controlBits)) abort();
+}
+
+// Appends `piece` to `block`, whose flag word at *open is open (NO_WORD:
+// none), and moves *open to the word the piece leaves open.
+void JoinPiece(std::vector<uint8_t>& block, size_t* open, const Piece& piece) {
+  if (piece.lead != (*open != NO_WORD)) abort();
+  size_t skip = 0;
+  if (piece.lead) {
+    for (unsigned i = 0; i < BLOCK_FLAG_WORD_BYTES; ++i) block[*open + i] |= piece.bytes[i];
+    skip = BLOCK_FLAG_WORD_BYTES;
+  }
+  size_t at = block.size();
+  block.insert(block.end(), piece.bytes.begin() + (ptrdiff_t)skip, piece.bytes.end());
+  if (piece.open == NO_WORD)
+    *open = NO_WORD;
+  else if (!(piece.lead && piece.open == 0))  // else still the word it joined
+    *open = at + piece.open - skip;
+}
+
+// Proves a piece before any of it is given out: a block made of the cut's
+// history as literals (with filler literals ahead, so that the piece's
+// first bit falls where it will in the real block), the piece joined as the
+// real block joins it, and the end code, must expand to the cut's bytes.
+bool ProvePiece(const uint8_t* src, const Cut& cut, unsigned used, const Piece& piece, std::vector<uint8_t>& probe,
+                std::vector<uint8_t>& back) {
+  static const uint8_t kFiller[BLOCK_FLAG_WORD_BITS] = {};
+  size_t history = cut.start - cut.from;
+  size_t filler = (used + BLOCK_FLAG_WORD_BITS - history % BLOCK_FLAG_WORD_BITS) % BLOCK_FLAG_WORD_BITS;
+  probe.clear();
+  BlockEncoder head(probe);
+  head.Literals(kFiller, filler);
+  head.Literals(src + cut.from, history);
+  head.Flush();
+  if (head.Used() != used) abort();
+  size_t open = used < BLOCK_FLAG_WORD_BITS ? head.WordPos() : NO_WORD;
+  JoinPiece(probe, &open, piece);
+  BlockEncoder tail(probe, open, piece.used);
+  tail.End();
+  size_t length = cut.end - cut.start;
+  back.resize(filler + history + length);
+  return ExpandBlock(back.data(), back.size(), probe.data(), probe.size()) == EXPAND_OK &&
+         (length == 0 || memcmp(back.data() + filler + history, src + cut.start, length) == 0);
+}
+
 // Builds with exceptions (the host tool) report running out of memory on a
 // worker as std::bad_alloc on the calling thread, where the tool turns it
 // into its one-line error; builds without them stop at the failed
 // allocation, on any thread, as they do everywhere else.
-bool TryParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, std::vector<Token>& out) {
+template <typename Step>
+bool TryStep(Step step) {
 #if defined(__cpp_exceptions)
   try {
-    ParseCut(src, cut, level, out);
+    step();
   } catch (const std::bad_alloc&) {
     return false;
   }
 #else
-  ParseCut(src, cut, level, out);
+  step();
 #endif
   return true;
 }
@@ -504,50 +612,124 @@ bool TryParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, std::v
 #endif
 }
 
-// Cuts are parsed by `workers` threads, at most `ahead` of them past the one
-// being written, so memory holds a bounded number of token lists whatever
-// the input's size; the calling thread writes them in order.
+// The block's tail from its open flag word on: everything before that word
+// is final and goes to the output as soon as a piece is joined.
+class BlockJoiner {
+ public:
+  explicit BlockJoiner(BlockOutput& out) : out_(out) {}
+  bool Add(const Piece& piece) {
+    JoinPiece(held_, &open_, piece);
+    used_ = piece.used;
+    return Release();
+  }
+  bool Finish() {
+    BlockEncoder enc(held_, open_, used_);
+    enc.End();
+    open_ = NO_WORD;
+    return Release();
+  }
+  uint64_t Size() const { return size_; }
+
+ private:
+  bool Release() {
+    size_t ready = open_ == NO_WORD ? held_.size() : open_;
+    if (ready == 0) return true;
+    if (!out_.Put(held_.data(), ready)) return false;
+    size_ += ready;
+    held_.erase(held_.begin(), held_.begin() + (ptrdiff_t)ready);
+    if (open_ != NO_WORD) open_ = 0;
+    return true;
+  }
+
+  BlockOutput& out_;
+  std::vector<uint8_t> held_;
+  size_t open_ = NO_WORD;
+  unsigned used_ = BLOCK_FLAG_WORD_BITS;
+  uint64_t size_ = 0;
+};
+
+// Cuts are parsed, encoded and proved by `workers` threads, at most `ahead`
+// of them past the one being joined, so memory holds a bounded number of
+// token lists and pieces whatever the input's size; the calling thread
+// joins the pieces in order. A cut's first bit is known once every cut
+// before it is parsed: the count runs ahead of the encoding.
 class CutPipeline {
  public:
   CutPipeline(const uint8_t* src, size_t n, CompressLevel level, size_t cutBytes, size_t cuts, size_t ahead)
-      : src_(src), n_(n), level_(level), cutBytes_(cutBytes), cuts_(cuts), ahead_(ahead), lists_(ahead), ready_(ahead, SIZE_MAX) {}
+      : src_(src), n_(n), level_(level), cutBytes_(cutBytes), cuts_(cuts), ahead_(ahead), slots_(ahead) {}
 
   void Work() {
-    std::vector<Token> list;
+    CutTokens tokens;
+    Piece piece;
+    std::vector<uint8_t> probe, back;
     for (;;) {
       size_t index;
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return failed_ || next_ >= cuts_ || next_ < written_ + ahead_; });
+        changed_.wait(lock, [&] { return failed_ || next_ >= cuts_ || next_ < joined_ + ahead_; });
         if (failed_ || next_ >= cuts_) return;
         index = next_++;
       }
-      bool ok = TryParseCut(src_, CutAt(index, n_, cutBytes_), level_, list);
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!ok) {
-        failed_ = true;
-      } else {
-        lists_[index % ahead_].swap(list);
-        ready_[index % ahead_] = index;
+      Cut cut = CutAt(index, n_, cutBytes_);
+      bool ok = TryStep([&] { ParseCut(src_, cut, level_, tokens); });
+      unsigned used = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Slot& slot = slots_[index % ahead_];
+        slot.controlBits = tokens.controlBits;
+        slot.parsed = index;
+        while (counted_ < cuts_ && slots_[counted_ % ahead_].parsed == counted_) {
+          Slot& next = slots_[counted_ % ahead_];
+          next.used = used_;
+          used_ = UsedAfter(used_, next.controlBits);
+          ++counted_;
+        }
+        failed_ = failed_ || !ok;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return failed_ || counted_ > index; });
+        if (failed_) return;
+        used = slot.used;
       }
+      ok = TryStep([&] {
+        EncodePiece(src_, cut, tokens, used, piece);
+        piece.proved = ProvePiece(src_, cut, used, piece, probe, back);
+      });
+      std::lock_guard<std::mutex> lock(mutex_);
+      Slot& slot = slots_[index % ahead_];
+      if (!ok) failed_ = true;
+      slot.piece.bytes.swap(piece.bytes);
+      slot.piece.lead = piece.lead;
+      slot.piece.open = piece.open;
+      slot.piece.used = piece.used;
+      slot.piece.proved = piece.proved;
+      slot.ready = index;
       changed_.notify_all();
     }
   }
 
-  // Writes every cut in order; false when a worker ran out of memory.
-  bool Write(BlockEncoder& enc) {
-    std::vector<Token> list;
+  // Joins every piece in order; false when a worker ran out of memory,
+  // with *result set otherwise.
+  bool Join(BlockJoiner& joiner, CompressResult* result) {
+    Piece piece;
     for (size_t index = 0; index < cuts_; ++index) {
       {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return failed_ || ready_[index % ahead_] == index; });
+        changed_.wait(lock, [&] { return failed_ || slots_[index % ahead_].ready == index; });
         if (failed_) return false;
-        list.swap(lists_[index % ahead_]);
-        written_ = index + 1;
+        std::swap(piece, slots_[index % ahead_].piece);
+        joined_ = index + 1;
         changed_.notify_all();
       }
-      EmitTokens(src_, CutAt(index, n_, cutBytes_), list, enc);
+      if (!piece.proved) {
+        *result = CompressResult::Faulty;
+        return true;
+      }
+      if (!joiner.Add(piece)) {
+        *result = CompressResult::Stopped;
+        return true;
+      }
     }
+    *result = CompressResult::Done;
     return true;
   }
 
@@ -558,22 +740,31 @@ class CutPipeline {
   }
 
  private:
+  struct Slot {
+    size_t parsed = SIZE_MAX;  // which cut's count the slot holds
+    size_t ready = SIZE_MAX;   // which cut's piece it holds
+    uint64_t controlBits = 0;
+    unsigned used = 0;
+    Piece piece;
+  };
+
   const uint8_t* src_;
   size_t n_;
   CompressLevel level_;
   size_t cutBytes_;
   size_t cuts_;
   size_t ahead_;
-  std::vector<std::vector<Token>> lists_;  // cut i in slot i % ahead_
-  std::vector<size_t> ready_;              // which cut a slot holds
+  std::vector<Slot> slots_;  // cut i in slot i % ahead_
   std::mutex mutex_;
   std::condition_variable changed_;
-  size_t next_ = 0;
-  size_t written_ = 0;
+  size_t next_ = 0;     // the next cut to parse
+  size_t counted_ = 0;  // cuts whose first bit is known
+  unsigned used_ = BLOCK_FLAG_WORD_BITS;  // the flag word after the counted cuts
+  size_t joined_ = 0;
   bool failed_ = false;
 };
 
-// A thread the system refuses only makes the parse take longer.
+// A thread the system refuses only makes the work take longer.
 void StartWorker(std::vector<std::thread>& pool, CutPipeline& pipeline) {
 #if defined(__cpp_exceptions)
   try {
@@ -585,26 +776,35 @@ void StartWorker(std::vector<std::thread>& pool, CutPipeline& pipeline) {
 #endif
 }
 
-void ParseAndWrite(const uint8_t* src, size_t n, CompressLevel level, unsigned threads, size_t cutBytes,
-                   BlockEncoder& enc) {
+CompressResult EncodeCuts(const uint8_t* src, size_t n, CompressLevel level, unsigned threads, size_t cutBytes,
+                          BlockJoiner& joiner) {
   size_t cuts = n == 0 ? 0 : (n - 1) / cutBytes + 1;
   size_t workers = std::min<size_t>(threads, cuts);
   if (workers > 1) {
     CutPipeline pipeline(src, n, level, cutBytes, cuts, 2 * workers);
     std::vector<std::thread> pool;
     for (size_t w = 0; w < workers; ++w) StartWorker(pool, pipeline);
-    bool ok = !pool.empty() && pipeline.Write(enc);
-    if (!ok) pipeline.Abandon();
+    CompressResult result = CompressResult::Done;
+    bool ok = !pool.empty() && pipeline.Join(joiner, &result);
+    pipeline.Abandon();
     for (std::thread& t : pool) t.join();
-    if (ok) return;
+    if (ok) return result;
     if (!pool.empty()) OutOfMemory();
   }
-  std::vector<Token> list;
+  // One thread: the same steps in order.
+  CutTokens tokens;
+  Piece piece;
+  std::vector<uint8_t> probe, back;
+  unsigned used = BLOCK_FLAG_WORD_BITS;
   for (size_t index = 0; index < cuts; ++index) {
     Cut cut = CutAt(index, n, cutBytes);
-    ParseCut(src, cut, level, list);
-    EmitTokens(src, cut, list, enc);
+    ParseCut(src, cut, level, tokens);
+    EncodePiece(src, cut, tokens, used, piece);
+    if (!ProvePiece(src, cut, used, piece, probe, back)) return CompressResult::Faulty;
+    if (!joiner.Add(piece)) return CompressResult::Stopped;
+    used = piece.used;
   }
+  return CompressResult::Done;
 }
 
 }  // namespace
@@ -639,6 +839,16 @@ size_t CompressBound(size_t n) {
 
 // The word is built in a uint32_t and stored little-endian.
 static_assert(BLOCK_FLAG_WORD_BITS == 32 && BLOCK_FLAG_WORD_BYTES == 4, "a flag word is one uint32_t");
+
+BlockEncoder::BlockEncoder(std::vector<uint8_t>& out, size_t wordPos, unsigned used) : out_(out) {
+  ENCODER_REQUIRE(used >= 1 && used <= BLOCK_FLAG_WORD_BITS);
+  if (used == BLOCK_FLAG_WORD_BITS) return;  // as a new encoder: the next bit opens a word
+  ENCODER_REQUIRE(wordPos + BLOCK_FLAG_WORD_BYTES <= out.size());
+  wordPos_ = wordPos;
+  word_ = Load32(&out[wordPos]);
+  used_ = used;
+  hasWord_ = true;
+}
 
 void BlockEncoder::StartWord() {
   Flush();
@@ -766,13 +976,40 @@ void BlockEncoder::End() {
   Flush();
 }
 
+CompressResult CompressBlockTo(const uint8_t* src, size_t n, BlockOutput& out, CompressLevel level, unsigned threads,
+                               size_t cutBytes, uint64_t* size) {
+  if (cutBytes == 0) abort();
+  BlockJoiner joiner(out);
+  CompressResult result = EncodeCuts(src, n, level, threads, cutBytes, joiner);
+  if (result == CompressResult::Done && !joiner.Finish()) result = CompressResult::Stopped;
+  if (size) *size = joiner.Size();
+  return result;
+}
+
+namespace {
+
+class VectorOutput : public BlockOutput {
+ public:
+  explicit VectorOutput(std::vector<uint8_t>& out) : out_(out) {}
+  bool Put(const uint8_t* data, size_t size) override {
+    out_.insert(out_.end(), data, data + size);
+    return true;
+  }
+
+ private:
+  std::vector<uint8_t>& out_;
+};
+
+}  // namespace
+
 size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level, unsigned threads,
                      size_t cutBytes) {
-  if (cutBytes == 0) abort();
   size_t before = out.size();
   out.reserve(before + n / 2 + 64);
-  BlockEncoder enc(out);
-  ParseAndWrite(src, n, level, threads, cutBytes, enc);
-  enc.End();
+  VectorOutput sink(out);
+  if (CompressBlockTo(src, n, sink, level, threads, cutBytes) != CompressResult::Done) {
+    fprintf(stderr, "CompressBlock: a cut did not expand back to its bytes\n");
+    abort();
+  }
   return out.size() - before;
 }

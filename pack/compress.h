@@ -22,12 +22,35 @@ enum class CompressLevel {
 // number of threads and the block is the same bytes on every machine.
 #define COMPRESS_CUT_BYTES ((size_t)1 << 20)
 
-// Appends one compressed block holding src[0..n) to `out` and returns the
-// number of bytes appended. The block always ends with the end code. n is
-// below 4 GiB, as every archive entry is. `threads` parse cuts at once (1:
-// the calling thread alone); it changes the time taken, never the bytes.
-// cutBytes other than COMPRESS_CUT_BYTES is for tests that check the parse
-// of each cut. Allocation failure, on any thread, throws std::bad_alloc.
+// Receives a block in order, a piece at a time, each piece final when it
+// arrives: a large entry's block can go straight to its file. Put returns
+// false to stop the compressor (the block is then incomplete).
+class BlockOutput {
+ public:
+  virtual ~BlockOutput() = default;
+  virtual bool Put(const uint8_t* data, size_t size) = 0;
+};
+
+enum class CompressResult {
+  Done,     // the whole block, end code included, went to the output
+  Stopped,  // the output refused a piece; nothing more was given to it
+  Faulty,   // a cut's encoding did not expand back to its bytes: a fault of
+            // the compressor, and the bytes given so far must not be used
+};
+
+// Writes one compressed block holding src[0..n) to `out`; *size (when
+// given) receives its length. The block always ends with the end code. n is
+// below 4 GiB, as every archive entry is. `threads` parse and encode cuts at
+// once (1: the calling thread alone); it changes the time taken, never the
+// bytes. Every cut is expanded again and compared with its input before its
+// bytes are given out. cutBytes other than COMPRESS_CUT_BYTES is for tests
+// that check the parse of each cut. Allocation failure, on any thread,
+// throws std::bad_alloc.
+CompressResult CompressBlockTo(const uint8_t* src, size_t n, BlockOutput& out, CompressLevel level,
+                               unsigned threads = 1, size_t cutBytes = COMPRESS_CUT_BYTES, uint64_t* size = nullptr);
+
+// The same block appended to `out`; returns the number of bytes appended.
+// A faulty cut stops the program: this form serves tests and benchmarks.
 size_t CompressBlock(const uint8_t* src, size_t n, std::vector<uint8_t>& out, CompressLevel level,
                      unsigned threads = 1, size_t cutBytes = COMPRESS_CUT_BYTES);
 
@@ -54,9 +77,14 @@ unsigned MatchCostBits(uint32_t distance, uint32_t length);
 // and bit field is checked against the format before it is written, in
 // every build: a value the field cannot hold stops the program instead of
 // being cut to the field's width.
+//
+// An encoder can also continue a block whose flag word at out[wordPos] is
+// open with `used` of its bits taken (BLOCK_FLAG_WORD_BITS: none open, the
+// next bit starts a word): cuts encoded apart are joined that way.
 class BlockEncoder {
  public:
   explicit BlockEncoder(std::vector<uint8_t>& out) : out_(out) {}
+  BlockEncoder(std::vector<uint8_t>& out, size_t wordPos, unsigned used);
   void Literal(uint8_t byte);
   // count literals at once, as many per flag word as it has bits left.
   void Literals(const uint8_t* bytes, size_t count);
@@ -73,6 +101,10 @@ class BlockEncoder {
   void Byte(uint8_t byte) { PutByte(byte); }
   // Writes the current flag word into its place (End does this too).
   void Flush();
+  // Bits of the current flag word taken, and where it stands: the state a
+  // following piece continues from.
+  unsigned Used() const { return used_; }
+  size_t WordPos() const { return wordPos_; }
 
  private:
   void StartWord();

@@ -231,6 +231,36 @@ TEST(CompressCuts, EveryThreadCountGivesTheSameBlock) {
   }
 }
 
+// Cuts are encoded apart and joined where the flag word stands. Cuts of one
+// byte can only be literals, so the block must be the bytes one encoder
+// writes for those literals: every join then falls inside a word, at every
+// bit position, mostly in pieces too short to open a word of their own.
+// Cuts a little longer carry matches across the same joins.
+TEST(CompressCuts, PiecesJoinIntoTheBlockOneEncoderWrites) {
+  std::mt19937 rng(11);
+  for (size_t n : {1u, 31u, 32u, 33u, 64u, 65u, 1000u}) {
+    Bytes data = RandomBytes(rng, n, 4);
+    Bytes single;
+    BlockEncoder enc(single);
+    enc.Literals(data.data(), data.size());
+    enc.End();
+    for (unsigned threads : {1u, 3u}) {
+      Bytes joined;
+      CompressBlock(data.data(), data.size(), joined, CompressLevel::Default, threads, 1);
+      ASSERT_TRUE(joined == single) << n << " bytes on " << threads << " threads";
+    }
+  }
+  Bytes data = VariedInputs().back();
+  data.resize(std::min<size_t>(data.size(), 4000));
+  for (size_t cutBytes : {2u, 3u, 5u, 33u, 290u})
+    for (CompressLevel level : kLevels) {
+      Bytes block, out(data.size());
+      CompressBlock(data.data(), data.size(), block, level, 2, cutBytes);
+      ASSERT_EQ(ExpandBlock(out.data(), out.size(), block.data(), block.size()), EXPAND_OK) << cutBytes;
+      ASSERT_TRUE(out == data) << LevelName(level) << ", cuts of " << cutBytes;
+    }
+}
+
 TEST(CompressRoundTrip, CompressBlockAppendsToWhatTheVectorHolds) {
   Bytes block = B({1, 2, 3});
   Bytes data = Text("abcabcabcabc");

@@ -36,6 +36,10 @@ class ImageSink : public ArchiveSink {
     std::copy(header, header + ARCHIVE_HEADER_SIZE, image.begin());
     return true;
   }
+  bool Truncate(uint64_t size, std::string*) override {
+    image.resize((size_t)size);
+    return true;
+  }
   std::vector<uint8_t> image;
 };
 

@@ -155,6 +155,7 @@ class PendingSink : public ArchiveSink {
   bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string* error) override {
     return file_.WriteAt(0, header, ARCHIVE_HEADER_SIZE, error);
   }
+  bool Truncate(uint64_t size, std::string* error) override { return file_.Truncate(size, error); }
 
  private:
   PendingFile& file_;
@@ -201,7 +202,7 @@ int CommandPack(const ParsedArgs& args) {
     if (!ReadFile(in.path, &data, &error)) return Fail(error);
     if (data.size() != in.size) return Fail(PathToUtf8(in.path) + ": file changed while packing");
     EntryStorage storage = Stored(o, in) ? EntryStorage::Stored : EntryStorage::Smaller;
-    if (!writer.Add(in.name, std::move(data), FileTimeValue(in.time), storage, &error)) return Fail(error);
+    if (!writer.Add(in.name, data.data(), data.size(), FileTimeValue(in.time), storage, &error)) return Fail(error);
     progress.Advance(in.size);
   }
   if (!writer.Finish(&error)) return Fail(error);

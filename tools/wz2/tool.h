@@ -75,6 +75,8 @@ class PendingFile {
   // from the mapping the caller holds.
   bool CopyRange(int source, uint64_t offset, const void* mapped, size_t size, std::string* error);
   bool WriteAt(uint64_t offset, const void* data, size_t size, std::string* error);
+  // Cuts the file back to its first size bytes; writing goes on from there.
+  bool Truncate(uint64_t size, std::string* error);
   uint64_t Size() const { return size_; }
   // Whether Close forces the bytes to disk before the rename (default yes).
   // An archive is the artifact a release ships, so it is synced; extracted

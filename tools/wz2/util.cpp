@@ -437,6 +437,21 @@ bool PendingFile::WriteAt(uint64_t offset, const void* data, size_t size, std::s
   return ok;
 }
 
+bool PendingFile::Truncate(uint64_t size, std::string* error) {
+  bool ok = fflush(file_) == 0;
+#ifdef _WIN32
+  ok = ok && _chsize_s(_fileno(file_), (long long)size) == 0 && _fseeki64(file_, 0, SEEK_END) == 0;
+#else
+  ok = ok && ftruncate(fileno(file_), (off_t)size) == 0 && fseeko(file_, 0, SEEK_END) == 0;
+#endif
+  if (!ok) {
+    *error = PathToUtf8(target_) + ": write error: " + SystemError(errno);
+    return false;
+  }
+  size_ = size;
+  return true;
+}
+
 bool PendingFile::Close(std::string* error) {
   if (!file_) return true;
   bool ok = fflush(file_) == 0;
