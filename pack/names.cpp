@@ -108,20 +108,20 @@ std::string EntryNameKey(const std::string& cp932) {
   return key;
 }
 
+bool EntryNameIndex::CompareOrder::operator()(const std::string& a, const std::string& b) const {
+  return lstrcmpiA(a.c_str(), b.c_str()) < 0;
+}
+
 long EntryNameIndex::Find(const std::string& cp932) const {
   auto bucket = buckets_.find(EntryNameKey(cp932));
   if (bucket == buckets_.end()) return -1;
-  for (const Named& n : bucket->second)
-    if (SameEntryName(n.name.c_str(), cp932.c_str())) return (long)n.position;
-  return -1;
+  auto named = bucket->second.find(cp932);
+  return named == bucket->second.end() ? -1 : (long)named->second;
 }
 
 long EntryNameIndex::Insert(const std::string& cp932, size_t position) {
-  std::vector<Named>& bucket = buckets_[EntryNameKey(cp932)];
-  for (const Named& n : bucket)
-    if (SameEntryName(n.name.c_str(), cp932.c_str())) return (long)n.position;
-  bucket.push_back(Named{cp932, position});
-  return -1;
+  auto added = buckets_[EntryNameKey(cp932)].emplace(cp932, position);
+  return added.second ? -1 : (long)added.first->second;
 }
 
 }  // namespace names

@@ -6,6 +6,7 @@
 
 #include <stddef.h>
 
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -29,7 +30,7 @@ namespace names {
 // character (double-byte, kana, or a byte the code page leaves undefined)
 // as one marker. The compare tells characters apart only one by one and
 // never equates ASCII with anything else, so equal names have equal keys;
-// names with equal keys are told apart by SameEntryName itself.
+// names with equal keys are told apart by the compare itself.
 std::string EntryNameKey(const std::string& cp932);
 
 class EntryNameIndex {
@@ -42,11 +43,13 @@ class EntryNameIndex {
   long Insert(const std::string& cp932, size_t position);
 
  private:
-  struct Named {
-    std::string name;
-    size_t position;
+  // Names that share a key are kept in the compare's own order, whose
+  // equality is SameEntryName: a key shared by every name (all kana, say)
+  // then costs a few compares a look-up, not one per name.
+  struct CompareOrder {
+    bool operator()(const std::string& a, const std::string& b) const;
   };
-  std::unordered_map<std::string, std::vector<Named>> buckets_;
+  std::unordered_map<std::string, std::map<std::string, size_t, CompareOrder>> buckets_;
 };
 
 }  // namespace names

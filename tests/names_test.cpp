@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <vector>
 
 #include "archive/entry_name.h"
@@ -122,6 +123,26 @@ TEST(EntryNameIndex, FindsTheFirstOfEqualNamesAndTellsSharedKeysApart) {
   EXPECT_EQ(index.Find("\x83\x43.dat"), 2);
   EXPECT_EQ(index.Find("A.DA"), -1);
   EXPECT_EQ(index.Find(std::string("A.DAT\0X", 7)), 0);  // a name ends at its NUL
+}
+
+// Names of one length made only of kana share one key; an archive of them
+// must still be indexed in seconds (one compare per name against every
+// other would take minutes), with every name found and repeats refused.
+TEST(EntryNameIndex, ManyNamesSharingOneKeyAreIndexedQuickly) {
+  const size_t count = 100000;
+  auto name = [](size_t i) {
+    std::string s;
+    for (int k = 0; k < 3; k++, i /= 63) s += std::string{'\x83', (char)(0x40 + i % 63)};  // katakana
+    return s + ".D";
+  };
+  auto start = std::chrono::steady_clock::now();
+  names::EntryNameIndex index;
+  for (size_t i = 0; i < count; i++) ASSERT_EQ(index.Insert(name(i), i), -1) << i;
+  for (size_t i = 0; i < count; i += 7) ASSERT_EQ(index.Find(name(i)), (long)i) << i;
+  EXPECT_EQ(index.Insert(name(count / 2), count), (long)(count / 2));
+  EXPECT_EQ(index.Find("\x83\x40\x83\x40\x83\x40.d"), 0);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(seconds, 10.0);
 }
 
 }  // namespace
