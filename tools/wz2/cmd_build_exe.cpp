@@ -3,6 +3,9 @@
 // 1041), as if the updater had been linked with it.
 #include <errno.h>
 #include <string.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 
@@ -40,6 +43,14 @@ class PieceReader {
     return f_ && fseeko(f_, (off_t)offset, SEEK_SET) == 0;
 #endif
   }
+#ifndef _WIN32
+  // The file open as `descriptor`, read from its start.
+  bool OpenDescriptor(int descriptor) {
+    int fd = descriptor >= 0 ? dup(descriptor) : -1;
+    if (fd >= 0 && !(f_ = fdopen(fd, "rb"))) close(fd);
+    return f_ && fseeko(f_, 0, SEEK_SET) == 0;
+  }
+#endif
   // Exactly size bytes, or false (an error, or the file ends first).
   bool Read(uint8_t* buffer, size_t size) { return fread(buffer, 1, size, f_) == size; }
   bool AtEnd() { return fgetc(f_) == EOF && !ferror(f_); }
@@ -50,10 +61,10 @@ class PieceReader {
 
 const size_t kPiece = (size_t)1 << 20;
 
-// Writes the image with the archive's bytes read from its file into the
-// span, and then the checksum, summed over every piece as it passed.
-bool WriteSplit(const pe::SplitImage& image, const fs::path& archive, PendingFile* out, Progress* progress,
-                std::string* error) {
+// Writes the image with the archive's bytes read from `in` into the span,
+// and then the checksum, summed over every piece as it passed.
+bool WriteSplit(const pe::SplitImage& image, PieceReader* in, const std::string& archive, PendingFile* out,
+                Progress* progress, std::string* error) {
   pe::ImageSum sum(image.checksumOffset);
   const uint8_t* bytes = image.bytes.data();
   size_t tail = image.bytes.size() - image.spanOffset;
@@ -61,16 +72,11 @@ bool WriteSplit(const pe::SplitImage& image, const fs::path& archive, PendingFil
   sum.Add(bytes + image.spanOffset, tail, image.spanOffset + (uint64_t)image.spanSize);
   if (!out->Write(bytes, image.spanOffset, error)) return false;
   progress->Advance(image.spanOffset);
-  PieceReader in;
-  if (!in.Open(archive, 0)) {
-    *error = PathToUtf8(archive) + ": cannot read it again: " + std::error_code(errno, std::generic_category()).message();
-    return false;
-  }
   std::vector<uint8_t> piece(std::min(kPiece, image.spanSize));
   for (size_t done = 0; done < image.spanSize;) {
     size_t n = std::min(piece.size(), image.spanSize - done);
-    if (!in.Read(piece.data(), n)) {
-      *error = PathToUtf8(archive) + ": read error, or the file shrank while it was read";
+    if (!in->Read(piece.data(), n)) {
+      *error = archive + ": read error, or the file shrank while it was read";
       return false;
     }
     sum.Add(piece.data(), n, image.spanOffset + (uint64_t)done);
@@ -144,6 +150,7 @@ int CommandBuildExe(const ParsedArgs& args) {
   resource.language = ARCHIVE_RESOURCE_LANGUAGE;
   size_t archiveSize = view.size;
   pe::SplitImage split;
+  PieceReader source;
   std::vector<uint8_t> whole;
   // Branding has always been a second rewrite of the image the archive went
   // into. One rewrite with both makes the same bytes except where the first
@@ -164,8 +171,17 @@ int CommandBuildExe(const ParsedArgs& args) {
       return Fail(templ + ": " + error);
   } else {
     // Only the archive's size is needed to lay the image out; its bytes are
-    // copied from the file as they are written. The mapping is let go: its
-    // pages would otherwise count towards the tool's memory.
+    // copied as they are written, from the file that was examined rather
+    // than whatever its path names by then: through the mapping's own
+    // descriptor, or on Windows opened while the mapping still bars renaming
+    // the file. The mapping is let go: its pages would otherwise count
+    // towards the tool's memory.
+#ifdef _WIN32
+    bool opened = source.Open(PathFromUtf8(archive), 0);
+#else
+    bool opened = source.OpenDescriptor(view.file.Descriptor());
+#endif
+    if (!opened) return Fail(archive + ": cannot read it again: " + std::error_code(errno, std::generic_category()).message());
     view.file.Close();
     view.data = nullptr;
     std::vector<pe::Resource> resources;
@@ -186,7 +202,7 @@ int CommandBuildExe(const ParsedArgs& args) {
   uint64_t total = whole.empty() ? split.FileSize() : whole.size();
   Progress progress("writing", total);
   if (!out.Open(PathFromUtf8(output), &error)) return Fail(error);
-  if (whole.empty() ? !WriteSplit(split, PathFromUtf8(archive), &out, &progress, &error)
+  if (whole.empty() ? !WriteSplit(split, &source, archive, &out, &progress, &error)
                     : !out.Write(whole.data(), whole.size(), &error))
     return Fail(error);
   progress.Advance(whole.size());
