@@ -1,9 +1,11 @@
 // The resource reader and writer on arbitrary executables, as build-exe and
 // list use them: reading any image is bounded work, and whatever the writer
 // makes of an image it read must read back with the archive unchanged and
-// every other resource still there.
+// every other resource still there; written with the archive's bytes left
+// out, it must be the same image with them cut out.
 #include <stdint.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!pe::ReadResources(built, &after, &error)) __builtin_trap();
   std::vector<uint8_t> carried;
   if (!pe::FindResourceData(built, archive.type, archive.name, &carried, &error) || carried != archive.data)
+    __builtin_trap();
+  std::vector<pe::Resource> split = before;
+  split.erase(std::remove_if(split.begin(), split.end(),
+                             [&](const pe::Resource& r) {
+                               return pe::SameKey(r.type, archive.type) && pe::SameKey(r.name, archive.name);
+                             }),
+              split.end());
+  split.push_back(archive);
+  split.back().data.clear();
+  pe::SplitImage cut;
+  if (!pe::WriteResourcesSplit(image, split, split.size() - 1, archive.data.size(), &cut, &error) ||
+      cut.spanSize != archive.data.size() || cut.FileSize() != built.size())
+    __builtin_trap();
+  pe::ImageSum sum(cut.checksumOffset);
+  sum.Add(cut.bytes.data(), cut.spanOffset, 0);
+  sum.Add(archive.data.data(), archive.data.size(), cut.spanOffset);
+  sum.Add(cut.bytes.data() + cut.spanOffset, cut.bytes.size() - cut.spanOffset, cut.spanOffset + cut.spanSize);
+  uint32_t checksum = sum.Finish(cut.FileSize());
+  for (int i = 0; i < 4; i++) cut.bytes[cut.checksumOffset + (size_t)i] = (uint8_t)(checksum >> (8 * i));
+  if (!std::equal(cut.bytes.begin(), cut.bytes.begin() + (ptrdiff_t)cut.spanOffset, built.begin()) ||
+      !std::equal(built.begin() + (ptrdiff_t)(cut.spanOffset + cut.spanSize), built.end(),
+                  cut.bytes.begin() + (ptrdiff_t)cut.spanOffset))
     __builtin_trap();
   size_t kept = 0;
   for (const pe::Resource& r : before)

@@ -29,8 +29,8 @@ namespace {
 #define MAX_ENTRIES_VISITED 262144u
 #define MAX_NAME_CHARACTERS 4194304u
 
-uint16_t Rd16(const std::vector<uint8_t>& b, size_t o) { return (uint16_t)(b[o] | (b[o + 1] << 8)); }
-uint32_t Rd32(const std::vector<uint8_t>& b, size_t o) {
+uint16_t Rd16(const ImageView& b, size_t o) { return (uint16_t)(b[o] | (b[o + 1] << 8)); }
+uint32_t Rd32(const ImageView& b, size_t o) {
   return (uint32_t)b[o] | ((uint32_t)b[o + 1] << 8) | ((uint32_t)b[o + 2] << 16) | ((uint32_t)b[o + 3] << 24);
 }
 void Wr16(std::vector<uint8_t>& b, size_t o, uint16_t v) {
@@ -49,7 +49,7 @@ struct Section {
   uint32_t virtualSize, virtualAddress, rawSize, rawPointer;
 };
 
-std::vector<Section> Sections(const std::vector<uint8_t>& image, const Layout& l) {
+std::vector<Section> Sections(const ImageView& image, const Layout& l) {
   std::vector<Section> out;
   for (uint16_t i = 0; i < l.sectionCount; i++) {
     size_t h = l.sectionTableOffset + (size_t)i * SECTION_HEADER_SIZE;
@@ -66,7 +66,7 @@ uint64_t MappedFileSpan(const Section& s) {
 
 // File offset of `length` bytes at `rva`, or false when they are not all in
 // one section's file data.
-bool RvaToOffset(const std::vector<uint8_t>& image, const std::vector<Section>& sections, uint32_t rva,
+bool RvaToOffset(const ImageView& image, const std::vector<Section>& sections, uint32_t rva,
                  uint64_t length, size_t* offset, uint64_t* available) {
   for (const Section& s : sections) {
     uint64_t span = MappedFileSpan(s);
@@ -85,7 +85,7 @@ bool RvaToOffset(const std::vector<uint8_t>& image, const std::vector<Section>& 
 }
 
 struct TreeReader {
-  const std::vector<uint8_t>& image;
+  const ImageView& image;
   const std::vector<Section>& sections;
   size_t base;         // file offset of the root directory
   uint64_t available;  // bytes of the section from the root on
@@ -137,7 +137,7 @@ struct TreeReader {
     r.language = language;
     r.codePage = Rd32(image, base + at + 8);
     if (spans) spans->emplace_back(offset, (size_t)size);
-    else r.data.assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
+    else r.data.assign(image.begin() + offset, image.begin() + offset + size);
     out->push_back(std::move(r));
     return true;
   }
@@ -204,17 +204,23 @@ TreeNode BuildTree(const std::vector<Resource>& resources) {
 
 // Lays out the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`,
 // and writes them straight into the image being built: a large archive is
-// then never held once more as a separate section.
+// then never held once more as a separate section. The data of `deferred`
+// is not held at all: its room is a hole the caller fills, and the bytes
+// behind it are written that much earlier.
 struct TreeWriter {
   uint32_t sectionRva = 0;
-  size_t total = 0;
-  std::vector<size_t> dataAt;
+  const Resource* deferred = nullptr;
+  size_t deferredSize = 0;
+  uint64_t total = 0;  // 64 bits: a deferred size near 4 GiB must not wrap before it is refused
+  std::vector<uint64_t> dataAt;
   // Placement, computed before anything is written.
   std::vector<const TreeNode*> directories;  // breadth first
   std::vector<const TreeNode*> leaves;
   std::vector<const ResourceKey*> strings;
   size_t directoriesEnd = 0, entriesEnd = 0, stringsEnd = 0;
+  uint64_t holeAt = 0, holeSize = 0;  // the deferred data's place in the section, once planned
 
+  size_t DataSize(const Resource* r) const { return r == deferred ? deferredSize : r->data.size(); }
   void Collect(const TreeNode& root) {
     std::vector<const TreeNode*> level{&root};
     for (int depth = 0; depth < 3; depth++) {
@@ -253,27 +259,35 @@ struct TreeWriter {
     }
     stringsEnd = (size_t)AlignUp(at, 8);
   }
-  // The section's size in bytes.
-  size_t Plan(const TreeNode& root) {
+  // The section's size in bytes, the hole included.
+  uint64_t Plan(const TreeNode& root) {
     Collect(root);
     Place();
     total = stringsEnd;
     for (const TreeNode* l : leaves) {
       dataAt.push_back(total);
+      if (l->leaf == deferred) {
+        holeAt = total;
+        holeSize = deferredSize;
+      }
       // Empty data gets room of its own too: at the section's very end its
       // address would lie outside the section.
-      total = (size_t)AlignUp(total + std::max<size_t>(l->leaf->data.size(), 1), 8);
+      total = AlignUp(total + std::max<uint64_t>(DataSize(l->leaf), 1), 8);
     }
     return total;
   }
-  // Writes the planned section into out[0..total), which holds zeros.
+  // Where section offset o lands in the written bytes, which lack the hole.
+  // Nothing written straddles it: the tree comes before all data.
+  size_t At(uint64_t o) const { return (size_t)(o < holeAt ? o : o - holeSize); }
+  // Writes the planned section into out[0..total - holeSize), which holds
+  // zeros.
   void WriteTo(uint8_t* out) const {
-    auto Wr16 = [out](size_t o, uint16_t v) {
-      out[o] = (uint8_t)v;
-      out[o + 1] = (uint8_t)(v >> 8);
+    auto Wr16 = [this, out](uint64_t o, uint16_t v) {
+      out[At(o)] = (uint8_t)v;
+      out[At(o) + 1] = (uint8_t)(v >> 8);
     };
-    auto Wr32 = [out](size_t o, uint32_t v) {
-      for (int i = 0; i < 4; i++) out[o + i] = (uint8_t)(v >> (8 * i));
+    auto Wr32 = [this, out](uint64_t o, uint32_t v) {
+      for (int i = 0; i < 4; i++) out[At(o) + i] = (uint8_t)(v >> (8 * i));
     };
     for (const TreeNode* d : directories) {
       size_t at = DirectoryOffset(d);
@@ -294,9 +308,9 @@ struct TreeWriter {
       const Resource* r = leaves[i]->leaf;
       size_t e = directoriesEnd + i * RES_DATA_ENTRY_SIZE;
       Wr32(e, sectionRva + (uint32_t)dataAt[i]);
-      Wr32(e + 4, (uint32_t)r->data.size());
+      Wr32(e + 4, (uint32_t)DataSize(r));
       Wr32(e + 8, r->codePage);
-      if (!r->data.empty()) memcpy(out + dataAt[i], r->data.data(), r->data.size());
+      if (r != deferred && !r->data.empty()) memcpy(out + At(dataAt[i]), r->data.data(), r->data.size());
     }
     for (const ResourceKey* s : strings) {
       size_t at = StringOffset(s);
@@ -330,7 +344,7 @@ bool SameKey(const ResourceKey& a, const ResourceKey& b) {
   return a.isString == b.isString && (a.isString ? a.text == b.text : a.id == b.id);
 }
 
-bool ParseLayout(const std::vector<uint8_t>& image, Layout* l, std::string* error) {
+bool ParseLayout(const ImageView& image, Layout* l, std::string* error) {
   *l = Layout();
   if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z') return Refuse(error, "not a Windows executable (no MZ header)");
   uint32_t peOffset = Rd32(image, 0x3C);
@@ -381,7 +395,7 @@ bool ParseLayout(const std::vector<uint8_t>& image, Layout* l, std::string* erro
 
 namespace {
 
-bool ReadTree(const std::vector<uint8_t>& image, std::vector<Resource>* out,
+bool ReadTree(const ImageView& image, std::vector<Resource>* out,
               std::vector<std::pair<size_t, size_t>>* spans, std::string* error) {
   out->clear();
   Layout l;
@@ -403,11 +417,11 @@ bool ReadTree(const std::vector<uint8_t>& image, std::vector<Resource>* out,
 
 }  // namespace
 
-bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out, std::string* error) {
+bool ReadResources(const ImageView& image, std::vector<Resource>* out, std::string* error) {
   return ReadTree(image, out, nullptr, error);
 }
 
-bool FindResourceSpan(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                       size_t* offset, size_t* size, std::string* error) {
   std::vector<Resource> all;
   std::vector<std::pair<size_t, size_t>> spans;
@@ -425,28 +439,62 @@ bool FindResourceSpan(const std::vector<uint8_t>& image, const ResourceKey& type
   return true;
 }
 
-bool FindResourceData(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+bool FindResourceData(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                       std::vector<uint8_t>* out, std::string* error) {
   size_t offset = 0, size = 0;
   if (!FindResourceSpan(image, type, name, &offset, &size, error)) return false;
-  out->assign(image.begin() + (ptrdiff_t)offset, image.begin() + (ptrdiff_t)(offset + size));
+  out->assign(image.begin() + offset, image.begin() + offset + size);
   return true;
 }
 
-uint32_t ImageChecksum(const std::vector<uint8_t>& file, size_t checksumOffset) {
-  uint64_t sum = 0;
-  for (size_t i = 0; i < file.size(); i += 2) {
-    if (i >= checksumOffset && i < checksumOffset + 4) continue;
-    uint32_t word = file[i] | (i + 1 < file.size() ? (uint32_t)file[i + 1] << 8 : 0u);
-    sum += word;
-    sum = (sum & 0xFFFF) + (sum >> 16);
-  }
-  sum = (sum & 0xFFFF) + (sum >> 16);
-  return (uint32_t)(sum + file.size());
+// The checksum adds the file as little-endian 16-bit words with the carry
+// folded back in. A word starting at an even offset inside the field's four
+// bytes is left out; were the field at an odd offset, that is the four bytes
+// from the next even one, and the sum has always been taken so.
+ImageSum::ImageSum(size_t checksumOffset) : skip_(((uint64_t)checksumOffset + 1) & ~(uint64_t)1) {}
+
+void ImageSum::Add(const uint8_t* bytes, size_t size, uint64_t at) {
+  uint64_t end = at + size;
+  if (at < skip_) AddRun(bytes, at, std::min(end, skip_));
+  uint64_t resume = std::max(at, skip_ + 4);
+  if (resume < end) AddRun(bytes + (resume - at), resume, end);
 }
 
-bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resource>& resources,
-                    std::vector<uint8_t>* out, std::string* error) {
+// Folding is addition modulo 0xFFFF (with 0xFFFF standing for a non-zero
+// multiple of it), so the words may be added in any order and folded once.
+void ImageSum::AddRun(const uint8_t* p, uint64_t from, uint64_t to) {
+  if (from >= to) return;
+  if (from & 1) {
+    sum_ += (uint64_t)*p++ << 8;
+    from++;
+  }
+  for (; from + 1 < to; from += 2, p += 2) sum_ += (uint64_t)(p[0] | p[1] << 8);
+  if (from < to) sum_ += *p;
+}
+
+uint32_t ImageSum::Finish(uint64_t fileSize) const {
+  uint64_t sum = sum_;
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return (uint32_t)(sum + fileSize);
+}
+
+uint32_t ImageChecksum(const std::vector<uint8_t>& file, size_t checksumOffset) {
+  ImageSum sum(checksumOffset);
+  sum.Add(file.data(), file.size(), 0);
+  return sum.Finish(file.size());
+}
+
+bool WriteResources(const ImageView& image, const std::vector<Resource>& resources, std::vector<uint8_t>* out,
+                    std::string* error) {
+  SplitImage split;
+  if (!WriteResourcesSplit(image, resources, resources.size(), 0, &split, error)) return false;
+  Wr32(split.bytes, split.checksumOffset, ImageChecksum(split.bytes, split.checksumOffset));
+  *out = std::move(split.bytes);
+  return true;
+}
+
+bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& resources, size_t deferred,
+                         size_t deferredSize, SplitImage* out, std::string* error) {
   Layout l;
   if (!ParseLayout(image, &l, error)) return false;
   if (l.securityOffset != 0 || l.securitySize != 0)
@@ -499,14 +547,17 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
   for (size_t i = 0; i < sections.size(); i++)
     if (l.resourceRva != 0 && sections[i].virtualAddress == l.resourceRva) rsrc = (int)i;
 
+  // The new image is the old one up to keptTo, zeros up to rawPointer, the
+  // tree in raw bytes of room, and the old one again from resumeAt on.
+  enum { kGrow, kInPlace, kNewSection } how = kNewSection;
+  uint64_t keptTo = 0, rawPointer = 0, raw = 0, resumeAt = 0, size = 0;
   TreeWriter writer;
-  std::vector<uint8_t> result;
-  uint32_t newRva = 0, newSize = 0;
-  int64_t initializedDelta = 0;
+  writer.deferred = deferred < resources.size() ? &resources[deferred] : nullptr;
+  writer.deferredSize = deferredSize;
   if (rsrc >= 0) {
     const Section& s = sections[(size_t)rsrc];
     writer.sectionRva = s.virtualAddress;
-    uint64_t size = writer.Plan(root);
+    size = writer.Plan(root);
     bool lastInFile = (uint64_t)s.rawPointer + s.rawSize == rawEnd;
     bool lastInMemory = s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment) == vaEnd;
     uint64_t roomInMemory = UINT64_MAX;
@@ -514,70 +565,76 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
       if (t.virtualAddress > s.virtualAddress) roomInMemory = std::min<uint64_t>(roomInMemory, t.virtualAddress - s.virtualAddress);
     if (lastInFile && lastInMemory) {
       // Grows freely: the file is cut at the section and continued behind it.
-      uint64_t raw = AlignUp(size, l.fileAlignment);
-      // The whole size up front: growing by doubling would hold a large
-      // archive twice more.
-      result.reserve((size_t)(s.rawPointer + raw + (image.size() - rawEnd)));
-      result.assign(image.begin(), image.begin() + (ptrdiff_t)s.rawPointer);
-      result.resize((size_t)(s.rawPointer + raw), 0);
-      writer.WriteTo(&result[s.rawPointer]);
-      result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
-      uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
-      if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + (s.rawPointer + raw) - rawEnd));
-      Wr32(result, s.headerOffset + 8, (uint32_t)size);
-      Wr32(result, s.headerOffset + 16, (uint32_t)raw);
-      initializedDelta = (int64_t)raw - (int64_t)s.rawSize;
-      newRva = s.virtualAddress;
-      newSize = (uint32_t)size;
+      how = kGrow;
+      keptTo = rawPointer = s.rawPointer;
+      raw = AlignUp(size, l.fileAlignment);
+      resumeAt = rawEnd;
     } else if (size <= s.rawSize && size <= roomInMemory) {
-      result = image;
-      std::fill(result.begin() + (ptrdiff_t)s.rawPointer, result.begin() + (ptrdiff_t)(s.rawPointer + s.rawSize), 0);
-      writer.WriteTo(&result[s.rawPointer]);
-      Wr32(result, s.headerOffset + 8, (uint32_t)size);
-      newRva = s.virtualAddress;
-      newSize = (uint32_t)size;
+      how = kInPlace;
+      keptTo = rawPointer = s.rawPointer;
+      raw = s.rawSize;
+      resumeAt = (uint64_t)s.rawPointer + s.rawSize;
     }
   }
-  if (result.empty()) {
+  size_t header = l.sectionTableOffset + (size_t)l.sectionCount * SECTION_HEADER_SIZE;
+  if (how == kNewSection) {
     // A new last section. Its header needs room between the section table
     // and the first section's data.
-    size_t header = l.sectionTableOffset + (size_t)l.sectionCount * SECTION_HEADER_SIZE;
     if (header + SECTION_HEADER_SIZE > l.sizeOfHeaders || header + SECTION_HEADER_SIZE > firstRaw)
       return Refuse(error, "the executable's headers have no room for another section");
     // Checked once aligned: the new section's address must fit 32 bits.
     if (AlignUp(vaEnd, l.sectionAlignment) > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
-    writer = TreeWriter();
+    TreeWriter fresh;
+    fresh.deferred = writer.deferred;
+    fresh.deferredSize = writer.deferredSize;
+    writer = std::move(fresh);
     writer.sectionRva = (uint32_t)AlignUp(vaEnd, l.sectionAlignment);
-    uint64_t size = writer.Plan(root);
-    uint64_t rawPointer = AlignUp(rawEnd, l.fileAlignment);
-    uint64_t raw = AlignUp(size, l.fileAlignment);
-    if (rawPointer + raw + (image.size() - rawEnd) > 0xFFFFFFFFull ||
+    size = writer.Plan(root);
+    keptTo = rawEnd;
+    rawPointer = AlignUp(rawEnd, l.fileAlignment);
+    raw = AlignUp(size, l.fileAlignment);
+    resumeAt = rawEnd;
+    if (rawPointer + raw + (image.size() - resumeAt) > 0xFFFFFFFFull ||
         (uint64_t)writer.sectionRva + AlignUp(size, l.sectionAlignment) > 0xFFFFFFFFull)
       return Refuse(error, "the executable would pass 4 GiB");
-    result.reserve((size_t)(rawPointer + raw + (image.size() - rawEnd)));
-    result.assign(image.begin(), image.begin() + (ptrdiff_t)rawEnd);
-    result.resize((size_t)(rawPointer + raw), 0);
-    writer.WriteTo(&result[(size_t)rawPointer]);
-    result.insert(result.end(), image.begin() + (ptrdiff_t)rawEnd, image.end());
+  }
+  // A grown file is bounded too: its section's sizes are 32-bit fields, and
+  // a deferred span near 4 GiB would wrap them (and, on a 32-bit host, the
+  // sizes below).
+  if (how == kGrow && rawPointer + raw + (image.size() - resumeAt) > 0xFFFFFFFFull)
+    return Refuse(error, "the executable would pass 4 GiB");
+
+  std::vector<uint8_t> result;
+  // The whole size up front: growing by doubling would hold the image twice.
+  result.reserve((size_t)(rawPointer + raw - writer.holeSize + (image.size() - resumeAt)));
+  result.assign(image.begin(), image.begin() + (size_t)keptTo);
+  result.resize((size_t)(rawPointer + raw - writer.holeSize), 0);
+  writer.WriteTo(&result[(size_t)rawPointer]);
+  result.insert(result.end(), image.begin() + (size_t)resumeAt, image.end());
+  int64_t initializedDelta = 0;
+  if (how != kInPlace) {
     uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
-    if (symbols != 0 && symbols >= rawEnd) Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + rawPointer + raw - rawEnd));
+    if (symbols != 0 && symbols >= rawEnd)
+      Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + rawPointer + raw - rawEnd));
+  }
+  if (how == kNewSection) {
     std::fill(result.begin() + (ptrdiff_t)header, result.begin() + (ptrdiff_t)(header + SECTION_HEADER_SIZE), 0);
     memcpy(&result[header], ".rsrc2\0\0", 8);
-    Wr32(result, header + 8, (uint32_t)size);
     Wr32(result, header + 12, writer.sectionRva);
-    Wr32(result, header + 16, (uint32_t)raw);
     Wr32(result, header + 20, (uint32_t)rawPointer);
     Wr32(result, header + 36, SCN_INITIALIZED_READ);
     Wr16(result, l.peOffset + 4 + 2, (uint16_t)(l.sectionCount + 1));
-    vaEnd = writer.sectionRva + AlignUp(size, l.sectionAlignment);
     initializedDelta = (int64_t)raw;
-    newRva = writer.sectionRva;
-    newSize = (uint32_t)size;
+  } else {
+    header = sections[(size_t)rsrc].headerOffset;
+    if (how == kGrow) initializedDelta = (int64_t)raw - (int64_t)sections[(size_t)rsrc].rawSize;
   }
+  Wr32(result, header + 8, (uint32_t)size);
+  if (how != kInPlace) Wr32(result, header + 16, (uint32_t)raw);
   size_t o = l.optionalOffset;
   size_t resourceEntry = l.dataDirectoryOffset + PE_RESOURCE_DIRECTORY * DATA_DIRECTORY_SIZE;
-  Wr32(result, resourceEntry, newRva);
-  Wr32(result, resourceEntry + 4, newSize);
+  Wr32(result, resourceEntry, writer.sectionRva);
+  Wr32(result, resourceEntry + 4, (uint32_t)size);
   // SizeOfImage covers every section, now including a grown or new one.
   uint64_t imageEnd = 0;
   Layout after;
@@ -586,8 +643,10 @@ bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resourc
     imageEnd = std::max<uint64_t>(imageEnd, s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
   Wr32(result, o + OPT_SIZE_OF_IMAGE, (uint32_t)AlignUp(imageEnd, l.sectionAlignment));
   Wr32(result, o + OPT_SIZE_OF_INIT_DATA, (uint32_t)((int64_t)Rd32(result, o + OPT_SIZE_OF_INIT_DATA) + initializedDelta));
-  Wr32(result, o + PE_CHECKSUM_FIELD, ImageChecksum(result, o + PE_CHECKSUM_FIELD));
-  *out = std::move(result);
+  out->bytes = std::move(result);
+  out->spanOffset = (size_t)(rawPointer + writer.holeAt);
+  out->spanSize = (size_t)writer.holeSize;
+  out->checksumOffset = o + PE_CHECKSUM_FIELD;
   return true;
 }
 

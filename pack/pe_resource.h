@@ -30,6 +30,19 @@ struct Resource {
   std::vector<uint8_t> data;
 };
 
+// The bytes of an image, read in place: a vector, or a file mapped whole of
+// which only the pages read are loaded (a built updater read back).
+struct ImageView {
+  const uint8_t* data = nullptr;
+  size_t length = 0;
+  ImageView(const std::vector<uint8_t>& bytes) : data(bytes.data()), length(bytes.size()) {}
+  ImageView(const uint8_t* bytes, size_t size) : data(bytes), length(size) {}
+  size_t size() const { return length; }
+  const uint8_t& operator[](size_t i) const { return data[i]; }
+  const uint8_t* begin() const { return data; }
+  const uint8_t* end() const { return data + length; }
+};
+
 // The headers of an executable that the rewrite needs, as parsed.
 struct Layout {
   bool pe32Plus = false;
@@ -51,21 +64,39 @@ struct Layout {
 #define PE_CHECKSUM_FIELD 64  // offset of CheckSum in both optional headers
 
 // Each returns false with a one-line reason in *error.
-bool ParseLayout(const std::vector<uint8_t>& image, Layout* layout, std::string* error);
+bool ParseLayout(const ImageView& image, Layout* layout, std::string* error);
 // Every leaf of the resource tree, in tree order.
-bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>* out, std::string* error);
+bool ReadResources(const ImageView& image, std::vector<Resource>* out, std::string* error);
 // The bytes of type/name in any language (1041 preferred, else the first).
-bool FindResourceData(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+bool FindResourceData(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                       std::vector<uint8_t>* out, std::string* error);
 // Where those bytes stand in image, without copying any resource.
-bool FindResourceSpan(const std::vector<uint8_t>& image, const ResourceKey& type, const ResourceKey& name,
+bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                       size_t* offset, size_t* size, std::string* error);
 // A copy of image whose resource tree is exactly `resources` (the section is
 // rebuilt in place when it fits, otherwise as a new last section), with
 // SizeOfImage, SizeOfInitializedData and the checksum made consistent.
 // Refuses an image that carries an Authenticode signature.
-bool WriteResources(const std::vector<uint8_t>& image, const std::vector<Resource>& resources,
-                    std::vector<uint8_t>* out, std::string* error);
+bool WriteResources(const ImageView& image, const std::vector<Resource>& resources, std::vector<uint8_t>* out,
+                    std::string* error);
+
+// An image written with the bytes of one resource left out: `bytes` is the
+// image without them, and they belong at spanOffset, spanSize long (so the
+// file is bytes[0, spanOffset), the span, bytes[spanOffset, end)). The
+// checksum field is left as the template had it: the checksum covers the
+// span too, and only the caller, who has its bytes, can finish it (ImageSum).
+struct SplitImage {
+  std::vector<uint8_t> bytes;
+  size_t spanOffset = 0, spanSize = 0;
+  size_t checksumOffset = 0;
+  uint64_t FileSize() const { return (uint64_t)bytes.size() + spanSize; }
+};
+// WriteResources for data too large to hold: resources[deferred] carries
+// no bytes and stands for deferredSize of them, laid out exactly as held
+// ones would be. The span is empty when a later resource of the same type,
+// name and language replaces it.
+bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& resources, size_t deferred,
+                         size_t deferredSize, SplitImage* out, std::string* error);
 // Adds type/name/language to the tree, replacing every language of
 // type/name that is there, and writes the image as WriteResources does.
 bool ReplaceResource(const std::vector<uint8_t>& image, const Resource& resource, std::vector<uint8_t>* out,
@@ -75,5 +106,21 @@ bool ReplaceResource(const std::vector<uint8_t>& image, Resource&& resource, std
                      std::string* error);
 // The PE image checksum over the whole file, the field itself taken as 0.
 uint32_t ImageChecksum(const std::vector<uint8_t>& file, size_t checksumOffset);
+
+// The same checksum taken a piece at a time, for a file never held whole:
+// pieces may come in any order and start at any offset, odd ones included
+// (a byte at an odd offset is the high half of its word).
+class ImageSum {
+ public:
+  explicit ImageSum(size_t checksumOffset);
+  // size bytes that stand at offset `at` in the file.
+  void Add(const uint8_t* bytes, size_t size, uint64_t at);
+  uint32_t Finish(uint64_t fileSize) const;
+
+ private:
+  void AddRun(const uint8_t* bytes, uint64_t from, uint64_t to);
+  uint64_t skip_;     // the four bytes taken as 0
+  uint64_t sum_ = 0;  // unfolded: a byte adds below 2^16, so it cannot overflow
+};
 
 }  // namespace pe

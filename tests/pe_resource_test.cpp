@@ -401,6 +401,102 @@ TEST(Checksum, FoldsCarriesAndAddsTheFileLength) {
   EXPECT_EQ(pe::ImageChecksum(odd, 100), 6u + 3u);
 }
 
+// The checksum as it was first written here: a word at a time over the
+// whole file, folding after every word. The piecewise sum must agree with it
+// byte for byte, an odd checksum offset included.
+uint32_t WordByWordChecksum(const std::vector<uint8_t>& file, size_t checksumOffset) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < file.size(); i += 2) {
+    if (i >= checksumOffset && i < checksumOffset + 4) continue;
+    sum += file[i] | (i + 1 < file.size() ? (uint32_t)file[i + 1] << 8 : 0u);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return (uint32_t)(sum + file.size());
+}
+
+TEST(Checksum, TakenInPiecesAtOddOffsetsAndInAnyOrderItEqualsTheWholeFilesChecksum) {
+  const struct {
+    size_t size, checksumOffset;
+    std::vector<size_t> cuts;  // where the file is cut into pieces
+  } rows[] = {
+      {4096, 216, {1, 217, 218, 1001, 4095}},  // cuts inside the field, odd ones
+      {4097, 217, {3, 216, 219, 220, 221}},    // an odd field offset and an odd length
+      {1000001, 88, {500001}},                 // large pieces, the last byte alone
+      {64, 62, {7}},                           // the field runs past the end
+      {5, 100, {}},                            // the field lies beyond the file
+      {0x20000, 300, {0x10001}},               // enough 0xFFFF words to carry many times
+  };
+  for (const auto& row : rows) {
+    std::vector<uint8_t> file = Bytes(row.size, (uint32_t)row.size);
+    if (row.size == 0x20000) std::fill(file.begin(), file.end(), 0xFF);
+    uint32_t whole = WordByWordChecksum(file, row.checksumOffset);
+    EXPECT_EQ(pe::ImageChecksum(file, row.checksumOffset), whole) << row.size;
+    std::vector<size_t> bounds = {0};
+    bounds.insert(bounds.end(), row.cuts.begin(), row.cuts.end());
+    bounds.push_back(file.size());
+    pe::ImageSum sum(row.checksumOffset);
+    for (size_t i = bounds.size() - 1; i-- > 0;)  // last piece first
+      sum.Add(file.data() + bounds[i], bounds[i + 1] - bounds[i], bounds[i]);
+    EXPECT_EQ(sum.Finish(file.size()), whole) << row.size;
+  }
+}
+
+// A split write must be the held write with the deferred bytes cut out, on
+// every path the writer takes: a grown last section, a section rebuilt in
+// place, a new section, bytes and a symbol table behind the last section.
+TEST(SplitWrite, IsTheHeldWriteWithTheDeferredBytesCutOut) {
+  auto options = [](bool plus, bool after, uint32_t room, size_t overlay) {
+    pe_fixture::Options o;
+    o.pe32Plus = plus;
+    o.resources = HandMadeTree();
+    o.sectionAfterResources = after;
+    o.resourceRawSize = room;
+    o.overlay = std::vector<uint8_t>(overlay, 'O');
+    if (overlay) o.symbolPointer = 0x1000;
+    return o;
+  };
+  const struct {
+    const char* what;
+    pe_fixture::Options options;
+    size_t size;
+  } rows[] = {
+      {"no resources yet", pe_fixture::Options(), 5001},
+      {"a last section grown", options(false, false, 0x200, 0), (3u << 20) + 1},
+      {"a section rebuilt in place", options(true, true, 0x4000, 0), 3001},
+      {"a new section behind a .reloc", options(true, true, 0x200, 0), 70001},
+      {"bytes and symbols behind the section", options(false, false, 0x200, 33), 12345},
+      {"an empty resource", options(false, false, 0x200, 0), 0},
+  };
+  for (const auto& row : rows) {
+    std::vector<uint8_t> image = pe_fixture::Build(row.options), held;
+    std::vector<uint8_t> data = Bytes(row.size, 7);
+    std::vector<pe::Resource> resources;
+    std::string error;
+    ASSERT_TRUE(pe::ReadResources(image, &resources, &error)) << row.what << ": " << error;
+    resources.push_back(ArchiveResource(data));
+    pe::Resource after = ArchiveResource({'v'});  // laid out behind the deferred data
+    after.type = pe::KeyId(24);
+    resources.push_back(after);
+    ASSERT_TRUE(pe::WriteResources(image, resources, &held, &error)) << row.what << ": " << error;
+    resources[resources.size() - 2].data.clear();
+    pe::SplitImage split;
+    ASSERT_TRUE(pe::WriteResourcesSplit(image, resources, resources.size() - 2, data.size(), &split, &error))
+        << row.what << ": " << error;
+    ASSERT_EQ(split.spanSize, data.size()) << row.what;
+    ASSERT_EQ(split.FileSize(), held.size()) << row.what;
+    std::vector<uint8_t> joined(split.bytes.begin(), split.bytes.begin() + (ptrdiff_t)split.spanOffset);
+    joined.insert(joined.end(), data.begin(), data.end());
+    joined.insert(joined.end(), split.bytes.begin() + (ptrdiff_t)split.spanOffset, split.bytes.end());
+    pe::ImageSum sum(split.checksumOffset);
+    sum.Add(split.bytes.data(), split.spanOffset, 0);
+    sum.Add(data.data(), data.size(), split.spanOffset);
+    sum.Add(split.bytes.data() + split.spanOffset, split.bytes.size() - split.spanOffset,
+            split.spanOffset + data.size());
+    Put32(joined, split.checksumOffset, sum.Finish(split.FileSize()));
+    EXPECT_TRUE(joined == held) << row.what;
+  }
+}
+
 }  // namespace
 
 // ---- Hostile trees: the work of reading any tree is bounded ----------------

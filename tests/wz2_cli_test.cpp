@@ -26,6 +26,7 @@
 #include "pack/archive_writer.h"
 #include "pack/names.h"
 #include "pack/pe_resource.h"
+#include "pack/version_info.h"
 
 namespace {
 
@@ -884,6 +885,113 @@ TEST_P(BuildExe, ABuiltExecutableSignsVerifiesAndStillLists) {
 
 INSTANTIATE_TEST_SUITE_P(Pe, BuildExe, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Pe32Plus" : "Pe32"; });
+
+// The archive goes into the executable from its file a piece at a time; the
+// bytes written must be those of the in-memory rewrite (and, with branding,
+// of the second rewrite it has always been), on each path the writer takes.
+class BuildExeBytes : public Wz2 {
+ protected:
+  // The template with its PE headers one byte on: the checksum field then
+  // stands at an odd offset.
+  static std::vector<uint8_t> OddChecksumField(std::vector<uint8_t> image, bool plus) {
+    size_t end = pe_fixture::SectionTable(plus) + 40 * (size_t)pe_fixture::Get16(image, pe_fixture::kPeOffset + 6);
+    std::vector<uint8_t> headers(image.begin() + (ptrdiff_t)pe_fixture::kPeOffset, image.begin() + (ptrdiff_t)end);
+    std::copy(headers.begin(), headers.end(), image.begin() + (ptrdiff_t)pe_fixture::kPeOffset + 1);
+    image[pe_fixture::kPeOffset] = 0;
+    pe_fixture::Put32(image, 0x3C, (uint32_t)pe_fixture::kPeOffset + 1);
+    return image;
+  }
+  // What the rewrite in memory makes: the archive, then the version resource.
+  static std::vector<uint8_t> Reference(const std::vector<uint8_t>& templ, const std::string& archive, bool branded) {
+    pe::Resource r;
+    r.type = pe::KeyString("UPDATE");
+    r.name = pe::KeyId(102);
+    r.language = 1041;
+    r.data.assign(archive.begin(), archive.end());
+    std::vector<uint8_t> built, branded2;
+    std::string error;
+    EXPECT_TRUE(pe::ReplaceResource(templ, r, &built, &error)) << error;
+    if (!branded) return built;
+    std::vector<pe::Resource> all;
+    EXPECT_TRUE(pe::ReadResources(built, &all, &error)) << error;
+    pe::Resource version;
+    version.type = pe::KeyId(RT_VERSION_ID);
+    version.name = pe::KeyId(1);
+    version.language = VERSION_LANGUAGE;
+    EXPECT_TRUE(version_info::Build({{"FileVersion", "1.2.3.4"}}, &version.data, &error)) << error;
+    all.push_back(version);
+    EXPECT_TRUE(pe::WriteResources(built, all, &branded2, &error)) << error;
+    return branded2;
+  }
+};
+
+TEST_F(BuildExeBytes, AnArchiveOfManyPiecesGoesInAsTheRewriteInMemoryPutsIt) {
+  auto options = [](bool plus, bool after, uint32_t room) {
+    pe_fixture::Options o;
+    o.pe32Plus = plus;
+    o.resources = std::vector<uint8_t>(16, 0);  // an empty tree
+    o.sectionAfterResources = after;
+    o.resourceRawSize = room;
+    o.overlay = std::vector<uint8_t>(33, 'O');
+    return o;
+  };
+  const struct {
+    const char* what;
+    std::vector<uint8_t> templ;
+    bool branded;
+  } rows[] = {
+      {"no resources", pe_fixture::Build(pe_fixture::Options()), false},
+      {"a last section grown", pe_fixture::Build(options(false, false, 0x200)), false},
+      {"a new section behind a .reloc", pe_fixture::Build(options(true, true, 0x200)), false},
+      {"branded, a last section grown", pe_fixture::Build(options(true, false, 0x200)), true},
+      {"branded, a new section", pe_fixture::Build(options(false, true, 0x200)), true},
+      {"branded, the checksum at an odd offset", OddChecksumField(pe_fixture::Build(options(false, true, 0x200)), false),
+       true},
+  };
+  // Stored, and of an odd length: more than two of the pieces it is copied
+  // in, the last one short.
+  Make("in/UPDATE.INI", "[SETUP]\r\n");
+  Make("in/BIG.DAT", Random((5u << 19) + 3, 11));
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), "--store", "*", (dir / "in").string()}).status, 0);
+  std::string archiveBytes = Slurp(archive);
+  for (const auto& row : rows) {
+    fs::path templ = Make("T.EXE", std::string(row.templ.begin(), row.templ.end())), out = dir / "U.EXE";
+    std::vector<std::string> args = {"build-exe", "--force", "--template", templ.string(), "--archive", archive.string(),
+                                     "-o", out.string()};
+    if (row.branded) args.insert(args.end(), {"--version-info", "FileVersion=1.2.3.4"});
+    RunResult r = Run(args);
+    ASSERT_EQ(r.status, 0) << row.what << ": " << r.err;
+    std::vector<uint8_t> expected = Reference(row.templ, archiveBytes, row.branded);
+    std::string built = Slurp(out);
+    EXPECT_TRUE(std::vector<uint8_t>(built.begin(), built.end()) == expected) << row.what;
+    // list reads the archive back (and, for a branded one, then its version).
+    EXPECT_EQ(Run({"list", out.string()}).out.rfind(Run({"list", archive.string()}).out, 0), 0u) << row.what;
+  }
+}
+
+// The read-back stands between the rewrite and the file: a template whose
+// rewrite holds more resources than the reader takes is refused there.
+TEST_F(BuildExeBytes, AnExecutableThatDoesNotReadBackIsRefusedAndNothingIsWritten) {
+  std::vector<uint8_t> plain = pe_fixture::Build(pe_fixture::Options()), full;
+  std::vector<pe::Resource> many(65536);
+  for (size_t i = 0; i < many.size(); i++) {
+    many[i].type = pe::KeyId((uint16_t)(i >> 8) + 1);
+    many[i].name = pe::KeyId((uint16_t)(i & 0xFF) + 1);
+  }
+  std::string error;
+  ASSERT_TRUE(pe::WriteResources(plain, many, &full, &error)) << error;
+  Make("in/UPDATE.INI", "[SETUP]\r\n");
+  fs::path archive = dir / "UPDATE.WZ2";
+  ASSERT_EQ(Run({"pack", "-o", archive.string(), (dir / "in").string()}).status, 0);
+  fs::create_directory(dir / "out");
+  fs::path templ = Make("T.EXE", std::string(full.begin(), full.end()));
+  RunResult r = Run({"build-exe", "--force", "--template", templ.string(), "--archive", archive.string(), "-o",
+                     (dir / "out/U.EXE").string()});
+  ExpectCleanFailure(r);
+  EXPECT_NE(r.err.find("does not read back: resource tree has too many entries"), std::string::npos) << r.err;
+  ExpectOnly(dir / "out", {});
+}
 
 // The real updaters of the Windows builds (make test builds them before the
 // host tests run): the archive goes in as UPDATE/102 in Japanese, every other

@@ -62,23 +62,26 @@ bool LoadBranding(const ParsedArgs& args, Branding* out, std::string* error) {
   return version_info::Build(strings, &out->versionResource, error);
 }
 
+void BrandResources(const Branding& branding, std::vector<pe::Resource>* resources) {
+  if (!branding.icons.empty()) icon::ReplaceIcons(resources, branding.icons, VERSION_LANGUAGE);
+  if (branding.versionResource.empty()) return;
+  // One version resource: the template's, in any language, gives way.
+  resources->erase(std::remove_if(resources->begin(), resources->end(),
+                                  [](const pe::Resource& r) { return !r.type.isString && r.type.id == RT_VERSION_ID; }),
+                   resources->end());
+  pe::Resource version;
+  version.type = pe::KeyId(RT_VERSION_ID);
+  version.name = pe::KeyId(1);
+  version.language = VERSION_LANGUAGE;
+  version.data = branding.versionResource;
+  resources->push_back(std::move(version));
+}
+
 bool ApplyBranding(const Branding& branding, std::vector<uint8_t>* image, std::string* error) {
   if (branding.icons.empty() && branding.versionResource.empty()) return true;
   std::vector<pe::Resource> resources;
   if (!pe::ReadResources(*image, &resources, error)) return false;
-  if (!branding.icons.empty()) icon::ReplaceIcons(&resources, branding.icons, VERSION_LANGUAGE);
-  if (!branding.versionResource.empty()) {
-    // One version resource: the template's, in any language, gives way.
-    resources.erase(std::remove_if(resources.begin(), resources.end(),
-                                   [](const pe::Resource& r) { return !r.type.isString && r.type.id == RT_VERSION_ID; }),
-                    resources.end());
-    pe::Resource version;
-    version.type = pe::KeyId(RT_VERSION_ID);
-    version.name = pe::KeyId(1);
-    version.language = VERSION_LANGUAGE;
-    version.data = branding.versionResource;
-    resources.push_back(std::move(version));
-  }
+  BrandResources(branding, &resources);
   std::vector<uint8_t> branded;
   if (!pe::WriteResources(*image, resources, &branded, error)) return false;
   *image = std::move(branded);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack/icon.h"
+#include "pack/pe_resource.h"
 
 namespace wz2 {
 
@@ -24,5 +25,8 @@ struct Branding {
 bool LoadBranding(const ParsedArgs& args, Branding* out, std::string* error);
 // Puts the branding into the executable image (nothing when there is none).
 bool ApplyBranding(const Branding& branding, std::vector<uint8_t>* image, std::string* error);
+// The same on resources about to be written: what ApplyBranding does to the
+// resources it reads from the image.
+void BrandResources(const Branding& branding, std::vector<pe::Resource>* resources);
 
 }  // namespace wz2

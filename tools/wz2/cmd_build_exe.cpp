@@ -1,7 +1,13 @@
 // wz2 build-exe --template updater.exe --archive UPDATE.WZ2 -o UPDATE.EXE:
 // the template with the archive as its resource "UPDATE"/102 (Japanese,
 // 1041), as if the updater had been linked with it.
+#include <errno.h>
 #include <string.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+#include <algorithm>
 
 #include "pack/pe_resource.h"
 #include "tools/wz2/branding.h"
@@ -20,26 +26,83 @@ bool SameFile(const std::string& a, const std::string& b) {
   return fs::equivalent(PathFromUtf8(a), PathFromUtf8(b), ec);
 }
 
-// Whether the file holds exactly size bytes equal to bytes, read a piece at
-// a time.
-bool SameAsFile(const fs::path& path, const uint8_t* bytes, size_t size) {
-  FILE* f = nullptr;
+// A file read from an offset a piece at a time: the archive is copied into
+// the executable and compared with it read back through a bounded buffer,
+// never held whole.
+class PieceReader {
+ public:
+  ~PieceReader() {
+    if (f_) fclose(f_);
+  }
+  bool Open(const fs::path& path, uint64_t offset) {
 #ifdef _WIN32
-  f = _wfopen(path.c_str(), L"rb");
+    f_ = _wfopen(path.c_str(), L"rb");
+    return f_ && _fseeki64(f_, (long long)offset, SEEK_SET) == 0;
 #else
-  f = fopen(path.c_str(), "rb");
+    f_ = fopen(path.c_str(), "rb");
+    return f_ && fseeko(f_, (off_t)offset, SEEK_SET) == 0;
 #endif
-  if (!f) return false;
-  uint8_t buffer[1 << 16];
-  size_t done = 0, n;
-  bool same = true;
-  while (same && (n = fread(buffer, 1, sizeof(buffer), f)) > 0) {
-    same = n <= size - done && memcmp(buffer, bytes + done, n) == 0;
+  }
+#ifndef _WIN32
+  // The file open as `descriptor`, read from its start.
+  bool OpenDescriptor(int descriptor) {
+    int fd = descriptor >= 0 ? dup(descriptor) : -1;
+    if (fd >= 0 && !(f_ = fdopen(fd, "rb"))) close(fd);
+    return f_ && fseeko(f_, 0, SEEK_SET) == 0;
+  }
+#endif
+  // Exactly size bytes, or false (an error, or the file ends first).
+  bool Read(uint8_t* buffer, size_t size) { return fread(buffer, 1, size, f_) == size; }
+  bool AtEnd() { return fgetc(f_) == EOF && !ferror(f_); }
+
+ private:
+  FILE* f_ = nullptr;
+};
+
+const size_t kPiece = (size_t)1 << 20;
+
+// Writes the image with the archive's bytes read from `in` into the span,
+// and then the checksum, summed over every piece as it passed.
+bool WriteSplit(const pe::SplitImage& image, PieceReader* in, const std::string& archive, PendingFile* out,
+                Progress* progress, std::string* error) {
+  pe::ImageSum sum(image.checksumOffset);
+  const uint8_t* bytes = image.bytes.data();
+  size_t tail = image.bytes.size() - image.spanOffset;
+  sum.Add(bytes, image.spanOffset, 0);
+  sum.Add(bytes + image.spanOffset, tail, image.spanOffset + (uint64_t)image.spanSize);
+  if (!out->Write(bytes, image.spanOffset, error)) return false;
+  progress->Advance(image.spanOffset);
+  std::vector<uint8_t> piece(std::min(kPiece, image.spanSize));
+  for (size_t done = 0; done < image.spanSize;) {
+    size_t n = std::min(piece.size(), image.spanSize - done);
+    if (!in->Read(piece.data(), n)) {
+      *error = archive + ": read error, or the file shrank while it was read";
+      return false;
+    }
+    sum.Add(piece.data(), n, image.spanOffset + (uint64_t)done);
+    if (!out->Write(piece.data(), n, error)) return false;
+    done += n;
+    progress->Advance(n);
+  }
+  if (!out->Write(bytes + image.spanOffset, tail, error)) return false;
+  progress->Advance(tail);
+  uint32_t checksum = sum.Finish(image.FileSize());
+  uint8_t field[4] = {(uint8_t)checksum, (uint8_t)(checksum >> 8), (uint8_t)(checksum >> 16), (uint8_t)(checksum >> 24)};
+  return out->WriteAt(image.checksumOffset, field, sizeof(field), error);
+}
+
+// Whether the file `a` holds, from offset `at`, the same `size` bytes as the
+// whole of file `b`, read a piece at a time.
+bool SameBytes(const fs::path& a, uint64_t at, const fs::path& b, size_t size) {
+  PieceReader ra, rb;
+  if (!ra.Open(a, at) || !rb.Open(b, 0)) return false;
+  std::vector<uint8_t> pa(std::min(kPiece, size)), pb(pa.size());
+  for (size_t done = 0; done < size;) {
+    size_t n = std::min(pa.size(), size - done);
+    if (!ra.Read(pa.data(), n) || !rb.Read(pb.data(), n) || memcmp(pa.data(), pb.data(), n) != 0) return false;
     done += n;
   }
-  same = same && !ferror(f) && done == size;
-  fclose(f);
-  return same;
+  return rb.AtEnd();
 }
 
 }  // namespace
@@ -79,39 +142,91 @@ int CommandBuildExe(const ParsedArgs& args) {
                   " (first: " + first->key + ": " + first->text + "); --force builds anyway");
   }
 
-  std::vector<uint8_t> image, built;
+  std::vector<uint8_t> image;
   if (!ReadFile(PathFromUtf8(templ), &image, &error)) return Fail(error);
-  {
-    pe::Resource resource;
-    resource.type = pe::KeyString(ARCHIVE_RESOURCE_TYPE);
-    resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
-    resource.language = ARCHIVE_RESOURCE_LANGUAGE;
+  pe::Resource resource;
+  resource.type = pe::KeyString(ARCHIVE_RESOURCE_TYPE);
+  resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
+  resource.language = ARCHIVE_RESOURCE_LANGUAGE;
+  size_t archiveSize = view.size;
+  pe::SplitImage split;
+  PieceReader source;
+  std::vector<uint8_t> whole;
+  // Branding has always been a second rewrite of the image the archive went
+  // into. One rewrite with both makes the same bytes except where the first
+  // could leave traces the second keeps: an archive small enough to go into
+  // the template's own resource section (which stays behind when the second
+  // needs a new one), or a checksum field at an odd offset (whose first
+  // byte enters the second sum). Those are built as before, in memory; an
+  // archive that small costs no more than the template.
+  pe::Layout layout;
+  bool oddChecksumField =
+      pe::ParseLayout(image, &layout, nullptr) && (layout.optionalOffset + PE_CHECKSUM_FIELD) % 2 != 0;
+  bool branded = !branding.icons.empty() || !branding.versionResource.empty();
+  if (branded && (archiveSize <= image.size() || oddChecksumField)) {
     resource.data.assign(view.data, view.data + view.size);
-    // The mapping is let go once the archive is copied: its pages would
-    // otherwise stay in memory beside the copy and the new image.
     view.file.Close();
     view.data = nullptr;
-    if (!pe::ReplaceResource(image, std::move(resource), &built, &error) || !ApplyBranding(branding, &built, &error))
+    if (!pe::ReplaceResource(image, std::move(resource), &whole, &error) || !ApplyBranding(branding, &whole, &error))
+      return Fail(templ + ": " + error);
+  } else {
+    // Only the archive's size is needed to lay the image out; its bytes are
+    // copied as they are written, from the file that was examined rather
+    // than whatever its path names by then: through the mapping's own
+    // descriptor, or on Windows opened while the mapping still bars renaming
+    // the file. The mapping is let go: its pages would otherwise count
+    // towards the tool's memory.
+#ifdef _WIN32
+    bool opened = source.Open(PathFromUtf8(archive), 0);
+#else
+    bool opened = source.OpenDescriptor(view.file.Descriptor());
+#endif
+    if (!opened) return Fail(archive + ": cannot read it again: " + std::error_code(errno, std::generic_category()).message());
+    view.file.Close();
+    view.data = nullptr;
+    std::vector<pe::Resource> resources;
+    if (!pe::ReadResources(image, &resources, &error)) return Fail(templ + ": " + error);
+    resources.erase(std::remove_if(resources.begin(), resources.end(),
+                                   [&](const pe::Resource& r) {
+                                     return pe::SameKey(r.type, resource.type) && pe::SameKey(r.name, resource.name);
+                                   }),
+                    resources.end());
+    BrandResources(branding, &resources);
+    resources.push_back(std::move(resource));
+    if (!pe::WriteResourcesSplit(image, resources, resources.size() - 1, archiveSize, &split, &error))
       return Fail(templ + ": " + error);
   }
   std::vector<uint8_t>().swap(image);
 
-  // What the player's updater will find: the executable as written must
-  // carry the archive byte for byte, or nothing is written at all.
-  size_t at = 0, carried = 0;
-  if (!pe::FindResourceSpan(built, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried,
-                            &error))
-    return Fail(templ + ": the built executable does not read back: " + error);
-  if (carried != view.size || !SameAsFile(PathFromUtf8(archive), &built[at], carried))
-    return Fail(templ + ": the built executable does not carry the archive unchanged");
-
   PendingFile out;
-  Progress progress("writing", built.size());
-  if (!out.Open(PathFromUtf8(output), &error) || !out.Write(built.data(), built.size(), &error)) return Fail(error);
-  progress.Advance(built.size());
+  uint64_t total = whole.empty() ? split.FileSize() : whole.size();
+  Progress progress("writing", total);
+  if (!out.Open(PathFromUtf8(output), &error)) return Fail(error);
+  if (whole.empty() ? !WriteSplit(split, &source, archive, &out, &progress, &error)
+                    : !out.Write(whole.data(), whole.size(), &error))
+    return Fail(error);
+  progress.Advance(whole.size());
+  if (!out.Close(&error)) return Fail(error);
+  std::vector<uint8_t>().swap(whole);
+
+  // What the player's updater will find: the executable as written must
+  // carry the archive byte for byte, or nothing is written at all. It is
+  // read back from the file: mapped, of which only the headers and the
+  // resource tree are touched, and its archive compared a piece at a time.
+  {
+    MappedFile built;
+    size_t at = 0, carried = 0;
+    if (!built.Open(out.TempPath(), &error)) return Fail(error);
+    if (!pe::FindResourceSpan(pe::ImageView(built.Data(), (size_t)built.Size()), pe::KeyString(ARCHIVE_RESOURCE_TYPE),
+                              pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried, &error))
+      return Fail(templ + ": the built executable does not read back: " + error);
+    built.Close();
+    if (carried != archiveSize || !SameBytes(out.TempPath(), at, PathFromUtf8(archive), carried))
+      return Fail(templ + ": the built executable does not carry the archive unchanged");
+  }
   if (!out.Commit(nullptr, &error)) return Fail(error);
   progress.Finish();
-  if (!Quiet) Result(output + ": " + std::to_string(built.size()) + " bytes, archive " + std::to_string(view.size) + " bytes");
+  if (!Quiet) Result(output + ": " + std::to_string(total) + " bytes, archive " + std::to_string(archiveSize) + " bytes");
   return EXIT_DONE;
 }
 

@@ -90,6 +90,9 @@ class PendingFile {
   bool Commit(const FILETIME* modified, std::string* error);
   void Discard();
   const fs::path& Target() const { return target_; }
+  // The temporary file's path: what was written is read back from it after
+  // Close and before Commit.
+  const fs::path& TempPath() const { return temp_; }
 
  private:
   fs::path target_, temp_;
