@@ -67,7 +67,8 @@ static_assert(LITERAL_RUN_COPY >= BLOCK_FLAG_WORD_BITS, "one copy covers the lon
 // phase of the pattern.
 constexpr uint8_t kPatternStride[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 constexpr bool CopiesStayInsideTheirBound() {
-  if ((BLOCK_MAX_LENGTH + 7u) / 8u * 8u > MATCH_MAX_BYTES_WRITTEN) return false;
+  // Distances from 8: two 8-byte moves, then 16- or 8-byte steps.
+  if (2u * 8u > MATCH_MAX_BYTES_WRITTEN || (BLOCK_MAX_LENGTH + 7u) / 8u * 8u > MATCH_MAX_BYTES_WRITTEN) return false;
   for (unsigned d = 1; d < 8; ++d) {
     unsigned stride = kPatternStride[d];
     if (stride % d != 0 || stride > 8 || stride + d <= 8) return false;  // a multiple of d, the largest up to 8
@@ -166,18 +167,28 @@ static_assert(kLength.code[0].length == 0 && kLength.code[0].bits == 5, "00000 t
 static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, "1 is 3");
 
 // Whole match tokens whose control bits (head, extra bits, length code) fit
-// in the next ten bits, read in one look-up: most tokens of real data. The
-// head and length tables above decode the rest. Entry used = 0: the token
-// is longer than the index.
-// More bits than any word holds: an entry marked so never passes the
-// fast loop's one test, `used <= avail`.
+// in the index, read in one look-up: most tokens of real data. The entry
+// carries the token's distance with its extra bits already added, so only
+// the offset byte remains to be placed. The head and length tables above
+// decode the rest.
+//
+// The fast loop looks a token up in the current bits followed by the flag
+// word peeked after the offset byte, where the next word stands when the
+// token runs past the current one in its tail. When it runs out in its
+// head, the word stands before the offset byte instead and the look-up read
+// the wrong continuation; but whether a prefix code ends within the first
+// `avail` bits depends on those bits alone, so the entry's head then reaches
+// past `avail` too, and `head <= avail` is the one test that the entry is
+// the token's. Entries the fast loop must not take carry a head longer than
+// any word: tokens longer than the index, and the far short matches with
+// x = 7, the only ones that can be the end code.
 #define TOKEN_OVER (BLOCK_FLAG_WORD_BITS + 1u)
 struct TokenCode {
-  uint8_t used;       // control bits of the whole token; TOKEN_OVER if over the index
-  uint8_t headBits;   // bits before the extra bits
-  uint8_t extraBits;  // offset bits after the offset byte
+  uint8_t head;       // bits before the offset byte; TOKEN_OVER: decoded by the tables above
+  uint8_t used;       // control bits of the whole token
+  uint8_t extraBits;  // offset bits after the offset byte: the byte's shift
   uint8_t length;     // 0: a length byte follows
-  uint16_t base;      // V of the first distance the head reaches
+  uint16_t distance;  // V + 1 of offset byte 0 with the token's extra bits
   uint16_t unused;    // keeps entries 8 bytes, one scaled index
 };
 // The wider the index, the more tokens it holds and the larger the table
@@ -199,13 +210,22 @@ struct TokenTable {
 };
 constexpr TokenTable MakeTokenTable() {
   TokenTable t{};
+  const unsigned endExtra = (1u << SHORT_FAR_EXTRA_BITS) - 1u;  // x of the end code
   for (unsigned i = 0; i < (1u << TOKEN_INDEX_BITS); ++i) {
     const HeadCode head = kHead.code[i >> (TOKEN_INDEX_BITS - HEAD_INDEX_BITS)];
     unsigned prefix = head.bits + head.extraBits;
-    TokenCode c{TOKEN_OVER, head.bits, head.extraBits, SHORT_MATCH_LENGTH, head.base, 0};
-    if (head.kind != HEAD_LONG) {
+    TokenCode c{TOKEN_OVER, 0, head.extraBits, SHORT_MATCH_LENGTH, 0, 0};
+    if (prefix > TOKEN_INDEX_BITS) {
+      t.code[i] = c;
+      continue;
+    }
+    // The extra bits, right after the head.
+    unsigned x = (i >> (TOKEN_INDEX_BITS - prefix)) & ((1u << head.extraBits) - 1u);
+    c.distance = (uint16_t)(head.base + x + 1u);
+    if (head.kind == HEAD_SHORT_NEAR || (head.kind == HEAD_SHORT_FAR && x != endExtra)) {
+      c.head = head.bits;
       c.used = (uint8_t)prefix;
-    } else if (prefix < TOKEN_INDEX_BITS) {
+    } else if (head.kind == HEAD_LONG) {
       // The length code's bits after the prefix, zeros past the index: the
       // entry only counts when the code ends inside the index.
       unsigned rest = (i << prefix) & ((1u << TOKEN_INDEX_BITS) - 1u);
@@ -214,6 +234,7 @@ constexpr TokenTable MakeTokenTable() {
                                                                    : rest << (LENGTH_INDEX_BITS - TOKEN_INDEX_BITS);
       const LengthEntry lc = kLength.code[lengthIndex];
       if (prefix + lc.bits <= TOKEN_INDEX_BITS) {
+        c.head = head.bits;
         c.used = (uint8_t)(prefix + lc.bits);
         c.length = lc.length;
       }
@@ -224,16 +245,30 @@ constexpr TokenTable MakeTokenTable() {
 }
 constexpr TokenTable kToken = MakeTokenTable();
 static_assert(sizeof(TokenCode) == 8, "one scaled index per entry");
+// The fast loop moves its bits by `used` and takes the token only when its
+// head fits the current word, which is never empty there.
+static_assert(TOKEN_INDEX_BITS < BLOCK_FLAG_WORD_BITS && TOKEN_OVER > BLOCK_FLAG_WORD_BITS,
+              "a marked entry never passes `head <= avail`, a taken one never moves the bits by 64");
+// A taken token leaves `avail - used` bits, or minus up to TOKEN_INDEX_BITS
+// when it crossed; as unsigned, that count modulo the word's width is the
+// bits left either way, and its sign bit says which.
+static_assert((BLOCK_FLAG_WORD_BITS & (BLOCK_FLAG_WORD_BITS - 1u)) == 0 && BLOCK_FLAG_WORD_BITS <= 32u,
+              "the word's width divides 2^32");
 // Entries by their top bits, whatever the index's width.
 constexpr const TokenCode& TokenAt(unsigned top, unsigned topBits) {
   return kToken.code[top << (TOKEN_INDEX_BITS - topBits)];
 }
-static_assert(TokenAt(0x05, 5).used == 5 && TokenAt(0x05, 5).length == 3 && TokenAt(0x05, 5).extraBits == 1,
-              "0 0 1 x 1: class 0, length 3");
-static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH_LENGTH && TokenAt(0x2, 3).base == 0,
-              "0 1 0: near short");
-static_assert(TokenAt(0x3, 3).used == 6 && TokenAt(0x3, 3).base == SHORT_FAR_BASE, "0 1 1: far short");
-static_assert(kToken.code[0].used == TOKEN_OVER, "class 0000 and the length byte's code take 15 bits, more than the index");
+static_assert(TokenAt(0x05, 5).used == 5 && TokenAt(0x05, 5).length == 3 && TokenAt(0x05, 5).extraBits == 1 &&
+                  TokenAt(0x05, 5).distance == 1 && TokenAt(0x05, 5).head == 3,
+              "0 0 1 x=0 1: class 0, length 3, distance 1 + 2b");
+static_assert(TokenAt(0x07, 5).distance == 2, "0 0 1 x=1 1: distance 2 + 2b");
+static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH_LENGTH &&
+                  TokenAt(0x2, 3).distance == 1 && TokenAt(0x2, 3).extraBits == 0,
+              "0 1 0: near short, distance 1 + b");
+static_assert(TokenAt(0x1E, 6).used == 6 && TokenAt(0x1E, 6).distance == SHORT_FAR_BASE + 7u && TokenAt(0x1E, 6).head == 3,
+              "0 1 1 x=6: far short, distance 263 + 8b");
+static_assert(TokenAt(0x1F, 6).head == TOKEN_OVER, "0 1 1 x=7: the end code's form is left to the head table");
+static_assert(kToken.code[0].head == TOKEN_OVER, "class 0000 and the length byte's code take 15 bits, more than the index");
 
 // The careful loop's view of the same codes: one small array per field,
 // which keeps the shipped decoder as small as a hand-written table would.
@@ -278,37 +313,44 @@ inline uint64_t PeekGroup(uint64_t bits, unsigned avail, const uint8_t* in) {
 
 // Appends `length` bytes from `distance` back, writing at most
 // MATCH_MAX_BYTES_WRITTEN bytes (the caller guarantees that room).
+//
+// Most matches are short and far: their first 16 bytes are two 8-byte moves
+// whenever the distance is at least 8, with no test of the distance between
+// 8 and 16 (each move reads only bytes already in place), so the one
+// branch that real data leaves unpredictable is taken for the few matches
+// closer than 8 instead of the many under 16.
 inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
   const uint8_t* from = out - distance;
-  if (distance >= COPY_WIDTH) {
-    size_t k = 0;
-    do {
-      Copy16(out + k, from + k);
-      k += COPY_WIDTH;
-    } while (k < length);
-  } else if (distance >= 8) {
-    size_t k = 0;
-    do {
-      Store64(out + k, Load64(from + k));
-      k += 8;
-    } while (k < length);
-  } else {
-    uint64_t pattern;
-    if (distance == 1) {
-      pattern = from[0] * (uint64_t)0x0101010101010101ull;
+  if (distance >= 8) {
+    Store64(out, Load64(from));
+    Store64(out + 8, Load64(from + 8));
+    if (length <= 16) return;
+    size_t k = 16;
+    if (distance >= COPY_WIDTH) {
+      do {
+        Copy16(out + k, from + k);
+        k += COPY_WIDTH;
+      } while (k < length);
     } else {
-      uint8_t p[8];
-      for (unsigned i = 0; i < distance; ++i) p[i] = from[i];
-      for (unsigned i = (unsigned)distance; i < 8; ++i) p[i] = p[i - distance];
-      memcpy(&pattern, p, 8);
+      do {
+        Store64(out + k, Load64(from + k));
+        k += 8;
+      } while (k < length);
     }
-    size_t stride = kPatternStride[distance];
-    size_t k = 0;
-    do {
-      Store64(out + k, pattern);
-      k += stride;
-    } while (k < length);
+    return;
   }
+  // The pattern is the `distance` bytes before `out`, repeated: read 8
+  // bytes there (those past `out` are inside the output room and dropped),
+  // then double the period's copies until they fill the word.
+  unsigned period = (unsigned)distance * 8u;
+  uint64_t pattern = Load64(from) & ((1ull << period) - 1u);
+  for (unsigned filled = period; filled < 64; filled *= 2) pattern |= pattern << filled;
+  size_t stride = kPatternStride[distance];
+  size_t k = 0;
+  do {
+    Store64(out + k, pattern);
+    k += stride;
+  } while (k < length);
 }
 
 // ---- Careful loop -------------------------------------------------------------
@@ -425,7 +467,12 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
   uint64_t bits = 0;
   unsigned avail = 0;
 
-  while ((size_t)(inEnd - in) >= FAST_MAX_BYTES_READ && (size_t)(outEnd - out) >= FAST_MAX_BYTES_WRITTEN) {
+  // The fast loop runs while `in` and `out` are below these: the last
+  // positions with FAST_MAX_BYTES_READ and FAST_MAX_BYTES_WRITTEN ahead, plus
+  // one, or the buffer's start when it is shorter (no fast iteration then).
+  const uint8_t* const inFastEnd = srcLength >= FAST_MAX_BYTES_READ ? inEnd - FAST_MAX_BYTES_READ + 1 : src;
+  uint8_t* const outFastEnd = dstRoom >= FAST_MAX_BYTES_WRITTEN ? outEnd - FAST_MAX_BYTES_WRITTEN + 1 : dst;
+  while (in < inFastEnd && out < outFastEnd) {
     if (avail == 0) {
       bits = (uint64_t)Load32(in) << BLOCK_FLAG_WORD_BITS;
       in += BLOCK_FLAG_WORD_BYTES;
@@ -448,35 +495,36 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // A match token. Its at most 19 control bits cross into the next flag
     // word at most once: inside the head (the word then stands at `in`,
     // before the offset byte) or inside the tail (the word stands after the
-    // offset byte). Both candidate words are peeked at once; the head
-    // decides which one supplies the tail. Either way a length byte follows
+    // offset byte). The token table reads the word after the byte, and its
+    // head tells whether that was the right one (see TokenCode); the head
+    // table decodes the tokens it leaves. Either way a length byte follows
     // the token's last bit, at in + 1, or in + 5 when a word was taken.
-    size_t v;
+    size_t distance;
     size_t length;
-    unsigned lengthByte = 0;
-    const TokenCode token = kToken.code[bits >> (64 - TOKEN_INDEX_BITS)];
-    if (token.used <= avail) {
-      // The whole token is in the current word and in the index: one
-      // look-up, and no peek at the next word (the bits below `avail` are
-      // zeros, so an entry that fits `avail` read only real bits). V's
-      // extra bits are shifted in two steps so that none is by 64.
-      size_t b = in[0];
-      size_t x = (size_t)(((bits << token.headBits) >> 1) >> (63u - token.extraBits));
-      v = token.base + (b << token.extraBits) + x;
-      length = token.length;
-      if (v == BLOCK_END_V && length == SHORT_MATCH_LENGTH) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
-      lengthByte = length == 0;
-      in += 1;
-      avail -= token.used;
-      bits <<= token.used;
+    uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
+    const TokenCode* token = &kToken.code[peekAfter >> (64 - TOKEN_INDEX_BITS)];
+    if (token->head <= avail) {
+      // The entry is the token's. It crossed into the peeked word when it
+      // takes more bits than the current one holds; the peeked bits have
+      // only zeros below them, the current ones too, so neither needs a mask.
+      unsigned used = token->used;
+      // The bits left, less a whole word when the token crossed: then the
+      // sign bit is set, and the word's width brings the count back.
+      unsigned left = avail - used;
+      unsigned crossed = left >> 31;
+      distance = token->distance + ((size_t)in[0] << token->extraBits);
+      length = token->length;
+      in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
+      avail = left % BLOCK_FLAG_WORD_BITS;
+      bits = crossed ? peekAfter << used : bits << used;
     } else {
     uint64_t peekBefore = PeekGroup(bits, avail, in);
-    uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
     const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
     unsigned headCrossed = head.bits > avail;
     uint64_t peek = headCrossed ? peekBefore : peekAfter;
     size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
     unsigned used;
+    size_t v;
     if (head.kind == HEAD_SHORT_NEAR) {
       used = head.bits;
       v = b;
@@ -494,8 +542,8 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
       used = head.bits + extraBits + lc.bits;
       v = head.base + (b << extraBits) + x;
       length = lc.length;
-      lengthByte = lc.length == 0;
     }
+    distance = v + 1;
     unsigned crossed = used > avail;
     in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
     avail = avail + crossed * BLOCK_FLAG_WORD_BITS - used;
@@ -503,8 +551,7 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // which have only zeros below them. Neither needs a mask.
     bits = crossed ? peek << used : bits << used;
     }
-    if (lengthByte) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
-    size_t distance = v + 1;
+    if (length == 0) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
     CopyMatch(out, distance, length);
     out += length;
