@@ -517,8 +517,18 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
       in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
       avail = left % BLOCK_FLAG_WORD_BITS;
       bits = crossed ? peekAfter << used : bits << used;
+    } else if (uint64_t peekBefore = PeekGroup(bits, avail, in);
+               (token = &kToken.code[peekBefore >> (64 - TOKEN_INDEX_BITS)])->head > avail && token->head != TOKEN_OVER) {
+      // The token ran out of the current word in its head (the entry read
+      // with the word before the offset byte says so, and is taken): the
+      // word stood at `in`, the offset byte after it.
+      unsigned used = token->used;
+      distance = token->distance + ((size_t)in[BLOCK_FLAG_WORD_BYTES] << token->extraBits);
+      length = token->length;
+      in += BLOCK_FLAG_WORD_BYTES + 1;
+      avail = avail + BLOCK_FLAG_WORD_BITS - used;
+      bits = peekBefore << used;
     } else {
-    uint64_t peekBefore = PeekGroup(bits, avail, in);
     const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
     unsigned headCrossed = head.bits > avail;
     uint64_t peek = headCrossed ? peekBefore : peekAfter;
