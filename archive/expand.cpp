@@ -192,18 +192,20 @@ struct TokenCode {
   uint16_t unused;    // keeps entries 8 bytes, one scaled index
 };
 // The wider the index, the more tokens it holds and the larger the table
-// (8 bytes an entry): 64 KiB at 13 bits, which the 64-bit builds carry; the
-// 32-bit updater must fit its whole executable in 40 KiB, so it carries a
-// 1 KiB table of the shortest tokens (up to seven control bits) and decodes
-// the rest through the two smaller tables, to the same bytes.
-// The tests build the 32-bit width on 64-bit hosts as well.
-#if defined(EXPAND_TOKEN_INDEX_BITS)
-constexpr unsigned TOKEN_INDEX_BITS = EXPAND_TOKEN_INDEX_BITS;
+// (8 bytes an entry): 64 KiB at 13 bits, which the 64-bit builds carry
+// together with a second copy of the fast loop (see ExpandBlock). The
+// 32-bit updater must fit its whole executable in 40 KiB, so its build is
+// the small one: a 1 KiB table of the shortest tokens (up to seven control
+// bits), the rest decoded through the two smaller tables, and one loop, to
+// the same bytes. The tests build the small one on 64-bit hosts as well.
+#if defined(EXPAND_SMALL)
+#define EXPAND_SMALL_BUILD EXPAND_SMALL
 #elif UINTPTR_MAX > 0xFFFFFFFFu
-constexpr unsigned TOKEN_INDEX_BITS = 13u;
+#define EXPAND_SMALL_BUILD 0
 #else
-constexpr unsigned TOKEN_INDEX_BITS = 7u;
+#define EXPAND_SMALL_BUILD 1
 #endif
+constexpr unsigned TOKEN_INDEX_BITS = EXPAND_SMALL_BUILD ? 7u : 13u;
 static_assert(TOKEN_INDEX_BITS >= HEAD_INDEX_BITS, "the index holds every head");
 struct TokenTable {
   TokenCode code[1u << TOKEN_INDEX_BITS];
@@ -457,21 +459,26 @@ ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful*
   }
 }
 
-}  // namespace
+// The fast loop, on the decoder's state; returns FAST_LOOP_DONE when it
+// reached its bounds, the block's result when it ended or failed first.
+struct FastState {
+  const uint8_t* in;
+  uint8_t* out;
+  uint64_t bits;
+  unsigned avail;
+};
+#define FAST_LOOP_DONE (-1)
 
-ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_t srcLength) {
-  const uint8_t* in = src;
-  const uint8_t* const inEnd = src + srcLength;
-  uint8_t* out = dst;
-  uint8_t* const outEnd = dst + dstRoom;
-  uint64_t bits = 0;
-  unsigned avail = 0;
-
-  // The fast loop runs while `in` and `out` are below these: the last
-  // positions with FAST_MAX_BYTES_READ and FAST_MAX_BYTES_WRITTEN ahead, plus
-  // one, or the buffer's start when it is shorter (no fast iteration then).
-  const uint8_t* const inFastEnd = srcLength >= FAST_MAX_BYTES_READ ? inEnd - FAST_MAX_BYTES_READ + 1 : src;
-  uint8_t* const outFastEnd = dstRoom >= FAST_MAX_BYTES_WRITTEN ? outEnd - FAST_MAX_BYTES_WRITTEN + 1 : dst;
+// Without kCheckDistance the loop leaves out the test that a match reaches
+// no further back than the output's start: the caller runs it that way only
+// once the output holds BLOCK_MAX_DISTANCE bytes, as far as any match reaches.
+template <bool kCheckDistance>
+__attribute__((always_inline)) inline int FastLoop(FastState& s, const uint8_t* inFastEnd, uint8_t* outFastEnd,
+                                                   uint8_t* dst, uint8_t* outEnd) {
+  const uint8_t* in = s.in;
+  uint8_t* out = s.out;
+  uint64_t bits = s.bits;
+  unsigned avail = s.avail;
   while (in < inFastEnd && out < outFastEnd) {
     if (avail == 0) {
       bits = (uint64_t)Load32(in) << BLOCK_FLAG_WORD_BITS;
@@ -529,44 +536,72 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
       avail = avail + BLOCK_FLAG_WORD_BITS - used;
       bits = peekBefore << used;
     } else {
-    const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
-    unsigned headCrossed = head.bits > avail;
-    uint64_t peek = headCrossed ? peekBefore : peekAfter;
-    size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
-    unsigned used;
-    size_t v;
-    if (head.kind == HEAD_SHORT_NEAR) {
-      used = head.bits;
-      v = b;
-      length = SHORT_MATCH_LENGTH;
-    } else if (head.kind == HEAD_SHORT_FAR) {
-      used = head.bits + head.extraBits;
-      v = SHORT_FAR_BASE + (b << SHORT_FAR_EXTRA_BITS) + (size_t)((peek << head.bits) >> (64 - SHORT_FAR_EXTRA_BITS));
-      if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
-      length = SHORT_MATCH_LENGTH;
-    } else {
-      unsigned extraBits = head.extraBits;
-      uint64_t tail = peek << head.bits;
-      size_t x = (size_t)(tail >> (64 - extraBits));
-      const LengthEntry lc = kLength.code[(tail << extraBits) >> (64 - LENGTH_INDEX_BITS)];
-      used = head.bits + extraBits + lc.bits;
-      v = head.base + (b << extraBits) + x;
-      length = lc.length;
-    }
-    distance = v + 1;
-    unsigned crossed = used > avail;
-    in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
-    avail = avail + crossed * BLOCK_FLAG_WORD_BITS - used;
-    // Not crossed: the current word's own bits; crossed: the peeked word's,
-    // which have only zeros below them. Neither needs a mask.
-    bits = crossed ? peek << used : bits << used;
+      const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
+      unsigned headCrossed = head.bits > avail;
+      uint64_t peek = headCrossed ? peekBefore : peekAfter;
+      size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
+      unsigned used;
+      size_t v;
+      if (head.kind == HEAD_SHORT_NEAR) {
+        used = head.bits;
+        v = b;
+        length = SHORT_MATCH_LENGTH;
+      } else if (head.kind == HEAD_SHORT_FAR) {
+        used = head.bits + head.extraBits;
+        v = SHORT_FAR_BASE + (b << SHORT_FAR_EXTRA_BITS) + (size_t)((peek << head.bits) >> (64 - SHORT_FAR_EXTRA_BITS));
+        if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+        length = SHORT_MATCH_LENGTH;
+      } else {
+        unsigned extraBits = head.extraBits;
+        uint64_t tail = peek << head.bits;
+        size_t x = (size_t)(tail >> (64 - extraBits));
+        const LengthEntry lc = kLength.code[(tail << extraBits) >> (64 - LENGTH_INDEX_BITS)];
+        used = head.bits + extraBits + lc.bits;
+        v = head.base + (b << extraBits) + x;
+        length = lc.length;
+      }
+      distance = v + 1;
+      unsigned crossed = used > avail;
+      in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
+      avail = avail + crossed * BLOCK_FLAG_WORD_BITS - used;
+      // Not crossed: the current word's own bits; crossed: the peeked word's,
+      // which have only zeros below them. Neither needs a mask.
+      bits = crossed ? peek << used : bits << used;
     }
     if (length == 0) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
-    if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
+    if (kCheckDistance && distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
     CopyMatch(out, distance, length);
     out += length;
   }
 
-  Careful c{in, inEnd, bits, avail};
-  return ExpandCareful(dst, out, outEnd, &c);
+  s = FastState{in, out, bits, avail};
+  return FAST_LOOP_DONE;
+}
+
+}  // namespace
+
+ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_t srcLength) {
+  const uint8_t* const inEnd = src + srcLength;
+  uint8_t* const outEnd = dst + dstRoom;
+  FastState s{src, dst, 0, 0};
+
+  // The fast loop runs while `in` and `out` are below these: the last
+  // positions with FAST_MAX_BYTES_READ and FAST_MAX_BYTES_WRITTEN ahead, plus
+  // one, or the buffer's start when it is shorter (no fast iteration then).
+  const uint8_t* const inFastEnd = srcLength >= FAST_MAX_BYTES_READ ? inEnd - FAST_MAX_BYTES_READ + 1 : src;
+  uint8_t* const outFastEnd = dstRoom >= FAST_MAX_BYTES_WRITTEN ? outEnd - FAST_MAX_BYTES_WRITTEN + 1 : dst;
+  // Matches are tested against the output's start until it holds as many
+  // bytes as the farthest match reaches back; after that none can fail it,
+  // and the loop goes on without the test (4% of the instructions of a
+  // token), except in the small build, where the second loop does not fit.
+  static_assert(OffsetClassEnd(kOffsetClasses[OFFSET_CLASS_COUNT - 1]) == BLOCK_MAX_DISTANCE &&
+                    SHORT_MATCH_MAX_DISTANCE < BLOCK_MAX_DISTANCE,
+                "no distance passes BLOCK_MAX_DISTANCE");
+  uint8_t* const warmEnd = (size_t)(outFastEnd - dst) > BLOCK_MAX_DISTANCE ? dst + BLOCK_MAX_DISTANCE : outFastEnd;
+  int result = FastLoop<true>(s, inFastEnd, EXPAND_SMALL_BUILD ? outFastEnd : warmEnd, dst, outEnd);
+  if (!EXPAND_SMALL_BUILD && result == FAST_LOOP_DONE) result = FastLoop<false>(s, inFastEnd, outFastEnd, dst, outEnd);
+  if (result != FAST_LOOP_DONE) return (ExpandResult)result;
+
+  Careful c{s.in, inEnd, s.bits, s.avail};
+  return ExpandCareful(dst, s.out, outEnd, &c);
 }
