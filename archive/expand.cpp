@@ -82,6 +82,11 @@ static_assert(CopiesStayInsideTheirBound(), "every copy form stays inside MATCH_
 // the widest copy.
 #define FAST_MAX_BYTES_WRITTEN (BLOCK_FLAG_WORD_BITS - 1u + MATCH_MAX_BYTES_WRITTEN)
 static_assert(FAST_MAX_BYTES_WRITTEN >= LITERAL_RUN_COPY, "the literal copy stays inside the output bound");
+// The most one iteration moves `out`: a whole word of literals, or 31 of
+// them and the longest match.
+#define FAST_MAX_BYTES_OUT (BLOCK_FLAG_WORD_BITS - 1u + BLOCK_MAX_LENGTH)
+static_assert(FAST_MAX_BYTES_OUT >= BLOCK_FLAG_WORD_BITS && FAST_MAX_BYTES_OUT <= FAST_MAX_BYTES_WRITTEN,
+              "an iteration moves `out` no further than it may write");
 
 // ---- Tables -----------------------------------------------------------------
 
@@ -323,10 +328,10 @@ inline uint64_t PeekGroup(uint64_t bits, unsigned avail, const uint8_t* in) {
 // closer than 8 instead of the many under 16.
 inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
   const uint8_t* from = out - distance;
-  if (distance >= 8) {
+  if (__builtin_expect(distance >= 8, 1)) {
     Store64(out, Load64(from));
     Store64(out + 8, Load64(from + 8));
-    if (length <= 16) return;
+    if (__builtin_expect(length <= 16, 1)) return;
     size_t k = 16;
     if (distance >= COPY_WIDTH) {
       do {
@@ -459,8 +464,9 @@ ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful*
   }
 }
 
-// The fast loop, on the decoder's state; returns FAST_LOOP_DONE when it
-// reached its bounds, the block's result when it ended or failed first.
+// The fast loop, on the decoder's state: `iterations` of it, which the
+// caller has found room for. Returns FAST_LOOP_DONE when it ran them all,
+// the block's result when the block ended or failed first.
 struct FastState {
   const uint8_t* in;
   uint8_t* out;
@@ -473,13 +479,12 @@ struct FastState {
 // no further back than the output's start: the caller runs it that way only
 // once the output holds BLOCK_MAX_DISTANCE bytes, as far as any match reaches.
 template <bool kCheckDistance>
-__attribute__((always_inline)) inline int FastLoop(FastState& s, const uint8_t* inFastEnd, uint8_t* outFastEnd,
-                                                   uint8_t* dst, uint8_t* outEnd) {
+__attribute__((always_inline)) inline int FastLoop(FastState& s, size_t iterations, uint8_t* dst, uint8_t* outEnd) {
   const uint8_t* in = s.in;
   uint8_t* out = s.out;
   uint64_t bits = s.bits;
   unsigned avail = s.avail;
-  while (in < inFastEnd && out < outFastEnd) {
+  for (; iterations != 0; --iterations) {
     if (avail == 0) {
       bits = (uint64_t)Load32(in) << BLOCK_FLAG_WORD_BITS;
       in += BLOCK_FLAG_WORD_BYTES;
@@ -510,7 +515,7 @@ __attribute__((always_inline)) inline int FastLoop(FastState& s, const uint8_t* 
     size_t length;
     uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
     const TokenCode* token = &kToken.code[peekAfter >> (64 - TOKEN_INDEX_BITS)];
-    if (token->head <= avail) {
+    if (__builtin_expect(token->head <= avail, 1)) {
       // The entry is the token's. It crossed into the peeked word when it
       // takes more bits than the current one holds; the peeked bits have
       // only zeros below them, the current ones too, so neither needs a mask.
@@ -568,7 +573,7 @@ __attribute__((always_inline)) inline int FastLoop(FastState& s, const uint8_t* 
       // which have only zeros below them. Neither needs a mask.
       bits = crossed ? peek << used : bits << used;
     }
-    if (length == 0) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
+    if (__builtin_expect(length == 0, 0)) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
     if (kCheckDistance && distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
     CopyMatch(out, distance, length);
     out += length;
@@ -585,22 +590,41 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
   uint8_t* const outEnd = dst + dstRoom;
   FastState s{src, dst, 0, 0};
 
-  // The fast loop runs while `in` and `out` are below these: the last
-  // positions with FAST_MAX_BYTES_READ and FAST_MAX_BYTES_WRITTEN ahead, plus
-  // one, or the buffer's start when it is shorter (no fast iteration then).
-  const uint8_t* const inFastEnd = srcLength >= FAST_MAX_BYTES_READ ? inEnd - FAST_MAX_BYTES_READ + 1 : src;
-  uint8_t* const outFastEnd = dstRoom >= FAST_MAX_BYTES_WRITTEN ? outEnd - FAST_MAX_BYTES_WRITTEN + 1 : dst;
+  // The fast loop runs in stretches of as many iterations as both buffers
+  // have room for, counted down instead of testing two bounds each time; it
+  // stops where the room for one more ends, as a test of each bound would.
+  // An iteration reads at most FAST_MAX_BYTES_READ bytes from where it
+  // starts and writes at most FAST_MAX_BYTES_WRITTEN, and moves `in` and
+  // `out` less than that.
+  //
   // Matches are tested against the output's start until it holds as many
   // bytes as the farthest match reaches back; after that none can fail it,
   // and the loop goes on without the test (4% of the instructions of a
   // token), except in the small build, where the second loop does not fit.
+  // A stretch of the tested loop ends no more than one iteration's output
+  // past BLOCK_MAX_DISTANCE bytes.
   static_assert(OffsetClassEnd(kOffsetClasses[OFFSET_CLASS_COUNT - 1]) == BLOCK_MAX_DISTANCE &&
                     SHORT_MATCH_MAX_DISTANCE < BLOCK_MAX_DISTANCE,
                 "no distance passes BLOCK_MAX_DISTANCE");
-  uint8_t* const warmEnd = (size_t)(outFastEnd - dst) > BLOCK_MAX_DISTANCE ? dst + BLOCK_MAX_DISTANCE : outFastEnd;
-  int result = FastLoop<true>(s, inFastEnd, EXPAND_SMALL_BUILD ? outFastEnd : warmEnd, dst, outEnd);
-  if (!EXPAND_SMALL_BUILD && result == FAST_LOOP_DONE) result = FastLoop<false>(s, inFastEnd, outFastEnd, dst, outEnd);
-  if (result != FAST_LOOP_DONE) return (ExpandResult)result;
+  for (;;) {
+    size_t inRoom = (size_t)(inEnd - s.in) / FAST_MAX_BYTES_READ;
+    size_t outRoom = (size_t)(outEnd - s.out) / FAST_MAX_BYTES_WRITTEN;
+    size_t iterations = inRoom < outRoom ? inRoom : outRoom;
+    if (iterations == 0) break;
+    size_t produced = (size_t)(s.out - dst);
+    int result;
+    if (EXPAND_SMALL_BUILD || produced < BLOCK_MAX_DISTANCE) {
+      if (!EXPAND_SMALL_BUILD) {
+        // Until the iteration that passes the mark.
+        size_t toWarm = (BLOCK_MAX_DISTANCE - produced) / FAST_MAX_BYTES_OUT + 1;
+        iterations = iterations < toWarm ? iterations : toWarm;
+      }
+      result = FastLoop<true>(s, iterations, dst, outEnd);
+    } else {
+      result = FastLoop<false>(s, iterations, dst, outEnd);
+    }
+    if (result != FAST_LOOP_DONE) return (ExpandResult)result;
+  }
 
   Careful c{s.in, inEnd, s.bits, s.avail};
   return ExpandCareful(dst, s.out, outEnd, &c);
