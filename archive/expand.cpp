@@ -175,11 +175,12 @@ static_assert(kLength.code[0x1F].length == 26 && kLength.code[0x1F].bits == 9, "
 static_assert(kLength.code[0].length == 0 && kLength.code[0].bits == 5, "00000 takes a byte");
 static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, "1 is 3");
 
-// Whole match tokens whose control bits (head, extra bits, length code) fit
-// in the index, read in one look-up: most tokens of real data. The entry
-// carries the token's distance with its extra bits already added, so only
-// the offset byte remains to be placed. The head and length tables above
-// decode the rest.
+// Match tokens read from the next bits in one look-up. The entry carries
+// the token's distance with its extra bits already added, so only the
+// offset byte remains to be placed, and its length, or one of two marks:
+// the length code runs past the index (its bits follow the `used` ones, and
+// the length table decodes them), or the far short form with x = 7, the
+// only one that can be the end code (V = BLOCK_END_V with offset byte FF).
 //
 // The fast loop looks a token up in the current bits followed by the flag
 // word peeked after the offset byte, where the next word stands when the
@@ -188,18 +189,25 @@ static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, 
 // the wrong continuation; but whether a prefix code ends within the first
 // `avail` bits depends on those bits alone, so the entry's head then reaches
 // past `avail` too, and `head <= avail` is the one test that the entry is
-// the token's. Entries the fast loop must not take carry a head longer than
-// any word: tokens longer than the index, and the far short matches with
-// x = 7, the only ones that can be the end code.
+// the token's. The loop then looks the token up again with the word before
+// the byte. Entries whose head and extra bits alone pass the index (only
+// in the small build's table) carry a head longer than any word and are
+// decoded through the head table.
 #define TOKEN_OVER (BLOCK_FLAG_WORD_BITS + 1u)
+#define TOKEN_LENGTH_CODE_FOLLOWS 0xFEu
+#define TOKEN_END_FORM 0xFFu
 struct TokenCode {
   uint8_t head;       // bits before the offset byte; TOKEN_OVER: decoded by the tables above
-  uint8_t used;       // control bits of the whole token
+  uint8_t used;       // control bits of the token, or of its head and extra bits when its length code follows
   uint8_t extraBits;  // offset bits after the offset byte: the byte's shift
-  uint8_t length;     // 0: a length byte follows
+  uint8_t length;     // 0: a length byte follows; or TOKEN_LENGTH_CODE_FOLLOWS, TOKEN_END_FORM
   uint16_t distance;  // V + 1 of offset byte 0 with the token's extra bits
   uint16_t unused;    // keeps entries 8 bytes, one scaled index
 };
+static_assert(LengthCodeEnd(kLengthCodes[LENGTH_CODE_COUNT - 2]) - 1u < TOKEN_LENGTH_CODE_FOLLOWS,
+              "no length in a table entry is taken for a mark");
+static_assert(SHORT_FAR_BASE + (0xFFu << SHORT_FAR_EXTRA_BITS) + ((1u << SHORT_FAR_EXTRA_BITS) - 1u) == BLOCK_END_V,
+              "the end code is the far short form with x = 7 and offset byte FF");
 // The wider the index, the more tokens it holds and the larger the table
 // (8 bytes an entry): 64 KiB at 13 bits, which the 64-bit builds carry
 // together with a second copy of the fast loop (see ExpandBlock). The
@@ -232,22 +240,24 @@ constexpr TokenTable MakeTokenTable() {
     }
     // The extra bits, right after the head.
     unsigned x = (i >> (TOKEN_INDEX_BITS - prefix)) & ((1u << head.extraBits) - 1u);
+    c.head = head.bits;
+    c.used = (uint8_t)prefix;
     c.distance = (uint16_t)(head.base + x + 1u);
-    if (head.kind == HEAD_SHORT_NEAR || (head.kind == HEAD_SHORT_FAR && x != endExtra)) {
-      c.head = head.bits;
-      c.used = (uint8_t)prefix;
+    if (head.kind == HEAD_SHORT_FAR && x == endExtra) {
+      c.length = TOKEN_END_FORM;
     } else if (head.kind == HEAD_LONG) {
       // The length code's bits after the prefix, zeros past the index: the
-      // entry only counts when the code ends inside the index.
+      // entry only holds the length when the code ends inside the index.
       unsigned rest = (i << prefix) & ((1u << TOKEN_INDEX_BITS) - 1u);
       // The length table's index: the same bits, aligned to its width.
       unsigned lengthIndex = TOKEN_INDEX_BITS >= LENGTH_INDEX_BITS ? rest >> (TOKEN_INDEX_BITS - LENGTH_INDEX_BITS)
                                                                    : rest << (LENGTH_INDEX_BITS - TOKEN_INDEX_BITS);
       const LengthEntry lc = kLength.code[lengthIndex];
       if (prefix + lc.bits <= TOKEN_INDEX_BITS) {
-        c.head = head.bits;
         c.used = (uint8_t)(prefix + lc.bits);
         c.length = lc.length;
+      } else {
+        c.length = TOKEN_LENGTH_CODE_FOLLOWS;
       }
     }
     t.code[i] = c;
@@ -260,9 +270,10 @@ static_assert(sizeof(TokenCode) == 8, "one scaled index per entry");
 // head fits the current word, which is never empty there.
 static_assert(TOKEN_INDEX_BITS < BLOCK_FLAG_WORD_BITS && TOKEN_OVER > BLOCK_FLAG_WORD_BITS,
               "a marked entry never passes `head <= avail`, a taken one never moves the bits by 64");
-// A taken token leaves `avail - used` bits, or minus up to TOKEN_INDEX_BITS
-// when it crossed; as unsigned, that count modulo the word's width is the
-// bits left either way, and its sign bit says which.
+// A taken token leaves `avail - used` bits, or minus up to
+// MATCH_MAX_CONTROL_BITS - 1 when it crossed; as unsigned, that count modulo
+// the word's width is the bits left either way, and its sign bit says which.
+static_assert(MATCH_MAX_CONTROL_BITS < BLOCK_FLAG_WORD_BITS, "a crossed token leaves less than a word short");
 static_assert((BLOCK_FLAG_WORD_BITS & (BLOCK_FLAG_WORD_BITS - 1u)) == 0 && BLOCK_FLAG_WORD_BITS <= 32u,
               "the word's width divides 2^32");
 // Entries by their top bits, whatever the index's width.
@@ -278,8 +289,13 @@ static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH
               "0 1 0: near short, distance 1 + b");
 static_assert(TokenAt(0x1E, 6).used == 6 && TokenAt(0x1E, 6).distance == SHORT_FAR_BASE + 7u && TokenAt(0x1E, 6).head == 3,
               "0 1 1 x=6: far short, distance 263 + 8b");
-static_assert(TokenAt(0x1F, 6).head == TOKEN_OVER, "0 1 1 x=7: the end code's form is left to the head table");
-static_assert(kToken.code[0].head == TOKEN_OVER, "class 0000 and the length byte's code take 15 bits, more than the index");
+static_assert(TokenAt(0x1F, 6).length == TOKEN_END_FORM && TokenAt(0x1F, 6).distance == SHORT_FAR_BASE + 8u,
+              "0 1 1 x=7: the end code's form, distance 264 + 8b");
+static_assert(TOKEN_INDEX_BITS < 10u || (kToken.code[0].length == TOKEN_LENGTH_CODE_FOLLOWS && kToken.code[0].used == 10 &&
+                                         kToken.code[0].distance == 4097),
+              "0 0 0000 x=0: class 0000, its length code after 10 bits");
+static_assert(TOKEN_INDEX_BITS >= 10u || kToken.code[0].head == TOKEN_OVER,
+              "class 0000's head and extra bits pass a narrow index");
 
 // The careful loop's view of the same codes: one small array per field,
 // which keeps the shipped decoder as small as a hand-written table would.
@@ -512,42 +528,60 @@ __attribute__((always_inline)) inline int FastLoop(FastState& s, size_t iteratio
     // word at most once: inside the head (the word then stands at `in`,
     // before the offset byte) or inside the tail (the word stands after the
     // offset byte). The token table reads the word after the byte, and its
-    // head tells whether that was the right one (see TokenCode); the head
-    // table decodes the tokens it leaves. Either way a length byte follows
-    // the token's last bit, at in + 1, or in + 5 when a word was taken.
+    // head tells whether that was the right one (see TokenCode); if not, it
+    // reads the word before the byte. Either way a length byte follows the
+    // token's last bit, at in + 1, or in + 5 when a word was taken.
     size_t distance;
     size_t length;
-    uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
-    const TokenCode* token = &kToken.code[peekAfter >> (64 - TOKEN_INDEX_BITS)];
-    if (__builtin_expect(token->head <= avail, 1)) {
-      // The entry is the token's. It crossed into the peeked word when it
-      // takes more bits than the current one holds; the peeked bits have
-      // only zeros below them, the current ones too, so neither needs a mask.
+    uint64_t peek = PeekGroup(bits, avail, in + 1);
+    const TokenCode* token = &kToken.code[peek >> (64 - TOKEN_INDEX_BITS)];
+    size_t offsetAt = 0;  // the offset byte, from `in`
+    bool tableToken = token->head <= avail;
+    if (__builtin_expect(!tableToken, 0)) {
+      // The token ran out of the current word in its head, if the entry
+      // read with the word before the offset byte says so (a head past
+      // `avail`) and may be taken (not marked for the head table).
+      uint64_t peekBefore = PeekGroup(bits, avail, in);
+      const TokenCode* before = &kToken.code[peekBefore >> (64 - TOKEN_INDEX_BITS)];
+      if (before->head > avail && before->head != TOKEN_OVER) {
+        token = before;
+        peek = peekBefore;
+        offsetAt = BLOCK_FLAG_WORD_BYTES;
+        tableToken = true;
+      }
+    }
+    if (__builtin_expect(tableToken, 1)) {
+      // The entry is the token's, with `peek` the bits it was read from.
       unsigned used = token->used;
-      // The bits left, less a whole word when the token crossed: then the
-      // sign bit is set, and the word's width brings the count back.
+      length = token->length;
+      distance = token->distance + ((size_t)in[offsetAt] << token->extraBits);
+      if (__builtin_expect(length >= TOKEN_LENGTH_CODE_FOLLOWS, 0)) {
+        if (length == TOKEN_END_FORM) {
+          if (distance == BLOCK_END_V + 1u) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+          length = SHORT_MATCH_LENGTH;
+        } else {
+          const LengthEntry lc = kLength.code[(peek << used) >> (64 - LENGTH_INDEX_BITS)];
+          used += lc.bits;
+          length = lc.length;
+        }
+      }
+      // It crossed into the peeked word when it takes more bits than the
+      // current one holds (always, when the head did); the peeked bits have
+      // only zeros below them, the current ones too, so neither needs a
+      // mask. The bits left, less a whole word when the token crossed: then
+      // the sign bit is set, and the word's width brings the count back.
       unsigned left = avail - used;
       unsigned crossed = left >> 31;
-      distance = token->distance + ((size_t)in[0] << token->extraBits);
-      length = token->length;
       in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
       avail = left % BLOCK_FLAG_WORD_BITS;
-      bits = crossed ? peekAfter << used : bits << used;
-    } else if (uint64_t peekBefore = PeekGroup(bits, avail, in);
-               (token = &kToken.code[peekBefore >> (64 - TOKEN_INDEX_BITS)])->head > avail && token->head != TOKEN_OVER) {
-      // The token ran out of the current word in its head (the entry read
-      // with the word before the offset byte says so, and is taken): the
-      // word stood at `in`, the offset byte after it.
-      unsigned used = token->used;
-      distance = token->distance + ((size_t)in[BLOCK_FLAG_WORD_BYTES] << token->extraBits);
-      length = token->length;
-      in += BLOCK_FLAG_WORD_BYTES + 1;
-      avail = avail + BLOCK_FLAG_WORD_BITS - used;
-      bits = peekBefore << used;
+      bits = crossed ? peek << used : bits << used;
     } else {
+      // Only in the small build: a long match whose head and extra bits
+      // pass the index.
+      uint64_t peekBefore = PeekGroup(bits, avail, in);
       const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
       unsigned headCrossed = head.bits > avail;
-      uint64_t peek = headCrossed ? peekBefore : peekAfter;
+      if (headCrossed) peek = peekBefore;
       size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
       unsigned used;
       size_t v;
