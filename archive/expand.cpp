@@ -8,12 +8,14 @@
 //    (a flag-word reload, a run of 32 literals read 32 bytes wide, then a
 //    match with a flag word and two data bytes) and the output has room for
 //    31 literals plus the longest copy rounded up to the widest store (both
-//    bounds are derived below from the format's constants). Under
+//    bounds are derived below from the format's constants); it counts
+//    down stretches of iterations both buffers have room for. Under
 //    those two conditions nothing inside it needs a bound test: it takes
-//    whole runs of literals from a count of leading one bits, decodes all
-//    control bits of a match token from one 64-bit peek in two table
-//    look-ups, and copies 8 or 16 bytes at a time, or fills a repeating
-//    pattern for distances under 8.
+//    whole runs of literals from a count of leading one bits, decodes a
+//    match token from one 64-bit peek in one table look-up (a second for
+//    the rare token whose length code runs past the index), and copies 8
+//    or 16 bytes at a time, or fills a repeating pattern for distances
+//    under 8.
 //  - The careful loop finishes the block one bit and one byte at a time with
 //    every bound tested, so a block that ends near either buffer's end, or is
 //    malformed, can never make the decoder touch a byte outside its buffers.
@@ -25,8 +27,10 @@
 // has at most 19). The next word then stands at the input position of that
 // moment: before the offset byte when the run-over falls in the head of the
 // match (its bits up to the offset byte), after it when it falls in the
-// tail. The fast loop peeks the word at both places below the current bits,
-// lets the head pick one, and keeps the word only when the token used it.
+// tail. The fast loop peeks the word after the offset byte below the
+// current bits, takes the word before it instead when the token's head
+// says the run-over fell there, and keeps the word only when the token
+// used it.
 #include "archive/expand.h"
 
 #include <string.h>
