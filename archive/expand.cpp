@@ -8,12 +8,14 @@
 //    (a flag-word reload, a run of 32 literals read 32 bytes wide, then a
 //    match with a flag word and two data bytes) and the output has room for
 //    31 literals plus the longest copy rounded up to the widest store (both
-//    bounds are derived below from the format's constants). Under
+//    bounds are derived below from the format's constants); it counts
+//    down stretches of iterations both buffers have room for. Under
 //    those two conditions nothing inside it needs a bound test: it takes
-//    whole runs of literals from a count of leading one bits, decodes all
-//    control bits of a match token from one 64-bit peek in two table
-//    look-ups, and copies 8 or 16 bytes at a time, or fills a repeating
-//    pattern for distances under 8.
+//    whole runs of literals from a count of leading one bits, decodes a
+//    match token from one 64-bit peek in one table look-up (a second for
+//    the rare token whose length code runs past the index), and copies 8
+//    or 16 bytes at a time, or fills a repeating pattern for distances
+//    under 8.
 //  - The careful loop finishes the block one bit and one byte at a time with
 //    every bound tested, so a block that ends near either buffer's end, or is
 //    malformed, can never make the decoder touch a byte outside its buffers.
@@ -25,13 +27,19 @@
 // has at most 19). The next word then stands at the input position of that
 // moment: before the offset byte when the run-over falls in the head of the
 // match (its bits up to the offset byte), after it when it falls in the
-// tail. The fast loop peeks the word at both places below the current bits,
-// lets the head pick one, and keeps the word only when the token used it.
+// tail. The fast loop peeks the word after the offset byte below the
+// current bits, takes the word before it instead when the token's head
+// says the run-over fell there, and keeps the word only when the token
+// used it.
 #include "archive/expand.h"
 
 #include <string.h>
 
 #include "archive/bytes.h"
+
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
 
 #if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "the decoder loads flag words and copies with little-endian loads"
@@ -67,7 +75,8 @@ static_assert(LITERAL_RUN_COPY >= BLOCK_FLAG_WORD_BITS, "one copy covers the lon
 // phase of the pattern.
 constexpr uint8_t kPatternStride[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 constexpr bool CopiesStayInsideTheirBound() {
-  if ((BLOCK_MAX_LENGTH + 7u) / 8u * 8u > MATCH_MAX_BYTES_WRITTEN) return false;
+  // Distances from 8: four 8-byte moves, then 16- or 8-byte steps.
+  if (4u * 8u > MATCH_MAX_BYTES_WRITTEN || (BLOCK_MAX_LENGTH + 7u) / 8u * 8u > MATCH_MAX_BYTES_WRITTEN) return false;
   for (unsigned d = 1; d < 8; ++d) {
     unsigned stride = kPatternStride[d];
     if (stride % d != 0 || stride > 8 || stride + d <= 8) return false;  // a multiple of d, the largest up to 8
@@ -81,6 +90,11 @@ static_assert(CopiesStayInsideTheirBound(), "every copy form stays inside MATCH_
 // the widest copy.
 #define FAST_MAX_BYTES_WRITTEN (BLOCK_FLAG_WORD_BITS - 1u + MATCH_MAX_BYTES_WRITTEN)
 static_assert(FAST_MAX_BYTES_WRITTEN >= LITERAL_RUN_COPY, "the literal copy stays inside the output bound");
+// The most one iteration moves `out`: a whole word of literals, or 31 of
+// them and the longest match.
+#define FAST_MAX_BYTES_OUT (BLOCK_FLAG_WORD_BITS - 1u + BLOCK_MAX_LENGTH)
+static_assert(FAST_MAX_BYTES_OUT >= BLOCK_FLAG_WORD_BITS && FAST_MAX_BYTES_OUT <= FAST_MAX_BYTES_WRITTEN,
+              "an iteration moves `out` no further than it may write");
 
 // ---- Tables -----------------------------------------------------------------
 
@@ -165,49 +179,79 @@ static_assert(kLength.code[0x1F].length == 26 && kLength.code[0x1F].bits == 9, "
 static_assert(kLength.code[0].length == 0 && kLength.code[0].bits == 5, "00000 takes a byte");
 static_assert(kLength.code[0x100].length == 3 && kLength.code[0x100].bits == 1, "1 is 3");
 
-// Whole match tokens whose control bits (head, extra bits, length code) fit
-// in the next ten bits, read in one look-up: most tokens of real data. The
-// head and length tables above decode the rest. Entry used = 0: the token
-// is longer than the index.
-// More bits than any word holds: an entry marked so never passes the
-// fast loop's one test, `used <= avail`.
+// Match tokens read from the next bits in one look-up. The entry carries
+// the token's distance with its extra bits already added, so only the
+// offset byte remains to be placed, and its length, or one of two marks:
+// the length code runs past the index (its bits follow the `used` ones, and
+// the length table decodes them), or the far short form with x = 7, the
+// only one that can be the end code (V = BLOCK_END_V with offset byte FF).
+//
+// The fast loop looks a token up in the current bits followed by the flag
+// word peeked after the offset byte, where the next word stands when the
+// token runs past the current one in its tail. When it runs out in its
+// head, the word stands before the offset byte instead and the look-up read
+// the wrong continuation; but whether a prefix code ends within the first
+// `avail` bits depends on those bits alone, so the entry's head then reaches
+// past `avail` too, and `head <= avail` is the one test that the entry is
+// the token's. The loop then looks the token up again with the word before
+// the byte. Entries whose head and extra bits alone pass the index (only
+// in the small build's table) carry a head longer than any word and are
+// decoded through the head table.
 #define TOKEN_OVER (BLOCK_FLAG_WORD_BITS + 1u)
+#define TOKEN_LENGTH_CODE_FOLLOWS 0xFEu
+#define TOKEN_END_FORM 0xFFu
 struct TokenCode {
-  uint8_t used;       // control bits of the whole token; TOKEN_OVER if over the index
-  uint8_t headBits;   // bits before the extra bits
-  uint8_t extraBits;  // offset bits after the offset byte
-  uint8_t length;     // 0: a length byte follows
-  uint16_t base;      // V of the first distance the head reaches
+  uint8_t head;       // bits before the offset byte; TOKEN_OVER: decoded by the tables above
+  uint8_t used;       // control bits of the token, or of its head and extra bits when its length code follows
+  uint8_t extraBits;  // offset bits after the offset byte: the byte's shift
+  uint8_t length;     // 0: a length byte follows; or TOKEN_LENGTH_CODE_FOLLOWS, TOKEN_END_FORM
+  uint16_t distance;  // V + 1 of offset byte 0 with the token's extra bits
   uint16_t unused;    // keeps entries 8 bytes, one scaled index
 };
+static_assert(LengthCodeEnd(kLengthCodes[LENGTH_CODE_COUNT - 2]) - 1u < TOKEN_LENGTH_CODE_FOLLOWS,
+              "no length in a table entry is taken for a mark");
+static_assert(SHORT_FAR_BASE + (0xFFu << SHORT_FAR_EXTRA_BITS) + ((1u << SHORT_FAR_EXTRA_BITS) - 1u) == BLOCK_END_V,
+              "the end code is the far short form with x = 7 and offset byte FF");
 // The wider the index, the more tokens it holds and the larger the table
-// (8 bytes an entry): 64 KiB at 13 bits, which the 64-bit builds carry; the
-// 32-bit updater must fit its whole executable in 40 KiB, so it carries a
-// 1 KiB table of the shortest tokens (up to seven control bits) and decodes
-// the rest through the two smaller tables, to the same bytes.
-// The tests build the 32-bit width on 64-bit hosts as well.
-#if defined(EXPAND_TOKEN_INDEX_BITS)
-constexpr unsigned TOKEN_INDEX_BITS = EXPAND_TOKEN_INDEX_BITS;
+// (8 bytes an entry): 64 KiB at 13 bits, which the 64-bit builds carry
+// together with a second copy of the fast loop (see ExpandBlock). The
+// 32-bit updater must fit its whole executable in 40 KiB, so its build is
+// the small one: a 1 KiB table of the shortest tokens (up to seven control
+// bits), the rest decoded through the two smaller tables, and one loop, to
+// the same bytes. The tests build the small one on 64-bit hosts as well.
+#if defined(EXPAND_SMALL)
+#define EXPAND_SMALL_BUILD EXPAND_SMALL
 #elif UINTPTR_MAX > 0xFFFFFFFFu
-constexpr unsigned TOKEN_INDEX_BITS = 13u;
+#define EXPAND_SMALL_BUILD 0
 #else
-constexpr unsigned TOKEN_INDEX_BITS = 7u;
+#define EXPAND_SMALL_BUILD 1
 #endif
+constexpr unsigned TOKEN_INDEX_BITS = EXPAND_SMALL_BUILD ? 7u : 13u;
 static_assert(TOKEN_INDEX_BITS >= HEAD_INDEX_BITS, "the index holds every head");
 struct TokenTable {
   TokenCode code[1u << TOKEN_INDEX_BITS];
 };
 constexpr TokenTable MakeTokenTable() {
   TokenTable t{};
+  const unsigned endExtra = (1u << SHORT_FAR_EXTRA_BITS) - 1u;  // x of the end code
   for (unsigned i = 0; i < (1u << TOKEN_INDEX_BITS); ++i) {
     const HeadCode head = kHead.code[i >> (TOKEN_INDEX_BITS - HEAD_INDEX_BITS)];
     unsigned prefix = head.bits + head.extraBits;
-    TokenCode c{TOKEN_OVER, head.bits, head.extraBits, SHORT_MATCH_LENGTH, head.base, 0};
-    if (head.kind != HEAD_LONG) {
-      c.used = (uint8_t)prefix;
-    } else if (prefix < TOKEN_INDEX_BITS) {
+    TokenCode c{TOKEN_OVER, 0, head.extraBits, SHORT_MATCH_LENGTH, 0, 0};
+    if (prefix > TOKEN_INDEX_BITS) {
+      t.code[i] = c;
+      continue;
+    }
+    // The extra bits, right after the head.
+    unsigned x = (i >> (TOKEN_INDEX_BITS - prefix)) & ((1u << head.extraBits) - 1u);
+    c.head = head.bits;
+    c.used = (uint8_t)prefix;
+    c.distance = (uint16_t)(head.base + x + 1u);
+    if (head.kind == HEAD_SHORT_FAR && x == endExtra) {
+      c.length = TOKEN_END_FORM;
+    } else if (head.kind == HEAD_LONG) {
       // The length code's bits after the prefix, zeros past the index: the
-      // entry only counts when the code ends inside the index.
+      // entry only holds the length when the code ends inside the index.
       unsigned rest = (i << prefix) & ((1u << TOKEN_INDEX_BITS) - 1u);
       // The length table's index: the same bits, aligned to its width.
       unsigned lengthIndex = TOKEN_INDEX_BITS >= LENGTH_INDEX_BITS ? rest >> (TOKEN_INDEX_BITS - LENGTH_INDEX_BITS)
@@ -216,6 +260,8 @@ constexpr TokenTable MakeTokenTable() {
       if (prefix + lc.bits <= TOKEN_INDEX_BITS) {
         c.used = (uint8_t)(prefix + lc.bits);
         c.length = lc.length;
+      } else {
+        c.length = TOKEN_LENGTH_CODE_FOLLOWS;
       }
     }
     t.code[i] = c;
@@ -224,16 +270,36 @@ constexpr TokenTable MakeTokenTable() {
 }
 constexpr TokenTable kToken = MakeTokenTable();
 static_assert(sizeof(TokenCode) == 8, "one scaled index per entry");
+// The fast loop moves its bits by `used` and takes the token only when its
+// head fits the current word, which is never empty there.
+static_assert(TOKEN_INDEX_BITS < BLOCK_FLAG_WORD_BITS && TOKEN_OVER > BLOCK_FLAG_WORD_BITS,
+              "a marked entry never passes `head <= avail`, a taken one never moves the bits by 64");
+// A taken token leaves `avail - used` bits, or minus up to
+// MATCH_MAX_CONTROL_BITS - 1 when it crossed; as unsigned, that count modulo
+// the word's width is the bits left either way, and its sign bit says which.
+static_assert(MATCH_MAX_CONTROL_BITS < BLOCK_FLAG_WORD_BITS, "a crossed token leaves less than a word short");
+static_assert((BLOCK_FLAG_WORD_BITS & (BLOCK_FLAG_WORD_BITS - 1u)) == 0 && BLOCK_FLAG_WORD_BITS <= 32u,
+              "the word's width divides 2^32");
 // Entries by their top bits, whatever the index's width.
 constexpr const TokenCode& TokenAt(unsigned top, unsigned topBits) {
   return kToken.code[top << (TOKEN_INDEX_BITS - topBits)];
 }
-static_assert(TokenAt(0x05, 5).used == 5 && TokenAt(0x05, 5).length == 3 && TokenAt(0x05, 5).extraBits == 1,
-              "0 0 1 x 1: class 0, length 3");
-static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH_LENGTH && TokenAt(0x2, 3).base == 0,
-              "0 1 0: near short");
-static_assert(TokenAt(0x3, 3).used == 6 && TokenAt(0x3, 3).base == SHORT_FAR_BASE, "0 1 1: far short");
-static_assert(kToken.code[0].used == TOKEN_OVER, "class 0000 and the length byte's code take 15 bits, more than the index");
+static_assert(TokenAt(0x05, 5).used == 5 && TokenAt(0x05, 5).length == 3 && TokenAt(0x05, 5).extraBits == 1 &&
+                  TokenAt(0x05, 5).distance == 1 && TokenAt(0x05, 5).head == 3,
+              "0 0 1 x=0 1: class 0, length 3, distance 1 + 2b");
+static_assert(TokenAt(0x07, 5).distance == 2, "0 0 1 x=1 1: distance 2 + 2b");
+static_assert(TokenAt(0x2, 3).used == 3 && TokenAt(0x2, 3).length == SHORT_MATCH_LENGTH &&
+                  TokenAt(0x2, 3).distance == 1 && TokenAt(0x2, 3).extraBits == 0,
+              "0 1 0: near short, distance 1 + b");
+static_assert(TokenAt(0x1E, 6).used == 6 && TokenAt(0x1E, 6).distance == SHORT_FAR_BASE + 7u && TokenAt(0x1E, 6).head == 3,
+              "0 1 1 x=6: far short, distance 263 + 8b");
+static_assert(TokenAt(0x1F, 6).length == TOKEN_END_FORM && TokenAt(0x1F, 6).distance == SHORT_FAR_BASE + 8u,
+              "0 1 1 x=7: the end code's form, distance 264 + 8b");
+static_assert(TOKEN_INDEX_BITS < 10u || (kToken.code[0].length == TOKEN_LENGTH_CODE_FOLLOWS && kToken.code[0].used == 10 &&
+                                         kToken.code[0].distance == 4097),
+              "0 0 0000 x=0: class 0000, its length code after 10 bits");
+static_assert(TOKEN_INDEX_BITS >= 10u || kToken.code[0].head == TOKEN_OVER,
+              "class 0000's head and extra bits pass a narrow index");
 
 // The careful loop's view of the same codes: one small array per field,
 // which keeps the shipped decoder as small as a hand-written table would.
@@ -278,37 +344,47 @@ inline uint64_t PeekGroup(uint64_t bits, unsigned avail, const uint8_t* in) {
 
 // Appends `length` bytes from `distance` back, writing at most
 // MATCH_MAX_BYTES_WRITTEN bytes (the caller guarantees that room).
+//
+// Most matches are short and far: their first 32 bytes are four 8-byte
+// moves whenever the distance is at least 8, with no test of the distance
+// between 8 and 16 (each move reads only bytes already in place) and none
+// of the length below 33 (matches of 17 to 32 bytes are one in twenty, too
+// many to leave to a mispredicted jump), so the one branch that real data
+// leaves unpredictable is taken for the few matches closer than 8.
 inline void CopyMatch(uint8_t* out, size_t distance, size_t length) {
   const uint8_t* from = out - distance;
-  if (distance >= COPY_WIDTH) {
-    size_t k = 0;
-    do {
-      Copy16(out + k, from + k);
-      k += COPY_WIDTH;
-    } while (k < length);
-  } else if (distance >= 8) {
-    size_t k = 0;
-    do {
-      Store64(out + k, Load64(from + k));
-      k += 8;
-    } while (k < length);
-  } else {
-    uint64_t pattern;
-    if (distance == 1) {
-      pattern = from[0] * (uint64_t)0x0101010101010101ull;
+  if (__builtin_expect(distance >= 8, 1)) {
+    Store64(out, Load64(from));
+    Store64(out + 8, Load64(from + 8));
+    Store64(out + 16, Load64(from + 16));
+    Store64(out + 24, Load64(from + 24));
+    if (__builtin_expect(length <= 32, 1)) return;
+    size_t k = 32;
+    if (distance >= COPY_WIDTH) {
+      do {
+        Copy16(out + k, from + k);
+        k += COPY_WIDTH;
+      } while (k < length);
     } else {
-      uint8_t p[8];
-      for (unsigned i = 0; i < distance; ++i) p[i] = from[i];
-      for (unsigned i = (unsigned)distance; i < 8; ++i) p[i] = p[i - distance];
-      memcpy(&pattern, p, 8);
+      do {
+        Store64(out + k, Load64(from + k));
+        k += 8;
+      } while (k < length);
     }
-    size_t stride = kPatternStride[distance];
-    size_t k = 0;
-    do {
-      Store64(out + k, pattern);
-      k += stride;
-    } while (k < length);
+    return;
   }
+  // The pattern is the `distance` bytes before `out`, repeated: read 8
+  // bytes there (those past `out` are inside the output room and dropped),
+  // then double the period's copies until they fill the word.
+  unsigned period = (unsigned)distance * 8u;
+  uint64_t pattern = Load64(from) & ((1ull << period) - 1u);
+  for (unsigned filled = period; filled < 64; filled *= 2) pattern |= pattern << filled;
+  size_t stride = kPatternStride[distance];
+  size_t k = 0;
+  do {
+    Store64(out + k, pattern);
+    k += stride;
+  } while (k < length);
 }
 
 // ---- Careful loop -------------------------------------------------------------
@@ -415,17 +491,27 @@ ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful*
   }
 }
 
-}  // namespace
+// The fast loop, on the decoder's state: `iterations` of it, which the
+// caller has found room for. Returns FAST_LOOP_DONE when it ran them all,
+// the block's result when the block ended or failed first.
+struct FastState {
+  const uint8_t* in;
+  uint8_t* out;
+  uint64_t bits;
+  unsigned avail;
+};
+#define FAST_LOOP_DONE (-1)
 
-ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_t srcLength) {
-  const uint8_t* in = src;
-  const uint8_t* const inEnd = src + srcLength;
-  uint8_t* out = dst;
-  uint8_t* const outEnd = dst + dstRoom;
-  uint64_t bits = 0;
-  unsigned avail = 0;
-
-  while ((size_t)(inEnd - in) >= FAST_MAX_BYTES_READ && (size_t)(outEnd - out) >= FAST_MAX_BYTES_WRITTEN) {
+// Without kCheckDistance the loop leaves out the test that a match reaches
+// no further back than the output's start: the caller runs it that way only
+// once the output holds BLOCK_MAX_DISTANCE bytes, as far as any match reaches.
+template <bool kCheckDistance>
+__attribute__((always_inline)) inline int FastLoop(FastState& s, size_t iterations, uint8_t* dst, uint8_t* outEnd) {
+  const uint8_t* in = s.in;
+  uint8_t* out = s.out;
+  uint64_t bits = s.bits;
+  unsigned avail = s.avail;
+  for (; iterations != 0; --iterations) {
     if (avail == 0) {
       bits = (uint64_t)Load32(in) << BLOCK_FLAG_WORD_BITS;
       in += BLOCK_FLAG_WORD_BYTES;
@@ -448,68 +534,202 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
     // A match token. Its at most 19 control bits cross into the next flag
     // word at most once: inside the head (the word then stands at `in`,
     // before the offset byte) or inside the tail (the word stands after the
-    // offset byte). Both candidate words are peeked at once; the head
-    // decides which one supplies the tail. Either way a length byte follows
-    // the token's last bit, at in + 1, or in + 5 when a word was taken.
-    size_t v;
+    // offset byte). The token table reads the word after the byte, and its
+    // head tells whether that was the right one (see TokenCode); if not, it
+    // reads the word before the byte. Either way a length byte follows the
+    // token's last bit, at in + 1, or in + 5 when a word was taken.
+    size_t distance;
     size_t length;
-    unsigned lengthByte = 0;
-    const TokenCode token = kToken.code[bits >> (64 - TOKEN_INDEX_BITS)];
-    if (token.used <= avail) {
-      // The whole token is in the current word and in the index: one
-      // look-up, and no peek at the next word (the bits below `avail` are
-      // zeros, so an entry that fits `avail` read only real bits). V's
-      // extra bits are shifted in two steps so that none is by 64.
-      size_t b = in[0];
-      size_t x = (size_t)(((bits << token.headBits) >> 1) >> (63u - token.extraBits));
-      v = token.base + (b << token.extraBits) + x;
-      length = token.length;
-      if (v == BLOCK_END_V && length == SHORT_MATCH_LENGTH) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
-      lengthByte = length == 0;
-      in += 1;
-      avail -= token.used;
-      bits <<= token.used;
-    } else {
-    uint64_t peekBefore = PeekGroup(bits, avail, in);
-    uint64_t peekAfter = PeekGroup(bits, avail, in + 1);
-    const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
-    unsigned headCrossed = head.bits > avail;
-    uint64_t peek = headCrossed ? peekBefore : peekAfter;
-    size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
-    unsigned used;
-    if (head.kind == HEAD_SHORT_NEAR) {
-      used = head.bits;
-      v = b;
-      length = SHORT_MATCH_LENGTH;
-    } else if (head.kind == HEAD_SHORT_FAR) {
-      used = head.bits + head.extraBits;
-      v = SHORT_FAR_BASE + (b << SHORT_FAR_EXTRA_BITS) + (size_t)((peek << head.bits) >> (64 - SHORT_FAR_EXTRA_BITS));
-      if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
-      length = SHORT_MATCH_LENGTH;
-    } else {
-      unsigned extraBits = head.extraBits;
-      uint64_t tail = peek << head.bits;
-      size_t x = (size_t)(tail >> (64 - extraBits));
-      const LengthEntry lc = kLength.code[(tail << extraBits) >> (64 - LENGTH_INDEX_BITS)];
-      used = head.bits + extraBits + lc.bits;
-      v = head.base + (b << extraBits) + x;
-      length = lc.length;
-      lengthByte = lc.length == 0;
+    uint64_t peek = PeekGroup(bits, avail, in + 1);
+    const TokenCode* token = &kToken.code[peek >> (64 - TOKEN_INDEX_BITS)];
+    size_t offsetAt = 0;  // the offset byte, from `in`
+    bool tableToken = token->head <= avail;
+    if (__builtin_expect(!tableToken, 0)) {
+      // The token ran out of the current word in its head, if the entry
+      // read with the word before the offset byte says so (a head past
+      // `avail`) and may be taken (not marked for the head table).
+      uint64_t peekBefore = PeekGroup(bits, avail, in);
+      const TokenCode* before = &kToken.code[peekBefore >> (64 - TOKEN_INDEX_BITS)];
+      if (before->head > avail && before->head != TOKEN_OVER) {
+        token = before;
+        peek = peekBefore;
+        offsetAt = BLOCK_FLAG_WORD_BYTES;
+        tableToken = true;
+      }
     }
-    unsigned crossed = used > avail;
-    in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
-    avail = avail + crossed * BLOCK_FLAG_WORD_BITS - used;
-    // Not crossed: the current word's own bits; crossed: the peeked word's,
-    // which have only zeros below them. Neither needs a mask.
-    bits = crossed ? peek << used : bits << used;
+    if (__builtin_expect(tableToken, 1)) {
+      // The entry is the token's, with `peek` the bits it was read from.
+      unsigned used = token->used;
+      length = token->length;
+      distance = token->distance + ((size_t)in[offsetAt] << token->extraBits);
+      if (__builtin_expect(length >= TOKEN_LENGTH_CODE_FOLLOWS, 0)) {
+        if (length == TOKEN_END_FORM) {
+          if (distance == BLOCK_END_V + 1u) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+          length = SHORT_MATCH_LENGTH;
+        } else {
+          const LengthEntry lc = kLength.code[(peek << used) >> (64 - LENGTH_INDEX_BITS)];
+          used += lc.bits;
+          length = lc.length;
+        }
+      }
+      // It crossed into the peeked word when it takes more bits than the
+      // current one holds (always, when the head did); the peeked bits have
+      // only zeros below them, the current ones too, so neither needs a
+      // mask. The bits left, less a whole word when the token crossed: then
+      // the sign bit is set, and the word's width brings the count back.
+      unsigned left = avail - used;
+      unsigned crossed = left >> 31;
+      in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
+      avail = left % BLOCK_FLAG_WORD_BITS;
+      bits = crossed ? peek << used : bits << used;
+    } else {
+      // Only in the small build: a long match whose head and extra bits
+      // pass the index.
+      uint64_t peekBefore = PeekGroup(bits, avail, in);
+      const HeadCode head = kHead.code[peekBefore >> (64 - HEAD_INDEX_BITS)];
+      unsigned headCrossed = head.bits > avail;
+      if (headCrossed) peek = peekBefore;
+      size_t b = in[headCrossed * BLOCK_FLAG_WORD_BYTES];
+      unsigned used;
+      size_t v;
+      if (head.kind == HEAD_SHORT_NEAR) {
+        used = head.bits;
+        v = b;
+        length = SHORT_MATCH_LENGTH;
+      } else if (head.kind == HEAD_SHORT_FAR) {
+        used = head.bits + head.extraBits;
+        v = SHORT_FAR_BASE + (b << SHORT_FAR_EXTRA_BITS) + (size_t)((peek << head.bits) >> (64 - SHORT_FAR_EXTRA_BITS));
+        if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+        length = SHORT_MATCH_LENGTH;
+      } else {
+        unsigned extraBits = head.extraBits;
+        uint64_t tail = peek << head.bits;
+        size_t x = (size_t)(tail >> (64 - extraBits));
+        const LengthEntry lc = kLength.code[(tail << extraBits) >> (64 - LENGTH_INDEX_BITS)];
+        used = head.bits + extraBits + lc.bits;
+        v = head.base + (b << extraBits) + x;
+        length = lc.length;
+      }
+      distance = v + 1;
+      unsigned crossed = used > avail;
+      in += 1 + crossed * BLOCK_FLAG_WORD_BYTES;
+      avail = avail + crossed * BLOCK_FLAG_WORD_BITS - used;
+      // Not crossed: the current word's own bits; crossed: the peeked word's,
+      // which have only zeros below them. Neither needs a mask.
+      bits = crossed ? peek << used : bits << used;
     }
-    if (lengthByte) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
-    size_t distance = v + 1;
-    if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
+    if (__builtin_expect(length == 0, 0)) length = kLengthCodes[LENGTH_BYTE_CODE].base + (size_t)*in++;
+    if (kCheckDistance && distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
     CopyMatch(out, distance, length);
     out += length;
   }
 
-  Careful c{in, inEnd, bits, avail};
-  return ExpandCareful(dst, out, outEnd, &c);
+  s = FastState{in, out, bits, avail};
+  return FAST_LOOP_DONE;
+}
+
+// The fast loop's stretches, to the point where neither buffer has room
+// for one more iteration: FAST_LOOP_DONE then, the block's result when it
+// ended or failed first.
+//
+// The loop runs in stretches of as many iterations as both buffers have
+// room for, counted down instead of testing two bounds each time; it stops
+// where the room for one more ends, as a test of each bound would. An
+// iteration reads at most FAST_MAX_BYTES_READ bytes from where it starts
+// and writes at most FAST_MAX_BYTES_WRITTEN, and moves `in` and `out` less
+// than that.
+//
+// Matches are tested against the output's start until it holds as many
+// bytes as the farthest match reaches back; after that none can fail it,
+// and the loop goes on without the test (4% of the instructions of a
+// token), except in the small build, where the second loop does not fit.
+// A stretch of the tested loop ends no more than one iteration's output
+// past BLOCK_MAX_DISTANCE bytes.
+static_assert(OffsetClassEnd(kOffsetClasses[OFFSET_CLASS_COUNT - 1]) == BLOCK_MAX_DISTANCE &&
+                  SHORT_MATCH_MAX_DISTANCE < BLOCK_MAX_DISTANCE,
+              "no distance passes BLOCK_MAX_DISTANCE");
+__attribute__((always_inline)) inline int FastStretches(FastState& s, const uint8_t* inEnd, uint8_t* dst,
+                                                        uint8_t* outEnd) {
+  for (;;) {
+    size_t inRoom = (size_t)(inEnd - s.in) / FAST_MAX_BYTES_READ;
+    size_t outRoom = (size_t)(outEnd - s.out) / FAST_MAX_BYTES_WRITTEN;
+    size_t iterations = inRoom < outRoom ? inRoom : outRoom;
+    if (iterations == 0) return FAST_LOOP_DONE;
+    size_t produced = (size_t)(s.out - dst);
+    int result;
+    if (EXPAND_SMALL_BUILD || produced < BLOCK_MAX_DISTANCE) {
+      if (!EXPAND_SMALL_BUILD) {
+        // Until the iteration that passes the mark.
+        size_t toWarm = (BLOCK_MAX_DISTANCE - produced) / FAST_MAX_BYTES_OUT + 1;
+        iterations = iterations < toWarm ? iterations : toWarm;
+      }
+      result = FastLoop<true>(s, iterations, dst, outEnd);
+    } else {
+      result = FastLoop<false>(s, iterations, dst, outEnd);
+    }
+    if (result != FAST_LOOP_DONE) return result;
+  }
+}
+
+// ---- Instruction sets ---------------------------------------------------------
+//
+// The 64-bit x86 builds carry the fast loop twice: for the baseline
+// instruction set, and for processors with LZCNT and BMI2. Counting a
+// literal run stands between every token and the next; LZCNT counts in one
+// cycle where the baseline's bit scan takes three or four and a correction,
+// and BMI2 shifts by a register without moving the count to CL first. The
+// same source, to the same bytes: the tests build the baseline-only variant
+// (EXPAND_BASELINE_ONLY) beside the one that picks by the processor.
+#if !EXPAND_SMALL_BUILD && defined(__x86_64__) && !defined(EXPAND_BASELINE_ONLY)
+#define EXPAND_BMI2_LOOP 1
+#else
+#define EXPAND_BMI2_LOOP 0
+#endif
+
+#if EXPAND_BMI2_LOOP
+// No literal-run count reads a zero word, where LZCNT and the bit scan
+// would differ: `bits` has a zero below its valid bits, so ~bits is never 0.
+static_assert(BLOCK_FLAG_WORD_BITS < 64, "a flag word leaves zeros below it in the 64-bit group");
+
+__attribute__((noinline)) int FastStretchesBaseline(FastState& s, const uint8_t* inEnd, uint8_t* dst, uint8_t* outEnd) {
+  return FastStretches(s, inEnd, dst, outEnd);
+}
+
+__attribute__((noinline, target("lzcnt,bmi,bmi2"))) int FastStretchesBmi2(FastState& s, const uint8_t* inEnd,
+                                                                             uint8_t* dst, uint8_t* outEnd) {
+  return FastStretches(s, inEnd, dst, outEnd);
+}
+
+// CPUID once per process: 0 not asked yet, 1 without, 2 with. Two threads
+// that ask at once store the same answer.
+int gBmi2State = 0;
+
+bool HasLzcntAndBmi2() {
+  int state = __atomic_load_n(&gBmi2State, __ATOMIC_RELAXED);
+  if (state == 0) {
+    unsigned a, b, c, d;
+    bool lzcnt = __get_cpuid(0x80000001u, &a, &b, &c, &d) && (c & bit_LZCNT) != 0;
+    bool bmi = __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_BMI) != 0 && (b & bit_BMI2) != 0;
+    state = lzcnt && bmi ? 2 : 1;
+    __atomic_store_n(&gBmi2State, state, __ATOMIC_RELAXED);
+  }
+  return state == 2;
+}
+#endif
+
+}  // namespace
+
+ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_t srcLength) {
+  const uint8_t* const inEnd = src + srcLength;
+  uint8_t* const outEnd = dst + dstRoom;
+  FastState s{src, dst, 0, 0};
+#if EXPAND_BMI2_LOOP
+  int result = HasLzcntAndBmi2() ? FastStretchesBmi2(s, inEnd, dst, outEnd) : FastStretchesBaseline(s, inEnd, dst, outEnd);
+#else
+  int result = FastStretches(s, inEnd, dst, outEnd);
+#endif
+  if (result != FAST_LOOP_DONE) return (ExpandResult)result;
+
+  Careful c{s.in, inEnd, s.bits, s.avail};
+  return ExpandCareful(dst, s.out, outEnd, &c);
 }

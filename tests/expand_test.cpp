@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 #include <string>
@@ -283,6 +284,9 @@ TEST(ExpandFastPaths, EveryTokenFormAtEveryFlagWordPosition) {
   const Form forms[] = {
       {1, 2},    {256, 2},   {257, 2},   {2303, 2},  {1, 3},    {512, 4},  {513, 5},   {1024, 6},
       {1025, 7}, {2048, 10}, {2049, 11}, {4096, 26}, {4097, 27}, {8192, 282}, {3000, 100}, {77, 19},
+      // The far short form with x = 7, the end code's, as a copy: offset
+      // bytes 0 and FE.
+      {264, 2},  {2296, 2},
   };
   Bytes history = RandomBytes(rng, 8192, 3);
   for (const Form& form : forms) {
@@ -307,6 +311,32 @@ TEST(ExpandFastPaths, EveryTokenFormAtEveryFlagWordPosition) {
       ASSERT_EQ(e.result, EXPAND_OK) << form.distance << "/" << form.length << " after " << lead;
       ASSERT_EQ(e.output, expected) << form.distance << "/" << form.length << " after " << lead;
       ExpectSameAsReference(block, expected.size());
+    }
+  }
+}
+
+TEST(ExpandFastPaths, EndCodeMetInsideTheFastLoopAtEveryFlagWordPosition) {
+  // Room and input to spare, so the fast loop is still running when the
+  // end code comes: the block is short of its room, and the bytes after
+  // the end code are not read as tokens.
+  std::mt19937 rng(17);
+  Bytes history = RandomBytes(rng, 256);
+  const size_t spareRooms[] = {400, 4000};
+  for (unsigned lead = 0; lead < 32; ++lead) {
+    for (size_t spare : spareRooms) {
+      Bytes block;
+      BlockEncoder enc(block);
+      for (uint8_t c : history) enc.Literal(c);
+      for (unsigned i = 0; i < lead; ++i) enc.Literal((uint8_t)i);
+      enc.Match(1, 5);
+      enc.End();
+      Bytes padding = RandomBytes(rng, 64);
+      block.insert(block.end(), padding.begin(), padding.end());
+      size_t produced = history.size() + lead + 5;
+      Expanded e = Expand(block, produced + spare);
+      ASSERT_EQ(e.result, EXPAND_SHORT_OUTPUT) << "after " << lead << " literals";
+      ASSERT_TRUE(std::equal(history.begin(), history.end(), e.output.begin())) << lead;
+      ExpectSameAsReference(block, produced + spare);
     }
   }
 }
