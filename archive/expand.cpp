@@ -427,14 +427,22 @@ inline int CarefulByte(Careful* c) {
   return *c->in++;
 }
 
-ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful* c) {
+// A token that does not fit the room is left unread: *outp and *c stand
+// at its start, so that a caller with more room can go on from there.
+ExpandResult ExpandCareful(uint8_t* dst, uint8_t** outp, uint8_t* outEnd, Careful* c) {
+  uint8_t* out = *outp;
   for (;;) {
+    *outp = out;
+    const Careful start = *c;
     int bit = CarefulBit(c);
     if (bit < 0) return EXPAND_BAD_DATA;
     if (bit == 1) {
       int literal = CarefulByte(c);
       if (literal < 0) return EXPAND_BAD_DATA;
-      if (out == outEnd) return EXPAND_NO_ROOM;
+      if (out == outEnd) {
+        *c = start;
+        return EXPAND_NO_ROOM;
+      }
       *out++ = (uint8_t)literal;
       continue;
     }
@@ -453,7 +461,7 @@ ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful*
         int x = CarefulBits(c, SHORT_FAR_EXTRA_BITS);
         if (x < 0) return EXPAND_BAD_DATA;
         v = SHORT_FAR_BASE + ((size_t)b << SHORT_FAR_EXTRA_BITS) + (size_t)x;
-        if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+        if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;  // *outp is out
       }
       length = SHORT_MATCH_LENGTH;
     } else {
@@ -484,7 +492,10 @@ ExpandResult ExpandCareful(uint8_t* dst, uint8_t* out, uint8_t* outEnd, Careful*
     }
     size_t distance = v + 1;
     if (distance > (size_t)(out - dst)) return EXPAND_BAD_DATA;
-    if (length > (size_t)(outEnd - out)) return EXPAND_NO_ROOM;
+    if (length > (size_t)(outEnd - out)) {
+      *c = start;
+      return EXPAND_NO_ROOM;
+    }
     const uint8_t* from = out - distance;
     for (size_t i = 0; i < length; ++i) out[i] = from[i];
     out += length;
@@ -564,7 +575,10 @@ __attribute__((always_inline)) inline int FastLoop(FastState& s, size_t iteratio
       distance = token->distance + ((size_t)in[offsetAt] << token->extraBits);
       if (__builtin_expect(length >= TOKEN_LENGTH_CODE_FOLLOWS, 0)) {
         if (length == TOKEN_END_FORM) {
-          if (distance == BLOCK_END_V + 1u) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+          if (distance == BLOCK_END_V + 1u) {
+            s.out = out;  // where the block ended, for a caller that goes by windows
+            return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+          }
           length = SHORT_MATCH_LENGTH;
         } else {
           const LengthEntry lc = kLength.code[(peek << used) >> (64 - LENGTH_INDEX_BITS)];
@@ -599,7 +613,10 @@ __attribute__((always_inline)) inline int FastLoop(FastState& s, size_t iteratio
       } else if (head.kind == HEAD_SHORT_FAR) {
         used = head.bits + head.extraBits;
         v = SHORT_FAR_BASE + (b << SHORT_FAR_EXTRA_BITS) + (size_t)((peek << head.bits) >> (64 - SHORT_FAR_EXTRA_BITS));
-        if (v == BLOCK_END_V) return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+        if (v == BLOCK_END_V) {
+          s.out = out;
+          return out == outEnd ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+        }
         length = SHORT_MATCH_LENGTH;
       } else {
         unsigned extraBits = head.extraBits;
@@ -731,5 +748,64 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
   if (result != FAST_LOOP_DONE) return (ExpandResult)result;
 
   Careful c{s.in, inEnd, s.bits, s.avail};
-  return ExpandCareful(dst, s.out, outEnd, &c);
+  return ExpandCareful(dst, &s.out, outEnd, &c);
+}
+
+namespace {
+
+int FastStretchesHere(FastState& s, const uint8_t* inEnd, uint8_t* dst, uint8_t* outEnd) {
+#if EXPAND_BMI2_LOOP
+  return HasLzcntAndBmi2() ? FastStretchesBmi2(s, inEnd, dst, outEnd) : FastStretchesBaseline(s, inEnd, dst, outEnd);
+#else
+  return FastStretches(s, inEnd, dst, outEnd);
+#endif
+}
+
+// The window keeps the farthest a match reaches back, and has room beyond
+// it for a fast iteration or the longest match, so every slide makes room.
+static_assert(EXPAND_WINDOW_MIN_BYTES >= BLOCK_MAX_DISTANCE + FAST_MAX_BYTES_WRITTEN + BLOCK_MAX_LENGTH,
+              "a window holds the history and one more step");
+
+}  // namespace
+
+ExpandResult ExpandBlockThrough(size_t dstRoom, const uint8_t* src, size_t srcLength, uint8_t* window,
+                                size_t windowSize, ExpandTake take, void* context) {
+  if (windowSize < EXPAND_WINDOW_MIN_BYTES) return EXPAND_NO_ROOM;
+  const uint8_t* const inEnd = src + srcLength;
+  FastState s{src, window, 0, 0};
+  size_t handed = 0;  // output before window[0]
+  for (;;) {
+    // The window's end is the output's own end once that is inside it;
+    // until then, running out of window only means the next slide.
+    size_t left = dstRoom - handed;
+    bool last = left <= windowSize;
+    uint8_t* end = window + (last ? left : windowSize);
+    int result = FastStretchesHere(s, inEnd, window, end);
+    if (result == FAST_LOOP_DONE) {
+      if (!last && (size_t)(inEnd - s.in) >= FAST_MAX_BYTES_READ) {
+        result = EXPAND_NO_ROOM;  // the fast loop stopped at the window's end
+      } else {
+        Careful c{s.in, inEnd, s.bits, s.avail};
+        result = ExpandCareful(window, &s.out, end, &c);
+        s.in = c.in;
+        s.bits = c.bits;
+        s.avail = c.avail;
+      }
+    }
+    size_t held = (size_t)(s.out - window);
+    if (result == EXPAND_NO_ROOM && !last) {
+      // Slide: hand out all but the history, which moves to the front.
+      size_t out = held - BLOCK_MAX_DISTANCE;
+      if (take) take(context, window, out);
+      memmove(window, window + out, BLOCK_MAX_DISTANCE);
+      handed += out;
+      s.out = window + BLOCK_MAX_DISTANCE;
+      continue;
+    }
+    // The end code is judged against the whole output, not the window.
+    if (result == EXPAND_OK || result == EXPAND_SHORT_OUTPUT)
+      result = handed + held == dstRoom ? EXPAND_OK : EXPAND_SHORT_OUTPUT;
+    if (result == EXPAND_OK && take && held != 0) take(context, window, held);
+    return (ExpandResult)result;
+  }
 }

@@ -19,3 +19,14 @@ enum ExpandResult {
 // Expands the block at src (srcLength bytes available) into exactly dstRoom
 // bytes at dst. Never reads or writes outside either range, whatever the bytes.
 ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_t srcLength);
+
+// The same expansion for readers that must not hold the whole output (a
+// check of an entry of gigabytes): it goes through `window`, of at least
+// EXPAND_WINDOW_MIN_BYTES, and each stretch is handed to `take` (when not
+// null) once no later match can reach it. The result is ExpandBlock's for
+// the same block and room; the stretches handed out are the output only
+// when it is EXPAND_OK.
+#define EXPAND_WINDOW_MIN_BYTES (16u * 1024u)
+typedef void (*ExpandTake)(void* context, const uint8_t* bytes, size_t size);
+ExpandResult ExpandBlockThrough(size_t dstRoom, const uint8_t* src, size_t srcLength, uint8_t* window,
+                                size_t windowSize, ExpandTake take, void* context);

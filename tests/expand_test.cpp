@@ -446,4 +446,78 @@ TEST(ExpandHostileInput, CorruptingAnyByteOfABlockGivesTheReferenceResult) {
   }
 }
 
+// ---- Through a window ---------------------------------------------------------------
+
+// ExpandBlockThrough on a block and room: its result, and the stretches it
+// handed out joined, which must be ExpandBlock's for the same arguments.
+Expanded ExpandThrough(const Bytes& block, size_t room, size_t windowSize) {
+  Expanded e;
+  std::vector<uint8_t> window(windowSize);
+  e.result = ExpandBlockThrough(room, block.data(), block.size(), window.data(), window.size(),
+                                [](void* context, const uint8_t* bytes, size_t size) {
+                                  static_cast<Bytes*>(context)->insert(static_cast<Bytes*>(context)->end(), bytes,
+                                                                       bytes + size);
+                                },
+                                &e.output);
+  return e;
+}
+
+void ExpectThroughSameAsWhole(const Bytes& block, size_t room, size_t windowSize) {
+  Expanded whole = Expand(block, room);
+  Expanded through = ExpandThrough(block, room, windowSize);
+  ASSERT_EQ(through.result, whole.result) << "block of " << block.size() << ", room " << room << ", window " << windowSize;
+  if (whole.result == EXPAND_OK) {
+    ASSERT_TRUE(through.output == whole.output) << room << ", window " << windowSize;
+  }
+}
+
+// Outputs that end just before, at and after window slides, at every level,
+// with the room exact and off by a little and by much: the window's end
+// must never be taken for the output's.
+TEST(ExpandThroughWindow, GivesExpandBlocksResultAndBytesAcrossSlides) {
+  std::mt19937 rng(47);
+  const size_t kMin = EXPAND_WINDOW_MIN_BYTES;
+  for (size_t n : {(size_t)0, (size_t)1, kMin - 1, kMin, kMin + 1, 2 * kMin - BLOCK_MAX_DISTANCE, (size_t)200000}) {
+    Bytes data;
+    while (data.size() < n) {
+      bool repeat = data.size() > BLOCK_MAX_DISTANCE && rng() % 2;
+      size_t at = repeat ? data.size() - 1 - rng() % BLOCK_MAX_DISTANCE : 0;
+      Bytes piece = repeat ? Bytes(data.begin() + (ptrdiff_t)at, data.begin() + (ptrdiff_t)std::min(data.size(), at + 1 + rng() % 300))
+                           : RandomBytes(rng, 1 + rng() % 100, 4 + rng() % 200);
+      data.insert(data.end(), piece.begin(), piece.end());
+    }
+    data.resize(n);
+    for (CompressLevel level : {CompressLevel::Fast, CompressLevel::Max}) {
+      Bytes block;
+      CompressBlock(data.data(), data.size(), block, level);
+      for (size_t window : {kMin, kMin + 1000, (size_t)1 << 16}) {
+        ExpectThroughSameAsWhole(block, n, window);
+        for (size_t room : {n + 1, n + 300, n + kMin, n > 0 ? n - 1 : 0, n / 2}) ExpectThroughSameAsWhole(block, room, window);
+      }
+    }
+  }
+}
+
+TEST(ExpandThroughWindow, DamagedBlocksGiveExpandBlocksResult) {
+  std::mt19937 rng(53);
+  Bytes data = RandomBytes(rng, 60000, 6);
+  Bytes block;
+  CompressBlock(data.data(), data.size(), block, CompressLevel::Default);
+  for (int round = 0; round < 300; ++round) {
+    Bytes bad = block;
+    if (round % 3 == 0) {
+      bad.resize(rng() % bad.size());
+    } else {
+      bad[rng() % bad.size()] ^= (uint8_t)(1u << (rng() % 8));
+    }
+    ExpectThroughSameAsWhole(bad, data.size(), EXPAND_WINDOW_MIN_BYTES);
+  }
+  for (int round = 0; round < 3000; ++round)
+    ExpectThroughSameAsWhole(RandomBytes(rng, rng() % 400, round % 2 ? 256 : 2), rng() % 40000, EXPAND_WINDOW_MIN_BYTES);
+  // A window below the minimum is refused outright.
+  Bytes small(EXPAND_WINDOW_MIN_BYTES - 1);
+  EXPECT_EQ(ExpandBlockThrough(0, block.data(), block.size(), small.data(), small.size(), nullptr, nullptr), EXPAND_NO_ROOM);
+}
+
 }  // namespace
+

@@ -3,6 +3,8 @@
 // tool accepts exactly what the updater can read and shows what it would do.
 #include <string.h>
 
+#include <algorithm>
+
 #include "archive/block_format.h"
 #include "archive/expand.h"
 #include "pack/archive_writer.h"
@@ -96,38 +98,71 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
 // is the same entry name.
 int FindEntry(const ArchiveView& view, const std::string& cp932Name) { return (int)view.index.Find(cp932Name); }
 
-bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* out,
-                std::string* error) {
-  // The same extents the updater checks before it reads: a stored entry is
-  // fileSize bytes in place, a compressed one storedSize bytes of block.
+namespace {
+
+// The entry's data in the archive, after the same extent checks the updater
+// makes before it reads: a stored entry is fileSize bytes in place, a
+// compressed one storedSize bytes of block, which cannot expand past
+// BLOCK_MAX_EXPANSION times its length (a larger size claim is refused
+// before anything is allocated for it).
+bool EntryData(const ArchiveView& view, const EntryView& entry, const uint8_t** data, std::string* error) {
   uint64_t extent = entry.compressed ? entry.record.storedSize : entry.record.fileSize;
   if (entry.dataOffset > view.size || extent > view.size - entry.dataOffset) {
     *error = entry.display + ": data lies outside the archive (truncated or corrupt)";
     return false;
   }
-  const uint8_t* data = view.data + entry.dataOffset;
+  if (entry.compressed && (uint64_t)entry.record.fileSize > (uint64_t)entry.record.storedSize * BLOCK_MAX_EXPANSION) {
+    *error = entry.display + ": claims more bytes than its compressed block can hold";
+    return false;
+  }
+  *data = view.data + entry.dataOffset;
+  return true;
+}
+
+bool Expanded(const EntryView& entry, ExpandResult r, std::string* error) {
+  if (r == EXPAND_OK) return true;
+  const char* why = r == EXPAND_SHORT_OUTPUT ? "expands to fewer bytes than its size"
+                    : r == EXPAND_NO_ROOM    ? "expands to more bytes than its size"
+                                             : "has a corrupt compressed block";
+  *error = entry.display + ": " + why;
+  return false;
+}
+
+// Windows of at most this much: a compressed entry of any size is then read
+// with this much memory beside the archive.
+const size_t kWindowBytes = (size_t)1 << 20;
+
+}  // namespace
+
+bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* out,
+                std::string* error) {
+  const uint8_t* data = nullptr;
+  if (!EntryData(view, entry, &data, error)) return false;
   if (!entry.compressed) {
     *bytes = data;
     return true;
   }
-  // A block cannot expand past BLOCK_MAX_EXPANSION times its length: a
-  // larger size claim is refused before its buffer is allocated.
-  if ((uint64_t)entry.record.fileSize > (uint64_t)entry.record.storedSize * BLOCK_MAX_EXPANSION) {
-    *error = entry.display + ": claims more bytes than its compressed block can hold";
-    return false;
-  }
   out->assign(entry.record.fileSize, 0);
   *bytes = out->data();
-  ExpandResult r = ExpandBlock(out->data(), out->size(), data, entry.record.storedSize);
-  if (r != EXPAND_OK) {
-    const char* why = r == EXPAND_SHORT_OUTPUT ? "expands to fewer bytes than its size"
-                      : r == EXPAND_NO_ROOM    ? "expands to more bytes than its size"
-                                               : "has a corrupt compressed block";
-    *error = entry.display + ": " + why;
+  if (!Expanded(entry, ExpandBlock(out->data(), out->size(), data, entry.record.storedSize), error)) {
     out->clear();
     return false;
   }
   return true;
+}
+
+bool EntryThrough(const ArchiveView& view, const EntryView& entry, ExpandTake take, void* context, std::string* error) {
+  const uint8_t* data = nullptr;
+  if (!EntryData(view, entry, &data, error)) return false;
+  if (!entry.compressed) {
+    if (take && entry.record.fileSize != 0) take(context, data, entry.record.fileSize);
+    return true;
+  }
+  size_t size = std::min<size_t>(std::max<size_t>(entry.record.fileSize, EXPAND_WINDOW_MIN_BYTES), kWindowBytes);
+  std::vector<uint8_t> window(size);
+  return Expanded(entry, ExpandBlockThrough(entry.record.fileSize, data, entry.record.storedSize, window.data(),
+                                            window.size(), take, context),
+                  error);
 }
 
 }  // namespace wz2

@@ -317,16 +317,16 @@ void CheckEntryNames(Checker* c, const ArchiveView& view) {
 bool ExamineArchive(const ArchiveView& view, const std::string* setupBytes, int instMode,
                     std::vector<Finding>* findings, std::string* error) {
   // A damaged entry is the worst a player can meet: every entry is expanded
-  // once before the manifest is looked at, and the manifest's bytes are
-  // kept from that pass. A stored entry needs no copy to be checked.
+  // once before the manifest is looked at, through a window, so that an
+  // entry of gigabytes costs no more memory than a small one; the
+  // manifest's bytes are kept from that pass.
   int manifest = FindEntry(view, MANIFEST_NAME);
   std::string manifestBytes;
   for (size_t i = 0; i < view.entries.size(); i++) {
-    const EntryView& e = view.entries[i];
-    const uint8_t* bytes = nullptr;
-    std::vector<uint8_t> expanded;
-    if (!EntryBytes(view, e, &bytes, &expanded, error)) return false;
-    if ((int)i == manifest) manifestBytes.assign(bytes, bytes + e.record.fileSize);
+    ExpandTake keep = nullptr;
+    if ((int)i == manifest)
+      keep = [](void* context, const uint8_t* bytes, size_t size) { static_cast<std::string*>(context)->append((const char*)bytes, size); };
+    if (!EntryThrough(view, view.entries[i], keep, &manifestBytes, error)) return false;
   }
   Checker c;
   c.view = &view;

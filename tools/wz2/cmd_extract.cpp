@@ -11,6 +11,22 @@
 
 namespace wz2 {
 
+namespace {
+
+// Expanded stretches into the pending file; the first write error stops the
+// writing and is the one reported.
+struct WriteThrough {
+  PendingFile* file;
+  std::string* error;
+  bool ok;
+  static void Take(void* context, const uint8_t* bytes, size_t size) {
+    WriteThrough* to = static_cast<WriteThrough*>(context);
+    to->ok = to->ok && to->file->Write(bytes, size, to->error);
+  }
+};
+
+}  // namespace
+
 int CommandExtract(const ParsedArgs& args) {
   const std::string& source = args.operands[0];
   std::string directory = args.Has("-C") ? args.Value("-C") : ".";
@@ -79,23 +95,27 @@ int CommandExtract(const ParsedArgs& args) {
     std::string utf8, why;
     if (!names::Cp932ToUtf8(e.name, &utf8)) return Fail("entry " + e.display + ": name is not valid code page 932");
     if (!SafeFileName(utf8, &why)) return Fail("entry " + e.display + ": name " + why);
-    // Stored entries are written straight from the mapped archive; only a
-    // compressed one needs a buffer, of its fileSize, for this entry alone.
-    std::vector<uint8_t> expanded;
-    const uint8_t* bytes = nullptr;
-    if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(error);
+    // Stored entries are written straight from the mapped archive, and a
+    // compressed one as it expands, through a window: no entry is held whole.
     PendingFile file;
     file.SetDurable(false);
-    bool opened = file.Open(dir / PathFromUtf8(utf8), &error);
+    if (!file.Open(dir / PathFromUtf8(utf8), &error)) return Fail(error);
     bool written;
+    if (e.compressed) {
+      WriteThrough to{&file, &error, true};
+      written = EntryThrough(view, e, WriteThrough::Take, &to, &error) && to.ok;
+    } else {
+      const uint8_t* bytes = nullptr;
+      std::vector<uint8_t> none;
+      written = EntryBytes(view, e, &bytes, &none, &error);
 #ifndef _WIN32
-    if (opened && !e.compressed && !view.fromExecutable)
-      written = file.CopyRange(view.file.Descriptor(), e.dataOffset, bytes, e.record.fileSize, &error);
-    else
+      if (written && !view.fromExecutable)
+        written = file.CopyRange(view.file.Descriptor(), e.dataOffset, bytes, e.record.fileSize, &error);
+      else
 #endif
-      written = opened && file.Write(bytes, e.record.fileSize, &error);
-    if (!opened || !written || !file.Close(&error))
-      return Fail(error);
+        written = written && file.Write(bytes, e.record.fileSize, &error);
+    }
+    if (!written || !file.Close(&error)) return Fail(error);
     pending.push_back(std::move(file));
     progress.Advance(e.record.fileSize);
   }

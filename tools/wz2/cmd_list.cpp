@@ -73,15 +73,13 @@ int CommandList(const ParsedArgs& args) {
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
   // Every entry is expanded once before anything is listed, so that a
   // listing is also a proof that the updater can read each entry. A stored
-  // entry is checked in place, without a copy.
+  // entry is checked in place, a compressed one through a window of 1 MiB.
   uint64_t total = 0;
   for (const EntryView& e : view.entries) total += e.record.fileSize;
   Progress progress("verifying", total);
   for (const EntryView& e : view.entries) {
     progress.Begin(e.display);
-    const uint8_t* bytes = nullptr;
-    std::vector<uint8_t> expanded;
-    if (!EntryBytes(view, e, &bytes, &expanded, &error)) return Fail(error);
+    if (!EntryThrough(view, e, nullptr, nullptr, &error)) return Fail(error);
     progress.Advance(e.record.fileSize);
   }
   progress.Finish();

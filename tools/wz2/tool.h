@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/expand.h"
 #include "pack/names.h"
 #include "tools/wz2/mapped_file.h"
 
@@ -168,6 +169,11 @@ int FindEntry(const ArchiveView& view, const std::string& cp932Name);
 // data lies outside the archive or its block is damaged.
 bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* expanded,
                 std::string* error);
+// The same bytes without holding them: handed to take (when not null) a
+// stretch at a time, a compressed entry through a window of at most 1 MiB,
+// a stored one in place. Checks as EntryBytes does; the stretches are the
+// entry only when it returns true.
+bool EntryThrough(const ArchiveView& view, const EntryView& entry, ExpandTake take, void* context, std::string* error);
 // A name a file may carry on every host: not empty, no path separators or
 // characters Windows forbids, not "." or "..".
 bool SafeFileName(const std::string& utf8, std::string* why);
