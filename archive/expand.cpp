@@ -429,7 +429,10 @@ inline int CarefulByte(Careful* c) {
 
 // A token that does not fit the room is left unread: *outp and *c stand
 // at its start, so that a caller with more room can go on from there.
-ExpandResult ExpandCareful(uint8_t* dst, uint8_t** outp, uint8_t* outEnd, Careful* c) {
+// Inlined into each caller: the updater calls it from ExpandBlock alone,
+// and a call between them would only cost the shipped executable bytes.
+__attribute__((always_inline)) inline ExpandResult ExpandCareful(uint8_t* dst, uint8_t** outp, uint8_t* outEnd,
+                                                                 Careful* c) {
   uint8_t* out = *outp;
   for (;;) {
     *outp = out;
@@ -734,17 +737,22 @@ bool HasLzcntAndBmi2() {
 }
 #endif
 
+// The fast loop this processor runs best; inlined as ExpandCareful is.
+__attribute__((always_inline)) inline int FastStretchesHere(FastState& s, const uint8_t* inEnd, uint8_t* dst, uint8_t* outEnd) {
+#if EXPAND_BMI2_LOOP
+  return HasLzcntAndBmi2() ? FastStretchesBmi2(s, inEnd, dst, outEnd) : FastStretchesBaseline(s, inEnd, dst, outEnd);
+#else
+  return FastStretches(s, inEnd, dst, outEnd);
+#endif
+}
+
 }  // namespace
 
 ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_t srcLength) {
   const uint8_t* const inEnd = src + srcLength;
   uint8_t* const outEnd = dst + dstRoom;
   FastState s{src, dst, 0, 0};
-#if EXPAND_BMI2_LOOP
-  int result = HasLzcntAndBmi2() ? FastStretchesBmi2(s, inEnd, dst, outEnd) : FastStretchesBaseline(s, inEnd, dst, outEnd);
-#else
-  int result = FastStretches(s, inEnd, dst, outEnd);
-#endif
+  int result = FastStretchesHere(s, inEnd, dst, outEnd);
   if (result != FAST_LOOP_DONE) return (ExpandResult)result;
 
   Careful c{s.in, inEnd, s.bits, s.avail};
@@ -752,14 +760,6 @@ ExpandResult ExpandBlock(uint8_t* dst, size_t dstRoom, const uint8_t* src, size_
 }
 
 namespace {
-
-int FastStretchesHere(FastState& s, const uint8_t* inEnd, uint8_t* dst, uint8_t* outEnd) {
-#if EXPAND_BMI2_LOOP
-  return HasLzcntAndBmi2() ? FastStretchesBmi2(s, inEnd, dst, outEnd) : FastStretchesBaseline(s, inEnd, dst, outEnd);
-#else
-  return FastStretches(s, inEnd, dst, outEnd);
-#endif
-}
 
 // The window keeps the farthest a match reaches back, and has room beyond
 // it for a fast iteration or the longest match, so every slide makes room.

@@ -697,11 +697,7 @@ class CutPipeline {
       std::lock_guard<std::mutex> lock(mutex_);
       Slot& slot = slots_[index % ahead_];
       if (!ok) failed_ = true;
-      slot.piece.bytes.swap(piece.bytes);
-      slot.piece.lead = piece.lead;
-      slot.piece.open = piece.open;
-      slot.piece.used = piece.used;
-      slot.piece.proved = piece.proved;
+      std::swap(slot.piece, piece);  // the slot's old buffers come back for the next cut
       slot.ready = index;
       changed_.notify_all();
     }

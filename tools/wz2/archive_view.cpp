@@ -98,13 +98,10 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
 // is the same entry name.
 int FindEntry(const ArchiveView& view, const std::string& cp932Name) { return (int)view.index.Find(cp932Name); }
 
-namespace {
-
-// The entry's data in the archive, after the same extent checks the updater
-// makes before it reads: a stored entry is fileSize bytes in place, a
-// compressed one storedSize bytes of block, which cannot expand past
-// BLOCK_MAX_EXPANSION times its length (a larger size claim is refused
-// before anything is allocated for it).
+// The same extent checks the updater makes before it reads: a stored entry
+// is fileSize bytes in place, a compressed one storedSize bytes of block,
+// which cannot expand past BLOCK_MAX_EXPANSION times its length (a larger
+// size claim is refused before anything is allocated for it).
 bool EntryData(const ArchiveView& view, const EntryView& entry, const uint8_t** data, std::string* error) {
   uint64_t extent = entry.compressed ? entry.record.storedSize : entry.record.fileSize;
   if (entry.dataOffset > view.size || extent > view.size - entry.dataOffset) {
@@ -118,6 +115,8 @@ bool EntryData(const ArchiveView& view, const EntryView& entry, const uint8_t** 
   *data = view.data + entry.dataOffset;
   return true;
 }
+
+namespace {
 
 bool Expanded(const EntryView& entry, ExpandResult r, std::string* error) {
   if (r == EXPAND_OK) return true;
@@ -133,23 +132,6 @@ bool Expanded(const EntryView& entry, ExpandResult r, std::string* error) {
 const size_t kWindowBytes = (size_t)1 << 20;
 
 }  // namespace
-
-bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* out,
-                std::string* error) {
-  const uint8_t* data = nullptr;
-  if (!EntryData(view, entry, &data, error)) return false;
-  if (!entry.compressed) {
-    *bytes = data;
-    return true;
-  }
-  out->assign(entry.record.fileSize, 0);
-  *bytes = out->data();
-  if (!Expanded(entry, ExpandBlock(out->data(), out->size(), data, entry.record.storedSize), error)) {
-    out->clear();
-    return false;
-  }
-  return true;
-}
 
 bool EntryThrough(const ArchiveView& view, const EntryView& entry, ExpandTake take, void* context, std::string* error) {
   const uint8_t* data = nullptr;

@@ -106,8 +106,7 @@ int CommandExtract(const ParsedArgs& args) {
       written = EntryThrough(view, e, WriteThrough::Take, &to, &error) && to.ok;
     } else {
       const uint8_t* bytes = nullptr;
-      std::vector<uint8_t> none;
-      written = EntryBytes(view, e, &bytes, &none, &error);
+      written = EntryData(view, e, &bytes, &error);
 #ifndef _WIN32
       if (written && !view.fromExecutable)
         written = file.CopyRange(view.file.Descriptor(), e.dataOffset, bytes, e.record.fileSize, &error);

@@ -163,16 +163,16 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error);
 // The index of the first entry whose name is the same entry name as
 // cp932Name (SameEntryName, as the updater looks names up), or -1.
 int FindEntry(const ArchiveView& view, const std::string& cp932Name);
-// The entry's file bytes without a copy: a stored entry's bytes in place in
-// the archive, a compressed one's expanded into *expanded. *bytes points at
-// fileSize bytes that live as long as the view and *expanded. False when its
-// data lies outside the archive or its block is damaged.
-bool EntryBytes(const ArchiveView& view, const EntryView& entry, const uint8_t** bytes, std::vector<uint8_t>* expanded,
-                std::string* error);
-// The same bytes without holding them: handed to take (when not null) a
+// The entry's data as it lies in the archive (a stored entry's fileSize
+// bytes, a compressed one's block), living as long as the view. False when
+// it lies outside the archive or, compressed, claims more bytes than its
+// block can hold.
+bool EntryData(const ArchiveView& view, const EntryView& entry, const uint8_t** data, std::string* error);
+// The entry's bytes without holding them: handed to take (when not null) a
 // stretch at a time, a compressed entry through a window of at most 1 MiB,
-// a stored one in place. Checks as EntryBytes does; the stretches are the
-// entry only when it returns true.
+// a stored one in place. Checks as EntryData does, and that the block
+// expands to the entry's size; the stretches are the entry only when it
+// returns true.
 bool EntryThrough(const ArchiveView& view, const EntryView& entry, ExpandTake take, void* context, std::string* error);
 // A name a file may carry on every host: not empty, no path separators or
 // characters Windows forbids, not "." or "..".
