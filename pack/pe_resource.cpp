@@ -22,6 +22,7 @@ namespace {
 #define OPT_SIZE_OF_INIT_DATA 8
 #define OPT_SIZE_OF_IMAGE 56
 #define PREFERRED_LANGUAGE 1041
+#define MAX_FILE_ALIGNMENT 0x10000u
 // A damaged or hostile tree can share subdirectories and data, and so name
 // the same bytes any number of times; sharing is refused, and these bounds
 // keep the work of reading any tree small.
@@ -183,7 +184,9 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
 // The tree of `resources` with every level in the loader's order, built in
 // one pass over them sorted: a later resource of the same type, name and
 // language replaces an earlier one.
-TreeNode BuildTree(const std::vector<Resource>& resources) {
+// False when two resources share type, name and language: a tree holds one
+// leaf per path, so one of them would be dropped without a word.
+bool BuildTree(const std::vector<Resource>& resources, TreeNode* root) {
   std::vector<const Resource*> sorted;
   sorted.reserve(resources.size());
   for (const Resource& r : resources) sorted.push_back(&r);
@@ -192,14 +195,17 @@ TreeNode BuildTree(const std::vector<Resource>& resources) {
     if (!SameKey(a->name, b->name)) return KeyLess(a->name, b->name);
     return a->language < b->language;
   });
-  TreeNode root;
   auto child = [](TreeNode* parent, const ResourceKey& key) {
     if (parent->children.empty() || !SameKey(parent->children.back().key, key))
       parent->children.push_back(TreeNode{key, {}, nullptr});
     return &parent->children.back();
   };
-  for (const Resource* r : sorted) child(child(child(&root, r->type), r->name), KeyId(r->language))->leaf = r;
-  return root;
+  for (const Resource* r : sorted) {
+    TreeNode* leaf = child(child(child(root, r->type), r->name), KeyId(r->language));
+    if (leaf->leaf) return false;
+    leaf->leaf = r;
+  }
+  return true;
 }
 
 // Lays out the .rsrc bytes for a sorted tree, to be mapped at `sectionRva`,
@@ -500,9 +506,15 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
   if (l.securityOffset != 0 || l.securitySize != 0)
     return Refuse(error, "the template carries an Authenticode signature; build from the unsigned updater and sign the result afterwards");
   if (l.dataDirectoryCount <= PE_RESOURCE_DIRECTORY) return Refuse(error, "the executable has no resource directory slot");
+  // The rewrite pads the tree and a new section's start to FileAlignment
+  // with zeros. The format caps it at 64 KiB; a hostile 2 GiB would make
+  // the padding alone 2 GiB.
+  if (l.fileAlignment > MAX_FILE_ALIGNMENT) return Refuse(error, "the executable's file alignment is above 64 KiB");
   std::vector<Section> sections = Sections(image, l);
 
-  TreeNode root = BuildTree(resources);
+  TreeNode root;
+  if (!BuildTree(resources, &root))
+    return Refuse(error, "the executable holds two resources of one type, name and language");
 
   // Where the sections end, in the file and in memory. Bytes behind the last
   // section's file data (a symbol table, for instance) are kept behind the

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "cli/pe_fixture.h"
@@ -473,6 +474,9 @@ TEST(SplitWrite, IsTheHeldWriteWithTheDeferredBytesCutOut) {
     std::vector<pe::Resource> resources;
     std::string error;
     ASSERT_TRUE(pe::ReadResources(image, &resources, &error)) << row.what << ": " << error;
+    resources.erase(std::remove_if(resources.begin(), resources.end(),
+                                   [](const pe::Resource& r) { return pe::SameKey(r.type, pe::KeyString("UPDATE")); }),
+                    resources.end());
     resources.push_back(ArchiveResource(data));
     pe::Resource after = ArchiveResource({'v'});  // laid out behind the deferred data
     after.type = pe::KeyId(24);
@@ -628,6 +632,53 @@ TEST(ResourceTree, ANewSectionInAnImageWithoutSectionsGoesBehindTheHeaders) {
   std::vector<uint8_t> data;
   ASSERT_TRUE(FindResourceData(built, r.type, r.name, &data, &error)) << error;
   EXPECT_EQ(data, r.data);
+}
+
+// A tree holds one leaf per type, name and language: a template naming one
+// twice cannot be rewritten without dropping one of them, so it is refused.
+TEST(ResourceTree, ATemplateNamingOneResourceTwiceIsRefusedNotHalved) {
+  std::vector<uint8_t> tree = HandMadeTree();
+  Put16(tree, 0x0C, 0);  // root: two id entries, both type 16
+  Put16(tree, 0x0E, 2);
+  Put32(tree, 0x10, 16);
+  Put32(tree, 0x30, 1);     // the first one's name 1 ...
+  Put32(tree, 0x60, 1033);  // ... and language 1033, as the second's
+  pe_fixture::Options o;
+  o.resources = tree;
+  std::vector<uint8_t> image = pe_fixture::Build(o), built;
+  std::vector<Resource> read;
+  std::string error;
+  ASSERT_TRUE(ReadResources(image, &read, &error)) << error;
+  ASSERT_EQ(read.size(), 2u);
+  Resource r;
+  r.type = KeyString("UPDATE");
+  r.name = KeyId(102);
+  r.data = {'a'};
+  EXPECT_FALSE(ReplaceResource(image, r, &built, &error));
+  EXPECT_NE(error.find("two resources"), std::string::npos) << error;
+}
+
+// The rewrite pads to FileAlignment with zeros: the format's 64 KiB is
+// written, anything above is refused before the padding is allocated (the
+// fuzzer's 2 GiB made a 2 GiB buffer for a kilobyte image).
+TEST(ResourceTree, FileAlignmentAboveTheFormatsCapIsRefusedBeforeAnyPadding) {
+  for (uint32_t alignment : {0x10000u, 0x20000u, 0x80000000u}) {
+    pe_fixture::Options o;
+    o.resources = HandMadeTree();  // the last section, so it grows in place
+    std::vector<uint8_t> image = pe_fixture::Build(o), built;
+    Put32(image, pe_fixture::OptionalOffset() + 36, alignment);
+    std::string error;
+    bool written = ReplaceResource(image, ArchiveResource({'a'}), &built, &error);
+    if (alignment <= 0x10000u) {
+      ASSERT_TRUE(written) << error;
+      size_t last = pe_fixture::SectionTable(false) + 40 * (size_t)(Get16(built, pe_fixture::kPeOffset + 6) - 1);
+      EXPECT_EQ(Get32(built, last + 16) % alignment, 0u);  // its SizeOfRawData
+      EXPECT_EQ(ArchiveOf(built), std::vector<uint8_t>{'a'});
+    } else {
+      EXPECT_FALSE(written) << alignment;
+      EXPECT_NE(error.find("alignment"), std::string::npos) << error;
+    }
+  }
 }
 
 // Layouts the fuzzer found, where a rewrite would land where it could not be
