@@ -86,12 +86,17 @@ bool ArchiveWriter::Begin(std::string* error) {
 bool ArchiveWriter::AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error) {
   if (failed_) return Fail("the archive already failed", error);
   at_.clear();
-  static const uint8_t zeros[ARCHIVE_DATA_ALIGN] = {0};
   if (storedSize > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)", error);
-  uint64_t padded = PaddedSize((DWORD)storedSize);
-  if (!Put(stored, storedSize, error) || !Put(zeros, (size_t)(padded - storedSize), error)) return false;
+  if (!Put(stored, storedSize, error) || !PutPadding(storedSize, error)) return false;
   AddRecord(record);
   return true;
+}
+
+// Zeros behind an entry's storedSize bytes, up to the next entry's aligned
+// start.
+bool ArchiveWriter::PutPadding(uint64_t storedSize, std::string* error) {
+  static const uint8_t zeros[ARCHIVE_DATA_ALIGN] = {0};
+  return Put(zeros, (size_t)(PaddedSize((DWORD)storedSize) - storedSize), error);
 }
 
 void ArchiveWriter::AddRecord(const ArchiveEntry& record) {
@@ -167,8 +172,7 @@ bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t siz
   }
   if (!compress && !Put(data, size, error)) return false;
   uint64_t storedSize = offset_ - start;
-  static const uint8_t zeros[ARCHIVE_DATA_ALIGN] = {0};
-  if (!Put(zeros, (size_t)(PaddedSize((DWORD)storedSize) - storedSize), error)) return false;
+  if (!PutPadding(storedSize, error)) return false;
 
   ArchiveEntry record;
   memset(&record, 0, sizeof(record));

@@ -71,6 +71,7 @@ class ArchiveWriter {
   class BlockSink;
   bool PutBlock(const uint8_t* data, size_t size, uint64_t limit, bool* compressed, std::string* error);
   bool Put(const uint8_t* data, size_t size, std::string* error);
+  bool PutPadding(uint64_t storedSize, std::string* error);
   void AddRecord(const ArchiveEntry& record);
   bool Fail(const std::string& why, std::string* error);
 

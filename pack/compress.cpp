@@ -586,6 +586,18 @@ bool ProvePiece(const uint8_t* src, const Cut& cut, unsigned used, const Piece& 
          (length == 0 || memcmp(back.data() + filler + history, src + cut.start, length) == 0);
 }
 
+// One thread's buffers for its cuts, kept from one cut to the next.
+struct CutWork {
+  CutTokens tokens;
+  Piece piece;
+  std::vector<uint8_t> probe, back;  // ProvePiece's block and its expansion
+  // The parsed cut's piece from its first bit `used`, proved or not.
+  void Encode(const uint8_t* src, const Cut& cut, unsigned used) {
+    EncodePiece(src, cut, tokens, used, piece);
+    piece.proved = ProvePiece(src, cut, used, piece, probe, back);
+  }
+};
+
 // Builds with exceptions (the host tool) report running out of memory on a
 // worker as std::bad_alloc on the calling thread, where the tool turns it
 // into its one-line error; builds without them stop at the failed
@@ -659,9 +671,7 @@ class CutPipeline {
       : src_(src), n_(n), level_(level), cutBytes_(cutBytes), cuts_(cuts), ahead_(ahead), slots_(ahead) {}
 
   void Work() {
-    CutTokens tokens;
-    Piece piece;
-    std::vector<uint8_t> probe, back;
+    CutWork work;
     for (;;) {
       size_t index;
       {
@@ -671,12 +681,12 @@ class CutPipeline {
         index = next_++;
       }
       Cut cut = CutAt(index, n_, cutBytes_);
-      bool ok = TryStep([&] { ParseCut(src_, cut, level_, tokens); });
+      bool ok = TryStep([&] { ParseCut(src_, cut, level_, work.tokens); });
       unsigned used = 0;
       {
         std::unique_lock<std::mutex> lock(mutex_);
         Slot& slot = slots_[index % ahead_];
-        slot.controlBits = tokens.controlBits;
+        slot.controlBits = work.tokens.controlBits;
         slot.parsed = index;
         while (counted_ < cuts_ && slots_[counted_ % ahead_].parsed == counted_) {
           Slot& next = slots_[counted_ % ahead_];
@@ -690,14 +700,11 @@ class CutPipeline {
         if (failed_) return;
         used = slot.used;
       }
-      ok = TryStep([&] {
-        EncodePiece(src_, cut, tokens, used, piece);
-        piece.proved = ProvePiece(src_, cut, used, piece, probe, back);
-      });
+      ok = TryStep([&] { work.Encode(src_, cut, used); });
       std::lock_guard<std::mutex> lock(mutex_);
       Slot& slot = slots_[index % ahead_];
       if (!ok) failed_ = true;
-      std::swap(slot.piece, piece);  // the slot's old buffers come back for the next cut
+      std::swap(slot.piece, work.piece);  // the slot's old buffers come back for the next cut
       slot.ready = index;
       changed_.notify_all();
     }
@@ -788,17 +795,15 @@ CompressResult EncodeCuts(const uint8_t* src, size_t n, CompressLevel level, uns
     if (!pool.empty()) OutOfMemory();
   }
   // One thread: the same steps in order.
-  CutTokens tokens;
-  Piece piece;
-  std::vector<uint8_t> probe, back;
+  CutWork work;
   unsigned used = BLOCK_FLAG_WORD_BITS;
   for (size_t index = 0; index < cuts; ++index) {
     Cut cut = CutAt(index, n, cutBytes);
-    ParseCut(src, cut, level, tokens);
-    EncodePiece(src, cut, tokens, used, piece);
-    if (!ProvePiece(src, cut, used, piece, probe, back)) return CompressResult::Faulty;
-    if (!joiner.Add(piece)) return CompressResult::Stopped;
-    used = piece.used;
+    ParseCut(src, cut, level, work.tokens);
+    work.Encode(src, cut, used);
+    if (!work.piece.proved) return CompressResult::Faulty;
+    if (!joiner.Add(work.piece)) return CompressResult::Stopped;
+    used = work.piece.used;
   }
   return CompressResult::Done;
 }

@@ -182,10 +182,9 @@ bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
 }
 
 // The tree of `resources` with every level in the loader's order, built in
-// one pass over them sorted: a later resource of the same type, name and
-// language replaces an earlier one.
-// False when two resources share type, name and language: a tree holds one
-// leaf per path, so one of them would be dropped without a word.
+// one pass over them sorted. False when two resources share type, name and
+// language: a tree holds one leaf per path, so one of them would be dropped
+// without a word (callers replacing a resource remove the old one first).
 bool BuildTree(const std::vector<Resource>& resources, TreeNode* root) {
   std::vector<const Resource*> sorted;
   sorted.reserve(resources.size());

@@ -76,7 +76,8 @@ bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const Res
 // A copy of image whose resource tree is exactly `resources` (the section is
 // rebuilt in place when it fits, otherwise as a new last section), with
 // SizeOfImage, SizeOfInitializedData and the checksum made consistent.
-// Refuses an image that carries an Authenticode signature.
+// Refuses an image that carries an Authenticode signature or a FileAlignment
+// above 64 KiB, and resources naming one type, name and language twice.
 bool WriteResources(const ImageView& image, const std::vector<Resource>& resources, std::vector<uint8_t>* out,
                     std::string* error);
 
@@ -93,8 +94,7 @@ struct SplitImage {
 };
 // WriteResources for data too large to hold: resources[deferred] carries
 // no bytes and stands for deferredSize of them, laid out exactly as held
-// ones would be. The span is empty when a later resource of the same type,
-// name and language replaces it.
+// ones would be.
 bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& resources, size_t deferred,
                          size_t deferredSize, SplitImage* out, std::string* error);
 // Adds type/name/language to the tree, replacing every language of

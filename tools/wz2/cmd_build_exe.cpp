@@ -35,11 +35,10 @@ class PieceReader {
     if (f_) fclose(f_);
   }
   bool Open(const fs::path& path, uint64_t offset) {
+    f_ = OpenPath(path, "rb");
 #ifdef _WIN32
-    f_ = _wfopen(path.c_str(), L"rb");
     return f_ && _fseeki64(f_, (long long)offset, SEEK_SET) == 0;
 #else
-    f_ = fopen(path.c_str(), "rb");
     return f_ && fseeko(f_, (off_t)offset, SEEK_SET) == 0;
 #endif
   }
@@ -181,7 +180,7 @@ int CommandBuildExe(const ParsedArgs& args) {
 #else
     bool opened = source.OpenDescriptor(view.file.Descriptor());
 #endif
-    if (!opened) return Fail(archive + ": cannot read it again: " + std::error_code(errno, std::generic_category()).message());
+    if (!opened) return Fail(archive + ": cannot read it again: " + SystemError(errno));
     view.file.Close();
     view.data = nullptr;
     std::vector<pe::Resource> resources;

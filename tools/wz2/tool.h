@@ -52,6 +52,11 @@ std::string PathToUtf8(const fs::path& path);
 // that two runs side by side never pick the same one.
 unsigned long ProcessId();
 
+// fopen for a path of any host's characters (_wfopen on Windows).
+FILE* OpenPath(const fs::path& path, const char* mode);
+// The system's text for an errno value.
+std::string SystemError(int code);
+
 // Reads a whole file; false with a reason.
 bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error);
 

@@ -62,8 +62,9 @@ std::string HumanBytes(double bytes) {
   return text;
 }
 
-std::string SystemError(int code) { return std::error_code(code, std::generic_category()).message(); }
 }  // namespace
+
+std::string SystemError(int code) { return std::error_code(code, std::generic_category()).message(); }
 
 int Fail(const std::string& text) {
   Print(stderr, Prefix() + text + "\n");
@@ -91,7 +92,7 @@ unsigned long ProcessId() {
 #endif
 }
 
-static FILE* OpenPath(const fs::path& path, const char* mode) {
+FILE* OpenPath(const fs::path& path, const char* mode) {
 #ifdef _WIN32
   std::wstring wmode(mode, mode + strlen(mode));
   return _wfopen(path.c_str(), wmode.c_str());
