@@ -4,6 +4,7 @@
 #include "app/state.h"
 #include "archive/archive.h"
 #include "archive/extract.h"
+#include "archive/payload_check.h"
 #include "config/manifest.h"
 #include "config/profile.h"
 #include "config/setup.h"
@@ -12,6 +13,9 @@
 #define TEXT_BUFFER 1024
 #define REGISTRY_KEY_FORMAT "Software\\%s\\%s"
 #define MANIFEST_NAME "UPDATE.INI"
+// A download or a disk that damaged the executable: the player needs a new
+// copy, and nothing else can help.
+#define DAMAGED_ARCHIVE_TEXT "アップデータが破損しています。もう一度入手してください。"
 // How many folder names a run tries before it gives up on its temporary
 // folder. Names only collide with leftovers of earlier runs of the same
 // process id, so a handful of attempts is plenty.
@@ -175,6 +179,13 @@ static int RunStartup(HINSTANCE instance) {
   const BYTE* image = FindArchiveResource(instance, ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, &length);
   if (!image) {
     ShowError("UPDATE.WZ2 not found");
+    return 0;
+  }
+  // Before a byte of the archive is used, even for the manifest: a damaged
+  // file must never reach the player's installation. Nothing has been
+  // written yet, so there is nothing to clean up either.
+  if (!ArchiveMatchesItsCheck(instance, image, length)) {
+    ShowError(DAMAGED_ARCHIVE_TEXT);
     return 0;
   }
   OpenImage.data = image;

@@ -1,9 +1,11 @@
 # Updater executables: the updater library, the dialog template and the
 # application manifest, and optionally an archive as resource "UPDATE"/102.
 #
-#   wz2_add_updater(<target> ARCHIVE <path>)
+#   wz2_add_updater(<target> ARCHIVE <path> [WZ2 <wz2 program>])
 #
-# builds <target>.exe carrying the archive at <path> (language 1041). Tests
+# builds <target>.exe carrying the archive at <path> (language 1041) and
+# its check record "UPDATE"/103, which `wz2 check-value` writes (WZ2, else
+# WZ2_HOST_TOOL, else a wz2 on PATH). Tests
 # and release builds use it to make updaters from the archives they pack.
 # The functions find their files from this file's own place, so any folder
 # of the build may call them.
@@ -64,19 +66,40 @@ function(_wz2_updater_executable target)
 endfunction()
 
 function(wz2_add_updater target)
-  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "ARCHIVE" "")
+  cmake_parse_arguments(PARSE_ARGV 1 ARG "" "ARCHIVE;WZ2" "")
   if(NOT ARG_ARCHIVE)
     message(FATAL_ERROR "wz2_add_updater(${target}): ARCHIVE <path> is required")
   endif()
+  # The archive's check record comes from the publisher's tool, so that
+  # this route and build-exe record the archive the same way.
+  set(tool ${ARG_WZ2})
+  if(NOT tool AND WZ2_HOST_TOOL)
+    set(tool ${WZ2_HOST_TOOL})
+  endif()
+  if(NOT tool)
+    find_program(WZ2_TOOL_PROGRAM wz2)
+    set(tool ${WZ2_TOOL_PROGRAM})
+  endif()
+  if(NOT tool)
+    message(FATAL_ERROR "wz2_add_updater(${target}): no wz2 to record the archive's check value; give WZ2 <path>")
+  endif()
   get_filename_component(archive ${ARG_ARCHIVE} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  set(check ${CMAKE_CURRENT_BINARY_DIR}/${target}-archive.chk)
+  add_custom_command(OUTPUT ${check}
+    COMMAND ${tool} check-value -o ${check} ${archive}
+    DEPENDS ${archive} ${tool}
+    COMMENT "Recording the check value of ${archive}" VERBATIM)
   set(archive_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-archive.rc)
   file(WRITE ${archive_rc}.in
-    "// Generated for ${target}: the payload archive.\n"
+    "// Generated for ${target}: the payload archive and its check record.\n"
     "LANGUAGE 0x11, 0x01\n"
-    "102 UPDATE \"${archive}\"\n")
+    "102 UPDATE \"${archive}\"\n"
+    "103 UPDATE \"${check}\"\n")
   configure_file(${archive_rc}.in ${archive_rc} COPYONLY)
-  set_property(SOURCE ${archive_rc} APPEND PROPERTY OBJECT_DEPENDS ${archive})
-  _wz2_updater_executable(${target} ${archive_rc})
+  set_property(SOURCE ${archive_rc} APPEND PROPERTY OBJECT_DEPENDS ${archive} ${check})
+  # Listed as a source so that the record is made before the resource script
+  # is compiled.
+  _wz2_updater_executable(${target} ${archive_rc} ${check})
 endfunction()
 
 # The updater without a payload: it starts and reports the missing archive.

@@ -426,8 +426,16 @@ bool ReadResources(const ImageView& image, std::vector<Resource>* out, std::stri
   return ReadTree(image, out, nullptr, error);
 }
 
-bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
-                      size_t* offset, size_t* size, std::string* error) {
+// A key as a message names it: "102", or the string's ASCII.
+static std::string KeyText(const ResourceKey& key) {
+  if (!key.isString) return std::to_string(key.id);
+  std::string text;
+  for (char16_t c : key.text) text += c < 0x80 ? (char)c : '?';
+  return text;
+}
+
+bool FindOptionalResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
+                              bool* present, size_t* offset, size_t* size, std::string* error) {
   std::vector<Resource> all;
   std::vector<std::pair<size_t, size_t>> spans;
   if (!ReadTree(image, &all, &spans, error)) return false;
@@ -438,9 +446,19 @@ bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const Res
     if (found == all.size() || (r.language == PREFERRED_LANGUAGE && all[found].language != PREFERRED_LANGUAGE))
       found = i;
   }
-  if (found == all.size()) return Refuse(error, "the executable carries no UPDATE/102 resource");
-  *offset = spans[found].first;
-  *size = spans[found].second;
+  *present = found != all.size();
+  if (*present) {
+    *offset = spans[found].first;
+    *size = spans[found].second;
+  }
+  return true;
+}
+
+bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
+                      size_t* offset, size_t* size, std::string* error) {
+  bool present = false;
+  if (!FindOptionalResourceSpan(image, type, name, &present, offset, size, error)) return false;
+  if (!present) return Refuse(error, "the executable carries no " + KeyText(type) + "/" + KeyText(name) + " resource");
   return true;
 }
 

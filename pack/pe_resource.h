@@ -73,6 +73,10 @@ bool FindResourceData(const ImageView& image, const ResourceKey& type, const Res
 // Where those bytes stand in image, without copying any resource.
 bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                       size_t* offset, size_t* size, std::string* error);
+// The same for a resource that may be absent: *present says whether it is
+// there; false only for an image whose resource tree cannot be read.
+bool FindOptionalResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
+                              bool* present, size_t* offset, size_t* size, std::string* error);
 // A copy of image whose resource tree is exactly `resources` (the section is
 // rebuilt in place when it fits, otherwise as a new last section), with
 // SizeOfImage, SizeOfInitializedData and the checksum made consistent.

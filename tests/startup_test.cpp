@@ -2,6 +2,7 @@
 // resource to the dialog, with every way out and its clean-up.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "app/state.h"
@@ -9,6 +10,7 @@
 #include "config/manifest.h"
 #include "config/profile.h"
 #include "config/setup.h"
+#include "support/archive_builder.h"
 #include "support/updater_fixture.h"
 
 namespace {
@@ -99,6 +101,92 @@ TEST_F(Startup, UnreadableDirectoryShowsResourceReadError) {
   EXPECT_EQ(Boxes()[0].flags, kErrorBox);
   EXPECT_TRUE(TempLeftovers().empty());
   EXPECT_EQ(host::LiveAllocations(), 0);
+}
+
+// ---- The archive's check record --------------------------------------------
+
+const char kDamagedText[] = "アップデータが破損しています。もう一度入手してください。";
+
+// Where a damaged download can hit: each row changes the archive or its
+// record after the record was made.
+struct Damage {
+  const char* what;
+  std::function<void(std::vector<uint8_t>*, std::vector<uint8_t>*)> apply;
+};
+
+class DamagedExecutable : public UpdaterFixture, public ::testing::WithParamInterface<int> {};
+
+const std::vector<Damage>& DamageRows() {
+  static const std::vector<Damage> rows = {
+      // The archive is the header, UPDATE.INI stored, A.DAT compressed and
+      // the directory of both at the end.
+      {"a byte of the stored manifest", [](std::vector<uint8_t>* a, std::vector<uint8_t>*) { (*a)[16 + 3] ^= 0x20; }},
+      {"a byte of the compressed block",
+       [](std::vector<uint8_t>* a, std::vector<uint8_t>*) {
+         uint32_t directory = ReadLe32(*a, 8);
+         uint32_t manifestStored = ReadLe32(*a, directory + 28);
+         (*a)[16 + ((manifestStored + 15) & ~15u) + 5] ^= 0x01;
+       }},
+      {"a directory record's size",
+       [](std::vector<uint8_t>* a, std::vector<uint8_t>*) { (*a)[ReadLe32(*a, 8) + 32 + 24] ^= 0x01; }},
+      {"a lost last byte", [](std::vector<uint8_t>* a, std::vector<uint8_t>*) { a->pop_back(); }},
+      {"the record's CRC", [](std::vector<uint8_t>*, std::vector<uint8_t>* r) { (*r)[12] ^= 0x80; }},
+      {"the record's length", [](std::vector<uint8_t>*, std::vector<uint8_t>* r) { (*r)[8] ^= 0x10; }},
+      {"the record's method", [](std::vector<uint8_t>*, std::vector<uint8_t>* r) { (*r)[4] = 2; }},
+      {"the record's magic", [](std::vector<uint8_t>*, std::vector<uint8_t>* r) { (*r)[3] = 'X'; }},
+      {"a record cut short", [](std::vector<uint8_t>*, std::vector<uint8_t>* r) { r->pop_back(); }},
+  };
+  return rows;
+}
+
+TEST_P(DamagedExecutable, ShowsOneBoxWritesNothingAndExitsWithZero) {
+  const Damage& row = DamageRows()[(size_t)GetParam()];
+  SCOPED_TRACE(row.what);
+  c_.WriteFile("GAME\\A.DAT", "the player's good copy");
+  AddFile("A.DAT", std::string(300, 'x') + "the publisher's new bytes", wz2test::kPayloadTime, true);
+  UpdateKey("UpdateFile00", "A.DAT");
+  carryCheck = true;
+  damage = row.apply;
+  ScriptClickNextThrough();
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(BoxTexts(), std::vector<std::string>{kDamagedText});
+  EXPECT_EQ(Boxes()[0].caption, "UPDATE");
+  EXPECT_EQ(Boxes()[0].flags, kErrorBox);
+  EXPECT_FALSE(host::Dialog().open);
+  EXPECT_EQ(Read("GAME\\A.DAT"), "the player's good copy");
+  // Not even the run's temporary folder was made.
+  EXPECT_TRUE(TempLeftovers().empty());
+  EXPECT_STREQ(TempManifestPath, "");
+  EXPECT_EQ(host::LiveAllocations(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPlace, DamagedExecutable, ::testing::Range(0, (int)DamageRows().size()));
+
+TEST_F(Startup, MatchingRecordLetsTheUpdateRunToTheEnd) {
+  c_.WriteFile("GAME\\A.DAT", "old");
+  AddFile("A.DAT", std::string(300, 'x') + "new", wz2test::kPayloadTime, true);
+  UpdateKey("UpdateFile00", "A.DAT");
+  carryCheck = true;
+  ScriptClickNextThrough();
+  EXPECT_EQ(Run(), 1);
+  EXPECT_TRUE(BoxTexts().empty());
+  EXPECT_EQ(Read("GAME\\A.DAT"), std::string(300, 'x') + "new");
+}
+
+TEST_F(Startup, DamagedArchiveWithoutRecordIsReadAsBefore) {
+  // Executables made before the record existed, or by other tools, carry
+  // none: nothing is checked, as before (here the damage only changes the
+  // manifest's bytes, which the updater then reads).
+  damage = [](std::vector<uint8_t>* a, std::vector<uint8_t>*) {
+    std::string text(a->begin(), a->end());
+    size_t at = text.find("UpdaterVersion=1.01");
+    ASSERT_NE(at, std::string::npos);
+    (*a)[at + 18] = '2';
+  };
+  record.writeKey = false;  // stop after the manifest has been read
+  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
+  EXPECT_STREQ(UpdaterVersion, "1.02");
 }
 
 TEST_F(Startup, ManifestMissingFromArchiveShowsBothMessages) {

@@ -246,6 +246,7 @@ TEST_F(Publish, ListJsonHoldsTheTableFacts) {
         "    print('%-14s  %-10s  %10d  %10d  %10d  %s' % (e['name'], e['method'], e['size'], e['stored'],"
         " e['offset'], e['time']))\n"
         "if d['executable']:\n"
+        "    print('check: CRC-32 %s, matches the archive' % d['archiveCheck']['value'])\n"
         "    print('icon: %d image%s' % (d['icons'], '' if d['icons'] == 1 else 's'))\n"
         "    v = d['versionInfo']\n"
         "    print('version: %s (product %s), strings %s' % (v['fileVersion'], v['productVersion'], v['table']))\n"
@@ -278,6 +279,92 @@ TEST_F(Publish, CheckJsonHoldsTheSameFindingsAndStatus) {
     EXPECT_EQ(rebuilt, table.out + (strict ? "strict\n" : "lenient\n")) << strict;
     EXPECT_NE(table.out.find("UpdateFile01"), std::string::npos) << table.out;
   }
+}
+
+// ---- The archive's check record ----------------------------------------------
+
+// The archive's check record as build-exe and check-value write it, verified
+// by an independent CRC-32 (Python's zlib) against the archive the
+// executable carries; list and check say whether it matches.
+TEST_F(Publish, BuildExeRecordsTheArchivesCrcWhereAnyToolCanVerifyIt) {
+  Spit(dir / "GAME.ico", ico_fixture::Ico({ico_fixture::BitmapImage(16, 1)}));
+  struct Case {
+    const char* what;
+    std::vector<std::string> extra;
+  };
+  // Plain: the archive's bytes streamed in; branded with a small archive:
+  // built in memory.
+  for (const Case& c : {Case{"plain", {}}, Case{"branded", {"--icon", Path("GAME.ico")}}}) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args{"build-exe", "--force", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    ASSERT_EQ(Run(args).status, 0);
+    std::vector<uint8_t> built = Bytes(Slurp(dir / "UPDATE.EXE")), record;
+    std::string error;
+    ASSERT_TRUE(pe::FindResourceData(built, pe::KeyString("UPDATE"), pe::KeyId(103), &record, &error)) << error;
+    Spit(dir / "record.bin", record);
+    std::string verdict = Python(
+        "import struct, sys, zlib\n"
+        "rec = open(sys.argv[1], 'rb').read()\n"
+        "arc = open(sys.argv[1].replace('record.bin', 'UPDATE.WZ2'), 'rb').read()\n"
+        "magic, method, length, crc = struct.unpack('<4sIII', rec)\n"
+        "print(magic == b'WZ2C', method, length == len(arc), crc == zlib.crc32(arc), len(rec))\n",
+        "record.bin");
+    EXPECT_EQ(verdict, "True 1 True True 16\n");
+    EXPECT_EQ(Run({"check-value", "-o", Path("UPDATE.CHK"), Path("UPDATE.WZ2")}).status, 0);
+    EXPECT_EQ(Bytes(Slurp(dir / "UPDATE.CHK")), record);
+    fs::remove(dir / "UPDATE.CHK");
+    RunResult list = Run({"list", Path("UPDATE.EXE")});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_NE(list.out.find(", matches the archive\n"), std::string::npos) << list.out;
+    RunResult check = Run({"check", "--json", Path("UPDATE.EXE")});
+    EXPECT_NE(check.out.find("\"archiveCheck\": \"matches\""), std::string::npos) << check.out;
+  }
+}
+
+// One changed byte anywhere in the archive or its record: list refuses the
+// executable, check reports it as an error (in JSON too), extract of the
+// archive inside it is refused by the same rule.
+TEST_F(Publish, ListAndCheckRefuseAnExecutableWhoseArchiveNoLongerMatches) {
+  ASSERT_EQ(Run({"build-exe", "--force", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("GOOD.EXE")}).status, 0);
+  std::vector<uint8_t> good = Bytes(Slurp(dir / "GOOD.EXE"));
+  size_t archiveAt = 0, archiveSize = 0, recordAt = 0, recordSize = 0;
+  std::string error;
+  ASSERT_TRUE(pe::FindResourceSpan(good, pe::KeyString("UPDATE"), pe::KeyId(102), &archiveAt, &archiveSize, &error));
+  ASSERT_TRUE(pe::FindResourceSpan(good, pe::KeyString("UPDATE"), pe::KeyId(103), &recordAt, &recordSize, &error));
+  struct Case {
+    const char* what;
+    size_t at;
+  };
+  // SOUND.PAK's bytes are stored in the middle of the archive: a change
+  // there leaves the archive well-formed.
+  for (const Case& c : {Case{"an entry's byte", archiveAt + archiveSize / 2}, Case{"the record's CRC", recordAt + 13}}) {
+    SCOPED_TRACE(c.what);
+    std::vector<uint8_t> bad = good;
+    bad[c.at] ^= 0x04;
+    Spit(dir / "BAD.EXE", bad);
+    RunResult list = Run({"list", Path("BAD.EXE")});
+    ExpectRefused(list, 1, "damaged: the archive does not match the CRC-32", "NONE");
+    fs::create_directories(dir / "out");
+    ExpectRefused(Run({"extract", "-C", Path("out"), Path("BAD.EXE")}), 1, "damaged", "out/SOUND.PAK");
+    RunResult check = Run({"check", "--json", Path("BAD.EXE")});
+    EXPECT_EQ(check.status, 1);
+    EXPECT_NE(check.out.find("\"archiveCheck\": \"damaged\""), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("\"key\": \"UPDATE/103\""), std::string::npos) << check.out;
+  }
+  // Without the record (an updater made before it existed) nothing is
+  // verified and nothing is refused.
+  std::vector<pe::Resource> all;
+  ASSERT_TRUE(pe::ReadResources(good, &all, &error)) << error;
+  all.erase(std::remove_if(all.begin(), all.end(), [](const pe::Resource& r) { return !r.name.isString && r.name.id == 103; }),
+            all.end());
+  std::vector<uint8_t> old;
+  ASSERT_TRUE(pe::WriteResources(good, all, &old, &error)) << error;
+  Spit(dir / "OLD.EXE", old);
+  RunResult list = Run({"list", "--json", Path("OLD.EXE")});
+  EXPECT_EQ(list.status, 0) << list.err;
+  EXPECT_NE(list.out.find("\"archiveCheck\": null"), std::string::npos) << list.out;
+  EXPECT_NE(Run({"check", "--json", Path("OLD.EXE")}).out.find("\"archiveCheck\": \"absent\""), std::string::npos);
 }
 
 }  // namespace

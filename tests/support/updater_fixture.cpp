@@ -1,9 +1,23 @@
 #include "support/updater_fixture.h"
 
 #include "app/state.h"
+#include "archive/payload_check.h"
 #include "support/archive_builder.h"
 
 namespace wz2test {
+
+namespace {
+
+// The record the publisher's tool puts beside an archive.
+std::vector<uint8_t> CheckRecordFor(const std::vector<uint8_t>& archive) {
+  Crc32Tables tables;
+  BuildCrc32Tables(&tables);
+  std::vector<uint8_t> record(ARCHIVE_CHECK_SIZE);
+  MakeArchiveCheck(record.data(), (DWORD)archive.size(), Crc32Update(&tables, 0, archive.data(), archive.size()));
+  return record;
+}
+
+}  // namespace
 
 std::string DefaultSetupIni() {
   return "[SETUP]\r\n"
@@ -76,7 +90,11 @@ std::vector<uint8_t> UpdaterFixture::ArchiveBytes() const {
 int UpdaterFixture::Run() {
   if (installResource) {
     std::vector<uint8_t> archive = ArchiveBytes();
+    std::vector<uint8_t> record;
+    if (carryCheck) record = CheckRecordFor(archive);
+    if (damage) damage(&archive, &record);
     host::SetResource(102, "UPDATE", archive.data(), archive.size());
+    if (carryCheck) host::SetResource(103, "UPDATE", record.data(), record.size());
   }
   if (setupIni) c_.WriteFile("GAME\\SETUP.INI", *setupIni);
   if (record.writeKey) {

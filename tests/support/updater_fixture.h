@@ -57,6 +57,12 @@ class UpdaterFixture : public ::testing::Test {
   bool includeManifest = true;   // put UPDATE.INI into the archive
   bool installResource = true;   // give the executable its archive resource
   bool compressDirectory = false;
+  // Give the executable the archive's check record "UPDATE"/103 as the
+  // publisher's tool makes it.
+  bool carryCheck = false;
+  // Applied to the archive and the record after the record is made: a
+  // download damaged on the way.
+  std::function<void(std::vector<uint8_t>* archive, std::vector<uint8_t>* record)> damage;
   std::vector<PayloadFile> payload;
   // The installed SETUP.INI; unset: no file is written.
   std::optional<std::string> setupIni;

@@ -7,6 +7,7 @@
 
 #include "archive/block_format.h"
 #include "archive/expand.h"
+#include "archive/payload_check.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
 #include "pack/pe_resource.h"
@@ -35,6 +36,36 @@ static std::string DisplayName(const std::string& cp932) {
 // something) where size_t has 32.
 static bool PastThirtyTwoBits(uint64_t size) { return size > 0xFFFFFFFFull; }
 
+uint32_t Crc32Continue(uint32_t crc, const uint8_t* data, size_t size) {
+  static const Crc32Tables tables = [] {
+    Crc32Tables t;
+    BuildCrc32Tables(&t);
+    return t;
+  }();
+  return Crc32Update(&tables, crc, data, size);
+}
+
+std::string DamagedExecutableText(const std::string& where) {
+  return where + ": damaged: the archive does not match the CRC-32 its executable records (the updater refuses to "
+                 "start; get a new copy)";
+}
+
+// The record "UPDATE"/103 beside the archive, compared as the updater
+// compares it at start-up.
+static bool ReadArchiveCheck(const pe::ImageView& exe, ArchiveView* view, std::string* error) {
+  bool present = false;
+  size_t at = 0, length = 0;
+  if (!pe::FindOptionalResourceSpan(exe, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_CHECK_RESOURCE_ID),
+                                    &present, &at, &length, error))
+    return false;
+  if (!present) return true;
+  view->crc = Crc32Continue(0, view->data, view->size);
+  bool matches = length <= 0xFFFFFFFFu &&
+                 CompareArchiveCheck(exe.data + at, (DWORD)length, (DWORD)view->size, view->crc) == ARCHIVE_CHECK_MATCHES;
+  view->check = matches ? ArchiveView::Check::Matches : ArchiveView::Check::Damaged;
+  return true;
+}
+
 bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
   *view = ArchiveView();
   if (!view->file.Open(path, error)) return false;
@@ -57,6 +88,10 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
     view->fromExecutable = true;
     view->data = view->image.data();
     view->size = view->image.size();
+    if (!ReadArchiveCheck(exe, view, &why)) {
+      *error = where + ": " + why;
+      return false;
+    }
   } else {
     view->data = file;
     view->size = fileSize;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "archive/payload_check.h"
 #include "pack/pe_resource.h"
 #include "tools/wz2/branding.h"
 #include "tools/wz2/options.h"
@@ -91,17 +92,57 @@ bool WriteSplit(const pe::SplitImage& image, PieceReader* in, const std::string&
 }
 
 // Whether the file `a` holds, from offset `at`, the same `size` bytes as the
-// whole of file `b`, read a piece at a time.
-bool SameBytes(const fs::path& a, uint64_t at, const fs::path& b, size_t size) {
+// whole of file `b`, read a piece at a time; *crc is their CRC-32.
+bool SameBytes(const fs::path& a, uint64_t at, const fs::path& b, size_t size, uint32_t* crc) {
   PieceReader ra, rb;
   if (!ra.Open(a, at) || !rb.Open(b, 0)) return false;
   std::vector<uint8_t> pa(std::min(kPiece, size)), pb(pa.size());
+  *crc = 0;
   for (size_t done = 0; done < size;) {
     size_t n = std::min(pa.size(), size - done);
     if (!ra.Read(pa.data(), n) || !rb.Read(pb.data(), n) || memcmp(pa.data(), pb.data(), n) != 0) return false;
+    *crc = Crc32Continue(*crc, pa.data(), n);
     done += n;
   }
   return rb.AtEnd();
+}
+
+// The check record "UPDATE"/103 of an archive with that CRC-32: what the
+// updater verifies at start-up before it uses a byte of the archive.
+pe::Resource CheckResource(size_t archiveSize, uint32_t crc) {
+  pe::Resource check;
+  check.type = pe::KeyString(ARCHIVE_RESOURCE_TYPE);
+  check.name = pe::KeyId(ARCHIVE_CHECK_RESOURCE_ID);
+  check.language = ARCHIVE_RESOURCE_LANGUAGE;
+  check.data.resize(ARCHIVE_CHECK_SIZE);
+  MakeArchiveCheck(check.data.data(), (DWORD)archiveSize, crc);
+  return check;
+}
+
+// Whether the built executable at `path` carries the archive byte for byte
+// and a check record that matches it, read back from the file: mapped, of
+// which only the headers and the resource tree are touched, and its archive
+// compared a piece at a time.
+bool ReadsBack(const fs::path& path, const fs::path& archive, size_t archiveSize, const pe::Resource& check,
+               std::string* error) {
+  MappedFile built;
+  size_t at = 0, carried = 0, checkAt = 0, checkSize = 0;
+  if (!built.Open(path, error)) return false;
+  pe::ImageView image(built.Data(), (size_t)built.Size());
+  if (!pe::FindResourceSpan(image, check.type, pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried, error) ||
+      !pe::FindResourceSpan(image, check.type, check.name, &checkAt, &checkSize, error)) {
+    *error = "the built executable does not read back: " + *error;
+    return false;
+  }
+  std::vector<uint8_t> record(image.begin() + checkAt, image.begin() + checkAt + checkSize);
+  built.Close();
+  uint32_t crc = 0;
+  if (carried != archiveSize || record != check.data || !SameBytes(path, at, archive, carried, &crc) ||
+      CompareArchiveCheck(record.data(), (DWORD)record.size(), (DWORD)carried, crc) != ARCHIVE_CHECK_MATCHES) {
+    *error = "the built executable does not carry the archive unchanged";
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -141,6 +182,10 @@ int CommandBuildExe(const ParsedArgs& args) {
                   " (first: " + first->key + ": " + first->text + "); --force builds anyway");
   }
 
+  // Taken from the bytes just examined; the read-back proves that the bytes
+  // the executable carries are the ones it records.
+  pe::Resource check = CheckResource(view.size, Crc32Continue(0, view.data, view.size));
+
   std::vector<uint8_t> image;
   if (!ReadFile(PathFromUtf8(templ), &image, &error)) return Fail(error);
   pe::Resource resource;
@@ -166,7 +211,9 @@ int CommandBuildExe(const ParsedArgs& args) {
     resource.data.assign(view.data, view.data + view.size);
     view.file.Close();
     view.data = nullptr;
-    if (!pe::ReplaceResource(image, std::move(resource), &whole, &error) || !ApplyBranding(branding, &whole, &error))
+    std::vector<uint8_t> carrying;
+    if (!pe::ReplaceResource(image, std::move(resource), &carrying, &error) ||
+        !pe::ReplaceResource(carrying, check, &whole, &error) || !ApplyBranding(branding, &whole, &error))
       return Fail(templ + ": " + error);
   } else {
     // Only the archive's size is needed to lay the image out; its bytes are
@@ -187,10 +234,12 @@ int CommandBuildExe(const ParsedArgs& args) {
     if (!pe::ReadResources(image, &resources, &error)) return Fail(templ + ": " + error);
     resources.erase(std::remove_if(resources.begin(), resources.end(),
                                    [&](const pe::Resource& r) {
-                                     return pe::SameKey(r.type, resource.type) && pe::SameKey(r.name, resource.name);
+                                     return pe::SameKey(r.type, resource.type) &&
+                                            (pe::SameKey(r.name, resource.name) || pe::SameKey(r.name, check.name));
                                    }),
                     resources.end());
     BrandResources(branding, &resources);
+    resources.push_back(check);
     resources.push_back(std::move(resource));
     if (!pe::WriteResourcesSplit(image, resources, resources.size() - 1, archiveSize, &split, &error))
       return Fail(templ + ": " + error);
@@ -209,23 +258,26 @@ int CommandBuildExe(const ParsedArgs& args) {
   std::vector<uint8_t>().swap(whole);
 
   // What the player's updater will find: the executable as written must
-  // carry the archive byte for byte, or nothing is written at all. It is
-  // read back from the file: mapped, of which only the headers and the
-  // resource tree are touched, and its archive compared a piece at a time.
-  {
-    MappedFile built;
-    size_t at = 0, carried = 0;
-    if (!built.Open(out.TempPath(), &error)) return Fail(error);
-    if (!pe::FindResourceSpan(pe::ImageView(built.Data(), (size_t)built.Size()), pe::KeyString(ARCHIVE_RESOURCE_TYPE),
-                              pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried, &error))
-      return Fail(templ + ": the built executable does not read back: " + error);
-    built.Close();
-    if (carried != archiveSize || !SameBytes(out.TempPath(), at, PathFromUtf8(archive), carried))
-      return Fail(templ + ": the built executable does not carry the archive unchanged");
-  }
+  // carry the archive byte for byte, or nothing is written at all.
+  if (!ReadsBack(out.TempPath(), PathFromUtf8(archive), archiveSize, check, &error)) return Fail(templ + ": " + error);
   if (!out.Commit(nullptr, &error)) return Fail(error);
   progress.Finish();
   if (!Quiet) Result(output + ": " + std::to_string(total) + " bytes, archive " + std::to_string(archiveSize) + " bytes");
+  return EXIT_DONE;
+}
+
+int CommandCheckValue(const ParsedArgs& args) {
+  const std::string& archive = args.operands[0];
+  std::string output = args.Value("-o"), error;
+  if (SameFile(output, archive)) return Fail(output + ": the output is the archive");
+  ArchiveView view;
+  if (!LoadArchive(PathFromUtf8(archive), &view, &error)) return Fail(error);
+  if (view.fromExecutable) return Fail(archive + ": is an executable; give the archive itself");
+  pe::Resource check = CheckResource(view.size, Crc32Continue(0, view.data, view.size));
+  PendingFile out;
+  if (!out.Open(PathFromUtf8(output), &error) || !out.Write(check.data.data(), check.data.size(), &error) ||
+      !out.Commit(nullptr, &error))
+    return Fail(error);
   return EXIT_DONE;
 }
 

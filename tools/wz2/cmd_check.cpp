@@ -364,7 +364,20 @@ int CommandCheck(const ParsedArgs& args) {
   if (!setup.empty() && !ReadFile(PathFromUtf8(setup), &setupFile, &error)) return Fail(error);
   std::string setupBytes(setupFile.begin(), setupFile.end());
   std::vector<Finding> findings;
-  if (!ExamineArchive(view, setup.empty() ? nullptr : &setupBytes, instMode, &findings, &error)) return Fail(error);
+  // A damaged executable's archive is not what was checked when it was
+  // built, and nothing else matters to a player whose updater refuses to
+  // start: that is the one finding.
+  if (view.check == ArchiveView::Check::Damaged) {
+    findings.push_back(Finding{true, "UPDATE/103",
+                               "the archive does not match the CRC-32 the executable records; the updater refuses to "
+                               "start (the file is damaged: build or copy it again)"});
+  } else if (!ExamineArchive(view, setup.empty() ? nullptr : &setupBytes, instMode, &findings, &error)) {
+    return Fail(error);
+  }
+  const char* archiveCheck = !view.fromExecutable                              ? "none"
+                             : view.check == ArchiveView::Check::None         ? "absent"
+                             : view.check == ArchiveView::Check::Matches      ? "matches"
+                                                                              : "damaged";
 
   int errors = 0, warnings = 0;
   std::string json;
@@ -380,7 +393,9 @@ int CommandCheck(const ParsedArgs& args) {
   }
   if (args.Has("--json"))
     Result(JsonObject().Add("source", source).Add("errors", errors).Add("warnings", warnings)
-               .Add("strict", strict).Raw("findings", "[" + json + "]").Text());
+               .Add("strict", strict).Add("archiveCheck", archiveCheck).Raw("findings", "[" + json + "]").Text());
+  if (!Quiet && view.check == ArchiveView::Check::Matches)
+    Print(stderr, source + ": the archive matches the CRC-32 the executable records\n");
   if (!Quiet)
     Print(stderr, source + ": " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") + ", " +
                       std::to_string(warnings) + " warning" + (warnings == 1 ? "" : "s") + "\n");

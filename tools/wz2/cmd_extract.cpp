@@ -34,6 +34,8 @@ int CommandExtract(const ParsedArgs& args) {
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
+  // What the updater would refuse to install is not handed out as files.
+  if (view.check == ArchiveView::Check::Damaged) return Fail(DamagedExecutableText(source));
 
   fs::path dir = PathFromUtf8(directory);
   std::error_code ec;

@@ -36,6 +36,12 @@ std::string VersionText(const uint16_t parts[4]) {
          std::to_string(parts[3]);
 }
 
+std::string CrcText(uint32_t crc) {
+  char hex[16];
+  snprintf(hex, sizeof(hex), "%08X", (unsigned)crc);
+  return hex;
+}
+
 std::string Json(const std::string& source, const ArchiveView& view, const ExecutableFacts& facts) {
   std::string entries;
   for (const EntryView& e : view.entries) {
@@ -48,6 +54,12 @@ std::string Json(const std::string& source, const ArchiveView& view, const Execu
   JsonObject top;
   top.Add("source", source).Add("executable", view.fromExecutable).Raw("entries", "[" + entries + "]");
   if (view.fromExecutable) {
+    // Only a matching record gets this far: list refuses a damaged one.
+    if (view.check == ArchiveView::Check::Matches) {
+      top.Raw("archiveCheck", JsonObject().Add("method", "crc32").Add("value", CrcText(view.crc)).Add("matches", true).Text());
+    } else {
+      top.Raw("archiveCheck", "null");
+    }
     top.Add("icons", (uint64_t)facts.icons);
     if (facts.hasVersion) {
       JsonObject strings;
@@ -71,6 +83,7 @@ int CommandList(const ParsedArgs& args) {
   ArchiveView view;
   std::string error;
   if (!LoadArchive(PathFromUtf8(source), &view, &error)) return Fail(error);
+  if (view.check == ArchiveView::Check::Damaged) return Fail(DamagedExecutableText(source));
   // Every entry is expanded once before anything is listed, so that a
   // listing is also a proof that the updater can read each entry. A stored
   // entry is checked in place, a compressed one through a window of 1 MiB.
@@ -103,8 +116,9 @@ int CommandList(const ParsedArgs& args) {
              (unsigned long long)e.dataOffset, FormatUtc(e.record.fileTime).c_str());
     Result(line);
   }
-  // An executable's icon and version follow the entries, so that a listing
-  // of an updater without them reads as its archive's listing does.
+  // An executable's check, icon and version follow the entries, so that a
+  // listing of an updater without them reads as its archive's listing does.
+  if (view.check == ArchiveView::Check::Matches) Result("check: CRC-32 " + CrcText(view.crc) + ", matches the archive");
   if (facts.icons) Result("icon: " + std::to_string(facts.icons) + " image" + (facts.icons == 1 ? "" : "s"));
   if (facts.hasVersion) {
     Result("version: " + VersionText(facts.version.fileVersion) + " (product " +

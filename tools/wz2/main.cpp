@@ -81,6 +81,9 @@ const OptionRule kBuildExeOptions[] = {
      "a version resource string (Japanese, code page 932);\nmay be given more than once; FileVersion=N.N.N.N is\nrequired, ProductVersion defaults to it"},
     {"--force", OPTION_FLAG, nullptr, false, "build even when check finds errors in the archive"},
 };
+const OptionRule kCheckValueOptions[] = {
+    {"-o", OPTION_VALUE, "FILE", true, "the record to write (16 bytes)"},
+};
 #define OPTIONS(table) table, sizeof(table) / sizeof(table[0])
 
 struct Command {
@@ -107,8 +110,11 @@ const Command kCommands[] = {
       "executable (resource UPDATE/102): name, stored or compressed, file size,\n"
       "stored size, data offset in the archive, and time (UTC, ISO 8601).\n"
       "Every entry is expanded first: a damaged entry fails the listing.\n"
-      "For an executable, the number of icon images and the version information\n"
-      "(fixed versions and strings) follow the entries when it has them.\n",
+      "For an executable, the archive is compared with the CRC-32 it records\n"
+      "(resource UPDATE/103, as build-exe writes it; a mismatch fails the\n"
+      "listing), and that check, the number of icon images and the version\n"
+      "information (fixed versions and strings) follow the entries when it has\n"
+      "them.\n",
       ""},
      CommandList},
     {{"extract", "write entries of an archive or updater executable as files", OPTIONS(kExtractOptions),
@@ -136,7 +142,8 @@ const Command kCommands[] = {
       "            in a path; archive entries no entry writes; no entry for the\n"
       "            given install mode\n",
       "Every entry is expanded first: a damaged archive fails the check with a\n"
-      "one-line error.\n"
+      "one-line error. An executable whose archive does not match the CRC-32 it\n"
+      "records (resource UPDATE/103) is an error: its updater refuses to start.\n"
       "\n"
       "Exit status: 1 when there are errors (or warnings with --strict), else 0.\n"},
      CommandCheck},
@@ -149,7 +156,10 @@ const Command kCommands[] = {
       "Without --template the installed template of --arch is used, found from\n"
       "wz2's own folder (../share/wz2/updater-ARCH.exe); 'wz2 --version' shows\n"
       "which.\n",
-      "The archive must pass check without errors (--force builds anyway), and\n"
+      "The archive's CRC-32 goes beside it as resource UPDATE/103: the updater\n"
+      "compares the two at start-up and refuses a damaged download before it\n"
+      "writes anything. The archive must pass check without errors (--force\n"
+      "builds anyway), and\n"
       "the written executable is read back and must carry the archive unchanged\n"
       "before it replaces the output. The output may not be one of the inputs.\n"
       "\n"
@@ -160,6 +170,15 @@ const Command kCommands[] = {
       "041103A4); a value without a code page 932 form is refused. Version\n"
       "numbers are 1 to 4 numbers of 0 to 65535 (1.10.0.0).\n"},
      CommandBuildExe},
+    {{"check-value", "write an archive's check record for an updater linked by hand", OPTIONS(kCheckValueOptions),
+      "ARCHIVE", "ARCHIVE", 1, 1,
+      "Writes the 16-byte record that build-exe puts beside the archive as\n"
+      "resource UPDATE/103 (language 1041): \"WZ2C\", method 1 (CRC-32), the\n"
+      "archive's length and its CRC-32, little-endian. For builds that link the\n"
+      "updater with its archive themselves (a resource script with\n"
+      "'102 UPDATE \"UPDATE.WZ2\"' and '103 UPDATE \"UPDATE.CHK\"').\n",
+      "The archive must open as the updater opens it.\n"},
+     CommandCheckValue},
 };
 
 const Command* FindCommand(const std::string& name) {

@@ -157,13 +157,23 @@ struct ArchiveView {
   const uint8_t* data = nullptr;  // the archive bytes: in the mapping, or image.data()
   size_t size = 0;
   bool fromExecutable = false;
+  // An executable's check record "UPDATE"/103 and what it says of the
+  // archive (always None for a .WZ2).
+  enum class Check { None, Matches, Damaged } check = Check::None;
+  uint32_t crc = 0;  // the archive's CRC-32, when the executable carries a record
   ArchiveHeader header{};
   std::vector<EntryView> entries;
   names::EntryNameIndex index;  // the first entry of each name
 };
 
+// The CRC-32 of the archive check record, continued from crc (0 at first).
+uint32_t Crc32Continue(uint32_t crc, const uint8_t* data, size_t size);
+// What list and check say of an executable whose record does not match.
+std::string DamagedExecutableText(const std::string& where);
+
 // Reads ARCHIVE or EXE (by its MZ signature); refuses anything the updater
-// would not open, with a one-line reason.
+// would not open, with a one-line reason. An executable's check record is
+// verified and the verdict kept in view->check.
 bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error);
 // The index of the first entry whose name is the same entry name as
 // cp932Name (SameEntryName, as the updater looks names up), or -1.
@@ -203,6 +213,7 @@ int CommandExtract(const ParsedArgs& args);
 int CommandPack(const ParsedArgs& args);
 int CommandCheck(const ParsedArgs& args);
 int CommandBuildExe(const ParsedArgs& args);
+int CommandCheckValue(const ParsedArgs& args);
 // Help for one command ("" for the overview); false when unknown.
 bool PrintHelp(const std::string& command);
 
