@@ -258,6 +258,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
   (void)previous;
   (void)commandLine;
   (void)showCommand;
+  lstrcpyA(WindowTitle, INITIAL_WINDOW_TITLE);
   InstallErrorBox();
   RestrictDllSearch();
   int exitCode = RunStartup(instance);

@@ -4,7 +4,8 @@
 #include "config/manifest.h"
 #include "platform/win.h"
 
-extern char WindowTitle[1024];  // "UPDATE" until start-up replaces it
+#define INITIAL_WINDOW_TITLE "UPDATE"
+extern char WindowTitle[1024];  // INITIAL_WINDOW_TITLE until start-up replaces it
 extern HWND OwnerWindow;        // the dialog while it runs, else none
 extern char TempManifestPath[260];
 extern char TempFolderPath[260];  // this run's own folder holding UPDATE.INI
