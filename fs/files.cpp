@@ -141,7 +141,15 @@ static int PutInPlace(LPCSTR target, LPCSTR temp, int exists, int* waitsLeft) {
   // pass to the new content. The merge is asked not to fail the write: a
   // file the updater may not fully describe still gets its new bytes.
   while (exists) {
-    if (ReplaceFileA(target, temp, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return 1;
+    // The replacement is only tried once the target can be opened as
+    // ReplaceFileA opens it: some implementations leave a file of their own
+    // beside a target they could not move away.
+    HANDLE probe = CreateFileA(target, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    if (probe != INVALID_HANDLE_VALUE) {
+      CloseHandle(probe);
+      if (ReplaceFileA(target, temp, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return 1;
+    }
     DWORD error = GetLastError();
     // Without a backup name these leave the target's name free, the old
     // file deleted or kept under a name of the system's choosing, and the

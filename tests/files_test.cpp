@@ -414,6 +414,7 @@ TEST_F(WriteWholeFileTest, PassingConflictsAreWaitedOutWithinTwentyWaits) {
     const char* suffix;
     int times;
     DWORD error;
+    int skip = 0;  // matching calls that go through first
   };
   enum Ends { NEW_BYTES, OLD_BYTES, NO_FILE };
   struct Case {
@@ -435,8 +436,10 @@ TEST_F(WriteWholeFileTest, PassingConflictsAreWaitedOutWithinTwentyWaits) {
        {{FileCall::Create, ".TMP", 10, ERROR_SHARING_VIOLATION}, {FileCall::Replace, "A.DAT", 11, ERROR_SHARING_VIOLATION}},
        0, 20, OLD_BYTES, {}},
       {"access denied is no passing conflict", true, {{FileCall::Replace, "A.DAT", 1, ERROR_ACCESS_DENIED}}, 0, 0, OLD_BYTES, {}},
-      {"target held while stamped", true, {{FileCall::Create, "A.DAT", 3, ERROR_SHARING_VIOLATION}}, 1, 3, NEW_BYTES, {}},
-      {"target held after the replacement", true, {{FileCall::Create, "A.DAT", 21, ERROR_SHARING_VIOLATION}}, 1, 20, NEW_BYTES, {}},
+      {"target held before the replacement", true, {{FileCall::Create, "A.DAT", 4, ERROR_SHARING_VIOLATION}}, 1, 4, NEW_BYTES, {}},
+      // The first open of the target is the check before the replacement.
+      {"target held while stamped", true, {{FileCall::Create, "A.DAT", 3, ERROR_SHARING_VIOLATION, 1}}, 1, 3, NEW_BYTES, {}},
+      {"target held after the replacement", true, {{FileCall::Create, "A.DAT", 21, ERROR_SHARING_VIOLATION, 1}}, 1, 20, NEW_BYTES, {}},
       {"new target held while renamed", false, {{FileCall::Move, "A.DAT", 4, ERROR_SHARING_VIOLATION}}, 1, 4, NEW_BYTES, {}},
       {"new target held past the budget", false, {{FileCall::Move, "A.DAT", 21, ERROR_SHARING_VIOLATION}}, 0, 20, NO_FILE, {}},
       {"old file deleted, replacement not moved", true,
@@ -462,7 +465,7 @@ TEST_F(WriteWholeFileTest, PassingConflictsAreWaitedOutWithinTwentyWaits) {
       ASSERT_TRUE(SetFileAttributesA(c_.Path("GAME\\A.DAT").c_str(), FILE_ATTRIBUTE_HIDDEN));
       SetTimes("GAME\\A.DAT", kStamp - 1, kStamp - 1);
     }
-    for (const Failure& f : c.failures) host::FailFileCalls(f.call, f.suffix, f.times, f.error);
+    for (const Failure& f : c.failures) host::FailFileCalls(f.call, f.suffix, f.times, f.error, f.skip);
     EXPECT_EQ(c.result, Write("GAME\\A.DAT", "new bytes", &stamp));
     EXPECT_EQ(std::vector<DWORD>(c.waits, 100u), host::Sleeps());
     std::vector<std::string> listing = c.listing;
@@ -488,14 +491,16 @@ TEST_F(WriteWholeFileTest, PassingConflictsAreWaitedOutWithinTwentyWaits) {
 
 // A program that really holds the target open without letting it be
 // deleted: the write waits it out for 20 waits, then fails with the old file
-// intact and no replacement left behind.
+// intact and no replacement left behind. A target that cannot be opened as
+// ReplaceFileA opens it is never handed to ReplaceFileA, which on some
+// implementations leaves a file of its own beside such a target.
 TEST_F(WriteWholeFileTest, TargetHeldOpenBeyondTheWaitsFailsCleanly) {
   c_.WriteFile("A.DAT", "old");
   HANDLE reader = CreateFileA(c_.Path("A.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, reader);
   EXPECT_EQ(0, Write("A.DAT", "new", nullptr));
-  EXPECT_EQ(21, host::FileCallCount(host::FileCall::Replace));
+  EXPECT_EQ(0, host::FileCallCount(host::FileCall::Replace));
   EXPECT_EQ(20u, host::Sleeps().size());
   CloseHandle(reader);
   EXPECT_EQ("old", c_.ReadFile("A.DAT"));

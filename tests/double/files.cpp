@@ -55,6 +55,7 @@ std::vector<WriteFault> g_readFaults;
 struct CallFailure {
   host::FileCall call;
   std::string suffix;
+  int skip;  // matching calls that still go through first
   int remaining;
   DWORD error;
 };
@@ -101,8 +102,10 @@ bool SharingConflict(const FileKey& key, DWORD access, DWORD share) {
     if (f.key.dev != key.dev || f.key.ino != key.ino) continue;
     if ((access & GENERIC_READ) && !(f.share & FILE_SHARE_READ)) return true;
     if ((access & GENERIC_WRITE) && !(f.share & FILE_SHARE_WRITE)) return true;
+    if ((access & DELETE) && !(f.share & FILE_SHARE_DELETE)) return true;
     if ((f.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
     if ((f.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
+    if ((f.access & DELETE) && !(share & FILE_SHARE_DELETE)) return true;
   }
   return false;
 }
@@ -113,6 +116,10 @@ bool ScriptedFailure(host::FileCall call, const std::string& hostPath, DWORD* er
   for (CallFailure& f : g_callFailures) {
     if (f.call != call || f.remaining <= 0 || hostPath.size() < f.suffix.size()) continue;
     if (!host::detail::EqualNoCase(hostPath.substr(hostPath.size() - f.suffix.size()), f.suffix)) continue;
+    if (f.skip > 0) {
+      --f.skip;
+      return false;
+    }
     --f.remaining;
     *error = f.error;
     return true;
@@ -351,8 +358,8 @@ void ShortenReadsOf(const std::string& suffix, uint32_t bytesBeforeEnd) {
   g_readFaults.push_back(FaultFor(suffix, bytesBeforeEnd));
 }
 
-void FailFileCalls(FileCall call, const std::string& suffix, int times, DWORD error) {
-  g_callFailures.push_back(CallFailure{call, FaultFor(suffix, 0).suffix, times, error});
+void FailFileCalls(FileCall call, const std::string& suffix, int times, DWORD error, int skip) {
+  g_callFailures.push_back(CallFailure{call, FaultFor(suffix, 0).suffix, skip, times, error});
 }
 
 int FileCallCount(FileCall call) {

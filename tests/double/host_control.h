@@ -63,16 +63,17 @@ void ShortenReadsOf(const std::string& suffix, uint32_t bytesBeforeEnd);
 // of an existing file (a conflict needs one). Replace: ReplaceFileA, matched
 // on the replaced file. Move: MoveFileExA, matched on the new name.
 enum class FileCall { Create, Replace, Move };
-// The next `times` calls of `call` on a path ending with `suffix` (without
-// ASCII case) fail with `error`, as when a scanner holds the file. Each call
-// spends one. ReplaceFileA then leaves the files as Windows documents for the
+// After `skip` calls that go through, the next `times` calls of `call` on a
+// path ending with `suffix` (without ASCII case) fail with `error`, as when
+// a scanner holds the file. ReplaceFileA then leaves the files as Windows documents for the
 // code, with no backup name asked for: ERROR_UNABLE_TO_MOVE_REPLACEMENT
 // deletes the replaced file and leaves the replacement under its own name;
 // ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 moves the replaced file to
 // "<its name>.~RF" and gives the replacement, still under its own name, the
 // replaced file's attributes and named streams; any other code changes
 // nothing.
-void FailFileCalls(FileCall call, const std::string& suffix, int times, DWORD error = ERROR_SHARING_VIOLATION);
+void FailFileCalls(FileCall call, const std::string& suffix, int times, DWORD error = ERROR_SHARING_VIOLATION,
+                   int skip = 0);
 // Calls of the kind made since Reset, failed ones included.
 int FileCallCount(FileCall call);
 // The (replaced, replacement) names of every ReplaceFileA, as passed.
