@@ -662,22 +662,22 @@ TEST_F(HostFiles, FullPathNamesAreMadeFromTheTextAlone) {
   struct Case {
     const char* name;
     const char* full;
-    int filePart;  // offset of the name in the result, -1 when none
+    int nameAt;  // offset of the name in the result, -1 when none
   } cases[] = {
       {"A.DAT", "C:\\GAME\\A.DAT", 8},
       {".\\SUB\\..\\A.DAT. ", "C:\\GAME\\A.DAT", 8},
       {"\\X/Y.DAT", "C:\\X\\Y.DAT", 5},
       {"D:\\NOT\\MAPPED.DAT", "D:\\NOT\\MAPPED.DAT", 7},
       {"C:\\GAME\\", "C:\\GAME\\", -1},
-      {"C:\\GAME\\\x83\x5C", "C:\\GAME\\\x83\x5C", 8},  // its 0x5C is part of the character
+      {"C:\\GAME\\\x83\x5C", "C:\\GAME\\\x83\x5C", 8},  // its 0x5C belongs to the character
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     char out[MAX_PATH];
-    LPSTR part = out;  // any value the call must overwrite
-    EXPECT_EQ(GetFullPathNameA(c.name, sizeof out, out, &part), std::strlen(c.full));
+    LPSTR nameStart = out;  // any value the call must overwrite
+    EXPECT_EQ(GetFullPathNameA(c.name, sizeof out, out, &nameStart), std::strlen(c.full));
     EXPECT_STREQ(out, c.full);
-    EXPECT_EQ(part, c.filePart < 0 ? nullptr : out + c.filePart);
+    EXPECT_EQ(nameStart, c.nameAt < 0 ? nullptr : out + c.nameAt);
   }
   char small[5];
   EXPECT_EQ(GetFullPathNameA("A.DAT", sizeof small, small, nullptr), 14u);  // the size needed, NUL included

@@ -247,7 +247,7 @@ BOOL RemoveDirectoryA(LPCSTR name);
 BOOL DeleteFileA(LPCSTR name);
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 BOOL ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD flags, LPVOID exclude, LPVOID reserved);
-DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart);
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* nameStart);
 UINT GetTempFileNameA(LPCSTR dir, LPCSTR prefix, UINT unique, LPSTR out);
 typedef struct _WIN32_FIND_DATAA {
   DWORD dwFileAttributes;

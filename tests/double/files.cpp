@@ -782,7 +782,7 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
   return TRUE;
 }
 
-// The partial outcomes Windows documents for a ReplaceFileA that fails with
+// The outcomes Windows documents for a ReplaceFileA that fails with
 // `error` when no backup name was given.
 static void LeaveDocumentedOutcome(DWORD error, const std::string& target, const struct stat& dst,
                                    const std::string& source, const struct stat& src) {

@@ -344,7 +344,7 @@ BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTE
   return TRUE;
 }
 
-DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* nameStart) {
   // Text only, as on Windows: the drive need not be mapped nor the path
   // exist. Trailing dots and spaces of names go, "." and ".." are applied.
   host::detail::WinPath p;
@@ -366,6 +366,6 @@ DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* filePart) {
   if (!p.components.empty() && endsInSeparator) full += "\\";
   if (buffer == nullptr || size <= full.size()) return static_cast<DWORD>(full.size() + 1);
   std::memcpy(buffer, full.c_str(), full.size() + 1);
-  if (filePart != nullptr) *filePart = folder ? nullptr : buffer + full.size() - p.components.back().size();
+  if (nameStart != nullptr) *nameStart = folder ? nullptr : buffer + full.size() - p.components.back().size();
   return static_cast<DWORD>(full.size());
 }
