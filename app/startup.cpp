@@ -51,13 +51,18 @@ static void RestrictDllSearch(void) {
 // Creates this run's own folder in the user's temporary directory and points
 // TempManifestPath into it. Copies started side by side each get their own
 // folder, so no copy overwrites or deletes the manifest another still reads.
-// 0 when there is no usable temporary directory or no folder could be made.
+// A temporary directory too long to hold such a folder with the manifest in
+// it (or one where every name tried is taken) still holds the manifest
+// itself, at the one path all such copies share. 0 when there is no usable
+// temporary directory or no folder could be made.
 static int MakeTempManifestPath(void) {
-  char temp[PATH_BUFFER];
-  DWORD length = GetTempPathA(sizeof(temp), temp);
+  // One byte over a path buffer: the join's second NUL may take it, so a
+  // temporary directory of up to 249 bytes still takes the manifest's name.
+  char temp[PATH_BUFFER + 1];
+  DWORD length = GetTempPathA(PATH_BUFFER, temp);
   // 0 is failure; a result of the buffer size or more is the size the path
   // would need, and then the buffer holds nothing usable.
-  if (length == 0 || length >= sizeof(temp)) return 0;
+  if (length == 0 || length >= PATH_BUFFER) return 0;
   DWORD pid = GetCurrentProcessId();
   for (int attempt = 0; attempt < TEMP_FOLDER_ATTEMPTS; ++attempt) {
     // At most eight bytes ("W" and seven hex digits): the manifest is
@@ -67,21 +72,24 @@ static int MakeTempManifestPath(void) {
     char name[16];
     wsprintfA(name, "W%X", (unsigned)((pid + (DWORD)attempt) & 0xFFFFFFFu));
     char folder[PATH_BUFFER];
+    char manifest[PATH_BUFFER];
     lstrcpyA(folder, temp);
-    if (!AppendPathComponent(folder, sizeof(folder), name)) return 0;
+    // A folder whose manifest path fits is also short enough for
+    // CreateDirectoryA, which keeps 12 bytes below MAX_PATH.
+    int fits = AppendPathComponent(folder, sizeof(folder), name);
+    lstrcpyA(manifest, folder);
+    if (!fits || !AppendPathComponent(manifest, sizeof(manifest), MANIFEST_NAME)) break;
     if (CreateDirectoryA(folder, NULL)) {
-      char manifest[PATH_BUFFER];
-      lstrcpyA(manifest, folder);
-      // The folder is ours now: remember it before anything can fail, so
-      // that the clean-up removes it.
+      // The folder is ours now: remember it, so that the clean-up removes it.
       lstrcpyA(TempFolderPath, folder);
-      if (!AppendPathComponent(manifest, sizeof(manifest), MANIFEST_NAME)) return 0;
       lstrcpyA(TempManifestPath, manifest);
       return 1;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS) return 0;
   }
-  return 0;
+  if (!AppendPathComponent(temp, sizeof(temp), MANIFEST_NAME)) return 0;
+  lstrcpyA(TempManifestPath, temp);
+  return 1;
 }
 
 // Reads one string value of the install record into dest (PATH_BUFFER

@@ -35,34 +35,48 @@ BYTE* ReadWholeFile(LPCSTR path, DWORD* size, int* unread) {
 // the second byte of a double-byte character may be 0x5C too.
 static int IsSeparatorByte(char c) { return c == '\\' || c == '/'; }
 
-// Copies the directory part of path, separator included ("C:\GAME\" of
-// "C:\GAME\A.DAT"), into dir. A path without a separator names a file in the
-// current directory of its drive ("C:A.DAT" gives "C:") or of the process
-// (gives "."). The walk goes by characters so that the trail byte of a
-// double-byte character is not taken for a separator. 0 when path does not
-// fit a path buffer.
-static int DirectoryOf(LPCSTR path, char dir[PATH_BUFFER]) {
-  int length = lstrlenA(path);
-  if (length >= PATH_BUFFER) return 0;
-  int cut = 0;  // bytes of path that make up the directory
-  for (LPCSTR p = path; *p != '\0'; p = CharNextA(p)) {
-    if (IsSeparatorByte(*p)) cut = (int)(p - path) + 1;
-  }
-  if (cut == 0 && length >= 2 && path[1] == ':') cut = 2;
-  if (cut == 0) {
-    dir[0] = '.';
-    dir[1] = '\0';
-    return 1;
-  }
-  for (int i = 0; i < cut; i++) dir[i] = path[i];
-  dir[cut] = '\0';
+// Short-lived conflicts over a file: a virus scanner, an indexer or a backup
+// program opens a file the moment it is written and holds it for a moment.
+// Such a conflict is waited out, silently, for about two seconds over the
+// whole write. The bound is a count of waits, not a clock, so a clock that
+// jumps can neither cut it short nor stretch it.
+#define CONFLICT_WAITS 20
+#define CONFLICT_WAIT_MS 100
+
+// What the player or the game gave an existing file and the new content must
+// not take away. Read-only targets are refused before; the archive flag is
+// set afresh, as any write of new content sets it.
+#define KEPT_ATTRIBUTES (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED)
+
+// A replacement file untouched for longer than this belongs to a write that
+// ended by force: no write takes an hour. One hour in FILETIME units.
+#define STALE_REPLACEMENT_AGE 36000000000ull
+
+static uint64_t FileTimeValue(const FILETIME* time) {
+  return ((uint64_t)time->dwHighDateTime << 32) | time->dwLowDateTime;
+}
+
+// 1 when the step that just failed met a passing conflict and a wait was
+// left for it: the wait has been taken and the step may be tried again.
+static int WaitOutConflict(int* waitsLeft) {
+  DWORD error = GetLastError();
+  // ReplaceFileA reports a replaced file that another program holds open
+  // as one it could not remove; both names are then as they were.
+  if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION && error != ERROR_UNABLE_TO_REMOVE_REPLACED)
+    return 0;
+  if (*waitsLeft <= 0) return 0;
+  --*waitsLeft;
+  Sleep(CONFLICT_WAIT_MS);
   return 1;
 }
 
-// Writes data over the file at path, creating it if needed, and stamps it.
-// 1 when every byte went out and the times, if asked for, are set.
-static int FillFile(LPCSTR path, const void* data, DWORD count, const FILETIME* time) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+// Opens the file at path as disposition says (creating it with the given
+// attributes if asked to), writes data at its start and stamps it. 1 when
+// every byte went out and the times, if asked for, are set. With no bytes
+// to write over an existing file it only stamps it.
+static int FillFile(LPCSTR path, DWORD disposition, const void* data, DWORD count, const FILETIME* time,
+                    DWORD attributes) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, disposition, attributes, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD written = 0;
   int ok = WriteFile(file, data, count, &written, NULL) && written == count;
@@ -71,18 +85,9 @@ static int FillFile(LPCSTR path, const void* data, DWORD count, const FILETIME* 
   return ok;
 }
 
-// Stamps the file at path with one time for creation, access and write.
-static int StampFile(LPCSTR path, const FILETIME* time) {
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  int ok = SetFileTime(file, time, time, time) ? 1 : 0;
-  CloseHandle(file);
-  return ok;
-}
-
 // GetTempFileNameA names the replacement "~UP<1 to 4 hex digits>.TMP". An
 // updater ended by force (killed, power lost) leaves one behind beside its
-// target; the name says whose it is, so the next write into the folder
+// target; the name says whose it is, so a later write into the folder
 // removes it rather than letting the leftovers pile up.
 #define TEMP_PREFIX "~UP"
 #define TEMP_PATTERN "~UP*.TMP"
@@ -99,8 +104,11 @@ int IsReplacementTempName(LPCSTR name) {
   return digits >= 1 && digits <= 4 && lstrcmpiA(p, ".TMP") == 0;
 }
 
-// Deletes the leftover replacements in dir, which ends in a separator. A
-// search that finds nothing, or a file that cannot go, changes nothing.
+// Deletes the leftover replacements in dir, which ends in a separator. Only
+// those last written more than an hour ago go: a younger one may be the
+// replacement another updater (or any program using the same name scheme)
+// is writing right now. A search that finds nothing, or a file that cannot
+// go, changes nothing.
 static void RemoveStaleReplacements(LPCSTR dir) {
   char pattern[PATH_BUFFER];
   if (lstrlenA(dir) + lstrlenA(TEMP_PATTERN) >= PATH_BUFFER) return;
@@ -109,8 +117,14 @@ static void RemoveStaleReplacements(LPCSTR dir) {
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   if (search == INVALID_HANDLE_VALUE) return;
+  FILETIME clock;
+  GetSystemTimeAsFileTime(&clock);
+  uint64_t now = FileTimeValue(&clock);
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsReplacementTempName(found.cFileName)) continue;
+    // A time ahead of the clock is no sign of age. (FILETIME values stay
+    // below 2^63, so the sum cannot wrap.)
+    if (FileTimeValue(&found.ftLastWriteTime) + STALE_REPLACEMENT_AGE >= now) continue;
     char stale[PATH_BUFFER];
     if (lstrlenA(dir) + lstrlenA(found.cFileName) >= PATH_BUFFER) continue;
     lstrcpyA(stale, dir);
@@ -120,38 +134,98 @@ static void RemoveStaleReplacements(LPCSTR dir) {
   FindClose(search);
 }
 
+// Puts the written replacement temp at target. 1 once target holds it.
+static int PutInPlace(LPCSTR target, LPCSTR temp, int exists, int* waitsLeft) {
+  // An existing target keeps what a rename would take from it: its
+  // attributes, owner, security descriptor, named streams and creation time
+  // pass to the new content. The merge is asked not to fail the write: a
+  // file the updater may not fully describe still gets its new bytes.
+  while (exists) {
+    // The replacement is only tried once the target can be opened as
+    // ReplaceFileA opens it: some implementations leave a file of their own
+    // beside a target they could not move away.
+    HANDLE probe = CreateFileA(target, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    if (probe != INVALID_HANDLE_VALUE) {
+      CloseHandle(probe);
+      if (ReplaceFileA(target, temp, NULL, REPLACEFILE_IGNORE_MERGE_ERRORS, NULL, NULL)) return 1;
+    }
+    DWORD error = GetLastError();
+    // Without a backup name these leave the target's name free, the old
+    // file deleted or kept under a name of the system's choosing, and the
+    // new bytes under the temporary name; a target removed meanwhile leaves
+    // the name free too. The rename below completes the write.
+    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT || error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 ||
+        error == ERROR_FILE_NOT_FOUND)
+      break;
+    if (!WaitOutConflict(waitsLeft)) return 0;
+  }
+  // A new target: one rename on the same volume puts it in place whole.
+  while (!MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!WaitOutConflict(waitsLeft)) return 0;
+  }
+  return 1;
+}
+
 int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* time) {
   // Truncating the target and then failing half way (a full disk, a lost
   // network drive) would leave a damaged game file behind. The bytes go to a
   // temporary file beside the target instead, in the same directory so that
-  // the final rename stays on one volume and replaces the target in one step.
-  char dir[PATH_BUFFER];
-  if (!DirectoryOf(path, dir)) return 0;
+  // the final step stays on one volume and replaces the target whole.
+  // ReplaceFileA wants full paths (some implementations refuse relative
+  // ones); the full path also says where the folder ends, double-byte
+  // characters and all. A path that names a folder is refused.
+  char full[PATH_BUFFER];
+  LPSTR name = NULL;
+  DWORD fullLength = GetFullPathNameA(path, PATH_BUFFER, full, &name);
+  if (fullLength == 0 || fullLength >= PATH_BUFFER || name == NULL) return 0;
   // A read-only file may not be replaced, as creating over it would fail.
-  // Windows refuses the rename over it too, but not every implementation of
+  // Windows refuses the replacement too, but not every implementation of
   // the API does, so the rule is kept here.
-  DWORD existing = GetFileAttributesA(path);
-  if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return 0;
-  int length = lstrlenA(dir);
-  if (length > 0 && IsSeparatorByte(dir[length - 1])) RemoveStaleReplacements(dir);
+  DWORD existing = GetFileAttributesA(full);
+  int exists = existing != INVALID_FILE_ATTRIBUTES;
+  if (exists && (existing & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) return 0;
+  // Windows refuses to create over a hidden or system file unless the
+  // request names the same attributes; naming them keeps them, too. The
+  // replacement gets them from the start, so that every way it can reach
+  // the target's name carries them.
+  DWORD kept = exists ? (existing & KEPT_ATTRIBUTES) | FILE_ATTRIBUTE_ARCHIVE : FILE_ATTRIBUTE_NORMAL;
+  int waitsLeft = CONFLICT_WAITS;
+  // The folder alone, separator included, is the full path cut before the
+  // name, for as long as the folder is all that is needed.
+  char first = *name;
+  *name = '\0';
+  RemoveStaleReplacements(full);
   // No temporary name can be made in a folder path longer than MAX_PATH - 14
   // (Windows refuses it; not every implementation does so safely, so the
   // call is not even made), although a target of up to 259 bytes is valid
   // there. Such a target, and any whose folder takes no temporary file, is
   // written in place, as a plain write would.
   char temp[PATH_BUFFER];
-  if (length > MAX_PATH - 14 || GetTempFileNameA(dir, TEMP_PREFIX, 0, temp) == 0) {
-    return FillFile(path, data, count, time);
+  int inPlace = name - full > MAX_PATH - 14 || GetTempFileNameA(full, TEMP_PREFIX, 0, temp) == 0;
+  *name = first;
+  int placed = 0;
+  while (!(placed = FillFile(inPlace ? full : temp, CREATE_ALWAYS, data, count, time, kept))) {
+    if (!WaitOutConflict(&waitsLeft)) break;
   }
-  if (!FillFile(temp, data, count, time) ||
-      !MoveFileExA(temp, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (inPlace) return placed;
+  if (placed) placed = PutInPlace(full, temp, exists, &waitsLeft);
+  if (!placed) {
     DeleteFileA(temp);
     return 0;
   }
-  // Windows' name tunnelling can hand a file renamed over a recently removed
-  // one the creation time of the file it replaced; stamp the target itself
+  // From here the target holds the new bytes and their write time: nothing
+  // below may turn the write into a failure. Some implementations of
+  // ReplaceFileA drop the kept attributes, so they are set once more.
+  if (exists) SetFileAttributesA(full, kept);
+  // ReplaceFileA keeps the old file's creation time, and Windows' name
+  // tunnelling can hand a file renamed over a recently removed one the
+  // creation time of the file it replaced; the target itself is stamped
   // once more so that all three times are the caller's.
-  if (time != NULL && !StampFile(path, time)) return 0;
+  if (time != NULL) {
+    while (!FillFile(full, OPEN_EXISTING, data, 0, time, FILE_ATTRIBUTE_NORMAL) && WaitOutConflict(&waitsLeft)) {
+    }
+  }
   return 1;
 }
 

@@ -15,10 +15,13 @@ BYTE* ReadWholeFile(LPCSTR path, DWORD* size, int* unread);
 // Replaces path with exactly count bytes, optionally stamped with one time
 // for creation, access and write. The bytes go to a temporary file in the
 // same directory that then replaces the target in one step, so a failure
-// leaves the previous file intact; leftovers of an interrupted earlier
-// replacement in that directory are removed first. Where the folder leaves
-// no room for a temporary name the target is written in place. 1 on
-// success, 0 on failure.
+// leaves the previous file intact; an existing target keeps its attributes
+// (read-only ones are refused), owner, security and named streams. Sharing
+// and lock conflicts are waited out for about two seconds. Leftovers of an
+// interrupted earlier replacement in that directory, over an hour old, are
+// removed first. Where the folder leaves no room for a temporary name the
+// target is written in place. 1 once the target holds the bytes, 0 on
+// failure.
 int WriteWholeFile(LPCSTR path, const void* data, DWORD count, const FILETIME* time);
 // 1 when name has the form of WriteWholeFile's temporary files,
 // "~UP<1 to 4 hex digits>.TMP" (digits and extension in either case).

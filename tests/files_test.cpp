@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -107,6 +108,25 @@ class WriteWholeFileTest : public DriveTest {
  protected:
   int Write(const std::string& relative, const std::string& bytes, const FILETIME* time) {
     return WriteWholeFile(c_.Path(relative).c_str(), bytes.data(), static_cast<DWORD>(bytes.size()), time);
+  }
+  // Sets times of an existing file through the platform, as another program
+  // would; a zero value leaves that time alone.
+  void SetTimes(const std::string& relative, uint64_t creation, uint64_t write) {
+    HANDLE h = CreateFileA(c_.Path(relative).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    FILETIME c = MakeFileTime(creation), w = MakeFileTime(write);
+    EXPECT_TRUE(SetFileTime(h, &c, nullptr, &w));
+    CloseHandle(h);
+  }
+  void SetWriteTime(const std::string& relative, uint64_t write) { SetTimes(relative, 0, write); }
+  DWORD Attributes(const std::string& relative) { return GetFileAttributesA(c_.Path(relative).c_str()); }
+  // Names in a folder that WriteWholeFile's temporary files would have.
+  std::vector<std::string> Replacements(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const std::string& name : c_.List(folder))
+      if (IsReplacementTempName(name.c_str())) found.push_back(name);
+    return found;
   }
 };
 
@@ -255,27 +275,47 @@ TEST_F(WriteWholeFileTest, FolderTooLongForATemporaryNameIsWrittenInPlace) {
 }
 
 // What an updater ended by force leaves beside a target is recognised by
-// name and removed by the next write into that folder; other names stay.
-TEST_F(WriteWholeFileTest, LeftoverReplacementsInTheFolderAreRemoved) {
+// name and, once untouched for over an hour, removed by the next write into
+// that folder; other names, younger ones (another updater may be writing
+// them right now) and folders stay.
+TEST_F(WriteWholeFileTest, LeftoverReplacementsOverAnHourOldInTheFolderAreRemoved) {
+  const uint64_t now = kStamp;
+  const uint64_t hour = 3600ull * 10000000ull;
+  const uint64_t old = now - 2 * hour;
   struct {
     const char* name;
-    bool leftover;
+    uint64_t written;
+    bool removed;
   } files[] = {
-      {"~UP1.TMP", true},      {"~UP1A2B.TMP", true},  {"~UPbeef.tmp", true}, {"~UP12345.TMP", false},
-      {"~UP.TMP", false},      {"~UPDATE.TMP", false}, {"~UPX1.TMP", false},  {"UP1.TMP", false},
-      {"~UP1.TMP.BAK", false}, {"SAVE.DAT", false},
+      {"~UP1.TMP", old, true},
+      {"~UP1A2B.TMP", old, true},
+      {"~UPbeef.tmp", old, true},
+      {"~UP2.TMP", now - hour - 1, true},
+      {"~UP3.TMP", now - hour, false},
+      {"~UP4.TMP", now - hour + 1, false},
+      {"~UP5.TMP", now, false},
+      {"~UP6.TMP", now + 2 * hour, false},  // ahead of the clock: no sign of age
+      {"~UP12345.TMP", old, false},
+      {"~UP.TMP", old, false},
+      {"~UPDATE.TMP", old, false},
+      {"~UPX1.TMP", old, false},
+      {"UP1.TMP", old, false},
+      {"~UP1.TMP.BAK", old, false},
+      {"SAVE.DAT", old, false},
   };
   c_.MakeDirectory("GAME");
   c_.MakeDirectory("OTHER");
   std::vector<std::string> kept = {"A.DAT"};
   for (const auto& f : files) {
-    EXPECT_EQ(f.leftover, IsReplacementTempName(f.name) != 0) << f.name;
-    c_.WriteFile(std::string("GAME\\") + f.name, "x");
-    c_.WriteFile(std::string("OTHER\\") + f.name, "x");
-    if (!f.leftover) kept.push_back(f.name);
+    for (const char* folder : {"GAME\\", "OTHER\\"}) {
+      c_.WriteFile(folder + std::string(f.name), "x");
+      SetWriteTime(folder + std::string(f.name), f.written);
+    }
+    if (!f.removed) kept.push_back(f.name);
   }
-  c_.MakeDirectory("GAME\\~UP2.TMP");  // a folder of that name is not ours
-  kept.push_back("~UP2.TMP");
+  c_.MakeDirectory("GAME\\~UP7.TMP");  // a folder of that name is not ours
+  kept.push_back("~UP7.TMP");
+  host::SetSystemTime(now);
   ASSERT_EQ(1, Write("GAME\\A.DAT", "new", nullptr));
   std::sort(kept.begin(), kept.end());
   std::vector<std::string> listed = c_.List("GAME");
@@ -283,6 +323,201 @@ TEST_F(WriteWholeFileTest, LeftoverReplacementsInTheFolderAreRemoved) {
   EXPECT_EQ(kept, listed);
   EXPECT_EQ(sizeof(files) / sizeof(files[0]), c_.List("OTHER").size());  // other folders are left alone
   ExpectNothingLeaked();
+}
+
+// An existing target keeps what the player or the game gave it: its
+// attributes (the archive flag set, as any new content sets it), owner,
+// security descriptor and named streams. Windows refuses to create over a
+// hidden or system file unless asked for the same attributes, so the write in
+// place (a folder too long for a temporary name) names them too.
+TEST_F(WriteWholeFileTest, ExistingTargetKeepsItsAttributesOwnerSecurityAndStreams) {
+  const std::string longFolder(MAX_PATH - 14 - 3, 'F');  // no room for a temporary name
+  const host::FileMetadata theirs{"S-1-5-21-player", "D:(A;;FA;;;BU)", "Zone.Identifier;thumbnail"};
+  struct Case {
+    DWORD before;
+    DWORD after;
+  } cases[] = {
+      {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+      {FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+      {FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE,
+       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+      {FILE_ATTRIBUTE_NOT_CONTENT_INDEXED, FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_ARCHIVE},
+      {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_ARCHIVE},
+  };
+  c_.MakeDirectory("GAME");
+  c_.MakeDirectory(longFolder);
+  FILETIME stamp = MakeFileTime(kStamp);
+  for (const Case& c : cases) {
+    for (const std::string& folder : {std::string("GAME"), longFolder}) {
+      bool inPlace = folder != "GAME";
+      SCOPED_TRACE(std::to_string(c.before) + (inPlace ? " in place" : " through a replacement"));
+      const std::string target = folder + "\\SAVE.DAT";
+      c_.WriteFile(target, "the player's old bytes");
+      ASSERT_TRUE(SetFileAttributesA(c_.Path(target).c_str(), c.before));
+      host::SetFileMetadata(c_.Path(target), theirs);
+      ASSERT_EQ(1, Write(target, "new", &stamp));
+      EXPECT_EQ(c.after, Attributes(target));
+      if (!inPlace) {
+        EXPECT_EQ(theirs, host::FileMetadataOf(c_.Path(target)));
+      }
+      FileTimes times;
+      ASSERT_TRUE(ReadFileTimes(c_.Path(target), &times));
+      EXPECT_EQ(kStamp, times.creation);
+      EXPECT_EQ(kStamp, times.write);
+      EXPECT_EQ("new", c_.ReadFile(target));
+      EXPECT_EQ(std::vector<std::string>{"SAVE.DAT"}, c_.List(folder));
+      SetFileAttributesA(c_.Path(target).c_str(), FILE_ATTRIBUTE_NORMAL);
+      ExpectNothingLeaked();
+    }
+  }
+}
+
+// Rewritten without a time (the player's own data put back), a file keeps
+// its creation time: only the content and the write time are new.
+TEST_F(WriteWholeFileTest, WithoutATimestampTheCreationTimeIsKept) {
+  c_.WriteFile("USER.DAT", "save");
+  SetTimes("USER.DAT", kStamp, kStamp);
+  ASSERT_EQ(1, Write("USER.DAT", "save", nullptr));
+  FileTimes times;
+  ASSERT_TRUE(ReadFileTimes(c_.Path("USER.DAT"), &times));
+  EXPECT_EQ(kStamp, times.creation);
+  EXPECT_NE(kStamp, times.write);
+}
+
+// The replacement is asked for with full paths (some implementations refuse
+// relative ones), the temporary file beside the target.
+TEST_F(WriteWholeFileTest, ReplacesWithFullPathsFromARelativeName) {
+  c_.MakeDirectory("GAME");
+  c_.WriteFile("GAME\\A.DAT", "old");
+  host::SetCurrentDirectory("C:\\GAME");
+  ASSERT_EQ(1, WriteWholeFile(".\\SUB\\..\\A.DAT", "here", 4, nullptr));
+  EXPECT_EQ("here", c_.ReadFile("GAME\\A.DAT"));
+  ASSERT_EQ(1u, host::Replacements().size());
+  EXPECT_EQ("C:\\GAME\\A.DAT", host::Replacements()[0].first);
+  const std::string temp = host::Replacements()[0].second;
+  ASSERT_EQ(0u, temp.find("C:\\GAME\\"));
+  EXPECT_TRUE(IsReplacementTempName(temp.c_str() + 8)) << temp;
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
+}
+
+// A scanner or an indexer that holds the file for a moment does not fail the
+// write: each step (writing the replacement, putting it in place, stamping
+// the target) is tried again after 100 ms while a sharing or lock conflict
+// lasts, 20 waits at most over the whole write. Once the target holds the new
+// bytes nothing reports a failure; before, nothing reports success. Where
+// ReplaceFileA leaves the target's name free (the old file deleted or moved
+// aside, as documented), a rename completes the write.
+TEST_F(WriteWholeFileTest, PassingConflictsAreWaitedOutWithinTwentyWaits) {
+  using host::FileCall;
+  struct Failure {
+    FileCall call;
+    const char* suffix;
+    int times;
+    DWORD error;
+    int skip = 0;  // matching calls that go through first
+  };
+  enum Ends { NEW_BYTES, OLD_BYTES, NO_FILE };
+  struct Case {
+    const char* name;
+    bool exists;
+    std::vector<Failure> failures;
+    int result;
+    size_t waits;
+    Ends ends;
+    std::vector<std::string> listing;  // besides A.DAT, when it is there
+  } cases[] = {
+      {"replacement held while written", true, {{FileCall::Create, ".TMP", 3, ERROR_SHARING_VIOLATION}}, 1, 3, NEW_BYTES, {}},
+      {"target held", true, {{FileCall::Replace, "A.DAT", 5, ERROR_SHARING_VIOLATION}}, 1, 5, NEW_BYTES, {}},
+      {"target locked", true, {{FileCall::Replace, "A.DAT", 5, ERROR_LOCK_VIOLATION}}, 1, 5, NEW_BYTES, {}},
+      {"target not removable", true, {{FileCall::Replace, "A.DAT", 2, ERROR_UNABLE_TO_REMOVE_REPLACED}}, 1, 2, NEW_BYTES, {}},
+      {"held for the whole budget", true, {{FileCall::Replace, "A.DAT", 20, ERROR_SHARING_VIOLATION}}, 1, 20, NEW_BYTES, {}},
+      {"held past the budget", true, {{FileCall::Replace, "A.DAT", 21, ERROR_SHARING_VIOLATION}}, 0, 20, OLD_BYTES, {}},
+      {"budget shared by the steps", true,
+       {{FileCall::Create, ".TMP", 10, ERROR_SHARING_VIOLATION}, {FileCall::Replace, "A.DAT", 11, ERROR_SHARING_VIOLATION}},
+       0, 20, OLD_BYTES, {}},
+      {"access denied is no passing conflict", true, {{FileCall::Replace, "A.DAT", 1, ERROR_ACCESS_DENIED}}, 0, 0, OLD_BYTES, {}},
+      {"target held before the replacement", true, {{FileCall::Create, "A.DAT", 4, ERROR_SHARING_VIOLATION}}, 1, 4, NEW_BYTES, {}},
+      // The first open of the target is the check before the replacement.
+      {"target held while stamped", true, {{FileCall::Create, "A.DAT", 3, ERROR_SHARING_VIOLATION, 1}}, 1, 3, NEW_BYTES, {}},
+      {"target held after the replacement", true, {{FileCall::Create, "A.DAT", 21, ERROR_SHARING_VIOLATION, 1}}, 1, 20, NEW_BYTES, {}},
+      {"new target held while renamed", false, {{FileCall::Move, "A.DAT", 4, ERROR_SHARING_VIOLATION}}, 1, 4, NEW_BYTES, {}},
+      {"new target held past the budget", false, {{FileCall::Move, "A.DAT", 21, ERROR_SHARING_VIOLATION}}, 0, 20, NO_FILE, {}},
+      {"old file deleted, replacement not moved", true,
+       {{FileCall::Replace, "A.DAT", 1, ERROR_UNABLE_TO_MOVE_REPLACEMENT}}, 1, 0, NEW_BYTES, {}},
+      {"old file moved aside, replacement not moved", true,
+       {{FileCall::Replace, "A.DAT", 1, ERROR_UNABLE_TO_MOVE_REPLACEMENT_2}}, 1, 0, NEW_BYTES, {"A.DAT.~RF"}},
+      {"replacement not moved and then held", true,
+       {{FileCall::Replace, "A.DAT", 1, ERROR_UNABLE_TO_MOVE_REPLACEMENT}, {FileCall::Move, "A.DAT", 3, ERROR_SHARING_VIOLATION}},
+       1, 3, NEW_BYTES, {}},
+      {"replacement not moved and held past the budget", true,
+       {{FileCall::Replace, "A.DAT", 1, ERROR_UNABLE_TO_MOVE_REPLACEMENT}, {FileCall::Move, "A.DAT", 21, ERROR_SHARING_VIOLATION}},
+       0, 20, NO_FILE, {}},
+  };
+  c_.MakeDirectory("GAME");
+  FILETIME stamp = MakeFileTime(kStamp);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    host::Reset();
+    host::MapDrive('C', c_.HostFolder());
+    for (const std::string& name : c_.List("GAME")) std::remove(c_.HostPath("GAME\\" + name).c_str());
+    if (c.exists) {
+      c_.WriteFile("GAME\\A.DAT", "old bytes");
+      ASSERT_TRUE(SetFileAttributesA(c_.Path("GAME\\A.DAT").c_str(), FILE_ATTRIBUTE_HIDDEN));
+      SetTimes("GAME\\A.DAT", kStamp - 1, kStamp - 1);
+    }
+    for (const Failure& f : c.failures) host::FailFileCalls(f.call, f.suffix, f.times, f.error, f.skip);
+    EXPECT_EQ(c.result, Write("GAME\\A.DAT", "new bytes", &stamp));
+    EXPECT_EQ(std::vector<DWORD>(c.waits, 100u), host::Sleeps());
+    std::vector<std::string> listing = c.listing;
+    if (c.ends != NO_FILE) listing.push_back("A.DAT");
+    std::sort(listing.begin(), listing.end());
+    EXPECT_EQ(listing, c_.List("GAME"));
+    EXPECT_TRUE(Replacements("GAME").empty());
+    if (c.ends == NEW_BYTES) {
+      EXPECT_EQ("new bytes", c_.ReadFile("GAME\\A.DAT"));
+      FileTimes times;
+      ASSERT_TRUE(ReadFileTimes(c_.Path("GAME\\A.DAT"), &times));
+      EXPECT_EQ(kStamp, times.write);
+      if (c.exists) {
+        EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE, Attributes("GAME\\A.DAT"));
+      }
+    } else if (c.ends == OLD_BYTES) {
+      EXPECT_EQ("old bytes", c_.ReadFile("GAME\\A.DAT"));
+      EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN, Attributes("GAME\\A.DAT"));
+    }
+    ExpectNothingLeaked();
+  }
+}
+
+// A program that really holds the target open without letting it be
+// deleted: the write waits it out for 20 waits, then fails with the old file
+// intact and no replacement left behind. A target that cannot be opened as
+// ReplaceFileA opens it is never handed to ReplaceFileA, which on some
+// implementations leaves a file of its own beside such a target.
+TEST_F(WriteWholeFileTest, TargetHeldOpenBeyondTheWaitsFailsCleanly) {
+  c_.WriteFile("A.DAT", "old");
+  HANDLE reader = CreateFileA(c_.Path("A.DAT").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, reader);
+  EXPECT_EQ(0, Write("A.DAT", "new", nullptr));
+  EXPECT_EQ(0, host::FileCallCount(host::FileCall::Replace));
+  EXPECT_EQ(20u, host::Sleeps().size());
+  CloseHandle(reader);
+  EXPECT_EQ("old", c_.ReadFile("A.DAT"));
+  EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List());
+  ExpectNothingLeaked();
+}
+
+TEST(ReplacementTempName, RecognisesOnlyTheNamesTheWriterMakes) {
+  struct {
+    const char* name;
+    bool ours;
+  } names[] = {
+      {"~UP1.TMP", true},       {"~UP1A2B.TMP", true}, {"~UPbeef.tmp", true}, {"~UP12345.TMP", false},
+      {"~UP.TMP", false},       {"~UPDATE.TMP", false}, {"~UPX1.TMP", false}, {"UP1.TMP", false},
+      {"~UP1.TMP.BAK", false},
+  };
+  for (const auto& n : names) EXPECT_EQ(n.ours, IsReplacementTempName(n.name) != 0) << n.name;
 }
 
 TEST_F(WriteWholeFileTest, FileInTheCurrentFolderOfTheDrive) {

@@ -479,6 +479,163 @@ TEST_F(HostFiles, ReadOnlyFileMayStillBeRenamed) {
   EXPECT_EQ(GetFileAttributesA("C:\\B.DAT"), FILE_ATTRIBUTE_READONLY);
 }
 
+// ---- ReplaceFileA -----------------------------------------------------------------
+
+// The documented contract: the result has the replacement's content and
+// write time, and the replaced file's attributes, creation time, owner and
+// security; named streams are the replacement's own when it has any, else
+// the replaced file's. The replacement's name is gone.
+TEST_F(HostFiles, ReplaceKeepsWhatTheReplacedFileHad) {
+  struct Case {
+    const char* name;
+    std::string replacementStreams;
+    std::string resultStreams;
+  } cases[] = {{"replacement without streams", "", "thumbnail"}, {"replacement with its own", "own", "own"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Put("OLD.DAT", "old");
+    Put("NEW.TMP", "new");
+    HANDLE h = OpenWrite("C:\\OLD.DAT", OPEN_EXISTING);
+    FILETIME oldTimes = Ft(130000000000000000ull);
+    ASSERT_TRUE(SetFileTime(h, &oldTimes, &oldTimes, &oldTimes));
+    CloseHandle(h);
+    h = OpenWrite("C:\\NEW.TMP", OPEN_EXISTING);
+    FILETIME newTimes = Ft(132000000000000000ull);
+    ASSERT_TRUE(SetFileTime(h, &newTimes, &newTimes, &newTimes));
+    CloseHandle(h);
+    ASSERT_TRUE(SetFileAttributesA("C:\\OLD.DAT", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    host::SetFileMetadata("C:\\OLD.DAT", {"player", "D:(A;;FA;;;BU)", "thumbnail"});
+    host::SetFileMetadata("C:\\NEW.TMP", {"admin", "D:inherited", c.replacementStreams});
+
+    ASSERT_TRUE(ReplaceFileA("C:\\OLD.DAT", "C:\\NEW.TMP", nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
+    EXPECT_FALSE(Exists("NEW.TMP"));
+    EXPECT_EQ(GetFileAttributesA("C:\\OLD.DAT"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    EXPECT_EQ(host::FileMetadataOf("C:\\OLD.DAT"), (host::FileMetadata{"player", "D:(A;;FA;;;BU)", c.resultStreams}));
+    h = OpenRead("C:\\OLD.DAT");
+    FILETIME creation, write;
+    ASSERT_TRUE(GetFileTime(h, &creation, nullptr, &write));
+    CloseHandle(h);
+    EXPECT_EQ(V(creation), 130000000000000000ull);
+    EXPECT_EQ(V(write), 132000000000000000ull);
+    EXPECT_EQ(Get("OLD.DAT"), "new");
+    ASSERT_TRUE(SetFileAttributesA("C:\\OLD.DAT", FILE_ATTRIBUTE_NORMAL));
+    ASSERT_TRUE(DeleteFileA("C:\\OLD.DAT"));
+  }
+}
+
+// What makes a replacement fail, with both files left as they were.
+TEST_F(HostFiles, ReplaceRefusesMissingReadOnlyAndHeldFiles) {
+  enum Setup { MISSING_REPLACED, MISSING_REPLACEMENT, READ_ONLY, READER_WITHOUT_DELETE, REPLACEMENT_OPEN, BACKUP };
+  struct Case {
+    const char* name;
+    Setup setup;
+    DWORD error;
+  } cases[] = {
+      {"no replaced file", MISSING_REPLACED, ERROR_FILE_NOT_FOUND},
+      {"no replacement", MISSING_REPLACEMENT, ERROR_FILE_NOT_FOUND},
+      {"read-only replaced file", READ_ONLY, ERROR_ACCESS_DENIED},
+      {"replaced file open without delete sharing", READER_WITHOUT_DELETE, ERROR_SHARING_VIOLATION},
+      {"replacement open", REPLACEMENT_OPEN, ERROR_SHARING_VIOLATION},
+      {"a backup asked for", BACKUP, ERROR_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.setup != MISSING_REPLACED) Put("OLD.DAT", "old");
+    if (c.setup != MISSING_REPLACEMENT) Put("NEW.TMP", "new");
+    if (c.setup == READ_ONLY) {
+      ASSERT_TRUE(SetFileAttributesA("C:\\OLD.DAT", FILE_ATTRIBUTE_READONLY));
+    }
+    HANDLE h = INVALID_HANDLE_VALUE;
+    if (c.setup == READER_WITHOUT_DELETE) h = OpenRead("C:\\OLD.DAT", FILE_SHARE_READ | FILE_SHARE_WRITE);
+    if (c.setup == REPLACEMENT_OPEN) h = OpenRead("C:\\NEW.TMP", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const char* backup = c.setup == BACKUP ? "C:\\OLD.BAK" : nullptr;
+    EXPECT_FALSE(ReplaceFileA("C:\\OLD.DAT", "C:\\NEW.TMP", backup, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(Get("OLD.DAT"), c.setup == MISSING_REPLACED ? "" : "old");
+    EXPECT_EQ(Get("NEW.TMP"), c.setup == MISSING_REPLACEMENT ? "" : "new");
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    SetFileAttributesA("C:\\OLD.DAT", FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA("C:\\OLD.DAT");
+    DeleteFileA("C:\\NEW.TMP");
+  }
+}
+
+// Scripted failures: counted per call, spent one a call, and for
+// ReplaceFileA with the names left as documented for the code.
+TEST_F(HostFiles, ScriptedReplaceFailuresLeaveTheDocumentedNames) {
+  struct Case {
+    DWORD error;
+    std::string oldName;  // where the replaced file's bytes are, "" when gone
+  } cases[] = {
+      {ERROR_SHARING_VIOLATION, "OLD.DAT"},
+      {ERROR_UNABLE_TO_REMOVE_REPLACED, "OLD.DAT"},
+      {ERROR_UNABLE_TO_MOVE_REPLACEMENT, ""},
+      {ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, "OLD.DAT.~RF"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    host::Reset();
+    host::MapDrive('C', root_);
+    Put("OLD.DAT", "old");
+    Put("NEW.TMP", "new");
+    ASSERT_TRUE(SetFileAttributesA("C:\\OLD.DAT", FILE_ATTRIBUTE_HIDDEN));
+    host::FailFileCalls(host::FileCall::Replace, "old.dat", 1, c.error);
+    EXPECT_FALSE(ReplaceFileA("C:\\OLD.DAT", "C:\\NEW.TMP", nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(GetLastError(), c.error);
+    EXPECT_EQ(Get("NEW.TMP"), "new");
+    if (c.oldName.empty()) {
+      EXPECT_FALSE(Exists("OLD.DAT"));
+    } else {
+      EXPECT_EQ(Get(c.oldName), "old");
+    }
+    // Only the last code hands the replacement the replaced file's attributes.
+    DWORD inherited = c.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_ARCHIVE;
+    EXPECT_EQ(GetFileAttributesA("C:\\NEW.TMP"), inherited);
+    EXPECT_EQ(host::FileCallCount(host::FileCall::Replace), 1);
+    if (c.oldName == "OLD.DAT") {
+      // The script is spent: the next call goes through.
+      EXPECT_TRUE(ReplaceFileA("C:\\OLD.DAT", "C:\\NEW.TMP", nullptr, 0, nullptr, nullptr));
+      EXPECT_EQ(Get("OLD.DAT"), "new");
+    }
+    for (const char* name : {"OLD.DAT", "NEW.TMP", "OLD.DAT.~RF"}) fs::remove(root_ + "/" + name);
+  }
+}
+
+TEST_F(HostFiles, ScriptedConflictsHitOnlyExistingFilesOfTheirCall) {
+  Put("A.DAT", "a");
+  host::FailFileCalls(host::FileCall::Create, "A.DAT", 2, ERROR_LOCK_VIOLATION);
+  host::FailFileCalls(host::FileCall::Move, "C.DAT", 1);
+  // A new file is no conflict, and another call is not affected.
+  HANDLE h = OpenWrite("C:\\B.DAT", CREATE_NEW);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_TRUE(MoveFileExA("C:\\B.DAT", "C:\\B2.DAT", 0));
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(OpenRead("C:\\A.DAT"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_LOCK_VIOLATION));
+  }
+  h = OpenRead("C:\\A.DAT");
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_FALSE(MoveFileExA("C:\\B2.DAT", "C:\\C.DAT", 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(MoveFileExA("C:\\B2.DAT", "C:\\C.DAT", 0));
+  EXPECT_EQ(host::FileCallCount(host::FileCall::Create), 4);
+  EXPECT_EQ(host::FileCallCount(host::FileCall::Move), 3);
+}
+
+// ---- Time ---------------------------------------------------------------------------
+
+TEST_F(HostFiles, SleepNeverWaitsAndMovesASetClockOn) {
+  host::SetSystemTime(132000000000000000ull);
+  Sleep(100);
+  Sleep(250);
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  EXPECT_EQ(V(now), 132000000000000000ull + 350ull * 10000ull);
+  EXPECT_EQ(host::Sleeps(), (std::vector<DWORD>{100, 250}));
+}
+
 // ---- Paths ----------------------------------------------------------------------
 
 TEST_F(HostFiles, NamesMatchExistingEntriesWithoutRegardToCase) {
@@ -498,6 +655,32 @@ TEST_F(HostFiles, RelativeAndDotPathsResolveAgainstTheCurrentDirectory) {
   EXPECT_EQ(host::HostPath("C:\\..\\..\\A.DAT"), root_ + "/A.DAT");  // cannot climb above the root
   EXPECT_EQ(host::HostPath("C:\\GAME\\A.DAT. "), root_ + "/GAME/A.DAT");  // trailing dots and spaces go
   EXPECT_EQ(GetFileAttributesA("A.DAT"), FILE_ATTRIBUTE_ARCHIVE);
+}
+
+TEST_F(HostFiles, FullPathNamesAreMadeFromTheTextAlone) {
+  host::SetCurrentDirectory("C:\\GAME");
+  struct Case {
+    const char* name;
+    const char* full;
+    int nameAt;  // offset of the name in the result, -1 when none
+  } cases[] = {
+      {"A.DAT", "C:\\GAME\\A.DAT", 8},
+      {".\\SUB\\..\\A.DAT. ", "C:\\GAME\\A.DAT", 8},
+      {"\\X/Y.DAT", "C:\\X\\Y.DAT", 5},
+      {"D:\\NOT\\MAPPED.DAT", "D:\\NOT\\MAPPED.DAT", 7},
+      {"C:\\GAME\\", "C:\\GAME\\", -1},
+      {"C:\\GAME\\\x83\x5C", "C:\\GAME\\\x83\x5C", 8},  // its 0x5C belongs to the character
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char out[MAX_PATH];
+    LPSTR nameStart = out;  // any value the call must overwrite
+    EXPECT_EQ(GetFullPathNameA(c.name, sizeof out, out, &nameStart), std::strlen(c.full));
+    EXPECT_STREQ(out, c.full);
+    EXPECT_EQ(nameStart, c.nameAt < 0 ? nullptr : out + c.nameAt);
+  }
+  char small[5];
+  EXPECT_EQ(GetFullPathNameA("A.DAT", sizeof small, small, nullptr), 14u);  // the size needed, NUL included
 }
 
 TEST_F(HostFiles, UnmappedDriveIsAMissingPath) {

@@ -248,6 +248,45 @@ TEST_F(Startup, AnotherCopysFolderIsLeftAloneAndANewNameIsTaken) {
   EXPECT_EQ(TempLeftovers(), std::vector<std::string>{first});
 }
 
+// A temporary directory too long for a folder of the run's own with the
+// manifest in it still takes the manifest itself, "UPDATE.INI" straight in
+// it, up to a directory of 249 bytes; a longer one leaves no room for the
+// name and counts as a failed extraction. Nothing stays behind either way.
+TEST_F(Startup, TemporaryDirectoryTooLongForAFolderTakesTheManifestItself) {
+  enum Where { OWN_FOLDER, SHARED_PATH, NONE };
+  const size_t folderName = TempFolderName(0).size();
+  // "C:\TEMP\" + n letters + "\" is 9 + n bytes; the own folder needs the
+  // directory, its name, "\UPDATE.INI" and two NULs within 260 bytes.
+  const size_t lastWithFolder = 260 - 2 - 11 - folderName;
+  struct Case {
+    size_t length;
+    Where where;
+  } cases[] = {{lastWithFolder, OWN_FOLDER}, {lastWithFolder + 1, SHARED_PATH}, {249, SHARED_PATH}, {250, NONE}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.length);
+    const std::string relative = "TEMP\\" + std::string(c.length - 9, 'L');
+    c_.MakeDirectory(relative);
+    const std::string temp = c_.Path(relative) + "\\";
+    ASSERT_EQ(c.length, temp.size());
+    host::SetTempPath(temp);
+    record.writeKey = false;  // stop after the manifest has been read
+    const size_t before = BoxTexts().size();
+    Run();
+    const std::vector<std::string> all = BoxTexts();
+    const std::vector<std::string> shown(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
+    if (c.where == NONE) {
+      EXPECT_EQ(shown, std::vector<std::string>{"UPDATE.INI not found at UPDATE.WZ2"});
+      EXPECT_STREQ(TempManifestPath, "");
+    } else {
+      EXPECT_EQ(shown, std::vector<std::string>{"「Title」がインストールされていません"});
+      std::string inside = c.where == OWN_FOLDER ? TempFolderName(0) + "\\" : "";
+      EXPECT_EQ(std::string(TempManifestPath), temp + inside + "UPDATE.INI");
+      EXPECT_STREQ(TempFolderPath, c.where == OWN_FOLDER ? (temp + TempFolderName(0)).c_str() : "");
+    }
+    EXPECT_TRUE(c_.List(relative).empty());
+  }
+}
+
 // Each required manifest key, missing or empty, is reported by the reader.
 class RequiredManifestKey : public UpdaterFixture, public ::testing::WithParamInterface<const char*> {};
 

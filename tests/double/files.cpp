@@ -38,8 +38,8 @@ const int64_t kTicksPerSecond = 10000000LL;
 // Handle values are small multiples of four above this, never NULL and never
 // INVALID_HANDLE_VALUE, as on Windows.
 const uintptr_t kFirstHandle = 0x1000;
-const DWORD kAttributeBits =
-    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+const DWORD kAttributeBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                             FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 std::map<uintptr_t, OpenFile> g_handles;
 uintptr_t g_nextHandle = kFirstHandle;
@@ -49,6 +49,20 @@ std::vector<WriteFault> g_writeFaults;
 // Reads of matching files end at bytesBeforeFailure, as if the file had been
 // cut short after its size was taken.
 std::vector<WriteFault> g_readFaults;
+
+// Scripted failures of file calls, the calls made, and what each file keeps
+// beyond Linux's own record.
+struct CallFailure {
+  host::FileCall call;
+  std::string suffix;
+  int skip;  // matching calls that still go through first
+  int remaining;
+  DWORD error;
+};
+std::vector<CallFailure> g_callFailures;
+std::map<host::FileCall, int> g_callCounts;
+std::vector<std::pair<std::string, std::string>> g_replacements;
+std::map<FileKey, host::FileMetadata> g_metadata;
 
 // Open directory searches: the entries that matched, in the host's order,
 // and the next one to hand out.
@@ -88,10 +102,34 @@ bool SharingConflict(const FileKey& key, DWORD access, DWORD share) {
     if (f.key.dev != key.dev || f.key.ino != key.ino) continue;
     if ((access & GENERIC_READ) && !(f.share & FILE_SHARE_READ)) return true;
     if ((access & GENERIC_WRITE) && !(f.share & FILE_SHARE_WRITE)) return true;
+    if ((access & DELETE) && !(f.share & FILE_SHARE_DELETE)) return true;
     if ((f.access & GENERIC_READ) && !(share & FILE_SHARE_READ)) return true;
     if ((f.access & GENERIC_WRITE) && !(share & FILE_SHARE_WRITE)) return true;
+    if ((f.access & DELETE) && !(share & FILE_SHARE_DELETE)) return true;
   }
   return false;
+}
+
+// Counts a call of the kind and spends a scripted failure that matches its
+// host path; true (with the error to report) when the call is to fail.
+bool ScriptedFailure(host::FileCall call, const std::string& hostPath, DWORD* error) {
+  for (CallFailure& f : g_callFailures) {
+    if (f.call != call || f.remaining <= 0 || hostPath.size() < f.suffix.size()) continue;
+    if (!host::detail::EqualNoCase(hostPath.substr(hostPath.size() - f.suffix.size()), f.suffix)) continue;
+    if (f.skip > 0) {
+      --f.skip;
+      return false;
+    }
+    --f.remaining;
+    *error = f.error;
+    return true;
+  }
+  return false;
+}
+
+host::FileMetadata MetadataOf(const FileKey& key) {
+  auto it = g_metadata.find(key);
+  return it == g_metadata.end() ? host::FileMetadata() : it->second;
 }
 
 bool OpenedByHandle(const FileKey& key) {
@@ -173,6 +211,10 @@ void ResetFiles() {
   g_writeFaults.clear();
   g_readFaults.clear();
   g_searches.clear();
+  g_callFailures.clear();
+  g_callCounts.clear();
+  g_replacements.clear();
+  g_metadata.clear();
 }
 
 FileKey KeyOf(const struct stat& st) {
@@ -255,6 +297,7 @@ void StoreCreationTime(const struct stat& st, uint64_t time) { g_creationTimes[K
 void ForgetFile(const struct stat& st) {
   g_creationTimes.erase(KeyOf(st));
   g_attributes.erase(KeyOf(st));
+  g_metadata.erase(KeyOf(st));
 }
 
 bool DeleteBlockedBySharing(const struct stat& st) {
@@ -315,6 +358,30 @@ void ShortenReadsOf(const std::string& suffix, uint32_t bytesBeforeEnd) {
   g_readFaults.push_back(FaultFor(suffix, bytesBeforeEnd));
 }
 
+void FailFileCalls(FileCall call, const std::string& suffix, int times, DWORD error, int skip) {
+  g_callFailures.push_back(CallFailure{call, FaultFor(suffix, 0).suffix, skip, times, error});
+}
+
+int FileCallCount(FileCall call) {
+  auto it = g_callCounts.find(call);
+  return it == g_callCounts.end() ? 0 : it->second;
+}
+
+const std::vector<std::pair<std::string, std::string>>& Replacements() { return g_replacements; }
+
+void SetFileMetadata(const std::string& windowsPath, const FileMetadata& metadata) {
+  struct stat st;
+  std::string path = HostPath(windowsPath);
+  if (!path.empty() && stat(path.c_str(), &st) == 0) g_metadata[detail::KeyOf(st)] = metadata;
+}
+
+FileMetadata FileMetadataOf(const std::string& windowsPath) {
+  struct stat st;
+  std::string path = HostPath(windowsPath);
+  if (path.empty() || stat(path.c_str(), &st) != 0) return FileMetadata();
+  return MetadataOf(detail::KeyOf(st));
+}
+
 }  // namespace host
 
 using namespace host::detail;
@@ -340,6 +407,12 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   }
   bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
   DWORD requested = flags & kAttributeBits;
+  ++g_callCounts[host::FileCall::Create];
+  DWORD scripted = 0;
+  if (exists && ScriptedFailure(host::FileCall::Create, path, &scripted)) {
+    SetLastError(scripted);
+    return INVALID_HANDLE_VALUE;
+  }
   if (exists) {
     if (S_ISDIR(st.st_mode)) {
       SetLastError(ERROR_ACCESS_DENIED);
@@ -659,8 +732,14 @@ BOOL DeleteFileA(LPCSTR name) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
+  ++g_callCounts[host::FileCall::Move];
   std::string source, target;
   if (!ResolveHostPath(from, &source) || !ResolveHostPath(to, &target)) return FALSE;
+  DWORD scripted = 0;
+  if (ScriptedFailure(host::FileCall::Move, target, &scripted)) {
+    SetLastError(scripted);
+    return FALSE;
+  }
   struct stat src;
   if (!StatOrFail(source, &src)) return FALSE;
   if (DeleteBlockedBySharing(src)) {
@@ -699,6 +778,70 @@ BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
       fsync(dir);
       close(dir);
     }
+  }
+  return TRUE;
+}
+
+// The outcomes Windows documents for a ReplaceFileA that fails with
+// `error` when no backup name was given.
+static void LeaveDocumentedOutcome(DWORD error, const std::string& target, const struct stat& dst,
+                                   const std::string& source, const struct stat& src) {
+  if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+    if (unlink(target.c_str()) == 0) ForgetFile(dst);
+  } else if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
+    host::FileMetadata own = MetadataOf(KeyOf(src));
+    own.streams = MetadataOf(KeyOf(dst)).streams;
+    g_metadata[KeyOf(src)] = own;
+    StoreAttributes(source, src, AttributesOf(dst));
+    rename(target.c_str(), (target + ".~RF").c_str());
+  }
+}
+
+BOOL ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD, LPVOID exclude, LPVOID reserved) {
+  ++g_callCounts[host::FileCall::Replace];
+  g_replacements.emplace_back(replaced ? replaced : "(null)", replacement ? replacement : "(null)");
+  // The updater asks for no backup; the double does not make one.
+  if (backup != nullptr || exclude != nullptr || reserved != nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::string target, source;
+  if (!ResolveHostPath(replaced, &target) || !ResolveHostPath(replacement, &source)) return FALSE;
+  struct stat dst, src;
+  if (!StatOrFail(target, &dst) || !StatOrFail(source, &src)) return FALSE;
+  // The caller must be able to write the replaced file; folders are no files.
+  if (S_ISDIR(dst.st_mode) || S_ISDIR(src.st_mode) || IsReadOnly(dst)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD scripted = 0;
+  if (ScriptedFailure(host::FileCall::Replace, target, &scripted)) {
+    LeaveDocumentedOutcome(scripted, target, dst, source, src);
+    SetLastError(scripted);
+    return FALSE;
+  }
+  // The replaced file is opened for reading and deleting, sharing all; the
+  // replacement for reading, writing and deleting, sharing nothing.
+  if (SharingConflict(KeyOf(dst), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE) || DeleteBlockedBySharing(dst) ||
+      OpenedByHandle(KeyOf(src))) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+  }
+  DWORD attributes = AttributesOf(dst);
+  uint64_t creation = CreationTimeOf(target, dst);
+  host::FileMetadata kept = MetadataOf(KeyOf(dst));
+  std::string ownStreams = MetadataOf(KeyOf(src)).streams;
+  if (!ownStreams.empty()) kept.streams = ownStreams;
+  if (rename(source.c_str(), target.c_str()) != 0) {
+    SetLastError(ErrorFromErrno(errno, true));
+    return FALSE;
+  }
+  ForgetFile(dst);
+  struct stat now;
+  if (stat(target.c_str(), &now) == 0) {
+    StoreAttributes(target, now, attributes);
+    StoreCreationTime(now, creation);
+    g_metadata[KeyOf(now)] = kept;
   }
   return TRUE;
 }

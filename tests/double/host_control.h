@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/host/win32_api.h"
@@ -56,6 +57,52 @@ void FailWritesTo(const std::string& suffix, uint32_t bytesBeforeFailure);
 // A ReadFile of a file whose host path ends with `suffix` ends after
 // `bytesBeforeEnd` bytes, as if the file had shrunk since its size was taken.
 void ShortenReadsOf(const std::string& suffix, uint32_t bytesBeforeEnd);
+
+// ---- Conflicts and what a file keeps ---------------------------------------
+// The file calls a scripted failure or a count is about. Create: CreateFileA
+// of an existing file (a conflict needs one). Replace: ReplaceFileA, matched
+// on the replaced file. Move: MoveFileExA, matched on the new name.
+enum class FileCall { Create, Replace, Move };
+// After `skip` calls that go through, the next `times` calls of `call` on a
+// path ending with `suffix` (without ASCII case) fail with `error`, as when
+// a scanner holds the file. ReplaceFileA then leaves the files as Windows documents for the
+// code, with no backup name asked for: ERROR_UNABLE_TO_MOVE_REPLACEMENT
+// deletes the replaced file and leaves the replacement under its own name;
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 moves the replaced file to
+// "<its name>.~RF" and gives the replacement, still under its own name, the
+// replaced file's attributes and named streams; any other code changes
+// nothing.
+void FailFileCalls(FileCall call, const std::string& suffix, int times, DWORD error = ERROR_SHARING_VIOLATION,
+                   int skip = 0);
+// Calls of the kind made since Reset, failed ones included.
+int FileCallCount(FileCall call);
+// The (replaced, replacement) names of every ReplaceFileA, as passed.
+const std::vector<std::pair<std::string, std::string>>& Replacements();
+// What Windows keeps with a file and Linux has no place for, as opaque texts:
+// its owner, its security descriptor and its named streams. A rename takes
+// them along with the file; ReplaceFileA (which the double implements as
+// documented: the result has the replacement's content, write and access
+// times, and the replaced file's attributes, creation time, owner and
+// security) gives the result the replaced file's, and its named streams
+// unless the replacement has streams of its own. A file without a record
+// (a new one) has empty texts.
+struct FileMetadata {
+  std::string owner;
+  std::string security;
+  std::string streams;
+  bool operator==(const FileMetadata& o) const {
+    return owner == o.owner && security == o.security && streams == o.streams;
+  }
+};
+void SetFileMetadata(const std::string& windowsPath, const FileMetadata& metadata);
+FileMetadata FileMetadataOf(const std::string& windowsPath);
+
+// ---- Time ---------------------------------------------------------------------
+// GetSystemTimeAsFileTime reports `time` (100 ns units since 1601) once set,
+// the host's clock before. Sleep never waits: it records its argument and
+// moves a set time on by as much.
+void SetSystemTime(uint64_t time);
+const std::vector<DWORD>& Sleeps();
 
 // ---- Resources -------------------------------------------------------------
 // FindResourceA(any module, MAKEINTRESOURCE(id), type) serves these bytes.

@@ -343,3 +343,29 @@ BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTE
   if (totalFree) totalFree->QuadPart = tf;
   return TRUE;
 }
+
+DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* nameStart) {
+  // Text only, as on Windows: the drive need not be mapped nor the path
+  // exist. Trailing dots and spaces of names go, "." and ".." are applied.
+  host::detail::WinPath p;
+  DWORD error = 0;
+  if (!ParseSyntax(name, MAX_PATH, &p, &error)) {
+    SetLastError(error);
+    return 0;
+  }
+  std::string full = std::string(1, p.drive) + ":\\";
+  for (size_t i = 0; i < p.components.size(); ++i) full += (i ? "\\" : "") + p.components[i];
+  // A name that ends in a separator names a folder and keeps it; a trail
+  // byte 0x5C is no separator.
+  bool endsInSeparator = false;
+  for (const char* c = name; *c; ++c) {
+    endsInSeparator = IsSeparator(*c);
+    if (IsDBCSLeadByte(static_cast<BYTE>(*c)) && c[1]) ++c;
+  }
+  bool folder = p.components.empty() || endsInSeparator;
+  if (!p.components.empty() && endsInSeparator) full += "\\";
+  if (buffer == nullptr || size <= full.size()) return static_cast<DWORD>(full.size() + 1);
+  std::memcpy(buffer, full.c_str(), full.size() + 1);
+  if (nameStart != nullptr) *nameStart = folder ? nullptr : buffer + full.size() - p.components.back().size();
+  return static_cast<DWORD>(full.size());
+}

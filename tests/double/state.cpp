@@ -1,5 +1,6 @@
 // Process-wide odds and ends: the last-error code, the process id, the tick
-// counter, and Reset() which returns every piece of the layer to its defaults.
+// counter, the system time and Sleep, and Reset() which returns every piece
+// of the layer to its defaults.
 #include <time.h>
 #include <unistd.h>
 
@@ -8,6 +9,12 @@
 namespace {
 // One thread only, as in the updater, so one plain variable suffices.
 DWORD g_lastError = 0;
+// A test that sets the system time gets that time and what Sleep adds to
+// it; no test waits on the host's clock.
+bool g_clockSet = false;
+uint64_t g_clock = 0;
+std::vector<DWORD> g_sleeps;
+const uint64_t kTicksPerMillisecond = 10000;
 }  // namespace
 
 namespace host {
@@ -31,8 +38,18 @@ std::string FoldCase(const std::string& s) {
 bool EqualNoCase(const std::string& a, const std::string& b) { return a.size() == b.size() && FoldCase(a) == FoldCase(b); }
 }  // namespace detail
 
+void SetSystemTime(uint64_t time) {
+  g_clockSet = true;
+  g_clock = time;
+}
+
+const std::vector<DWORD>& Sleeps() { return g_sleeps; }
+
 void Reset() {
   g_lastError = 0;
+  g_clockSet = false;
+  g_clock = 0;
+  g_sleeps.clear();
   // Files first: closing handles needs the path state to be still intact.
   detail::ResetFiles();
   detail::ResetPaths();
@@ -57,4 +74,15 @@ DWORD GetTickCount(void) {
   clock_gettime(CLOCK_MONOTONIC, &ts);
   uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
   return static_cast<DWORD>(ms);
+}
+
+void GetSystemTimeAsFileTime(LPFILETIME now) {
+  uint64_t time = g_clockSet ? g_clock : host::detail::NowAsFileTime();
+  now->dwLowDateTime = static_cast<DWORD>(time);
+  now->dwHighDateTime = static_cast<DWORD>(time >> 32);
+}
+
+void Sleep(DWORD milliseconds) {
+  g_sleeps.push_back(milliseconds);
+  if (g_clockSet) g_clock += milliseconds * kTicksPerMillisecond;
 }

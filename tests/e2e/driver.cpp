@@ -37,6 +37,8 @@
 //   unlock PATH                   close it again
 //   delete-file PATH              delete a file
 //   write-file PATH               create an empty file (a disk's check file)
+//   set-attributes HEX PATH       set a file's attributes (hexadecimal)
+//   expect-attributes HEX PATH    a file's attributes are exactly HEX
 //   timeout MS                    how long each wait may take from now on
 //   log TEXT                      copy TEXT into the log
 //
@@ -538,6 +540,18 @@ void Step(const std::string& command, std::string rest) {
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) Fail("cannot create " + Quote(path));
     CloseHandle(handle);
+  } else if (command == "set-attributes") {
+    DWORD attributes = (DWORD)strtoul(Word(rest).c_str(), nullptr, 16);
+    std::string path = rest;
+    if (!SetFileAttributesA(path.c_str(), attributes)) Fail("cannot set the attributes of " + Quote(path));
+  } else if (command == "expect-attributes") {
+    DWORD expected = (DWORD)strtoul(Word(rest).c_str(), nullptr, 16);
+    std::string path = rest;
+    DWORD seen = GetFileAttributesA(path.c_str());
+    char text[64];
+    wsprintfA(text, "attributes %lX, expected %lX", seen, expected);
+    Log(Quote(path) + " " + text);
+    if (seen != expected) Fail(Quote(path) + ": " + text);
   } else if (command == "timeout") {
     timeoutMs = (DWORD)atoi(rest.c_str());
   } else if (command == "log") {

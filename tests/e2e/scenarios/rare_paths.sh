@@ -3,7 +3,8 @@
 # a file in a folder too long for a temporary name beside it is still
 # written; an overlong field in an entry for another install mode is
 # dropped, not refused; a temporary file an earlier, killed run left beside
-# a target is removed. The run finishes and exits with 1.
+# a target over an hour ago is removed, while one written just now (another
+# updater may be writing it) stays. The run finishes and exits with 1.
 
 install_game 1
 SRC=$E2E_WORK/src
@@ -32,6 +33,8 @@ pack_updater "$E2E_WORK/update.exe" "$SRC"/* || return 1
 
 mkdir -p "$INST/$LONG_DIR"
 echo 'left by a killed run' >"$INST/~UP1F2E.TMP"
+stamp "$INST/~UP1F2E.TMP" "@$(($(date +%s) - 7200))"
+echo 'being written' >"$INST/~UP2A3B.TMP"
 echo 'not ours' >"$INST/~UPDATE.TMP"
 
 start_updater
@@ -44,5 +47,6 @@ expect_file "$INST/SOUND.PAK" "$SRC/SOUND.PAK" "$WHEN"
 expect_file "$INST/$LONG_DIR/NEW.DAT" "$SRC/NEW.DAT" "$WHEN"
 expect_listing "$INST/$LONG_DIR" NEW.DAT
 expect_absent "$INST/~UP1F2E.TMP"
+expect_same_bytes "$INST/~UP2A3B.TMP" <(echo 'being written')
 expect_same_bytes "$INST/~UPDATE.TMP" <(echo 'not ours')
 expect_no_temp_manifest
