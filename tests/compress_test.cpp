@@ -231,6 +231,39 @@ TEST(CompressCuts, EveryThreadCountGivesTheSameBlock) {
   }
 }
 
+// Threads hold their cuts' work: at the max level 64 of them on a 31 MiB
+// input once held 365 MiB. The plan takes as many threads as asked while
+// they fit the budget, never more than there are cuts, and always one.
+TEST(CompressCuts, WorkInFlightStaysWithinTheMemoryBudgetForAnyThreadCount) {
+  const size_t n = 31 * COMPRESS_CUT_BYTES;
+  for (CompressLevel level : kLevels) {
+    for (unsigned threads : {1u, 2u, 7u, 64u, 1000u}) {
+      std::string what = std::string(LevelName(level)) + " on " + std::to_string(threads) + " threads";
+      CutPlan plan = PlanCuts(n, level, threads);
+      EXPECT_GE(plan.workers, 1u) << what;
+      EXPECT_LE(plan.workers, std::min<size_t>(threads, 31)) << what;
+      EXPECT_LE(PlanBytes(plan, level), COMPRESS_MEMORY_BUDGET) << what;
+      if (plan.workers > 1) {
+        EXPECT_GE(plan.ahead, plan.workers) << what << ": every worker needs a slot";
+      }
+      // No thread is turned away that would have fitted.
+      if (plan.workers < std::min<size_t>(threads, 31)) {
+        CutPlan more{plan.workers + 1, 2 * (plan.workers + 1)};
+        EXPECT_GT(PlanBytes(more, level), COMPRESS_MEMORY_BUDGET) << what;
+      }
+    }
+    // Two threads always fit: the bound costs small counts nothing.
+    EXPECT_EQ(PlanCuts(n, level, 2).workers, 2u) << LevelName(level);
+    // A small input has as many threads as cuts, whatever is asked.
+    EXPECT_EQ(PlanCuts(3 * COMPRESS_CUT_BYTES - 1, level, 64).workers, 3u) << LevelName(level);
+    EXPECT_EQ(PlanCuts(0, level, 64).workers, 1u) << LevelName(level);
+  }
+  // The max level's parse is the largest: the budget, not the thread count,
+  // is what stops it.
+  EXPECT_LT(PlanCuts(n, CompressLevel::Max, 64).workers, 31u);
+  EXPECT_LE(PlanCuts(n, CompressLevel::Max, 64).workers, PlanCuts(n, CompressLevel::Fast, 64).workers);
+}
+
 // Cuts are encoded apart and joined where the flag word stands. Cuts of one
 // byte can only be literals, so the block must be the bytes one encoder
 // writes for those literals: every join then falls inside a word, at every

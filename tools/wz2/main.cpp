@@ -249,10 +249,14 @@ int Main(std::vector<std::string> args) {
   InstallInterruptCleanup();
   // Memory running out is one more failure: the command's pending files are
   // removed as the stack unwinds, and it is reported on one line.
+  // A file-system call that throws (every one should take an error_code)
+  // is one line naming its path all the same, after the same unwinding.
   try {
     return c->run(parsed);
   } catch (const std::bad_alloc&) {
     return Fail("out of memory");
+  } catch (const fs::filesystem_error& e) {
+    return Fail(PathToUtf8(e.path1()) + ": " + e.code().message());
   }
 }
 
