@@ -1674,7 +1674,7 @@ TEST_F(Hostile, AnOutputThatIsNotARegularFileIsRefusedAndLeftAsItIs) {
   fs::path victim = Make("VICTIM.DAT", "not to be replaced");
   const char* const kinds[] = {"link", "dangling link", "fifo", "socket", "folder", "device"};
   for (const char* kind : kinds) {
-    for (const std::string command : {"pack", "build-exe"}) {
+    for (const std::string& command : {std::string("pack"), std::string("build-exe")}) {
       fs::path out = dir / "out";
       fs::remove_all(out);
       fs::create_directory(out);
@@ -1736,7 +1736,10 @@ TEST_F(Hostile, PackStopsAtAFolderEntryItCannotLookAtWithOneLineNamingIt) {
     RunResult r = Run({"pack", "-o", (dir / "out/A.WZ2").string(), (dir / "in").string()});
     fs::permissions(dir / "shut", fs::perms::owner_all);
     ExpectCleanFailure(r);
-    EXPECT_NE(r.err.find("LOOP.DAT"), std::string::npos) << row.what << ": " << r.err;
+    // Whichever of the links the folder lists first is named.
+    bool named = false;
+    for (const auto& link : row.links) named = named || r.err.find((dir / "in" / link.first).string()) != std::string::npos;
+    EXPECT_TRUE(named) << row.what << ": " << r.err;
     ExpectOnly(dir / "out", {});
   }
 }
@@ -1749,7 +1752,7 @@ TEST_F(Hostile, InputsThatAreNotRegularFilesAreRefusedInOneLine) {
   fs::path t = Template();
   ASSERT_EQ(mkfifo((dir / "FIFO").c_str(), 0644), 0);
   fs::create_directory(dir / "out");
-  for (const std::string node : {(dir / "FIFO").string(), std::string("/dev/zero")}) {
+  for (const std::string& node : {(dir / "FIFO").string(), std::string("/dev/zero")}) {
     const std::vector<std::vector<std::string>> runs = {
         {"check", archive.string(), "--setup", node},
         {"build-exe", "--template", node, "--archive", archive.string(), "-o", (dir / "out/U.EXE").string()},
