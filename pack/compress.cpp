@@ -688,6 +688,7 @@ class CutPipeline {
         changed_.wait(lock, [&] { return failed_ || next_ >= cuts_ || next_ < joined_ + ahead_; });
         if (failed_ || next_ >= cuts_) return;
         index = next_++;
+        most_ = std::max(most_, next_ - joined_);
       }
       Cut cut = CutAt(index, n_, cutBytes_);
       bool ok = TryStep([&] { ParseCut(src_, cut, level_, work.tokens); });
@@ -745,6 +746,11 @@ class CutPipeline {
     return true;
   }
 
+  size_t MostInFlight() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return most_;
+  }
+
   void Abandon() {
     std::lock_guard<std::mutex> lock(mutex_);
     failed_ = true;
@@ -773,6 +779,7 @@ class CutPipeline {
   size_t counted_ = 0;  // cuts whose first bit is known
   unsigned used_ = BLOCK_FLAG_WORD_BITS;  // the flag word after the counted cuts
   size_t joined_ = 0;
+  size_t most_ = 0;  // the most cuts taken and not yet joined
   bool failed_ = false;
 };
 
@@ -789,7 +796,7 @@ void StartWorker(std::vector<std::thread>& pool, CutPipeline& pipeline) {
 }
 
 CompressResult EncodeCuts(const uint8_t* src, size_t n, CompressLevel level, unsigned threads, size_t cutBytes,
-                          BlockJoiner& joiner) {
+                          BlockJoiner& joiner, CutsInFlight& inFlight) {
   size_t cuts = n == 0 ? 0 : (n - 1) / cutBytes + 1;
   CutPlan plan = PlanCuts(n, level, threads, cutBytes);
   if (plan.workers > 1) {
@@ -800,10 +807,14 @@ CompressResult EncodeCuts(const uint8_t* src, size_t n, CompressLevel level, uns
     bool ok = !pool.empty() && pipeline.Join(joiner, &result);
     pipeline.Abandon();
     for (std::thread& t : pool) t.join();
+    inFlight.workers = pool.size();
+    inFlight.most = pipeline.MostInFlight();
     if (ok) return result;
     if (!pool.empty()) OutOfMemory();
   }
   // One thread: the same steps in order.
+  inFlight.workers = 1;
+  inFlight.most = cuts == 0 ? 0 : 1;
   CutWork work;
   unsigned used = BLOCK_FLAG_WORD_BITS;
   for (size_t index = 0; index < cuts; ++index) {
@@ -1029,10 +1040,12 @@ void BlockEncoder::End() {
 }
 
 CompressResult CompressBlockTo(const uint8_t* src, size_t n, BlockOutput& out, CompressLevel level, unsigned threads,
-                               size_t cutBytes, uint64_t* size) {
+                               size_t cutBytes, uint64_t* size, CutsInFlight* inFlight) {
   if (cutBytes == 0) abort();
   BlockJoiner joiner(out);
-  CompressResult result = EncodeCuts(src, n, level, threads, cutBytes, joiner);
+  CutsInFlight spread;
+  CompressResult result = EncodeCuts(src, n, level, threads, cutBytes, joiner, spread);
+  if (inFlight) *inFlight = spread;
   if (result == CompressResult::Done && !joiner.Finish()) result = CompressResult::Stopped;
   if (size) *size = joiner.Size();
   return result;

@@ -73,7 +73,16 @@ enum class CompressResult {
 // that check the parse of each cut. Allocation failure, on any thread,
 // throws std::bad_alloc.
 CompressResult CompressBlockTo(const uint8_t* src, size_t n, BlockOutput& out, CompressLevel level,
-                               unsigned threads = 1, size_t cutBytes = COMPRESS_CUT_BYTES, uint64_t* size = nullptr);
+                               unsigned threads = 1, size_t cutBytes = COMPRESS_CUT_BYTES, uint64_t* size = nullptr,
+                               struct CutsInFlight* inFlight = nullptr);
+
+// What a CompressBlockTo really spread, for tests that hold it to its plan:
+// the threads that worked on cuts and the most cuts taken and not yet
+// joined at any moment.
+struct CutsInFlight {
+  size_t workers = 0;
+  size_t most = 0;
+};
 
 // The same block appended to `out`; returns the number of bytes appended.
 // A faulty cut stops the program: this form serves tests and benchmarks.

@@ -264,6 +264,47 @@ TEST(CompressCuts, WorkInFlightStaysWithinTheMemoryBudgetForAnyThreadCount) {
   EXPECT_LE(PlanCuts(n, CompressLevel::Max, 64).workers, PlanCuts(n, CompressLevel::Fast, 64).workers);
 }
 
+class VectorSink : public BlockOutput {
+ public:
+  explicit VectorSink(Bytes& out) : out_(out) {}
+  bool Put(const uint8_t* data, size_t size) override {
+    out_.insert(out_.end(), data, data + size);
+    return true;
+  }
+
+ private:
+  Bytes& out_;
+};
+
+// The pipeline keeps to its plan: 64 threads asked for on more cuts than
+// the budget lets run start no more workers than planned and take no more
+// cuts ahead of the join, and the block is the one thread's.
+TEST(CompressCuts, ThePipelineRunsNoMoreCutsThanItsPlanAllows) {
+  std::mt19937 rng(14);
+  Bytes input;
+  while (input.size() < 16 * COMPRESS_CUT_BYTES) {
+    Bytes piece = RandomBytes(rng, 1 + rng() % 4000, 1 + rng() % 64);
+    input.insert(input.end(), piece.begin(), piece.end());
+  }
+  CutPlan plan = PlanCuts(input.size(), CompressLevel::Fast, 64);
+  ASSERT_LT(plan.workers, 16u) << "the budget no longer caps this case; take a larger input";
+  Bytes one, many;
+  VectorSink oneSink(one), manySink(many);
+  CutsInFlight single, spread;
+  ASSERT_EQ(CompressBlockTo(input.data(), input.size(), oneSink, CompressLevel::Fast, 1, COMPRESS_CUT_BYTES, nullptr,
+                            &single),
+            CompressResult::Done);
+  ASSERT_EQ(CompressBlockTo(input.data(), input.size(), manySink, CompressLevel::Fast, 64, COMPRESS_CUT_BYTES, nullptr,
+                            &spread),
+            CompressResult::Done);
+  EXPECT_EQ(single.workers, 1u);
+  EXPECT_GE(spread.workers, 2u);
+  EXPECT_LE(spread.workers, plan.workers);
+  EXPECT_GE(spread.most, 1u);
+  EXPECT_LE(spread.most, plan.ahead);
+  EXPECT_TRUE(many == one);
+}
+
 // Cuts are encoded apart and joined where the flag word stands. Cuts of one
 // byte can only be literals, so the block must be the bytes one encoder
 // writes for those literals: every join then falls inside a word, at every
