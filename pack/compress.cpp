@@ -470,10 +470,11 @@ void ParseOptimal(const uint8_t* src, const Cut& cut, TokenList& tokens) {
     }
   }
   // The path is read back to front, then turned into tokens front to back.
-  std::vector<Step> reversed;
-  for (size_t k = span; k > 0; k -= step[k].length) reversed.push_back(step[k]);
-  for (size_t t = reversed.size(); t-- > 0;) {
-    const Step& s = reversed[t];
+  // The costs are spent by then: cost[k] becomes the end of the step that
+  // starts at k, so the path takes no third array of a cut's size.
+  for (size_t k = span; k > 0; k -= step[k].length) cost[k - step[k].length] = (uint32_t)k;
+  for (size_t k = 0; k < span; k = cost[k]) {
+    const Step& s = step[cost[k]];
     if (s.length == 1) {
       tokens.Literals(1);
     } else {
@@ -483,7 +484,13 @@ void ParseOptimal(const uint8_t* src, const Cut& cut, TokenList& tokens) {
   tokens.Finish();
 }
 
+// Every token but a cut's last ends in a match of two bytes or more.
+size_t MaxTokens(size_t span) { return span / BLOCK_MIN_MATCH + 1; }
+
 void ParseCut(const uint8_t* src, const Cut& cut, CompressLevel level, CutTokens& out) {
+  // Reserved at their most, so that growing never doubles past what
+  // CutWorkBytes counts; pages never written are never taken.
+  out.tokens.reserve(MaxTokens(cut.end - cut.start));
   TokenList tokens(out);
   switch (level) {
     case CompressLevel::Fast:
@@ -532,6 +539,7 @@ struct Piece {
 
 void EncodePiece(const uint8_t* src, const Cut& cut, const CutTokens& cutTokens, unsigned used, Piece& piece) {
   piece.bytes.clear();
+  piece.bytes.reserve(CompressBound(cut.end - cut.start) + BLOCK_FLAG_WORD_BYTES);
   piece.lead = used < BLOCK_FLAG_WORD_BITS;
   if (piece.lead) piece.bytes.resize(BLOCK_FLAG_WORD_BYTES);
   BlockEncoder enc(piece.bytes, 0, used);
@@ -571,6 +579,7 @@ bool ProvePiece(const uint8_t* src, const Cut& cut, unsigned used, const Piece& 
   size_t history = cut.start - cut.from;
   size_t filler = (used + BLOCK_FLAG_WORD_BITS - history % BLOCK_FLAG_WORD_BITS) % BLOCK_FLAG_WORD_BITS;
   probe.clear();
+  probe.reserve(CompressBound(filler + history + (cut.end - cut.start)) + 2 * BLOCK_FLAG_WORD_BYTES);
   BlockEncoder head(probe);
   head.Literals(kFiller, filler);
   head.Literals(src + cut.from, history);
@@ -679,6 +688,7 @@ class CutPipeline {
         changed_.wait(lock, [&] { return failed_ || next_ >= cuts_ || next_ < joined_ + ahead_; });
         if (failed_ || next_ >= cuts_) return;
         index = next_++;
+        most_ = std::max(most_, next_ - joined_);
       }
       Cut cut = CutAt(index, n_, cutBytes_);
       bool ok = TryStep([&] { ParseCut(src_, cut, level_, work.tokens); });
@@ -736,6 +746,11 @@ class CutPipeline {
     return true;
   }
 
+  size_t MostInFlight() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return most_;
+  }
+
   void Abandon() {
     std::lock_guard<std::mutex> lock(mutex_);
     failed_ = true;
@@ -764,6 +779,7 @@ class CutPipeline {
   size_t counted_ = 0;  // cuts whose first bit is known
   unsigned used_ = BLOCK_FLAG_WORD_BITS;  // the flag word after the counted cuts
   size_t joined_ = 0;
+  size_t most_ = 0;  // the most cuts taken and not yet joined
   bool failed_ = false;
 };
 
@@ -780,21 +796,25 @@ void StartWorker(std::vector<std::thread>& pool, CutPipeline& pipeline) {
 }
 
 CompressResult EncodeCuts(const uint8_t* src, size_t n, CompressLevel level, unsigned threads, size_t cutBytes,
-                          BlockJoiner& joiner) {
+                          BlockJoiner& joiner, CutsInFlight& inFlight) {
   size_t cuts = n == 0 ? 0 : (n - 1) / cutBytes + 1;
-  size_t workers = std::min<size_t>(threads, cuts);
-  if (workers > 1) {
-    CutPipeline pipeline(src, n, level, cutBytes, cuts, 2 * workers);
+  CutPlan plan = PlanCuts(n, level, threads, cutBytes);
+  if (plan.workers > 1) {
+    CutPipeline pipeline(src, n, level, cutBytes, cuts, plan.ahead);
     std::vector<std::thread> pool;
-    for (size_t w = 0; w < workers; ++w) StartWorker(pool, pipeline);
+    for (size_t w = 0; w < plan.workers; ++w) StartWorker(pool, pipeline);
     CompressResult result = CompressResult::Done;
     bool ok = !pool.empty() && pipeline.Join(joiner, &result);
     pipeline.Abandon();
     for (std::thread& t : pool) t.join();
+    inFlight.workers = pool.size();
+    inFlight.most = pipeline.MostInFlight();
     if (ok) return result;
     if (!pool.empty()) OutOfMemory();
   }
   // One thread: the same steps in order.
+  inFlight.workers = 1;
+  inFlight.most = cuts == 0 ? 0 : 1;
   CutWork work;
   unsigned used = BLOCK_FLAG_WORD_BITS;
   for (size_t index = 0; index < cuts; ++index) {
@@ -809,6 +829,48 @@ CompressResult EncodeCuts(const uint8_t* src, size_t n, CompressLevel level, uns
 }
 
 }  // namespace
+
+// ---- Memory in flight -----------------------------------------------------------
+
+size_t CutWorkBytes(CompressLevel level, size_t cutBytes) {
+  size_t finder = 0;
+  switch (level) {
+    case CompressLevel::Fast:
+      finder = ((1u << FAST_HASH_BITS) + CHAIN_RING) * sizeof(uint32_t);
+      break;
+    case CompressLevel::Default:
+      finder = ((1u << CHAIN_HASH_BITS) + (1u << 16) + CHAIN_RING) * sizeof(uint32_t);
+      break;
+    case CompressLevel::Max:  // the tree, and the parse's cost and step per position
+      finder = ((1u << 16) + 2 * TREE_RING) * sizeof(uint32_t) + (cutBytes + 1) * (sizeof(uint32_t) + sizeof(Step));
+      break;
+  }
+  size_t proof = BLOCK_FLAG_WORD_BITS + BLOCK_MAX_DISTANCE + cutBytes;  // history and cut, expanded again
+  return finder + MaxTokens(cutBytes) * sizeof(Token) + PieceBytes(cutBytes) +
+         CompressBound(proof) + 2 * BLOCK_FLAG_WORD_BYTES + proof;
+}
+
+size_t PieceBytes(size_t cutBytes) { return CompressBound(cutBytes) + BLOCK_FLAG_WORD_BYTES; }
+
+// Besides the slots ahead: the piece being joined, and the joiner's tail,
+// which holds up to one more piece and may grow to twice that.
+#define JOIN_PIECES 3u
+
+size_t PlanBytes(const CutPlan& plan, CompressLevel level, size_t cutBytes) {
+  return plan.workers * CutWorkBytes(level, cutBytes) + (plan.ahead + JOIN_PIECES) * PieceBytes(cutBytes);
+}
+
+CutPlan PlanCuts(size_t n, CompressLevel level, unsigned threads, size_t cutBytes) {
+  size_t cuts = n == 0 ? 0 : (n - 1) / cutBytes + 1;
+  // A worker brings its cut's work and two slots: one for the piece it
+  // finished, one for the cut it parses while that piece waits.
+  size_t perWorker = CutWorkBytes(level, cutBytes) + 2 * PieceBytes(cutBytes);
+  size_t fixed = JOIN_PIECES * PieceBytes(cutBytes);
+  size_t fit = COMPRESS_MEMORY_BUDGET > fixed ? (COMPRESS_MEMORY_BUDGET - fixed) / perWorker : 0;
+  size_t workers = std::min<size_t>(std::min<size_t>(threads, cuts), fit);
+  if (workers <= 1) return CutPlan{1, 0};
+  return CutPlan{workers, 2 * workers};
+}
 
 // ---- Costs ------------------------------------------------------------------
 
@@ -978,10 +1040,12 @@ void BlockEncoder::End() {
 }
 
 CompressResult CompressBlockTo(const uint8_t* src, size_t n, BlockOutput& out, CompressLevel level, unsigned threads,
-                               size_t cutBytes, uint64_t* size) {
+                               size_t cutBytes, uint64_t* size, CutsInFlight* inFlight) {
   if (cutBytes == 0) abort();
   BlockJoiner joiner(out);
-  CompressResult result = EncodeCuts(src, n, level, threads, cutBytes, joiner);
+  CutsInFlight spread;
+  CompressResult result = EncodeCuts(src, n, level, threads, cutBytes, joiner, spread);
+  if (inFlight) *inFlight = spread;
   if (result == CompressResult::Done && !joiner.Finish()) result = CompressResult::Stopped;
   if (size) *size = joiner.Size();
   return result;

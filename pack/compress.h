@@ -22,6 +22,32 @@ enum class CompressLevel {
 // number of threads and the block is the same bytes on every machine.
 #define COMPRESS_CUT_BYTES ((size_t)1 << 20)
 
+// What the cuts being worked on may hold at once, whatever the thread
+// count: each thread's parse of a cut and each encoded cut waiting to be
+// joined are counted at their largest (CutWorkBytes, PieceBytes), and no
+// more threads start than fit. Threads beyond that would only hold more
+// memory (about 11 MiB each at the max level), as the output is joined in
+// order by one thread anyway; the bytes never depend on the count.
+#define COMPRESS_MEMORY_BUDGET ((size_t)128 << 20)
+
+// How the cuts of an input are spread: `workers` threads parse and encode
+// cuts, at most `ahead` of them parsed or encoded past the one being joined.
+struct CutPlan {
+  size_t workers;  // 1: the calling thread alone, no pipeline
+  size_t ahead;
+};
+// The most one thread holds for one cut of cutBytes at `level`: its match
+// finder, its parse, the cut's tokens, the encoded piece and its proof.
+size_t CutWorkBytes(CompressLevel level, size_t cutBytes);
+// The most one encoded cut of cutBytes holds.
+size_t PieceBytes(size_t cutBytes);
+// The plan for n bytes on at most `threads` threads, within
+// COMPRESS_MEMORY_BUDGET (one thread always runs, whatever the budget).
+CutPlan PlanCuts(size_t n, CompressLevel level, unsigned threads, size_t cutBytes = COMPRESS_CUT_BYTES);
+// The most a plan holds at once: every worker's cut and every piece in
+// flight, the joined one included.
+size_t PlanBytes(const CutPlan& plan, CompressLevel level, size_t cutBytes = COMPRESS_CUT_BYTES);
+
 // Receives a block in order, a piece at a time, each piece final when it
 // arrives: a large entry's block can go straight to its file. Put returns
 // false to stop the compressor (the block is then incomplete).
@@ -47,7 +73,16 @@ enum class CompressResult {
 // that check the parse of each cut. Allocation failure, on any thread,
 // throws std::bad_alloc.
 CompressResult CompressBlockTo(const uint8_t* src, size_t n, BlockOutput& out, CompressLevel level,
-                               unsigned threads = 1, size_t cutBytes = COMPRESS_CUT_BYTES, uint64_t* size = nullptr);
+                               unsigned threads = 1, size_t cutBytes = COMPRESS_CUT_BYTES, uint64_t* size = nullptr,
+                               struct CutsInFlight* inFlight = nullptr);
+
+// What a CompressBlockTo really spread, for tests that hold it to its plan:
+// the threads that worked on cuts and the most cuts taken and not yet
+// joined at any moment.
+struct CutsInFlight {
+  size_t workers = 0;
+  size_t most = 0;
+};
 
 // The same block appended to `out`; returns the number of bytes appended.
 // A faulty cut stops the program: this form serves tests and benchmarks.

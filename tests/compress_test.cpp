@@ -231,6 +231,80 @@ TEST(CompressCuts, EveryThreadCountGivesTheSameBlock) {
   }
 }
 
+// Threads hold their cuts' work: at the max level 64 of them on a 31 MiB
+// input once held 365 MiB. The plan takes as many threads as asked while
+// they fit the budget, never more than there are cuts, and always one.
+TEST(CompressCuts, WorkInFlightStaysWithinTheMemoryBudgetForAnyThreadCount) {
+  const size_t n = 31 * COMPRESS_CUT_BYTES;
+  for (CompressLevel level : kLevels) {
+    for (unsigned threads : {1u, 2u, 7u, 64u, 1000u}) {
+      std::string what = std::string(LevelName(level)) + " on " + std::to_string(threads) + " threads";
+      CutPlan plan = PlanCuts(n, level, threads);
+      EXPECT_GE(plan.workers, 1u) << what;
+      EXPECT_LE(plan.workers, std::min<size_t>(threads, 31)) << what;
+      EXPECT_LE(PlanBytes(plan, level), COMPRESS_MEMORY_BUDGET) << what;
+      if (plan.workers > 1) {
+        EXPECT_GE(plan.ahead, plan.workers) << what << ": every worker needs a slot";
+      }
+      // No thread is turned away that would have fitted.
+      if (plan.workers < std::min<size_t>(threads, 31)) {
+        CutPlan more{plan.workers + 1, 2 * (plan.workers + 1)};
+        EXPECT_GT(PlanBytes(more, level), COMPRESS_MEMORY_BUDGET) << what;
+      }
+    }
+    // Two threads always fit: the bound costs small counts nothing.
+    EXPECT_EQ(PlanCuts(n, level, 2).workers, 2u) << LevelName(level);
+    // A small input has as many threads as cuts, whatever is asked.
+    EXPECT_EQ(PlanCuts(3 * COMPRESS_CUT_BYTES - 1, level, 64).workers, 3u) << LevelName(level);
+    EXPECT_EQ(PlanCuts(0, level, 64).workers, 1u) << LevelName(level);
+  }
+  // The max level's parse is the largest: the budget, not the thread count,
+  // is what stops it.
+  EXPECT_LT(PlanCuts(n, CompressLevel::Max, 64).workers, 31u);
+  EXPECT_LE(PlanCuts(n, CompressLevel::Max, 64).workers, PlanCuts(n, CompressLevel::Fast, 64).workers);
+}
+
+class VectorSink : public BlockOutput {
+ public:
+  explicit VectorSink(Bytes& out) : out_(out) {}
+  bool Put(const uint8_t* data, size_t size) override {
+    out_.insert(out_.end(), data, data + size);
+    return true;
+  }
+
+ private:
+  Bytes& out_;
+};
+
+// The pipeline keeps to its plan: 64 threads asked for on more cuts than
+// the budget lets run start no more workers than planned and take no more
+// cuts ahead of the join, and the block is the one thread's.
+TEST(CompressCuts, ThePipelineRunsNoMoreCutsThanItsPlanAllows) {
+  std::mt19937 rng(14);
+  Bytes input;
+  while (input.size() < 16 * COMPRESS_CUT_BYTES) {
+    Bytes piece = RandomBytes(rng, 1 + rng() % 4000, 1 + rng() % 64);
+    input.insert(input.end(), piece.begin(), piece.end());
+  }
+  CutPlan plan = PlanCuts(input.size(), CompressLevel::Fast, 64);
+  ASSERT_LT(plan.workers, 16u) << "the budget no longer caps this case; take a larger input";
+  Bytes one, many;
+  VectorSink oneSink(one), manySink(many);
+  CutsInFlight single, spread;
+  ASSERT_EQ(CompressBlockTo(input.data(), input.size(), oneSink, CompressLevel::Fast, 1, COMPRESS_CUT_BYTES, nullptr,
+                            &single),
+            CompressResult::Done);
+  ASSERT_EQ(CompressBlockTo(input.data(), input.size(), manySink, CompressLevel::Fast, 64, COMPRESS_CUT_BYTES, nullptr,
+                            &spread),
+            CompressResult::Done);
+  EXPECT_EQ(single.workers, 1u);
+  EXPECT_GE(spread.workers, 2u);
+  EXPECT_LE(spread.workers, plan.workers);
+  EXPECT_GE(spread.most, 1u);
+  EXPECT_LE(spread.most, plan.ahead);
+  EXPECT_TRUE(many == one);
+}
+
 // Cuts are encoded apart and joined where the flag word stands. Cuts of one
 // byte can only be literals, so the block must be the bytes one encoder
 // writes for those literals: every join then falls inside a word, at every

@@ -5,7 +5,10 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -1617,4 +1620,191 @@ TEST_F(Hostile, AnInputCutShortUnderAMappingEndsInOneLineAndLeavesNothing) {
   EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
   EXPECT_NE(err.find("truncated while it was read"), std::string::npos) << err;
   ExpectOnly(dir / "out", {});
+}
+
+// ---- What is not a regular file -----------------------------------------------
+
+namespace {
+
+// The kind of node at p, its links not followed; "" when there is none.
+std::string NodeKind(const fs::path& p) {
+  struct stat st;
+  if (lstat(p.c_str(), &st) != 0) return "";
+  if (S_ISREG(st.st_mode)) return "file";
+  if (S_ISLNK(st.st_mode)) return "link";
+  if (S_ISDIR(st.st_mode)) return "folder";
+  if (S_ISFIFO(st.st_mode)) return "fifo";
+  if (S_ISSOCK(st.st_mode)) return "socket";
+  if (S_ISCHR(st.st_mode)) return "device";
+  return "other";
+}
+
+// Makes a node of `kind` at p; false when this machine does not let the
+// test make it (a device node without the right to make one).
+bool MakeNode(const std::string& kind, const fs::path& p, const fs::path& victim) {
+  if (kind == "link") return symlink(victim.c_str(), p.c_str()) == 0;
+  if (kind == "dangling link") return symlink((p.string() + ".nowhere").c_str(), p.c_str()) == 0;
+  if (kind == "fifo") return mkfifo(p.c_str(), 0644) == 0;
+  if (kind == "folder") return mkdir(p.c_str(), 0755) == 0;
+  if (kind == "device") return mknod(p.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;  // as /dev/null
+  if (kind == "socket") {
+    struct sockaddr_un a;
+    memset(&a, 0, sizeof(a));
+    a.sun_family = AF_UNIX;
+    if (p.string().size() >= sizeof(a.sun_path)) return false;
+    memcpy(a.sun_path, p.c_str(), p.string().size());
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    if (s < 0) return false;
+    bool made = bind(s, (struct sockaddr*)&a, sizeof(a)) == 0;
+    close(s);
+    return made;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The rename at the end of a write replaces whatever node stands at the
+// output: as root, -o /dev/null once left a regular file there holding the
+// archive. Every writing command refuses such an output in one line and
+// leaves it, and what it points to, as they were.
+TEST_F(Hostile, AnOutputThatIsNotARegularFileIsRefusedAndLeftAsItIs) {
+  fs::path archive = CleanArchive();
+  fs::path t = Template();
+  fs::path victim = Make("VICTIM.DAT", "not to be replaced");
+  const char* const kinds[] = {"link", "dangling link", "fifo", "socket", "folder", "device"};
+  for (const char* kind : kinds) {
+    for (const std::string& command : {std::string("pack"), std::string("build-exe")}) {
+      fs::path out = dir / "out";
+      fs::remove_all(out);
+      fs::create_directory(out);
+      fs::path target = out / "T";
+      if (!MakeNode(kind, target, victim)) {
+        EXPECT_STREQ(kind, "device") << "cannot make a " << kind;
+        continue;
+      }
+      std::string before = NodeKind(target);
+      std::vector<std::string> args =
+          command == "pack" ? std::vector<std::string>{"pack", "-o", target.string(), (dir / "in").string()}
+                            : std::vector<std::string>{"build-exe", "--template", t.string(), "--archive",
+                                                       archive.string(), "-o", target.string()};
+      RunResult r = Run(args);
+      std::string what = command + " -o " + kind;
+      ExpectCleanFailure(r);
+      EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << what << ": " << r.err;
+      EXPECT_EQ(NodeKind(target), before) << what;
+      ExpectOnly(out, {"T"});
+    }
+  }
+  EXPECT_EQ(Slurp(victim), "not to be replaced");
+  // "-" is no file here and not standard output either: refused as usage.
+  const std::vector<std::vector<std::string>> dashes = {
+      {"pack", "-o", "-", (dir / "in").string()},
+      {"build-exe", "--template", t.string(), "--archive", archive.string(), "-o", "-"},
+  };
+  for (const auto& args : dashes) {
+    RunResult r = Run(args, dir);
+    ExpectCleanFailure(r, 2);
+    EXPECT_TRUE(r.out.empty()) << args[0];
+    EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "-"))) << args[0];
+  }
+}
+
+// A folder entry whose kind cannot be learnt once threw out of pack
+// (SIGABRT, a core dump). It is one line naming the entry, and no output.
+TEST_F(Hostile, PackStopsAtAFolderEntryItCannotLookAtWithOneLineNamingIt) {
+  struct Row {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> links;  // name, what it names
+    bool unprivileged;  // root searches every folder
+  };
+  const Row rows[] = {
+      {"a link to itself", {{"LOOP.DAT", "LOOP.DAT"}}, false},
+      {"two links naming each other", {{"LOOP.DAT", "BACK.DAT"}, {"BACK.DAT", "LOOP.DAT"}}, false},
+      {"a link into a folder that cannot be searched", {{"LOOP.DAT", "../shut/A.DAT"}}, true},
+  };
+  for (const Row& row : rows) {
+    if (row.unprivileged && geteuid() == 0) continue;
+    fs::remove_all(dir / "in");
+    fs::remove_all(dir / "out");
+    fs::remove_all(dir / "shut");
+    Make("in/A.DAT", "a");
+    Make("shut/A.DAT", "a");
+    fs::permissions(dir / "shut", fs::perms::none);
+    fs::create_directory(dir / "out");
+    for (const auto& link : row.links) fs::create_symlink(link.second, dir / "in" / link.first);
+    RunResult r = Run({"pack", "-o", (dir / "out/A.WZ2").string(), (dir / "in").string()});
+    fs::permissions(dir / "shut", fs::perms::owner_all);
+    ExpectCleanFailure(r);
+    // Whichever of the links the folder lists first is named.
+    bool named = false;
+    for (const auto& link : row.links) named = named || r.err.find((dir / "in" / link.first).string()) != std::string::npos;
+    EXPECT_TRUE(named) << row.what << ": " << r.err;
+    ExpectOnly(dir / "out", {});
+  }
+}
+
+// Inputs read whole and archives must be regular files: a FIFO once made
+// each of these wait for a writer for ever, and /dev/zero was read until
+// memory ran out.
+TEST_F(Hostile, InputsThatAreNotRegularFilesAreRefusedInOneLine) {
+  fs::path archive = CleanArchive();
+  fs::path t = Template();
+  ASSERT_EQ(mkfifo((dir / "FIFO").c_str(), 0644), 0);
+  fs::create_directory(dir / "out");
+  for (const std::string& node : {(dir / "FIFO").string(), std::string("/dev/zero")}) {
+    const std::vector<std::vector<std::string>> runs = {
+        {"check", archive.string(), "--setup", node},
+        {"build-exe", "--template", node, "--archive", archive.string(), "-o", (dir / "out/U.EXE").string()},
+        {"build-exe", "--template", t.string(), "--archive", node, "-o", (dir / "out/U.EXE").string()},
+        {"list", node},
+        {"check", node},
+        {"extract", node, "-C", (dir / "out").string()},
+        {"pack", "-o", (dir / "out/A.WZ2").string(), node},
+    };
+    for (const auto& args : runs) {
+      RunResult r = Run(args, fs::path(), [] {
+#ifdef WZ2_ADDRESS_LIMIT_WORKS
+        // Reading /dev/zero whole must not take the machine's memory.
+        struct rlimit limit = {1u << 30, 1u << 30};
+        setrlimit(RLIMIT_AS, &limit);
+#endif
+      });
+      std::string what;
+      for (const std::string& a : args) what += a + " ";
+      ExpectCleanFailure(r);
+      EXPECT_NE(r.err.find("not a regular file"), std::string::npos) << what << ": " << r.err;
+      ExpectOnly(dir / "out", {});
+    }
+  }
+}
+
+// Only names exactly as the tool makes them (".NAME.wz2tmp-PID-" and
+// sixteen hex digits) are its own: a user's file that merely looks alike,
+// however old and whatever pid it names, stays.
+TEST_F(Hostile, TheCleanUpRemovesOnlyTheToolsOwnTemporaryNames) {
+  Make("in/A.DAT", "a");
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  std::string dead = std::to_string(gone);
+  const std::string kept[] = {
+      ".notes.wz2tmp-" + dead + "-draft",
+      ".X.wz2tmp-" + dead + "-0123456789abcde",    // fifteen digits
+      ".X.wz2tmp-" + dead + "-0123456789abcdef0",  // seventeen
+      ".X.wz2tmp-" + dead + "-0123456789abcdeg",   // not hex
+      ".X.wz2tmp-" + dead + "-0123456789ABCDEF",   // the tool writes lower case
+      ".X.wz2tmp-" + dead + "-0123456789abcdef.bak",
+      ".X.wz2tmp-+" + dead + "-0123456789abcdef",
+      ".X.wz2tmp- " + dead + "-0123456789abcdef",
+      ".X.wz2tmp--0123456789abcdef",           // no pid
+      ".wz2tmp-" + dead + "-0123456789abcdef",  // no name before the marker
+  };
+  for (const std::string& name : kept) SetMtime(Make("out/" + name, "a user's file"), time(nullptr) - 3600, 0);
+  SetMtime(Make("out/.X.wz2tmp-" + dead + "-0123456789abcdef", "left by a killed run"), time(nullptr) - 3600, 0);
+  ASSERT_EQ(Run({"pack", "-o", (dir / "out/NEW.WZ2").string(), (dir / "in").string()}).status, 0);
+  std::vector<std::string> expected(std::begin(kept), std::end(kept));
+  expected.push_back("NEW.WZ2");
+  ExpectOnly(dir / "out", expected);
 }

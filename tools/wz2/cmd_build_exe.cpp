@@ -36,7 +36,9 @@ class PieceReader {
     if (f_) fclose(f_);
   }
   bool Open(const fs::path& path, uint64_t offset) {
-    f_ = OpenPath(path, "rb");
+    uint64_t size = 0;
+    std::string ignored;  // the caller words the failure
+    f_ = OpenRegularFile(path, &size, &ignored);
 #ifdef _WIN32
     return f_ && _fseeki64(f_, (long long)offset, SEEK_SET) == 0;
 #else
@@ -164,6 +166,8 @@ int CommandBuildExe(const ParsedArgs& args) {
   // input would be gone.
   if (SameFile(output, archive)) return Fail(output + ": the output is the archive given with --archive");
   if (SameFile(output, templ)) return Fail(output + ": the output is the template given with --template");
+  int usable = CheckOutputOption(output);
+  if (usable != EXIT_DONE) return usable;
 
   // The archive must be one the updater can open and use; a damaged one, or
   // one check finds errors in, would only show up on the player's machine.

@@ -100,16 +100,30 @@ bool CollectInputs(const std::vector<std::string>& paths, std::vector<Input>* in
     fs::path path = PathFromUtf8(p);
     std::error_code ec;
     fs::file_status st = fs::status(path, ec);
-    if (ec || !fs::exists(st)) {
+    if (!fs::exists(st)) {
       *error = p + ": no such file or directory";
+      return false;
+    }
+    if (ec) {  // a link loop, a folder on the way that cannot be searched
+      *error = p + ": " + ec.message();
       return false;
     }
     if (fs::is_directory(st)) {
       // A folder adds the files directly in it, sorted by name so that the
       // archive does not depend on the order the file system lists them.
       std::vector<fs::path> files;
-      for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
-        if (it->is_regular_file()) files.push_back(it->path());
+      // An entry whose kind cannot be learnt (a link in a loop, a link into
+      // a folder that cannot be searched) stops the run with its path; a
+      // link to nothing is no file, as before.
+      for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code kind;
+        bool regular = it->is_regular_file(kind);
+        if (kind && kind != std::errc::no_such_file_or_directory && kind != std::errc::not_a_directory) {
+          *error = PathToUtf8(it->path()) + ": " + kind.message();
+          return false;
+        }
+        if (regular) files.push_back(it->path());
+      }
       if (ec) {
         *error = p + ": " + ec.message();
         return false;
@@ -166,6 +180,8 @@ class PendingSink : public ArchiveSink {
 int CommandPack(const ParsedArgs& args) {
   PackOptions o;
   int status = ParseOptions(args, &o);
+  if (status != EXIT_DONE) return status;
+  status = CheckOutputOption(o.output);
   if (status != EXIT_DONE) return status;
   std::vector<Input> inputs;
   std::string error;

@@ -45,14 +45,15 @@ const char kOverviewEnd[] =
 // ---- The commands' tables ------------------------------------------------------
 
 const OptionRule kPackOptions[] = {
-    {"-o", OPTION_VALUE, "FILE", true, "the archive to write"},
+    {"-o", OPTION_VALUE, "FILE", true,
+     "the archive to write: a new or a regular file (never\na device, FIFO, link or '-' for standard output)"},
     {"--level", OPTION_VALUE, "LEVEL",
      false, "fast (greedy), default (lazy matching) or max\n(optimal parse; slowest, smallest)"},
     {"--store", OPTION_LIST, "PATTERN", false,
      "store entries whose name matches PATTERN without\ncompressing (glob: * ? [set]; ASCII case ignored);\nmay be given more than once"},
     {"--compress-directory", OPTION_FLAG, nullptr, false, "store the directory as one compressed block"},
     {"-j", OPTION_VALUE, "N", false,
-     "compress with N threads, 1 to 64 (default: the number of\ncores); the archive is the same bytes for every N"},
+     "compress with up to N threads, 1 to 64 (default: the\nnumber of cores; fewer when their work would pass\n128 MiB); the archive is the same bytes for every N"},
 };
 const OptionRule kExtractOptions[] = {
     {"-C", OPTION_VALUE, "DIR", false, "write into DIR (an existing directory) instead of the\ncurrent one"},
@@ -74,7 +75,8 @@ const OptionRule kBuildExeOptions[] = {
     {"--arch", OPTION_VALUE, "ARCH", false,
      "i686 (default: the updater players run) or x86_64;\npicks the installed template"},
     {"--archive", OPTION_VALUE, "FILE", true, "the archive (made with wz2 pack)"},
-    {"-o", OPTION_VALUE, "FILE", true, "the executable to write"},
+    {"-o", OPTION_VALUE, "FILE", true,
+     "the executable to write: a new or a regular file (never\na device, FIFO, link or '-' for standard output)"},
     {"--icon", OPTION_VALUE, "FILE", false,
      "the game's icon (.ico, every image in it), replacing\nthe template's icons"},
     {"--version-info", OPTION_LIST, "KEY=VALUE", false,
@@ -268,10 +270,14 @@ int Main(std::vector<std::string> args) {
   InstallInterruptCleanup();
   // Memory running out is one more failure: the command's pending files are
   // removed as the stack unwinds, and it is reported on one line.
+  // A file-system call that throws (every one should take an error_code)
+  // is one line naming its path all the same, after the same unwinding.
   try {
     return c->run(parsed);
   } catch (const std::bad_alloc&) {
     return Fail("out of memory");
+  } catch (const fs::filesystem_error& e) {
+    return Fail(PathToUtf8(e.path1()) + ": " + e.code().message());
   }
 }
 

@@ -45,6 +45,12 @@ bool MappedFile::Open(const std::filesystem::path& path, std::string* error) {
     *error = where + ": cannot open (error " + std::to_string(GetLastError()) + ")";
     return false;
   }
+  // A device or a pipe has no size to map and would be read without end.
+  if (GetFileType(file_) != FILE_TYPE_DISK) {
+    *error = where + ": not a regular file";
+    Close();
+    return false;
+  }
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file_, &size)) {
     *error = where + ": cannot read its size (error " + std::to_string(GetLastError()) + ")";
@@ -88,7 +94,9 @@ void MappedFile::Close() {
 bool MappedFile::Open(const std::filesystem::path& path, std::string* error) {
   Close();
   std::string where = path.u8string();
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK so that a FIFO named as an archive is refused below instead
+  // of waiting for a writer; it is cleared again for the file.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     *error = where + ": " + strerror(errno);
     return false;
@@ -104,6 +112,8 @@ bool MappedFile::Open(const std::filesystem::path& path, std::string* error) {
     close(fd);
     return false;
   }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   if (st.st_size == 0) {  // nothing to map; a mapping of 0 bytes is refused
     close(fd);
     return true;

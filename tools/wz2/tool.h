@@ -57,8 +57,22 @@ FILE* OpenPath(const fs::path& path, const char* mode);
 // The system's text for an errno value.
 std::string SystemError(int code);
 
-// Reads a whole file; false with a reason.
+// Opens a regular file for reading, with its size at that moment; refuses
+// anything else (a folder, a device, a FIFO, which is never waited on).
+FILE* OpenRegularFile(const fs::path& path, uint64_t* size, std::string* error);
+// Reads a whole regular file, exactly the size it had when opened; false
+// with a reason, also when it changed while it was read.
 bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error);
+
+// Whether an output may go to target: nothing there, or a regular file. A
+// device, FIFO, socket, folder or link (Windows: reparse point) is never
+// replaced; it is looked at without following links.
+bool ReplaceableTarget(const fs::path& target, std::string* error);
+// -o as pack and build-exe take it, checked before any work: "-" is refused
+// (an output is renamed into place and read back, which standard output
+// cannot be), and so is a target ReplaceableTarget refuses. EXIT_DONE, or
+// the status to return.
+int CheckOutputOption(const std::string& output);
 
 // Removes pending temporary files when the tool is interrupted (SIGINT,
 // SIGTERM, SIGHUP on POSIX hosts), then ends as the signal would.

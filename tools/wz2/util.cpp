@@ -101,33 +101,153 @@ FILE* OpenPath(const fs::path& path, const char* mode) {
 #endif
 }
 
-bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error) {
-  out->clear();
+FILE* OpenRegularFile(const fs::path& path, uint64_t* size, std::string* error) {
+#ifdef _WIN32
   std::error_code ec;
   if (fs::is_directory(path, ec)) {
     *error = PathToUtf8(path) + ": is a directory";
-    return false;
+    return nullptr;
   }
   FILE* f = OpenPath(path, "rb");
   if (!f) {
     *error = PathToUtf8(path) + ": " + SystemError(errno);
+    return nullptr;
+  }
+  HANDLE h = (HANDLE)_get_osfhandle(_fileno(f));
+  LARGE_INTEGER length;
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &length)) {
+    *error = PathToUtf8(path) + ": not a regular file";
+    fclose(f);
+    return nullptr;
+  }
+  *size = (uint64_t)length.QuadPart;
+  return f;
+#else
+  // Without O_NONBLOCK the open of a FIFO waits for a writer that may never
+  // come; opened so, it is refused below like every other non-file.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    *error = PathToUtf8(path) + ": " + SystemError(errno);
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    *error = PathToUtf8(path) + ": " + SystemError(errno);
+    close(fd);
+    return nullptr;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *error = PathToUtf8(path) + (S_ISDIR(st.st_mode) ? ": is a directory" : ": not a regular file");
+    close(fd);
+    return nullptr;
+  }
+  // Reads of a regular file never wait; the flag served the open alone.
+  int flags = fcntl(fd, F_GETFL);
+  if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "rb");
+  if (!f) {
+    *error = PathToUtf8(path) + ": " + SystemError(errno);
+    close(fd);
+    return nullptr;
+  }
+  *size = (uint64_t)st.st_size;
+  return f;
+#endif
+}
+
+bool ReadFile(const fs::path& path, std::vector<uint8_t>* out, std::string* error) {
+  out->clear();
+  uint64_t expected = 0;
+  FILE* f = OpenRegularFile(path, &expected, error);
+  if (!f) return false;
+  if (expected > (uint64_t)SIZE_MAX) {
+    fclose(f);
+    *error = PathToUtf8(path) + ": too large to read";
     return false;
   }
-  // Read straight into a buffer of the file's size: growing one by doubling
-  // would hold two copies of a large file at once.
-  std::error_code sizeError;
-  uintmax_t expected = fs::file_size(path, sizeError);
-  if (!sizeError) out->reserve((size_t)expected);
-  uint8_t buffer[1 << 16];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out->insert(out->end(), buffer, buffer + n);
+  // Exactly the size the file had when it was opened, read straight into a
+  // buffer of that size: a file that grows while it is read is never
+  // followed (it could grow without end), and one byte more, or fewer than
+  // that size, means it changed.
+  out->resize((size_t)expected);
+  size_t done = 0;
+  while (done < out->size()) {
+    size_t n = fread(out->data() + done, 1, out->size() - done, f);
+    if (n == 0) break;
+    done += n;
+  }
+  uint8_t more;
+  bool changed = done != out->size() || fread(&more, 1, 1, f) != 0;
   bool bad = ferror(f) != 0;
   fclose(f);
   if (bad) {
     *error = PathToUtf8(path) + ": read error";
     return false;
   }
+  if (changed) {
+    *error = PathToUtf8(path) + ": file changed while it was read";
+    return false;
+  }
   return true;
+}
+
+#ifdef _WIN32
+// The target as it is, its links and reparse points not followed: a link,
+// folder or device is named; "" for a plain file or none at all.
+static std::string TargetKind(const fs::path& target, std::string* failure) {
+  HANDLE h = CreateFileW(target.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD code = GetLastError();
+    if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND)
+      *failure = "cannot look at it (error " + std::to_string(code) + ")";
+    return "";
+  }
+  DWORD type = GetFileType(h);
+  BY_HANDLE_FILE_INFORMATION info;
+  BOOL known = GetFileInformationByHandle(h, &info);
+  CloseHandle(h);
+  if (type != FILE_TYPE_DISK) return "a device";
+  if (!known) return "";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return "a link";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return "a folder";
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) return "a device";
+  return "";
+}
+#else
+static std::string TargetKind(const fs::path& target, std::string* failure) {
+  struct stat st;
+  if (lstat(target.c_str(), &st) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) *failure = SystemError(errno);
+    return "";
+  }
+  if (S_ISREG(st.st_mode)) return "";
+  if (S_ISLNK(st.st_mode)) return "a symbolic link";
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (S_ISFIFO(st.st_mode)) return "a FIFO";
+  if (S_ISSOCK(st.st_mode)) return "a socket";
+  return "a device";
+}
+#endif
+
+bool ReplaceableTarget(const fs::path& target, std::string* error) {
+  std::string failure;
+  std::string kind = TargetKind(target, &failure);
+  if (!failure.empty()) {
+    *error = PathToUtf8(target) + ": " + failure;
+    return false;
+  }
+  if (kind.empty()) return true;
+  *error = PathToUtf8(target) + ": exists and is not a regular file (" + kind + "); it is not replaced";
+  return false;
+}
+
+int CheckOutputOption(const std::string& output) {
+  if (output == "-")
+    return UsageError("-o - is not standard output: archives and updaters are written only to files (./- names a file '-')");
+  std::string error;
+  if (!ReplaceableTarget(PathFromUtf8(output), &error)) return Fail(error);
+  return EXIT_DONE;
 }
 
 // ---- Interrupts ---------------------------------------------------------------
@@ -277,18 +397,38 @@ bool ProcessAlive(unsigned long pid) {
 // gone here, and a run that is writing keeps its file's time recent.
 const auto kAbandonedAfter = std::chrono::minutes(10);
 
+// Whether name is exactly one the tool gives its temporary files, as Open
+// makes them: a dot, the target's name, the marker, the pid in decimal, a
+// dash and sixteen lowercase hex digits, nothing after. A user's file that
+// merely looks alike (".notes.wz2tmp-4000001-draft") is not the tool's.
+const size_t kPidDigitsMax = 10;      // 2^32 - 1
+const size_t kRandomHexDigits = 16;   // UnguessableNumber, as "%016llx"
+
+bool OwnTemporaryName(const std::string& name, unsigned long* pid) {
+  size_t marker = name.rfind(kTempMarker);
+  if (name.size() < 2 || name[0] != '.' || marker == std::string::npos || marker < 2) return false;
+  size_t at = marker + strlen(kTempMarker);
+  uint64_t value = 0;
+  size_t digits = 0;
+  for (; at < name.size() && name[at] >= '0' && name[at] <= '9' && digits < kPidDigitsMax; at++, digits++)
+    value = value * 10 + (uint64_t)(name[at] - '0');
+  if (digits == 0 || value > 0xFFFFFFFFull || at >= name.size() || name[at] != '-') return false;
+  at++;
+  if (name.size() - at != kRandomHexDigits) return false;
+  for (; at < name.size(); at++)
+    if (!((name[at] >= '0' && name[at] <= '9') || (name[at] >= 'a' && name[at] <= 'f'))) return false;
+  *pid = (unsigned long)value;
+  return true;
+}
+
 void RemoveAbandonedTemporaries(const fs::path& dir) {
   static std::set<fs::path> cleaned;
   if (!cleaned.insert(dir).second) return;
   std::error_code ec;
   for (fs::directory_iterator it(dir.empty() ? fs::path(".") : dir, ec), end; !ec && it != end; it.increment(ec)) {
-    std::string name = PathToUtf8(it->path().filename());
-    size_t marker = name.rfind(kTempMarker);
-    if (name.empty() || name[0] != '.' || marker == std::string::npos) continue;
-    const char* digits = name.c_str() + marker + sizeof(kTempMarker) - 1;
-    char* after = nullptr;
-    unsigned long pid = strtoul(digits, &after, 10);
-    if (after == digits || *after != '-' || pid == ProcessId() || ProcessAlive(pid)) continue;
+    unsigned long pid = 0;
+    if (!OwnTemporaryName(PathToUtf8(it->path().filename()), &pid) || pid == ProcessId() || ProcessAlive(pid))
+      continue;
     std::error_code kind;
     if (!fs::is_regular_file(it->symlink_status(kind))) continue;
     fs::file_time_type written = fs::last_write_time(it->path(), kind);
@@ -330,6 +470,7 @@ FILE* CreateNew(const fs::path& path, int* code) {
 
 bool PendingFile::Open(const fs::path& target, std::string* error) {
   target_ = target;
+  if (!ReplaceableTarget(target, error)) return false;
   fs::path dir = target.parent_path();
   RemoveAbandonedTemporaries(dir);
   // The temporary file lives in the target's directory so that the final
@@ -475,6 +616,13 @@ bool PendingFile::Commit(const FILETIME* modified, std::string* error) {
   }
   if (!Close(error)) return false;
   if (modified && !SetModificationTime(temp_, *modified, error)) {
+    Discard();
+    return false;
+  }
+  // Looked at again at the last moment: the rename replaces whatever node
+  // stands at the target, and a device, FIFO or link put there since Open
+  // would be gone.
+  if (!ReplaceableTarget(target_, error)) {
     Discard();
     return false;
   }
