@@ -195,8 +195,6 @@ int CommandBuildExe(const ParsedArgs& args) {
     if (!pe::WriteResourcesSplit(image, resources, resources.size() - 1, archiveSize, &split, &error))
       return Fail(templ + ": " + error);
   }
-  std::vector<uint8_t>().swap(image);
-
   PendingFile out;
   uint64_t total = whole.empty() ? split.FileSize() : whole.size();
   Progress progress("writing", total);
@@ -219,7 +217,13 @@ int CommandBuildExe(const ParsedArgs& args) {
     if (!pe::FindResourceSpan(pe::ImageView(built.Data(), (size_t)built.Size()), pe::KeyString(ARCHIVE_RESOURCE_TYPE),
                               pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried, &error))
       return Fail(templ + ": the built executable does not read back: " + error);
+    // Every other data directory must find what it found in the template:
+    // a rewrite that moved or overwrote the imports would build an
+    // executable that cannot start.
+    if (!pe::SameDataDirectories(image, pe::ImageView(built.Data(), (size_t)built.Size()), &error))
+      return Fail(templ + ": the built executable does not read back: " + error);
     built.Close();
+    std::vector<uint8_t>().swap(image);
     if (carried != archiveSize || !SameBytes(out.TempPath(), at, PathFromUtf8(archive), carried))
       return Fail(templ + ": the built executable does not carry the archive unchanged");
   }
