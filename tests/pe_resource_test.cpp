@@ -302,6 +302,7 @@ TEST_P(BothKinds, DataBehindTheTreeWithoutRoomForANewSectionIsRefusedByName) {
   o.pe32Plus = GetParam();
   o.resources = HandMadeTree();
   o.resources.resize(0x140, 0);
+  o.sectionAfterResources = true;  // three section headers fill the headers' last 0x200
   o.extraHeaderRoom = 0;
   std::vector<uint8_t> exe = pe_fixture::Build(o), out;
   Put32(exe, pe_fixture::DataDirectories(o.pe32Plus) + 8, pe_fixture::kResourceRva + 0x100);
