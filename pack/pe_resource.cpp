@@ -75,14 +75,19 @@ class SectionIndex {
   SectionIndex(const std::vector<Section>& sections, uint64_t* steps) : sections_(sections), steps_(steps) {
     order_.reserve(sections.size());
     for (size_t i = 0; i < sections.size(); i++) order_.push_back(i);
+    // Of sections that start at one address (empty ones beside a full one,
+    // say), the one mapping the most file bytes comes first: it holds
+    // whatever any of the others holds.
     std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
-      return sections[a].virtualAddress < sections[b].virtualAddress;
+      if (sections[a].virtualAddress != sections[b].virtualAddress)
+        return sections[a].virtualAddress < sections[b].virtualAddress;
+      return MappedFileSpan(sections[a]) > MappedFileSpan(sections[b]);
     });
   }
-  // The section an address falls in: the one that starts highest at or
-  // below it, the first in the table of those starting there. Sections that
-  // overlap in memory (no loader maps such an image) are not searched
-  // further.
+  // The section an address falls in: of those that start highest at or
+  // below it, the one mapping the most file bytes (the first in the table
+  // of equals). Sections that overlap in memory otherwise (no loader maps
+  // such an image) are not searched further.
   const Section* Find(uint32_t rva) const {
     size_t low = 0, high = order_.size();  // the first that starts above rva lies in [low, high]
     while (low < high) {
@@ -493,7 +498,7 @@ bool DirectoryIn(const ImageView& image, const Layout& l, uint64_t from, uint64_
     if (i == PE_RESOURCE_DIRECTORY || i == PE_SECURITY_DIRECTORY) continue;
     size_t d = l.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
     uint32_t rva = Rd32(image, d), size = Rd32(image, d + 4);
-    if (rva == 0 && size == 0) continue;
+    if (rva == 0) continue;  // no table there, whatever its size says
     if (rva < to && (uint64_t)rva + std::max<uint32_t>(size, 1) > from) {
       *which = std::string("its ") + kDirectoryNames[i];
       return true;
@@ -592,8 +597,8 @@ bool SameDataDirectories(const ImageView& before, const ImageView& after, std::s
     if (Rd32(after, db) != rva || Rd32(after, db + 4) != size)
       return Refuse(error, std::string("the rewrite moved the ") + kDirectoryNames[i]);
     // The certificate table's address is a file offset; a signed image is
-    // never rewritten.
-    if (i == PE_SECURITY_DIRECTORY || size == 0) continue;
+    // never rewritten. Address 0 names no table.
+    if (i == PE_SECURITY_DIRECTORY || rva == 0 || size == 0) continue;
     size_t oa = 0, ob = 0;
     bool ma = place(before, a, ia, rva, size, &oa), mb = place(after, b, ib, rva, size, &ob);
     if (ma != mb || (ma && memcmp(before.data + oa, after.data + ob, size) != 0))
@@ -668,6 +673,15 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
   // the padding alone 2 GiB.
   if (l.fileAlignment > MAX_FILE_ALIGNMENT) return Refuse(error, "the executable's file alignment is above 64 KiB");
   std::vector<Section> sections = Sections(image, l);
+  // The rewrite changes fields from the PE signature to the end of the
+  // section table (and the slot behind it for a new section's header); a
+  // directory there would be changed with them.
+  {
+    std::string which;
+    uint64_t headersEnd = l.sectionTableOffset + ((uint64_t)l.sectionCount + 1) * SECTION_HEADER_SIZE;
+    if (DirectoryIn(image, l, l.peOffset, headersEnd, &which))
+      return Refuse(error, "the executable keeps " + which + " among its PE headers, which the rewrite changes");
+  }
 
   TreeNode root;
   if (!BuildTree(resources, &root))

@@ -470,6 +470,20 @@ TEST(ResourceReading, PlacingEachLeafTakesLogarithmicStepsInTheSections) {
   EXPECT_LE(work.sectionSteps, (uint64_t)(kLeaves + 1) * 2 * 17);
 }
 
+// A section that maps nothing, at the address where the rewrite puts the
+// new resource section: the address is placed in the section that holds
+// bytes there, not in the empty one listed first.
+TEST(ResourceReading, AnEmptySectionAtTheSameAddressDoesNotHideTheTree) {
+  std::vector<uint8_t> exe = pe_fixture::Build(pe_fixture::Options()), out;
+  size_t text = pe_fixture::SectionTable(false);
+  for (size_t field : {8, 16, 20}) Put32(exe, text + field, 0);
+  Put32(exe, text + 12, 0x20000);
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(30, 14)), &out, &error)) << error;
+  ASSERT_EQ(Read(out, false).resourceRva, 0x20000u);
+  EXPECT_EQ(ArchiveOf(out), Bytes(30, 14));
+}
+
 TEST(ResourceReading, RefusesFilesThatAreNoExecutable) {
   std::vector<pe::Resource> all;
   std::string error;
