@@ -674,11 +674,12 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
   if (l.fileAlignment > MAX_FILE_ALIGNMENT) return Refuse(error, "the executable's file alignment is above 64 KiB");
   std::vector<Section> sections = Sections(image, l);
   // The rewrite changes fields from the PE signature to the end of the
-  // section table (and the slot behind it for a new section's header); a
-  // directory there would be changed with them.
+  // section table; a directory there would be changed with them. (The slot
+  // behind the table is checked only when a new section's header goes
+  // there.)
   {
     std::string which;
-    uint64_t headersEnd = l.sectionTableOffset + ((uint64_t)l.sectionCount + 1) * SECTION_HEADER_SIZE;
+    uint64_t headersEnd = l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE;
     if (DirectoryIn(image, l, l.peOffset, headersEnd, &which))
       return Refuse(error, "the executable keeps " + which + " among its PE headers, which the rewrite changes");
   }

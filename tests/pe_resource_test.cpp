@@ -337,6 +337,36 @@ TEST_P(BothKinds, TheReadBackFindsEveryDataDirectoryMovedOrChanged) {
   }
 }
 
+// Bound imports stand right behind the section table, in the headers: a
+// rewrite in place keeps them, and one that needs a new section header
+// there is refused rather than writing the header over them.
+TEST_P(BothKinds, BoundImportsBehindTheSectionTableAreKeptOrTheRewriteRefused) {
+  struct Case {
+    size_t archive;
+    bool builds;
+  };
+  for (const Case& c : {Case{1000, true}, Case{70000, false}}) {
+    pe_fixture::Options o;
+    o.pe32Plus = GetParam();
+    o.resources = HandMadeTree();
+    o.resourceRawSize = 0x1000;
+    o.sectionAfterResources = true;
+    std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+    uint32_t bound = (uint32_t)(pe_fixture::SectionTable(o.pe32Plus) + 3 * 40);
+    std::fill(exe.begin() + bound, exe.begin() + bound + 0x20, 0x77);
+    Put32(exe, pe_fixture::DataDirectories(o.pe32Plus) + 11 * 8, bound);
+    Put32(exe, pe_fixture::DataDirectories(o.pe32Plus) + 11 * 8 + 4, 0x20);
+    std::string error;
+    EXPECT_EQ(pe::ReplaceResource(exe, ArchiveResource(Bytes(c.archive, 15)), &out, &error), c.builds) << c.archive;
+    if (c.builds) {
+      EXPECT_TRUE(pe::SameDataDirectories(exe, out, &error)) << error;
+      EXPECT_EQ(ArchiveOf(out), Bytes(c.archive, 15));
+    } else {
+      EXPECT_NE(error.find("bound imports"), std::string::npos) << error;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Pe, BothKinds, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Pe32Plus" : "Pe32"; });
 
