@@ -1,4 +1,6 @@
 // wz2 list ARCHIVE|EXE: one line per entry, in directory order.
+#include <unordered_set>
+
 #include "pack/icon.h"
 #include "pack/version_info.h"
 #include "tools/wz2/json.h"
@@ -62,15 +64,21 @@ void PrintJson(const std::string& source, const ArchiveView& view, const Executa
   if (view.fromExecutable) {
     tail.Add("icons", (uint64_t)facts.icons);
     if (facts.hasVersion) {
-      // An array in the table's order: a key the table holds twice is
-      // there twice, where an object's members would hide one of them.
-      std::string strings;
-      for (const auto& s : facts.version.strings)
-        strings += (strings.empty() ? "" : ", ") + JsonObject().Add("key", s.first).Add("value", s.second).Text();
+      // strings has one member per key, the first of its name, which is the
+      // one Windows finds; records is every string in the table's order, so
+      // that a key a table holds twice shows twice (two members of one name
+      // would leave all but one to the reader's choice).
+      JsonObject strings;
+      std::string records;
+      std::unordered_set<std::string> keys;
+      for (const auto& s : facts.version.strings) {
+        if (keys.insert(s.first).second) strings.Add(s.first.c_str(), s.second);
+        records += (records.empty() ? "" : ", ") + JsonObject().Add("key", s.first).Add("value", s.second).Text();
+      }
       JsonObject v;
       v.Add("fileVersion", VersionText(facts.version.fileVersion));
       v.Add("productVersion", VersionText(facts.version.productVersion));
-      v.Add("table", facts.version.table).Raw("strings", "[" + strings + "]");
+      v.Add("table", facts.version.table).Raw("strings", strings.Text()).Raw("records", "[" + records + "]");
       tail.Raw("versionInfo", v.Text());
     } else {
       tail.Raw("versionInfo", "null");

@@ -66,7 +66,7 @@ const OptionRule kCheckOptions[] = {
 };
 const OptionRule kListOptions[] = {
     {"--json", OPTION_FLAG, nullptr, false,
-     "print one JSON object instead of the table: source,\nexecutable, entries [{name, bytes, method, size,\nstored, offset, time}], and for an executable its icons\nand versionInfo {fileVersion, productVersion, table,\nstrings [{key, value}]}; bytes is the name in hex"},
+     "print one JSON object instead of the table: source,\nexecutable, entries [{name, bytes, method, size,\nstored, offset, time}], and for an executable its icons\nand versionInfo {fileVersion, productVersion, table,\nstrings {KEY: value}, records [{key, value}]}; bytes\nis the name in hex; records has every string, strings\nthe first of each key"},
 };
 const OptionRule kBuildExeOptions[] = {
     {"--template", OPTION_VALUE, "FILE", false,
