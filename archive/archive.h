@@ -17,11 +17,20 @@
 // The header's first four bytes: "WZ2" and a zero byte.
 constexpr BYTE ARCHIVE_MAGIC[4] = {'W', 'Z', '2', 0};
 
-// The largest entryCount whose directory block (16 + entryCount * 32 bytes)
-// still has a 32-bit size.
-#define ARCHIVE_MAX_ENTRIES ((0xFFFFFFFFu - ARCHIVE_HEADER_SIZE) / ARCHIVE_ENTRY_SIZE)
+// The most entries an archive may hold, for every reader and the writer.
+// The updater only ever looks entries up by name, and only UPDATE.INI and
+// the sixteen names of its UpdateFile list (the copy list reads the CD-ROM,
+// not the archive): seventeen names, each found at its first record. An
+// archive of more than 65,536 records holds at least 65,519 that nothing can
+// ever read, so the cap refuses only absurd archives, while bounding what a
+// reader must hold for a directory: 2 MiB of records (16 + 65,536 * 32 bytes
+// of ArchiveDirectory). Without it a compressed directory of a few hundred
+// kilobytes could claim millions of records (a block expands up to
+// BLOCK_MAX_EXPANSION times), and every reader would allocate and walk them.
+#define ARCHIVE_MAX_ENTRIES 65536u
 static_assert((uint64_t)ARCHIVE_HEADER_SIZE + (uint64_t)ARCHIVE_MAX_ENTRIES * ARCHIVE_ENTRY_SIZE <= 0xFFFFFFFFull,
               "the largest accepted directory block has a 32-bit size");
+static_assert(ARCHIVE_MAX_ENTRIES >= 17, "UPDATE.INI and a full UpdateFile list fit");
 
 #define DIRECTORY_COMPRESSED 0x01u
 #define ENTRY_STORED 0x01u

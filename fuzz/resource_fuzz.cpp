@@ -1,8 +1,10 @@
 // The resource reader and writer on arbitrary executables, as build-exe and
 // list use them: reading any image is bounded work, and whatever the writer
 // makes of an image it read must read back with the archive unchanged and
-// every other resource still there; written with the archive's bytes left
-// out, it must be the same image with them cut out.
+// every other resource still there, every other data directory where and
+// what it was; written with the archive's bytes left out, it must be the
+// same image with them cut out. Placing addresses among the sections is
+// counted and must stay logarithmic in them.
 #include <stdint.h>
 
 #include <algorithm>
@@ -16,6 +18,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<pe::Resource> before;
   std::string error;
   if (!pe::ReadResources(image, &before, &error)) return 0;
+  // Each address is placed among the sections by bisection: two of at
+  // most log2(sections) + 1 steps for the root and each leaf, however the
+  // sections are ordered.
+  std::vector<pe::Resource> leaves;
+  std::vector<std::pair<size_t, size_t>> spans;
+  pe::ReadWork work;
+  pe::Layout layout;
+  if (!pe::ReadResourceSpans(image, &leaves, &spans, &error, &work) || leaves.size() != before.size() ||
+      !pe::ParseLayout(image, &layout, &error))
+    __builtin_trap();
+  uint64_t depth = 1;
+  while ((1u << depth) <= layout.sectionCount) depth++;
+  if (work.sectionSteps > (uint64_t)(before.size() + 1) * 2 * (depth + 1)) __builtin_trap();
   pe::Resource archive;
   archive.type = pe::KeyString("UPDATE");
   archive.name = pe::KeyId(102);
@@ -26,6 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   archive.data.assign(data + size - (length < size ? length : size), data + size);
   std::vector<uint8_t> built;
   if (!pe::ReplaceResource(image, archive, &built, &error)) return 0;
+  // Whatever else the image keeps (imports, relocations) is where and what
+  // it was: a rewrite never lays the tree over it.
+  if (!pe::SameDataDirectories(image, built, &error)) __builtin_trap();
   std::vector<pe::Resource> after;
   if (!pe::ReadResources(built, &after, &error)) __builtin_trap();
   std::vector<uint8_t> carried;

@@ -160,7 +160,8 @@ bool ArchiveWriter::Add(const std::string& name, const uint8_t* data, size_t siz
   long earlier = index_.Find(name);
   if (earlier >= 0) return Fail("two entries named " + names_[(size_t)earlier] + " and " + name, error);
   if (size > kField32) return Fail("entry of 4 GiB or more: " + name, error);
-  if (names_.size() >= ARCHIVE_MAX_ENTRIES) return Fail("too many entries", error);
+  if (names_.size() >= ARCHIVE_MAX_ENTRIES)
+    return Fail("more than " + std::to_string(ARCHIVE_MAX_ENTRIES) + " entries, the most every reader takes", error);
 
   at_ = " at " + name;
   uint64_t start = offset_;

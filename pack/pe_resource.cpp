@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <unordered_map>
 #include <unordered_set>
+#include <stdio.h>
 #include <string.h>
 
 namespace pe {
@@ -65,29 +66,80 @@ uint64_t MappedFileSpan(const Section& s) {
   return s.virtualSize != 0 && s.virtualSize < s.rawSize ? s.virtualSize : s.rawSize;
 }
 
+// The sections ordered by address once, so that each address is placed by
+// bisection: reading a tree of n leaves from an image of m sections takes
+// n log m steps, where a scan of the table per leaf took n * m (65,535 of
+// each made seconds of work from a 3 MB file).
+class SectionIndex {
+ public:
+  SectionIndex(const std::vector<Section>& sections, uint64_t* steps) : sections_(sections), steps_(steps) {
+    order_.reserve(sections.size());
+    for (size_t i = 0; i < sections.size(); i++) order_.push_back(i);
+    // Of sections that start at one address (empty ones beside a full one,
+    // say), the one mapping the most file bytes comes first: it holds
+    // whatever any of the others holds.
+    std::stable_sort(order_.begin(), order_.end(), [&](size_t a, size_t b) {
+      if (sections[a].virtualAddress != sections[b].virtualAddress)
+        return sections[a].virtualAddress < sections[b].virtualAddress;
+      return MappedFileSpan(sections[a]) > MappedFileSpan(sections[b]);
+    });
+  }
+  // The section an address falls in: of those that start highest at or
+  // below it, the one mapping the most file bytes (the first in the table
+  // of equals). Sections that overlap in memory otherwise (no loader maps
+  // such an image) are not searched further.
+  const Section* Find(uint32_t rva) const {
+    size_t low = 0, high = order_.size();  // the first that starts above rva lies in [low, high]
+    while (low < high) {
+      size_t mid = low + (high - low) / 2;
+      Step();
+      if (sections_[order_[mid]].virtualAddress <= rva) low = mid + 1;
+      else high = mid;
+    }
+    if (low == 0) return nullptr;
+    uint32_t start = sections_[order_[low - 1]].virtualAddress;
+    size_t first = 0;
+    high = low - 1;
+    while (first < high) {
+      size_t mid = first + (high - first) / 2;
+      Step();
+      if (sections_[order_[mid]].virtualAddress < start) first = mid + 1;
+      else high = mid;
+    }
+    return &sections_[order_[first]];
+  }
+
+ private:
+  void Step() const {
+    if (steps_) ++*steps_;
+  }
+  const std::vector<Section>& sections_;
+  std::vector<size_t> order_;
+  uint64_t* steps_;
+};
+
 // File offset of `length` bytes at `rva`, or false when they are not all in
 // one section's file data.
-bool RvaToOffset(const ImageView& image, const std::vector<Section>& sections, uint32_t rva,
-                 uint64_t length, size_t* offset, uint64_t* available) {
-  for (const Section& s : sections) {
-    uint64_t span = MappedFileSpan(s);
-    // Empty data may stand at the very end of a section.
-    if (rva < s.virtualAddress || rva - s.virtualAddress > span || (rva - s.virtualAddress == span && length != 0))
-      continue;
-    uint64_t inSection = rva - s.virtualAddress;
-    if (length > span - inSection) return false;
-    uint64_t fileOffset = (uint64_t)s.rawPointer + inSection;
-    if (!Within(image.size(), fileOffset, length)) return false;
-    *offset = (size_t)fileOffset;
-    if (available) *available = std::min<uint64_t>(span - inSection, image.size() - fileOffset);
-    return true;
-  }
-  return false;
+bool RvaToOffset(const ImageView& image, const SectionIndex& sections, uint32_t rva, uint64_t length,
+                 size_t* offset, uint64_t* available) {
+  const Section* found = sections.Find(rva);
+  if (!found) return false;
+  const Section& s = *found;
+  uint64_t span = MappedFileSpan(s);
+  uint64_t inSection = rva - s.virtualAddress;
+  // Empty data may stand at the very end of a section.
+  if (inSection > span || (inSection == span && length != 0)) return false;
+  if (length > span - inSection) return false;
+  uint64_t fileOffset = (uint64_t)s.rawPointer + inSection;
+  if (!Within(image.size(), fileOffset, length)) return false;
+  *offset = (size_t)fileOffset;
+  if (available) *available = std::min<uint64_t>(span - inSection, image.size() - fileOffset);
+  return true;
 }
 
 struct TreeReader {
   const ImageView& image;
-  const std::vector<Section>& sections;
+  const SectionIndex& sections;
   size_t base;         // file offset of the root directory
   uint64_t available;  // bytes of the section from the root on
   std::vector<Resource>* out;
@@ -99,7 +151,13 @@ struct TreeReader {
   // When set, leaves keep their data's place in the image here instead of
   // a copy: finding one resource then costs no copy of every other.
   std::vector<std::pair<size_t, size_t>>* spans = nullptr;
+  // When set, gets the file bytes the tree itself takes ([from, to)): its
+  // directories, data entries, names and data.
+  std::vector<std::pair<uint64_t, uint64_t>>* owned = nullptr;
 
+  void Own(uint64_t from, uint64_t length) {
+    if (owned && length != 0) owned->emplace_back(from, from + length);
+  }
   bool Fail(const char* why) {
     error = why;
     return false;
@@ -115,6 +173,7 @@ struct TreeReader {
     nameCharacters += length;
     if (nameCharacters > MAX_NAME_CHARACTERS) return Fail("resource tree has too many name characters");
     if (!Within(available, at + 2, (uint64_t)length * 2)) return Fail("resource name lies outside the resource section");
+    Own(base + at, 2 + (uint64_t)length * 2);
     key->isString = true;
     key->id = 0;
     key->text.clear();
@@ -137,6 +196,8 @@ struct TreeReader {
     r.name = name;
     r.language = language;
     r.codePage = Rd32(image, base + at + 8);
+    Own(base + at, RES_DATA_ENTRY_SIZE);
+    Own(offset, size);
     if (spans) spans->emplace_back(offset, (size_t)size);
     else r.data.assign(image.begin() + offset, image.begin() + offset + size);
     out->push_back(std::move(r));
@@ -151,6 +212,7 @@ struct TreeReader {
     if (entriesVisited > MAX_ENTRIES_VISITED) return Fail("resource tree has too many entries");
     if (!Within(available, at + RES_DIRECTORY_SIZE, (uint64_t)count * RES_ENTRY_SIZE))
       return Fail("resource directory lies outside the resource section");
+    Own(base + at, RES_DIRECTORY_SIZE + (uint64_t)count * RES_ENTRY_SIZE);
     for (uint32_t i = 0; i < count; i++) {
       size_t e = base + (size_t)at + RES_DIRECTORY_SIZE + (size_t)i * RES_ENTRY_SIZE;
       uint32_t nameField = Rd32(image, e);
@@ -401,17 +463,19 @@ bool ParseLayout(const ImageView& image, Layout* l, std::string* error) {
 namespace {
 
 bool ReadTree(const ImageView& image, std::vector<Resource>* out,
-              std::vector<std::pair<size_t, size_t>>* spans, std::string* error) {
+              std::vector<std::pair<size_t, size_t>>* spans, ReadWork* work, std::string* error,
+              std::vector<std::pair<uint64_t, uint64_t>>* owned = nullptr) {
   out->clear();
   Layout l;
   if (!ParseLayout(image, &l, error)) return false;
   if (l.resourceRva == 0) return true;  // no resources at all
   std::vector<Section> sections = Sections(image, l);
+  SectionIndex index(sections, work ? &work->sectionSteps : nullptr);
   size_t base = 0;
   uint64_t available = 0;
-  if (!RvaToOffset(image, sections, l.resourceRva, RES_DIRECTORY_SIZE, &base, &available))
+  if (!RvaToOffset(image, index, l.resourceRva, RES_DIRECTORY_SIZE, &base, &available))
     return Refuse(error, "resource directory lies outside the file");
-  TreeReader reader{image, sections, base, available, out, 0, std::string(), 0, 0, {}, {}, spans};
+  TreeReader reader{image, index, base, available, out, 0, std::string(), 0, 0, {}, {}, spans, owned};
   ResourceKey keys[3];
   if (!reader.Walk(0, 0, keys)) {
     out->clear();
@@ -420,10 +484,76 @@ bool ReadTree(const ImageView& image, std::vector<Resource>* out,
   return true;
 }
 
+const char* const kDirectoryNames[16] = {
+    "export table",     "import table",         "resource tree",   "exception table",
+    "certificate table", "base relocations",    "debug data",      "architecture data",
+    "global pointer",   "TLS table",            "load configuration", "bound imports",
+    "import address table", "delay-load imports", "CLR header",    "reserved directory"};
+
+// Whether a data directory other than the resource tree's (and the
+// certificate table's, whose address is a file offset) reaches into the
+// addresses [from, to); *which names the first that does.
+bool DirectoryIn(const ImageView& image, const Layout& l, uint64_t from, uint64_t to, std::string* which) {
+  for (uint32_t i = 0; i < l.dataDirectoryCount; i++) {
+    if (i == PE_RESOURCE_DIRECTORY || i == PE_SECURITY_DIRECTORY) continue;
+    size_t d = l.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
+    uint32_t rva = Rd32(image, d), size = Rd32(image, d + 4);
+    if (rva == 0) continue;  // no table there, whatever its size says
+    if (rva < to && (uint64_t)rva + std::max<uint32_t>(size, 1) > from) {
+      *which = std::string("its ") + kDirectoryNames[i];
+      return true;
+    }
+  }
+  return false;
+}
+
+// Whether section s, which the resource tree starts, holds the tree alone:
+// no other data directory (imports, say) points into the memory it may be
+// rewritten in, up to memoryEnd, and every byte of its file data that the
+// tree does not take is zero padding. Code and directories reach what else
+// is there by address, so a rewrite that lays a new tree over the section
+// would lose it (*what then says what). False only when the tree cannot be
+// read.
+bool TreeAloneIn(const ImageView& image, const Layout& l, const Section& s, uint64_t memoryEnd, bool* alone,
+                 std::string* what, std::string* error) {
+  *alone = false;
+  if (DirectoryIn(image, l, s.virtualAddress, memoryEnd, what)) return true;
+  std::vector<Resource> leaves;
+  std::vector<std::pair<size_t, size_t>> spans;
+  std::vector<std::pair<uint64_t, uint64_t>> owned;
+  if (!ReadTree(image, &leaves, &spans, nullptr, error, &owned)) return false;
+  std::sort(owned.begin(), owned.end());
+  uint64_t at = s.rawPointer, end = std::min<uint64_t>((uint64_t)s.rawPointer + s.rawSize, image.size());
+  auto zeros = [&](uint64_t from, uint64_t to) {
+    for (; from < to; from++)
+      if (image[(size_t)from] != 0) {
+        char where[64];
+        snprintf(where, sizeof(where), "bytes at file offset 0x%llX", (unsigned long long)from);
+        *what = where;
+        return false;
+      }
+    return true;
+  };
+  for (const auto& o : owned) {
+    if (at >= end) break;
+    if (!zeros(at, std::min(o.first, end))) return true;
+    at = std::max(at, o.second);
+  }
+  if (!zeros(at, end)) return true;
+  *alone = true;
+  return true;
+}
+
 }  // namespace
 
 bool ReadResources(const ImageView& image, std::vector<Resource>* out, std::string* error) {
-  return ReadTree(image, out, nullptr, error);
+  return ReadTree(image, out, nullptr, nullptr, error);
+}
+
+bool ReadResourceSpans(const ImageView& image, std::vector<Resource>* out,
+                       std::vector<std::pair<size_t, size_t>>* spans, std::string* error, ReadWork* work) {
+  spans->clear();
+  return ReadTree(image, out, spans, work, error);
 }
 
 // A key as a message names it: "102", or the string's ASCII.
@@ -438,7 +568,7 @@ bool FindOptionalResourceSpan(const ImageView& image, const ResourceKey& type, c
                               bool* present, size_t* offset, size_t* size, std::string* error) {
   std::vector<Resource> all;
   std::vector<std::pair<size_t, size_t>> spans;
-  if (!ReadTree(image, &all, &spans, error)) return false;
+  if (!ReadTree(image, &all, &spans, nullptr, error)) return false;
   size_t found = all.size();
   for (size_t i = 0; i < all.size(); i++) {
     const Resource& r = all[i];
@@ -459,6 +589,39 @@ bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const Res
   bool present = false;
   if (!FindOptionalResourceSpan(image, type, name, &present, offset, size, error)) return false;
   if (!present) return Refuse(error, "the executable carries no " + KeyText(type) + "/" + KeyText(name) + " resource");
+  return true;
+}
+
+bool SameDataDirectories(const ImageView& before, const ImageView& after, std::string* error) {
+  Layout a, b;
+  if (!ParseLayout(before, &a, error) || !ParseLayout(after, &b, error)) return false;
+  if (a.dataDirectoryCount != b.dataDirectoryCount) return Refuse(error, "the rewrite changed the number of data directories");
+  std::vector<Section> sa = Sections(before, a), sb = Sections(after, b);
+  SectionIndex ia(sa, nullptr), ib(sb, nullptr);
+  // The headers are mapped at address 0, and a directory may lie in them.
+  auto place = [](const ImageView& image, const Layout& l, const SectionIndex& index, uint32_t rva, uint32_t size,
+                  size_t* at) {
+    if ((uint64_t)rva + size <= l.sizeOfHeaders && (uint64_t)rva + size <= image.size()) {
+      *at = rva;
+      return true;
+    }
+    return RvaToOffset(image, index, rva, size, at, nullptr);
+  };
+  for (uint32_t i = 0; i < a.dataDirectoryCount; i++) {
+    if (i == PE_RESOURCE_DIRECTORY) continue;
+    size_t da = a.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
+    size_t db = b.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
+    uint32_t rva = Rd32(before, da), size = Rd32(before, da + 4);
+    if (Rd32(after, db) != rva || Rd32(after, db + 4) != size)
+      return Refuse(error, std::string("the rewrite moved the ") + kDirectoryNames[i]);
+    // The certificate table's address is a file offset; a signed image is
+    // never rewritten. Address 0 names no table.
+    if (i == PE_SECURITY_DIRECTORY || rva == 0 || size == 0) continue;
+    size_t oa = 0, ob = 0;
+    bool ma = place(before, a, ia, rva, size, &oa), mb = place(after, b, ib, rva, size, &ob);
+    if (ma != mb || (ma && memcmp(before.data + oa, after.data + ob, size) != 0))
+      return Refuse(error, std::string("the rewrite changed the bytes of the ") + kDirectoryNames[i]);
+  }
   return true;
 }
 
@@ -528,6 +691,16 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
   // the padding alone 2 GiB.
   if (l.fileAlignment > MAX_FILE_ALIGNMENT) return Refuse(error, "the executable's file alignment is above 64 KiB");
   std::vector<Section> sections = Sections(image, l);
+  // The rewrite changes fields from the PE signature to the end of the
+  // section table; a directory there would be changed with them. (The slot
+  // behind the table is checked only when a new section's header goes
+  // there.)
+  {
+    std::string which;
+    uint64_t headersEnd = l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE;
+    if (DirectoryIn(image, l, l.peOffset, headersEnd, &which))
+      return Refuse(error, "the executable keeps " + which + " among its PE headers, which the rewrite changes");
+  }
 
   TreeNode root;
   if (!BuildTree(resources, &root))
@@ -583,7 +756,22 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
   TreeWriter writer;
   writer.deferred = deferred < resources.size() ? &resources[deferred] : nullptr;
   writer.deferredSize = deferredSize;
+  // What else the tree's section holds: a section with anything but the
+  // tree in it is left exactly as it is and the tree goes into a new one.
+  // (Laying the new tree around such bytes would mean keeping them at their
+  // addresses, which code and directories use, inside a tree that moves.)
+  bool treeAlone = true;
+  std::string foreign;
   if (rsrc >= 0) {
+    // The section may be rewritten up to the next one in memory; the last
+    // one may grow without end.
+    const Section& s = sections[(size_t)rsrc];
+    uint64_t memoryEnd = UINT64_MAX;
+    for (const Section& t : sections)
+      if (t.virtualAddress > s.virtualAddress) memoryEnd = std::min<uint64_t>(memoryEnd, t.virtualAddress);
+    if (!TreeAloneIn(image, l, s, memoryEnd, &treeAlone, &foreign, error)) return false;
+  }
+  if (rsrc >= 0 && treeAlone) {
     const Section& s = sections[(size_t)rsrc];
     writer.sectionRva = s.virtualAddress;
     size = writer.Plan(root);
@@ -610,7 +798,10 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
     // A new last section. Its header needs room between the section table
     // and the first section's data.
     if (header + SECTION_HEADER_SIZE > l.sizeOfHeaders || header + SECTION_HEADER_SIZE > firstRaw)
-      return Refuse(error, "the executable's headers have no room for another section");
+      return Refuse(error, treeAlone ? "the executable's headers have no room for another section"
+                                     : "the executable's resource section also holds " + foreign +
+                                           ", which a new resource tree there would lose, and its headers have no "
+                                           "room for another section");
     // Checked once aligned: the new section's address must fit 32 bits.
     if (AlignUp(vaEnd, l.sectionAlignment) > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
     TreeWriter fresh;
@@ -626,6 +817,14 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
     if (rawPointer + raw + (image.size() - resumeAt) > 0xFFFFFFFFull ||
         (uint64_t)writer.sectionRva + AlignUp(size, l.sectionAlignment) > 0xFFFFFFFFull)
       return Refuse(error, "the executable would pass 4 GiB");
+    // The new header and the new section take bytes and addresses no
+    // directory may be using (bound imports often stand right behind the
+    // section table, in the headers, which are mapped at address 0).
+    std::string which;
+    if (DirectoryIn(image, l, header, header + SECTION_HEADER_SIZE, &which) ||
+        DirectoryIn(image, l, writer.sectionRva, writer.sectionRva + AlignUp(std::max<uint64_t>(size, 1), l.sectionAlignment),
+                    &which))
+      return Refuse(error, "the executable keeps " + which + " where a new resource section would go");
   }
   // A grown file is bounded too: its section's sizes are 32-bit fields, and
   // a deferred span near 4 GiB would wrap them (and, on a 32-bit host, the

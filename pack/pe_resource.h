@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pe {
@@ -67,6 +68,15 @@ struct Layout {
 bool ParseLayout(const ImageView& image, Layout* layout, std::string* error);
 // Every leaf of the resource tree, in tree order.
 bool ReadResources(const ImageView& image, std::vector<Resource>* out, std::string* error);
+// What reading a tree cost, counted, so that tests bound it by work done
+// rather than by time.
+struct ReadWork {
+  uint64_t sectionSteps = 0;  // section headers compared to place an address
+};
+// The same leaves without copying their bytes (each Resource's data stays
+// empty): (*spans)[i] is the offset and size of (*out)[i]'s bytes in image.
+bool ReadResourceSpans(const ImageView& image, std::vector<Resource>* out,
+                       std::vector<std::pair<size_t, size_t>>* spans, std::string* error, ReadWork* work = nullptr);
 // The bytes of type/name in any language (1041 preferred, else the first).
 bool FindResourceData(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                       std::vector<uint8_t>* out, std::string* error);
@@ -77,9 +87,18 @@ bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const Res
 // there; false only for an image whose resource tree cannot be read.
 bool FindOptionalResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                               bool* present, size_t* offset, size_t* size, std::string* error);
+// Whether every data directory of `after` but the resource tree's is the
+// one of `before` and, where it lies in file data, holds the same bytes:
+// what a rewrite of the resources must leave as it was. False with the
+// first that differs.
+bool SameDataDirectories(const ImageView& before, const ImageView& after, std::string* error);
 // A copy of image whose resource tree is exactly `resources` (the section is
 // rebuilt in place when it fits, otherwise as a new last section), with
-// SizeOfImage, SizeOfInitializedData and the checksum made consistent.
+// SizeOfImage, SizeOfInitializedData and the checksum made consistent. A
+// section that holds anything besides the tree (data a directory points
+// at, or any byte the tree does not take that is not zero) is kept exactly
+// and the tree goes into a new section; such an image is refused when its
+// headers have no room for one.
 // Refuses an image that carries an Authenticode signature or a FileAlignment
 // above 64 KiB, and resources naming one type, name and language twice.
 bool WriteResources(const ImageView& image, const std::vector<Resource>& resources, std::vector<uint8_t>* out,

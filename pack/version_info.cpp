@@ -126,6 +126,7 @@ struct Record {
   uint16_t valueLength = 0;
   uint16_t type = 0;
   size_t value = 0;         // where the value starts
+  size_t valueBytes = 0;    // its length in bytes, inside the record
   size_t children = 0;      // where the first child starts
 };
 
@@ -146,9 +147,9 @@ bool ReadRecord(const std::vector<uint8_t>& b, size_t at, size_t limit, Record* 
   }
   p += 2;
   r->value = (p + 3) / 4 * 4;
-  size_t valueBytes = r->type == TYPE_TEXT ? (size_t)r->valueLength * 2 : r->valueLength;
-  if (r->value > r->end || valueBytes > r->end - r->value) return false;
-  r->children = (r->value + valueBytes + 3) / 4 * 4;
+  r->valueBytes = r->type == TYPE_TEXT ? (size_t)r->valueLength * 2 : r->valueLength;
+  if (r->value > r->end || r->valueBytes > r->end - r->value) return false;
+  r->children = (r->value + r->valueBytes + 3) / 4 * 4;
   if (r->children > r->end) r->children = r->end;
   return true;
 }
@@ -245,7 +246,7 @@ bool Read(const std::vector<uint8_t>& data, Info* out, std::string* error) {
   Record root;
   if (!ReadRecord(data, 0, data.size(), &root) || !KeyIs(root, "VS_VERSION_INFO"))
     return Refuse(error, "damaged version resource");
-  if (root.valueLength >= FIXED_INFO_SIZE && Get32(data, root.value) == FIXED_SIGNATURE) {
+  if (root.valueBytes >= FIXED_INFO_SIZE && Get32(data, root.value) == FIXED_SIGNATURE) {
     uint32_t words[4];
     for (int i = 0; i < 4; i++) words[i] = Get32(data, root.value + 8 + 4 * (size_t)i);
     for (int i = 0; i < 2; i++) {
@@ -268,8 +269,12 @@ bool Read(const std::vector<uint8_t>& data, Info* out, std::string* error) {
         for (size_t s = table.children; s + 6 <= table.end;) {
           Record str;
           if (!ReadRecord(data, s, table.end, &str)) return Refuse(error, "damaged version resource");
+          // The value is read as text whatever its type says, but only as
+          // far as its length in bytes goes: a binary record counts bytes,
+          // not characters, and taken as characters it would run on into
+          // the next record and past the resource.
           std::u16string value;
-          for (size_t k = 0; k < str.valueLength; k++) {
+          for (size_t k = 0; k < str.valueBytes / 2; k++) {
             uint16_t c = Get16(data, str.value + 2 * k);
             if (c == 0) break;
             value.push_back((char16_t)c);

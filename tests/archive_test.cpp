@@ -11,6 +11,7 @@
 #include "archive/archive.h"
 #include "archive/expand.h"
 #include "double/host_control.h"
+#include "pack/compress.h"
 #include "support/archive_builder.h"
 #include "support/temp_drive.h"
 
@@ -275,6 +276,43 @@ TEST_F(OpenArchiveFile, BothModesRefuseTheSameImpossibleHeaders) {
     EXPECT_EQ(host::LiveAllocations(), 0) << d.what;
     EXPECT_EQ(host::OpenHandles(), 0) << d.what;
   }
+}
+
+// The directory's hard cap, the one rule every reader shares: 65,536
+// records open, plain or compressed, from memory and from a file; one more
+// is refused before its block is allocated, though the archive is small
+// and well formed (a compressed directory of a few kilobytes could
+// otherwise claim millions).
+TEST_F(OpenArchiveFile, AtMostTheCappedNumberOfEntriesOpenInEitherMode) {
+  static_assert(ARCHIVE_MAX_ENTRIES == 65536u, "the cap README and the tool's messages give");
+  for (DWORD count : {ARCHIVE_MAX_ENTRIES, ARCHIVE_MAX_ENTRIES + 1}) {
+    Bytes records((size_t)count * ARCHIVE_ENTRY_SIZE, 0);
+    for (DWORD i = 0; i < count; i++) {
+      char name[ARCHIVE_NAME_FIELD + 1];
+      snprintf(name, sizeof(name), "F%06u.DAT", (unsigned)i);
+      memcpy(&records[(size_t)i * ARCHIVE_ENTRY_SIZE], name, strlen(name));
+      records[(size_t)i * ARCHIVE_ENTRY_SIZE + 15] = ENTRY_STORED;  // empty: no data
+    }
+    for (bool compressed : {false, true}) {
+      Bytes image(ARCHIVE_HEADER_SIZE, 0);
+      memcpy(image.data(), ARCHIVE_MAGIC, sizeof(ARCHIVE_MAGIC));
+      WriteLe32(image, 4, compressed ? DIRECTORY_COMPRESSED : 0);
+      WriteLe32(image, 8, ARCHIVE_HEADER_SIZE);
+      WriteLe32(image, 12, count);
+      if (compressed) CompressBlock(records.data(), records.size(), image, CompressLevel::Fast);
+      else image.insert(image.end(), records.begin(), records.end());
+      bool opens = count <= ARCHIVE_MAX_ENTRIES;
+      Opened fromMemory, fromFile;
+      fromMemory.block = OpenMemory(image);
+      fromFile.block = OpenArchive(Put("MANY.WZ2", image).c_str(), 0);
+      EXPECT_EQ(fromMemory.block != nullptr, opens) << count << (compressed ? " compressed" : " plain");
+      EXPECT_EQ(fromFile.block != nullptr, opens) << count << (compressed ? " compressed" : " plain");
+      if (opens && fromFile.block) {
+        EXPECT_EQ(Records(fromFile.block), records);
+      }
+    }
+  }
+  EXPECT_EQ(host::OpenHandles(), 0);
 }
 
 TEST_F(OpenArchiveFile, MissingFileGivesNone) {

@@ -259,6 +259,22 @@ TEST(ArchiveWriterStreaming, ABlockNoSmallerThanItsEntryIsTakenBackAndTheEntrySt
   }
 }
 
+// The writer makes no archive its readers refuse: the entry past their cap
+// is refused.
+TEST(ArchiveWriterRefusals, TheEntryPastTheReadersCapIsRefused) {
+  MemorySink sink;
+  ArchiveWriter writer(sink, ArchiveLayoutOptions());
+  std::string error;
+  ASSERT_TRUE(writer.Begin(&error));
+  char name[16];
+  for (uint32_t i = 0; i < ARCHIVE_MAX_ENTRIES; i++) {
+    snprintf(name, sizeof(name), "F%06u.DAT", (unsigned)i);
+    ASSERT_TRUE(writer.Add(name, nullptr, 0, ARCHIVE_TEST_TIME, EntryStorage::Stored, &error)) << error;
+  }
+  EXPECT_FALSE(writer.Add("LAST.DAT", nullptr, 0, ARCHIVE_TEST_TIME, EntryStorage::Stored, &error));
+  EXPECT_NE(error.find("more than 65536 entries"), std::string::npos) << error;
+}
+
 TEST(ArchiveWriterRefusals, EmptyNamesAndNamesWithAPathAreRefused) {
   ExpectRefused({Input("", "1", EntryStorage::Stored)}, "empty");
   ExpectRefused({Input("DATA\\A.DAT", "1", EntryStorage::Stored)}, "backslash");

@@ -249,6 +249,124 @@ TEST_P(BothKinds, RewritingTwiceGivesTheSameBytes) {
   EXPECT_EQ(ArchiveOf(again), Bytes(10, 10));
 }
 
+// The resource section of a template that holds more than the tree (an
+// import table behind it, reached by its directory and by code at its
+// address): the rewrite keeps that section byte for byte and puts the tree
+// into a new one, whether the old section could have been rebuilt in place
+// or grown, and whether the directory, the bytes or both give it away.
+TEST_P(BothKinds, DataBehindTheTreeInItsSectionKeepsItsBytesAndAddress) {
+  struct Case {
+    const char* what;
+    bool directory, bytes, sectionAfter;
+  };
+  const Case cases[] = {
+      {"an import table behind the tree, section last", true, true, false},
+      {"an import table behind the tree, a section after it", true, true, true},
+      {"bytes no directory names", false, true, false},
+      {"a directory into zero bytes", true, false, true},
+  };
+  const uint32_t kImportAt = 0x100, kImportSize = 0x40;
+  for (const Case& c : cases) {
+    pe_fixture::Options o;
+    o.pe32Plus = GetParam();
+    o.resources = HandMadeTree();
+    o.resources.resize(kImportAt + kImportSize, 0);
+    if (c.bytes) std::fill(o.resources.begin() + kImportAt, o.resources.end(), 0x5A);
+    o.sectionAfterResources = c.sectionAfter;
+    std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+    size_t directories = pe_fixture::DataDirectories(o.pe32Plus);
+    if (c.directory) {
+      Put32(exe, directories + 8, pe_fixture::kResourceRva + kImportAt);
+      Put32(exe, directories + 12, kImportSize);
+    }
+    std::string error;
+    ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(100, 11)), &out, &error)) << c.what << ": " << error;
+    EXPECT_EQ(ArchiveOf(out), Bytes(100, 11)) << c.what;
+    EXPECT_NE(Read(out, o.pe32Plus).resourceRva, pe_fixture::kResourceRva) << c.what << ": the tree moved";
+    // The old section, its header and its file data, is as it was.
+    size_t header = pe_fixture::SectionTable(o.pe32Plus) + 40;
+    ASSERT_TRUE(std::equal(exe.begin() + (ptrdiff_t)header, exe.begin() + (ptrdiff_t)header + 40,
+                           out.begin() + (ptrdiff_t)header))
+        << c.what;
+    uint32_t raw = Get32(exe, header + 20), rawSize = Get32(exe, header + 16);
+    EXPECT_TRUE(std::equal(exe.begin() + raw, exe.begin() + raw + rawSize, out.begin() + raw)) << c.what;
+    EXPECT_TRUE(pe::SameDataDirectories(exe, out, &error)) << c.what << ": " << error;
+    ExpectConsistent(out, o.pe32Plus);
+  }
+}
+
+// Without room for another section header such a template is refused, and
+// the reason names what the section holds.
+TEST_P(BothKinds, DataBehindTheTreeWithoutRoomForANewSectionIsRefusedByName) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.resources = HandMadeTree();
+  o.resources.resize(0x140, 0);
+  o.sectionAfterResources = true;  // three section headers fill the headers' last 0x200
+  o.extraHeaderRoom = 0;
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  Put32(exe, pe_fixture::DataDirectories(o.pe32Plus) + 8, pe_fixture::kResourceRva + 0x100);
+  Put32(exe, pe_fixture::DataDirectories(o.pe32Plus) + 12, 0x40);
+  std::string error;
+  EXPECT_FALSE(pe::ReplaceResource(exe, ArchiveResource(Bytes(100, 12)), &out, &error));
+  EXPECT_NE(error.find("import table"), std::string::npos) << error;
+  EXPECT_TRUE(out.empty());
+}
+
+// The read-back's comparison: a directory moved, or its bytes changed, in
+// what a rewrite made is found and named.
+TEST_P(BothKinds, TheReadBackFindsEveryDataDirectoryMovedOrChanged) {
+  pe_fixture::Options o;
+  o.pe32Plus = GetParam();
+  o.resources = HandMadeTree();
+  o.sectionAfterResources = true;  // .reloc, its bytes 0xAB, at 0x3000
+  std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+  size_t relocations = pe_fixture::DataDirectories(o.pe32Plus) + 5 * 8;
+  Put32(exe, relocations, 0x3000);
+  Put32(exe, relocations + 4, 0x80);
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(100, 13)), &out, &error)) << error;
+  ASSERT_TRUE(pe::SameDataDirectories(exe, out, &error)) << error;
+  std::vector<uint8_t> moved = out, changed = out;
+  Put32(moved, relocations, 0x3004);
+  uint32_t relocRaw = Get32(out, pe_fixture::SectionTable(o.pe32Plus) + 2 * 40 + 20);
+  changed[relocRaw + 0x7F] ^= 1;
+  for (const std::vector<uint8_t>* bad : {&moved, &changed}) {
+    EXPECT_FALSE(pe::SameDataDirectories(exe, *bad, &error));
+    EXPECT_NE(error.find("base relocations"), std::string::npos) << error;
+  }
+}
+
+// Bound imports stand right behind the section table, in the headers: a
+// rewrite in place keeps them, and one that needs a new section header
+// there is refused rather than writing the header over them.
+TEST_P(BothKinds, BoundImportsBehindTheSectionTableAreKeptOrTheRewriteRefused) {
+  struct Case {
+    size_t archive;
+    bool builds;
+  };
+  for (const Case& c : {Case{1000, true}, Case{70000, false}}) {
+    pe_fixture::Options o;
+    o.pe32Plus = GetParam();
+    o.resources = HandMadeTree();
+    o.resourceRawSize = 0x1000;
+    o.sectionAfterResources = true;
+    std::vector<uint8_t> exe = pe_fixture::Build(o), out;
+    uint32_t bound = (uint32_t)(pe_fixture::SectionTable(o.pe32Plus) + 3 * 40);
+    std::fill(exe.begin() + bound, exe.begin() + bound + 0x20, 0x77);
+    Put32(exe, pe_fixture::DataDirectories(o.pe32Plus) + 11 * 8, bound);
+    Put32(exe, pe_fixture::DataDirectories(o.pe32Plus) + 11 * 8 + 4, 0x20);
+    std::string error;
+    EXPECT_EQ(pe::ReplaceResource(exe, ArchiveResource(Bytes(c.archive, 15)), &out, &error), c.builds) << c.archive;
+    if (c.builds) {
+      EXPECT_TRUE(pe::SameDataDirectories(exe, out, &error)) << error;
+      EXPECT_EQ(ArchiveOf(out), Bytes(c.archive, 15));
+    } else {
+      EXPECT_NE(error.find("bound imports"), std::string::npos) << error;
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Pe, BothKinds, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Pe32Plus" : "Pe32"; });
 
@@ -313,6 +431,87 @@ TEST(ResourceReading, ReportsAnExecutableWithoutTheArchive) {
   std::string error;
   EXPECT_FALSE(pe::FindResourceData(exe, pe::KeyString("UPDATE"), pe::KeyId(102), &data, &error));
   EXPECT_NE(error.find("UPDATE"), std::string::npos) << error;
+}
+
+// An image of 65,535 sections, listed in the table in falling address order
+// with the resource section last, and a tree of 65,535 empty leaves spread
+// over all of them: a scan of the table per leaf made 4 billion steps of
+// it. Each leaf is placed by bisection, and into the right section.
+TEST(ResourceReading, PlacingEachLeafTakesLogarithmicStepsInTheSections) {
+  const uint32_t kSections = 65535, kLeaves = 65535, kTable = 0x178;
+  const size_t kLanguages = 48, kDataEntries = kLanguages + 16 + (size_t)kLeaves * 8;
+  size_t treeSize = kDataEntries + (size_t)kLeaves * 16;
+  uint32_t headers = pe_fixture::Align(kTable + kSections * 40, 0x200);
+  std::vector<uint8_t> f(headers + pe_fixture::Align((uint32_t)treeSize, 0x200), 0);
+  f[0] = 'M';
+  f[1] = 'Z';
+  Put32(f, 0x3C, 0x80);
+  memcpy(&f[0x80], "PE\0\0", 4);
+  Put16(f, 0x84, 0x14C);
+  Put16(f, 0x86, (uint16_t)kSections);
+  Put16(f, 0x94, 224);
+  size_t opt = 0x98;
+  Put16(f, opt, 0x10B);
+  Put32(f, opt + 32, 0x1000);
+  Put32(f, opt + 36, 0x200);
+  Put32(f, opt + 60, headers);
+  Put32(f, opt + 92, 16);
+  uint32_t resourceRva = kSections * 0x1000;
+  Put32(f, opt + 96 + 16, resourceRva);
+  Put32(f, opt + 96 + 20, (uint32_t)treeSize);
+  // Section i (but the last) at 0x1000 * (kSections - 1 - i), with no file
+  // data and a raw pointer of its own, i, to tell where a leaf landed.
+  for (uint32_t i = 0; i < kSections; i++) {
+    size_t h = kTable + (size_t)i * 40;
+    bool last = i == kSections - 1;
+    Put32(f, h + 8, last ? (uint32_t)(f.size() - headers) : 0x1000);
+    Put32(f, h + 12, last ? resourceRva : 0x1000 * (kSections - 1 - i));
+    Put32(f, h + 16, last ? (uint32_t)(f.size() - headers) : 0);
+    Put32(f, h + 20, last ? headers : i);
+  }
+  size_t t = headers;
+  Put16(f, t + 14, 1);  // root: type 10
+  Put32(f, t + 16, 10);
+  Put32(f, t + 20, 24 | kHigh);
+  Put16(f, t + 24 + 14, 1);  // name 1
+  Put32(f, t + 24 + 16, 1);
+  Put32(f, t + 24 + 20, (uint32_t)kLanguages | kHigh);
+  Put16(f, t + kLanguages + 14, (uint16_t)kLeaves);
+  for (uint32_t k = 0; k < kLeaves; k++) {
+    Put32(f, t + kLanguages + 16 + 8 * (size_t)k, k);
+    Put32(f, t + kLanguages + 20 + 8 * (size_t)k, (uint32_t)(kDataEntries + 16 * (size_t)k));
+    // Empty data at the start of section k % (kSections - 1), which has no
+    // file data: it stands at that section's very end.
+    Put32(f, t + kDataEntries + 16 * (size_t)k, 0x1000 * (1 + k % (kSections - 1)));
+  }
+  std::vector<pe::Resource> leaves;
+  std::vector<std::pair<size_t, size_t>> spans;
+  pe::ReadWork work;
+  std::string error;
+  ASSERT_TRUE(pe::ReadResourceSpans(f, &leaves, &spans, &error, &work)) << error;
+  ASSERT_EQ(leaves.size(), kLeaves);
+  for (uint32_t k = 0; k < kLeaves; k++) {
+    uint32_t index = kSections - 2 - k % (kSections - 1);  // the table index of the section at that address
+    ASSERT_EQ(spans[k].first, index) << "leaf " << k;
+    ASSERT_EQ(spans[k].second, 0u);
+  }
+  // Two bisections of at most 17 steps for each address placed.
+  EXPECT_GT(work.sectionSteps, 0u);
+  EXPECT_LE(work.sectionSteps, (uint64_t)(kLeaves + 1) * 2 * 17);
+}
+
+// A section that maps nothing, at the address where the rewrite puts the
+// new resource section: the address is placed in the section that holds
+// bytes there, not in the empty one listed first.
+TEST(ResourceReading, AnEmptySectionAtTheSameAddressDoesNotHideTheTree) {
+  std::vector<uint8_t> exe = pe_fixture::Build(pe_fixture::Options()), out;
+  size_t text = pe_fixture::SectionTable(false);
+  for (size_t field : {8, 16, 20}) Put32(exe, text + field, 0);
+  Put32(exe, text + 12, 0x20000);
+  std::string error;
+  ASSERT_TRUE(pe::ReplaceResource(exe, ArchiveResource(Bytes(30, 14)), &out, &error)) << error;
+  ASSERT_EQ(Read(out, false).resourceRva, 0x20000u);
+  EXPECT_EQ(ArchiveOf(out), Bytes(30, 14));
 }
 
 TEST(ResourceReading, RefusesFilesThatAreNoExecutable) {

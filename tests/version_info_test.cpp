@@ -136,4 +136,42 @@ TEST(VersionResource, EveryCutOrOverstatedLengthIsRefusedByTheReader) {
   }
 }
 
+// A String record whose type says binary counts its value in bytes, not
+// characters: read as characters it ran on into the next record (or, the
+// last one, past the resource). The value is taken no further than its
+// length in bytes, whichever way the record counts.
+TEST(VersionResource, AValueIsReadNoFurtherThanItsRecordSaysWhateverItsType) {
+  std::vector<uint8_t> data;
+  std::string error;
+  ASSERT_TRUE(version_info::Build({{"FileVersion", "1.0"}, {"Comments", "ABCD"}}, &data, &error)) << error;
+  std::vector<uint8_t> key = Utf16Bytes(u"Comments");
+  size_t at = (size_t)(std::search(data.begin(), data.end(), key.begin(), key.end()) - data.begin()) - 6;
+  ASSERT_LT(at, data.size());
+  size_t value = (at + 6 + key.size() + 2 + 3) / 4 * 4;
+  ASSERT_EQ(data[value], 'A');
+  struct Case {
+    uint16_t valueLength, type;
+    const char* reads;
+  };
+  const Case cases[] = {
+      {4, 1, "ABCD"},  // text: four characters
+      {4, 0, "AB"},    // binary: four bytes, two characters
+      {5, 0, "AB"},    // an odd byte is no character
+      {0, 0, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bad = data;
+    bad[at + 2] = (uint8_t)c.valueLength;
+    bad[at + 3] = (uint8_t)(c.valueLength >> 8);
+    bad[at + 4] = (uint8_t)c.type;
+    bad[at + 5] = 0;
+    // Without a NUL where the value ends, only its length can stop the read.
+    bad[value + 8] = 'X';
+    version_info::Info info;
+    ASSERT_TRUE(version_info::Read(bad, &info, &error)) << error;
+    ASSERT_EQ(info.strings.size(), 2u);
+    EXPECT_EQ(info.strings[1].second, c.reads) << c.valueLength << "/" << c.type;
+  }
+}
+
 }  // namespace

@@ -250,8 +250,8 @@ TEST_F(Publish, ListJsonHoldsTheTableFacts) {
         "    print('icon: %d image%s' % (d['icons'], '' if d['icons'] == 1 else 's'))\n"
         "    v = d['versionInfo']\n"
         "    print('version: %s (product %s), strings %s' % (v['fileVersion'], v['productVersion'], v['table']))\n"
-        "    for k, s in v['strings'].items():\n"
-        "        print('  %-16s%s' % (k, s))\n",
+        "    for s in v['records']:\n"
+        "        print('  %-16s%s' % (s['key'], s['value']))\n",
         "list.json");
     EXPECT_EQ(rebuilt, table.out) << source;
   }

@@ -15,23 +15,6 @@
 
 namespace wz2 {
 
-static std::string DisplayName(const std::string& cp932) {
-  std::string utf8;
-  if (names::Cp932ToUtf8(cp932, &utf8)) return utf8;
-  // Bytes that are no code page 932 text are shown, not guessed at.
-  std::string shown;
-  for (unsigned char c : cp932) {
-    if (c >= 0x20 && c < 0x7F) {
-      shown += (char)c;
-    } else {
-      char hex[8];
-      snprintf(hex, sizeof(hex), "\\x%02X", c);
-      shown += hex;
-    }
-  }
-  return shown;
-}
-
 // Takes the size as 64 bits so that the test also compiles (and means
 // something) where size_t has 32.
 static bool PastThirtyTwoBits(uint64_t size) { return size > 0xFFFFFFFFull; }
@@ -73,22 +56,21 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
   const uint8_t* file = view->file.Data();
   size_t fileSize = (size_t)view->file.Size();
   if (fileSize >= 2 && file[0] == 'M' && file[1] == 'Z') {
-    // The resource table reader works on a whole image in memory; an
-    // executable is small, so it is copied once and the mapping released.
-    std::vector<uint8_t> exe(file, file + fileSize);
-    view->file.Close();
+    // The archive is read where it stands in the mapped executable, as a
+    // .WZ2 is: only the headers and the resource tree are touched to find
+    // it, and a copy would hold the whole archive in memory once more.
     std::string why;
     size_t at = 0, length = 0;
-    if (!pe::FindResourceSpan(exe, pe::KeyString(ARCHIVE_RESOURCE_TYPE), pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &length,
-                              &why)) {
+    if (!pe::FindResourceSpan(pe::ImageView(file, fileSize), pe::KeyString(ARCHIVE_RESOURCE_TYPE),
+                              pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &length, &why)) {
       *error = where + ": " + why;
       return false;
     }
-    view->image.assign(exe.begin() + (ptrdiff_t)at, exe.begin() + (ptrdiff_t)(at + length));
     view->fromExecutable = true;
-    view->data = view->image.data();
-    view->size = view->image.size();
-    if (!ReadArchiveCheck(exe, view, &why)) {
+    view->data = file + at;
+    view->size = length;
+    view->base = at;
+    if (!ReadArchiveCheck(pe::ImageView(file, fileSize), view, &why)) {
       *error = where + ": " + why;
       return false;
     }
@@ -104,6 +86,16 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
     *error = where + ": archive is 4 GiB or larger";
     return false;
   }
+  // The cap is OpenArchive's own rule; it is named here so that the one
+  // line says why such an archive is refused.
+  static_assert(ARCHIVE_MAX_ENTRIES == 65536u, "the message gives the cap");
+  ArchiveHeader claimed;
+  memcpy(&claimed, view->data, ARCHIVE_HEADER_SIZE);
+  if (claimed.entryCount > ARCHIVE_MAX_ENTRIES) {
+    *error = where + ": the directory claims " + std::to_string(claimed.entryCount) +
+             " entries; an archive holds at most 65,536";
+    return false;
+  }
   BYTE* directory = OpenArchive(view->data, (DWORD)view->size);
   if (!directory) {
     *error = where + ": damaged archive (truncated, or its directory is corrupt)";
@@ -112,13 +104,14 @@ bool LoadArchive(const fs::path& path, ArchiveView* view, std::string* error) {
   memcpy(&view->header, directory, ARCHIVE_HEADER_SIZE);
   const ArchiveEntry* records = DirectoryEntries(directory);
   uint64_t offset = ARCHIVE_HEADER_SIZE;
+  view->entries.reserve(view->header.entryCount);  // at most ARCHIVE_MAX_ENTRIES, as OpenArchive bounds it
   for (DWORD i = 0; i < view->header.entryCount; i++) {
     EntryView e;
     e.record = records[i];
     // A name that fills its field without a NUL ends at the field's end, as
     // the updater reads it.
     e.name.assign(e.record.name, strnlen(e.record.name, ARCHIVE_NAME_FIELD));
-    e.display = DisplayName(e.name);
+    e.display = ShownName(e.name);
     e.dataOffset = offset;
     e.compressed = (e.record.attributes & ENTRY_COMPRESSED) != 0;
     offset += PaddedSize(e.record.storedSize);

@@ -126,13 +126,20 @@ pe::Resource CheckResource(size_t archiveSize, uint32_t crc) {
 // which only the headers and the resource tree are touched, and its archive
 // compared a piece at a time.
 bool ReadsBack(const fs::path& path, const fs::path& archive, size_t archiveSize, const pe::Resource& check,
-               std::string* error) {
+               const std::vector<uint8_t>& templ, std::string* error) {
   MappedFile built;
   size_t at = 0, carried = 0, checkAt = 0, checkSize = 0;
   if (!built.Open(path, error)) return false;
   pe::ImageView image(built.Data(), (size_t)built.Size());
   if (!pe::FindResourceSpan(image, check.type, pe::KeyId(ARCHIVE_RESOURCE_ID), &at, &carried, error) ||
       !pe::FindResourceSpan(image, check.type, check.name, &checkAt, &checkSize, error)) {
+    *error = "the built executable does not read back: " + *error;
+    return false;
+  }
+  // Every other data directory must find what it found in the template: a
+  // rewrite that moved or overwrote the imports would build an executable
+  // that cannot start.
+  if (!pe::SameDataDirectories(templ, image, error)) {
     *error = "the built executable does not read back: " + *error;
     return false;
   }
@@ -248,8 +255,6 @@ int CommandBuildExe(const ParsedArgs& args) {
     if (!pe::WriteResourcesSplit(image, resources, resources.size() - 1, archiveSize, &split, &error))
       return Fail(templ + ": " + error);
   }
-  std::vector<uint8_t>().swap(image);
-
   PendingFile out;
   uint64_t total = whole.empty() ? split.FileSize() : whole.size();
   Progress progress("writing", total);
@@ -263,7 +268,7 @@ int CommandBuildExe(const ParsedArgs& args) {
 
   // What the player's updater will find: the executable as written must
   // carry the archive byte for byte, or nothing is written at all.
-  if (!ReadsBack(out.TempPath(), PathFromUtf8(archive), archiveSize, check, &error)) return Fail(templ + ": " + error);
+  if (!ReadsBack(out.TempPath(), PathFromUtf8(archive), archiveSize, check, image, &error)) return Fail(templ + ": " + error);
   if (!out.Commit(nullptr, &error)) return Fail(error);
   progress.Finish();
   if (!Quiet) Result(output + ": " + std::to_string(total) + " bytes, archive " + std::to_string(archiveSize) + " bytes");

@@ -110,8 +110,8 @@ int CommandExtract(const ParsedArgs& args) {
       const uint8_t* bytes = nullptr;
       written = EntryData(view, e, &bytes, &error);
 #ifndef _WIN32
-      if (written && !view.fromExecutable)
-        written = file.CopyRange(view.file.Descriptor(), e.dataOffset, bytes, e.record.fileSize, &error);
+      if (written)
+        written = file.CopyRange(view.file.Descriptor(), view.base + e.dataOffset, bytes, e.record.fileSize, &error);
       else
 #endif
         written = written && file.Write(bytes, e.record.fileSize, &error);

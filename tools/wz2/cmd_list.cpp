@@ -1,4 +1,6 @@
 // wz2 list ARCHIVE|EXE: one line per entry, in directory order.
+#include <unordered_set>
+
 #include "pack/icon.h"
 #include "pack/version_info.h"
 #include "tools/wz2/json.h"
@@ -16,15 +18,21 @@ struct ExecutableFacts {
   version_info::Info version;
 };
 
-bool ReadExecutableFacts(const fs::path& path, ExecutableFacts* out, std::string* error) {
-  std::vector<uint8_t> image;
+// Read from the executable the view has mapped: the resource tree is walked
+// without copying any resource, and only the version resource's bytes are
+// taken out (the archive among the others stays where it is).
+bool ReadExecutableFacts(const ArchiveView& view, ExecutableFacts* out, std::string* error) {
+  pe::ImageView image(view.file.Data(), (size_t)view.file.Size());
   std::vector<pe::Resource> resources;
-  if (!ReadFile(path, &image, error) || !pe::ReadResources(image, &resources, error)) return false;
-  for (const pe::Resource& r : resources) {
+  std::vector<std::pair<size_t, size_t>> spans;
+  if (!pe::ReadResourceSpans(image, &resources, &spans, error)) return false;
+  for (size_t i = 0; i < resources.size(); i++) {
+    const pe::Resource& r = resources[i];
     if (r.type.isString) continue;
     if (r.type.id == RT_ICON_ID) out->icons++;
     if (r.type.id == RT_VERSION_ID && !out->hasVersion) {
-      if (!version_info::Read(r.data, &out->version, error)) return false;
+      const uint8_t* at = image.begin() + spans[i].first;
+      if (!version_info::Read(std::vector<uint8_t>(at, at + spans[i].second), &out->version, error)) return false;
       out->hasVersion = true;
     }
   }
@@ -42,38 +50,86 @@ std::string CrcText(uint32_t crc) {
   return hex;
 }
 
-std::string Json(const std::string& source, const ArchiveView& view, const ExecutableFacts& facts) {
-  std::string entries;
+// The listing is written an entry at a time, never built whole: a directory
+// of tens of thousands of records makes megabytes of it.
+void PrintJson(const std::string& source, const ArchiveView& view, const ExecutableFacts& facts) {
+  Print(stdout, "{" + JsonObject().Add("source", source).Add("executable", view.fromExecutable).Fields() +
+                    ", \"entries\": [");
+  bool first = true;
   for (const EntryView& e : view.entries) {
     JsonObject o;
-    o.Add("name", e.display).Add("method", e.compressed ? "compressed" : "stored");
+    // The name as the listing shows it, and its bytes: two names never
+    // share both, and scripts get the name back exactly from the second.
+    o.Add("name", e.display).Add("bytes", HexBytes(e.name)).Add("method", e.compressed ? "compressed" : "stored");
     o.Add("size", (uint64_t)e.record.fileSize).Add("stored", (uint64_t)e.record.storedSize);
     o.Add("offset", (uint64_t)e.dataOffset).Add("time", FormatUtc(e.record.fileTime));
-    entries += (entries.empty() ? "" : ", ") + o.Text();
+    Print(stdout, (first ? "" : ", ") + o.Text());
+    first = false;
   }
-  JsonObject top;
-  top.Add("source", source).Add("executable", view.fromExecutable).Raw("entries", "[" + entries + "]");
+  JsonObject tail;
   if (view.fromExecutable) {
     // Only a matching record gets this far: list refuses a damaged one.
     if (view.check == ArchiveView::Check::Matches) {
-      top.Raw("archiveCheck", JsonObject().Add("method", "crc32").Add("value", CrcText(view.crc)).Add("matches", true).Text());
+      tail.Raw("archiveCheck",
+               JsonObject().Add("method", "crc32").Add("value", CrcText(view.crc)).Add("matches", true).Text());
     } else {
-      top.Raw("archiveCheck", "null");
+      tail.Raw("archiveCheck", "null");
     }
-    top.Add("icons", (uint64_t)facts.icons);
+    tail.Add("icons", (uint64_t)facts.icons);
     if (facts.hasVersion) {
+      // strings has one member per key, the first of its name, which is the
+      // one Windows finds; records is every string in the table's order, so
+      // that a key a table holds twice shows twice (two members of one name
+      // would leave all but one to the reader's choice).
       JsonObject strings;
-      for (const auto& s : facts.version.strings) strings.Add(s.first.c_str(), s.second);
+      std::string records;
+      std::unordered_set<std::string> keys;
+      for (const auto& s : facts.version.strings) {
+        if (keys.insert(s.first).second) strings.Add(s.first.c_str(), s.second);
+        records += (records.empty() ? "" : ", ") + JsonObject().Add("key", s.first).Add("value", s.second).Text();
+      }
       JsonObject v;
       v.Add("fileVersion", VersionText(facts.version.fileVersion));
       v.Add("productVersion", VersionText(facts.version.productVersion));
-      v.Add("table", facts.version.table).Raw("strings", strings.Text());
-      top.Raw("versionInfo", v.Text());
+      v.Add("table", facts.version.table).Raw("strings", strings.Text()).Raw("records", "[" + records + "]");
+      tail.Raw("versionInfo", v.Text());
     } else {
-      top.Raw("versionInfo", "null");
+      tail.Raw("versionInfo", "null");
     }
   }
-  return top.Text();
+  Print(stdout, "]" + (tail.Fields().empty() ? "" : ", " + tail.Fields()) + "}\n");
+}
+
+void PrintTable(const ArchiveView& view, const ExecutableFacts& facts) {
+  char line[512];
+  snprintf(line, sizeof(line), "%-14s  %-10s  %10s  %10s  %10s  %s", "NAME", "METHOD", "SIZE", "STORED", "OFFSET",
+           "TIME (UTC)");
+  Result(line);
+  for (const EntryView& e : view.entries) {
+    // Padded by the columns the name takes on a terminal, so that the
+    // columns line up.
+    std::string name = e.display;
+    size_t columns = ShownColumns(name);
+    if (columns < 14) name.append(14 - columns, ' ');
+    snprintf(line, sizeof(line), "%s  %-10s  %10u  %10u  %10llu  %s", name.c_str(),
+             e.compressed ? "compressed" : "stored", (unsigned)e.record.fileSize, (unsigned)e.record.storedSize,
+             (unsigned long long)e.dataOffset, FormatUtc(e.record.fileTime).c_str());
+    Result(line);
+  }
+  // An executable's icon and version follow the entries, so that a listing
+  // of an updater without them reads as its archive's listing does.
+  if (view.check == ArchiveView::Check::Matches) Result("check: CRC-32 " + CrcText(view.crc) + ", matches the archive");
+  if (facts.icons) Result("icon: " + std::to_string(facts.icons) + " image" + (facts.icons == 1 ? "" : "s"));
+  if (facts.hasVersion) {
+    Result("version: " + VersionText(facts.version.fileVersion) + " (product " +
+           VersionText(facts.version.productVersion) + "), strings " + ShownText(facts.version.table));
+    for (const auto& s : facts.version.strings) {
+      std::string key = ShownText(s.first);
+      size_t columns = ShownColumns(key);
+      key.append(columns < 16 ? 16 - columns : 1, ' ');
+      Result("  " + key + ShownText(s.second));
+    }
+  }
 }
 
 }  // namespace
@@ -97,38 +153,9 @@ int CommandList(const ParsedArgs& args) {
   }
   progress.Finish();
   ExecutableFacts facts;
-  if (view.fromExecutable && !ReadExecutableFacts(PathFromUtf8(source), &facts, &error)) return Fail(source + ": " + error);
-  if (args.Has("--json")) {
-    Result(Json(source, view, facts));
-    return EXIT_DONE;
-  }
-  char line[512];
-  snprintf(line, sizeof(line), "%-14s  %-10s  %10s  %10s  %10s  %s", "NAME", "METHOD", "SIZE", "STORED", "OFFSET",
-           "TIME (UTC)");
-  Result(line);
-  for (const EntryView& e : view.entries) {
-    // Pad by the code page 932 length: one byte is one column, a double-byte
-    // character two, so the columns line up on a terminal.
-    std::string name = e.display;
-    if (e.name.size() < 14) name.append(14 - e.name.size(), ' ');
-    snprintf(line, sizeof(line), "%s  %-10s  %10u  %10u  %10llu  %s", name.c_str(),
-             e.compressed ? "compressed" : "stored", (unsigned)e.record.fileSize, (unsigned)e.record.storedSize,
-             (unsigned long long)e.dataOffset, FormatUtc(e.record.fileTime).c_str());
-    Result(line);
-  }
-  // An executable's check, icon and version follow the entries, so that a
-  // listing of an updater without them reads as its archive's listing does.
-  if (view.check == ArchiveView::Check::Matches) Result("check: CRC-32 " + CrcText(view.crc) + ", matches the archive");
-  if (facts.icons) Result("icon: " + std::to_string(facts.icons) + " image" + (facts.icons == 1 ? "" : "s"));
-  if (facts.hasVersion) {
-    Result("version: " + VersionText(facts.version.fileVersion) + " (product " +
-           VersionText(facts.version.productVersion) + "), strings " + facts.version.table);
-    for (const auto& s : facts.version.strings) {
-      std::string key = s.first;
-      key.append(key.size() < 16 ? 16 - key.size() : 1, ' ');
-      Result("  " + key + s.second);
-    }
-  }
+  if (view.fromExecutable && !ReadExecutableFacts(view, &facts, &error)) return Fail(source + ": " + error);
+  if (args.Has("--json")) PrintJson(source, view, facts);
+  else PrintTable(view, facts);
   return EXIT_DONE;
 }
 

@@ -23,6 +23,8 @@ class JsonObject {
   // A value already in JSON (an array or object).
   JsonObject& Raw(const char* name, const std::string& json);
   std::string Text() const { return "{" + fields_ + "}"; }
+  // The fields without the braces, for an object written out in pieces.
+  const std::string& Fields() const { return fields_; }
 
  private:
   std::string fields_;

@@ -67,7 +67,7 @@ const OptionRule kCheckOptions[] = {
 };
 const OptionRule kListOptions[] = {
     {"--json", OPTION_FLAG, nullptr, false,
-     "print one JSON object instead of the table: source,\nexecutable, entries [{name, method, size, stored,\noffset, time}], and for an executable its icons\nand versionInfo"},
+     "print one JSON object instead of the table: source,\nexecutable, entries [{name, bytes, method, size,\nstored, offset, time}], and for an executable its icons\nand versionInfo {fileVersion, productVersion, table,\nstrings {KEY: value}, records [{key, value}]}; bytes\nis the name in hex; records has every string, strings\nthe first of each key"},
 };
 const OptionRule kBuildExeOptions[] = {
     {"--template", OPTION_VALUE, "FILE", false,
@@ -117,7 +117,10 @@ const Command kCommands[] = {
       "listing), and that check, the number of icon images and the version\n"
       "information (fixed versions and strings) follow the entries when it has\n"
       "them.\n",
-      ""},
+      "Names and version strings are shown with control characters as \\xNN (C1\n"
+      "as \\uNNNN), bytes that are no code page 932 text as \\xNN and a\n"
+      "backslash as \\\\, on a terminal and in redirected output alike.\n"
+      "An archive of more than 65,536 entries is refused.\n"},
      CommandList},
     {{"extract", "write entries of an archive or updater executable as files", OPTIONS(kExtractOptions),
       "ARCHIVE|EXE", "ARCHIVE|EXE [NAME...]", 1, ANY_NUMBER,

@@ -156,20 +156,34 @@ class Progress {
 // either case, as the updater compares names.
 bool GlobMatch(const std::string& pattern, const std::string& name);
 
+// ---- Text shown to a person ------------------------------------------------
+// utf8 with every control character escaped (C0 and DEL as \xNN, C1 as
+// \uNNNN) and a backslash doubled: a listing cannot be rewritten on the
+// terminal by what it lists, and an escape is never a name's own text.
+std::string ShownText(const std::string& utf8);
+// An entry name (code page 932 bytes) as ShownText shows it decoded; bytes
+// that are no code page 932 text as \xNN each (printable ASCII as itself).
+std::string ShownName(const std::string& cp932);
+// The terminal columns shown text takes: code page 932's widths (one for
+// ASCII and half-width katakana, two for the rest).
+size_t ShownColumns(const std::string& shown);
+// Bytes as upper-case hex digits, two a byte: a name exactly, for scripts.
+std::string HexBytes(const std::string& bytes);
+
 // ---- The archive, read as the updater reads it ---------------------------
 struct EntryView {
   ArchiveEntry record;
   std::string name;      // code page 932 bytes, up to the NUL
-  std::string display;   // UTF-8 for messages and listings
+  std::string display;   // ShownName(name), for messages and listings
   uint64_t dataOffset;   // computed as the updater computes it
   bool compressed;
 };
 
 struct ArchiveView {
-  MappedFile file;             // the file, mapped read-only
-  std::vector<uint8_t> image;  // the archive bytes when copied out of an executable's resource
-  const uint8_t* data = nullptr;  // the archive bytes: in the mapping, or image.data()
+  MappedFile file;                // the file, mapped read-only
+  const uint8_t* data = nullptr;  // the archive bytes, in the mapping (an executable's resource in place)
   size_t size = 0;
+  uint64_t base = 0;              // where data stands in the file: 0, or the resource's offset
   bool fromExecutable = false;
   // An executable's check record "UPDATE"/103 and what it says of the
   // archive (always None for a .WZ2).
