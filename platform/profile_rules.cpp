@@ -181,7 +181,8 @@ Text CopyEntry(const Text& value, DWORD capacity) {
   bool quoted = v.size() >= 2 && (v[0] == '\'' || v[0] == '"') && v.back() == v[0];
   if (quoted) v.erase(v.begin());
   Text out(v.begin(), v.begin() + std::min<size_t>(v.size(), capacity - 1));
-  if (quoted && capacity >= v.size()) out.pop_back();
+  // A capacity of one byte leaves nothing to drop the closing quote from.
+  if (quoted && capacity >= v.size() && !out.empty()) out.pop_back();
   return out;
 }
 
