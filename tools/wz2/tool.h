@@ -204,6 +204,15 @@ bool LoadSetupAsTheUpdater(const SetupFile& file, std::string* caption, std::str
 bool ExamineArchive(const ArchiveView& view, const SetupFile* setup, int instMode, std::vector<Finding>* findings,
                     std::string* error);
 
+// ---- UPDATE.INI as text ------------------------------------------------------
+// Whether the bytes start with the UTF-8 byte order mark.
+bool HasUtf8Bom(const std::vector<uint8_t>& bytes);
+// A manifest written in UTF-8 (any line ends, with or without the byte
+// order mark) as code page 932 with CR LF. False, naming the line, the
+// column and the character, when one has no code page 932 form of its own,
+// or the bytes are not UTF-8.
+bool ManifestToCp932(const std::vector<uint8_t>& utf8, std::vector<uint8_t>* cp932, std::string* error);
+
 // ---- Commands ----------------------------------------------------------------
 // Each takes its arguments parsed by its table in main.cpp (options.h).
 class ParsedArgs;
@@ -212,6 +221,7 @@ int CommandExtract(const ParsedArgs& args);
 int CommandPack(const ParsedArgs& args);
 int CommandCheck(const ParsedArgs& args);
 int CommandBuildExe(const ParsedArgs& args);
+int CommandInit(const ParsedArgs& args);
 // Help for one command ("" for the overview); false when unknown.
 bool PrintHelp(const std::string& command);
 
