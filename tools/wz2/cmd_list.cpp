@@ -111,7 +111,9 @@ int CommandList(const ParsedArgs& args) {
            VersionText(facts.version.productVersion) + "), strings " + facts.version.table);
     for (const auto& s : facts.version.strings) {
       std::string key = s.first;
-      key.append(key.size() < 16 ? 16 - key.size() : 1, ' ');
+      // The longest key the tool writes, OriginalFilename, still leaves
+      // two blanks before its value.
+      key.append(key.size() < 18 ? 18 - key.size() : 1, ' ');
       Result("  " + key + s.second);
     }
   }

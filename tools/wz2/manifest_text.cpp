@@ -2,6 +2,7 @@
 // the updater reads (code page 932, CR LF), refusing what has no form there
 // rather than replacing it with a look-alike or a question mark.
 #include <stdio.h>
+#include <string.h>
 
 #include "tools/wz2/tool.h"
 
@@ -52,7 +53,7 @@ std::string CodePoint(const std::string& utf8) {
 }  // namespace
 
 bool HasUtf8Bom(const std::vector<uint8_t>& bytes) {
-  return bytes.size() >= BOM_SIZE && std::equal(kBom, kBom + BOM_SIZE, bytes.begin());
+  return bytes.size() >= BOM_SIZE && memcmp(bytes.data(), kBom, BOM_SIZE) == 0;
 }
 
 bool ManifestToCp932(const std::vector<uint8_t>& utf8, std::vector<uint8_t>* cp932, std::string* error) {
