@@ -409,6 +409,7 @@ void CheckEntryNames(Checker* c, const ArchiveView& view) {
 
 namespace {
 
+#ifndef _WIN32
 // Every key the loader of SETUP.INI reads, so that the file can be read
 // once and served to it from memory.
 void WantSetupKeys(ProfileStream* setup) {
@@ -422,6 +423,7 @@ void WantSetupKeys(ProfileStream* setup) {
   for (int i = 0; i < DISK_CHECK_FILES; i++) keys.push_back("DiskCheckFile" + std::to_string(i));
   setup->Want(SETUP_SECTION, keys);
 }
+#endif
 
 // The loader's error box, caught instead of shown: the first complaint and
 // its caption, in code page 932.
