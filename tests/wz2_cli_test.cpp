@@ -1727,3 +1727,44 @@ TEST_F(Publisher, AUtf8ManifestIsStoredInCodePage932WithCrLfOrRefusedByLineAndCo
 }
 
 }  // namespace
+
+namespace {
+
+// Columns a line takes on a terminal: wide (East Asian) characters two.
+size_t Columns(const std::string& utf8) {
+  size_t columns = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = (unsigned char)utf8[i];
+    size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    uint32_t cp = length == 1 ? c : c & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length && i + k < utf8.size(); k++) cp = cp << 6 | ((unsigned char)utf8[i + k] & 0x3F);
+    columns += cp >= 0x1100 ? 2 : 1;
+    i += length;
+  }
+  return columns;
+}
+
+// Every line of every command's help fits 80 columns, and every option's
+// text starts in the one column, a long option name standing on its own line.
+TEST_F(Wz2, EveryHelpLineFitsItsColumns) {
+  for (const char* command : {"init", "pack", "list", "extract", "check", "build-exe"}) {
+    RunResult r = Run({"help", command});
+    ASSERT_EQ(r.status, 0) << command;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+      EXPECT_LE(Columns(line), 80u) << command << ": " << line;
+      if (line.rfind("  -", 0) != 0) continue;
+      size_t gap = line.find("  ", 2);
+      if (gap == std::string::npos) continue;  // a name on its own line
+      EXPECT_LE(gap, 22u) << command << ": " << line;
+      EXPECT_TRUE(line.size() > 24 && line[23] == ' ' && line[24] != ' ') << command << ": " << line;
+    }
+  }
+  RunResult r = Run({"help", "build-exe"});
+  EXPECT_NE(r.out.find("\n  --version-info KEY=VALUE\n                        a version resource string"),
+            std::string::npos)
+      << r.out;
+}
+
+}  // namespace
