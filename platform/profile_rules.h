@@ -33,11 +33,10 @@ DWORD ProfileStringFromFile(const std::string& hostPath, LPCSTR section, LPCSTR 
 // counted in LongLines().
 class ProfileStream {
  public:
-  static const size_t kValueKept = 4096;
-  static const size_t kLineKept = 65536;
-  // Wanted keys of a section, by name (ASCII case ignored); an empty list
-  // keeps every key of the section, at most kAnyKeysKept of them.
-  static const size_t kAnyKeysKept = 4096;
+  static constexpr size_t kValueKept = 4096;
+  static constexpr size_t kLineKept = 65536;
+  // The keys of a section a reader will ask for, by name (ASCII case
+  // ignored); every other key and section is dropped as it is read.
   void Want(const std::string& section, const std::vector<std::string>& keys);
   void Feed(const char* bytes, size_t size);
   void Finish();
