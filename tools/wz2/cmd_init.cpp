@@ -74,7 +74,7 @@ std::string Skeleton(const Identity& id) {
          ";OverwriteOnly=0\n"
          "; Update entries UpdateFile00 to UpdateFile15, numbered without gaps (the\n"
          "; list ends at the first missing number). Each names an archive entry,\n"
-         "; the part after the last '\\' of its path. One line per form:\n"
+         "; the name after the last '\\' of its path. One line per form:\n"
          ";   path only: always written into the installation folder\n"
          ";UpdateFile00=README.TXT\n"
          ";   u: written unless the installed file is newer\n"
