@@ -5,6 +5,8 @@
 #   share/wz2/updater-x86_64.exe    its 64-bit twin
 #   share/wz2/updater-ARCH.version  the version the template was built as
 #   share/man/man1/wz2.1.gz         the manual (Linux)
+#   share/doc/wz2/copyright         the package's copyright and changelog
+#   share/doc/wz2/changelog.gz      (Linux)
 #
 # wz2 finds the templates from its own place (../share/wz2), so the tree can
 # be installed under any prefix or unpacked anywhere. Each tree installs the
@@ -51,7 +53,8 @@ if(NOT WIN32)
   if(HELP2MAN)
     set(man ${CMAKE_BINARY_DIR}/man/wz2.1)
     add_custom_command(OUTPUT ${man}.gz
-      COMMAND ${CMAKE_COMMAND} -DWZ2=$<TARGET_FILE:wz2> -DHELP2MAN=${HELP2MAN} -DOUT=${man}
+      COMMAND ${CMAKE_COMMAND} -DWZ2=$<TARGET_FILE:wz2> -DHELP2MAN=${HELP2MAN} -DVERSION=${PROJECT_VERSION}
+        -DOUT=${man}
         -P ${CMAKE_CURRENT_LIST_DIR}/ManPage.cmake
       DEPENDS wz2 ${CMAKE_CURRENT_LIST_DIR}/ManPage.cmake VERBATIM)
     add_custom_target(wz2_man ALL DEPENDS ${man}.gz)
@@ -61,10 +64,26 @@ if(NOT WIN32)
   endif()
 endif()
 
+# The package's copyright and changelog, where Debian keeps them. The
+# changelog's newest entry is the version being built.
+if(NOT WIN32)
+  file(STRINGS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog newest LIMIT_COUNT 1)
+  if(NOT newest MATCHES "^wz2 \\(${PROJECT_VERSION}\\) ")
+    message(FATAL_ERROR "cmake/debian/changelog does not begin with version ${PROJECT_VERSION}: ${newest}")
+  endif()
+  set(changelog ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/doc
+    COMMAND sh -c "gzip -n -9 -c \"$1\" >\"$2\"" sh ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${changelog}
+    DEPENDS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog VERBATIM)
+  add_custom_target(wz2_changelog ALL DEPENDS ${changelog})
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${changelog} DESTINATION share/doc/wz2)
+endif()
+
 set(CPACK_PACKAGE_NAME wz2)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "wz2")
-set(CPACK_PACKAGE_CONTACT "wz2 maintainers <wz2@localhost>")
+set(CPACK_PACKAGE_CONTACT "wz2 maintainers <wz2-maintainers@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "makes self-contained Windows updaters for installed games")
 set(CPACK_STRIP_FILES ON)
 if(WIN32)
@@ -81,6 +100,7 @@ else()
   # The libraries the tool links are found by dpkg-shlibdeps; signing the
   # built updater needs osslsigncode, trying it needs Wine.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
   set(CPACK_DEBIAN_PACKAGE_SUGGESTS "osslsigncode, wine")
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Packs a game update into a compressed archive, checks its manifest and\nbuilds the updater executable (32-bit or 64-bit Windows) that carries it,\nwith the game's icon and version information.")

@@ -6,8 +6,8 @@
 #   examples/release.sh UPDATE_DIR SETUP_INI VERSION OUT_DIR
 #
 #   UPDATE_DIR  UPDATE.INI (code page 932, CR LF) and the files it names
-#   SETUP_INI   the installed game's SETUP.INI, to check disk numbers
-#   VERSION     the updater's file version, N.N.N.N
+#   SETUP_INI   the installed game's SETUP.INI, loaded as the updater loads it
+#   VERSION     the updater's file version, 1 to 4 numbers (1.10.0.0)
 #   OUT_DIR     gets UPDATE.WZ2, UPDATE.EXE, check.json and contents.json
 #
 # Environment: WZ2 (default: wz2 on PATH), ICON (the game's .ico),

@@ -1,9 +1,12 @@
 // The profile reader over arbitrary profile bytes, in every form the updater
 // and the tool call it, and the field lists of its values: every answer
-// stays inside its buffer, is terminated, and a field list always ends.
+// stays inside its buffer, is terminated, and a field list always ends; and
+// the stream that check reads a manifest with answers as the whole-file
+// reader does, whatever the bytes and however they arrive.
 #include <stdint.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 
 #include "config/profile.h"
@@ -40,6 +43,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (strlen(field) >= sizeof(field) || cursor <= was || cursor > out + n + 1) __builtin_trap();
     if (fields > (int)sizeof(out)) __builtin_trap();  // a list must end
+  }
+
+  ProfileStream stream;
+  stream.Want("SETUP", {"CompanyName", "GameTitle"});
+  stream.Want("UPDATE", {"UpdateFile00", "RequiredDiskSpace"});
+  size_t chunk = 1 + data[0] % 7;
+  for (size_t at = 0; at < file.size(); at += chunk) stream.Feed(file.data() + at, std::min(chunk, file.size() - at));
+  stream.Finish();
+  const char* asked[][2] = {{"SETUP", "CompanyName"}, {"setup", "GameTitle"}, {"UPDATE", "UpdateFile00"},
+                            {"UPDATE", "RequiredDiskSpace"}};
+  for (const auto& key : asked) {
+    char whole[1024], streamed[1024];
+    DWORD a = ProfileStringFromBytes(&file, key[0], key[1], "", whole, capacity);
+    DWORD b = stream.Get(key[0], key[1], streamed, capacity);
+    if (a != b || memcmp(whole, streamed, a + 1) != 0) __builtin_trap();
   }
   return 0;
 }

@@ -3,6 +3,8 @@
 // exact CP932 form is refused rather than silently changed.
 #include "pack/names.h"
 
+#include <stdio.h>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -67,6 +69,47 @@ bool Convert(const char* from, const char* to, const std::string& in, std::strin
 #endif
 
 }  // namespace
+
+namespace {
+
+// One whole UTF-8 sequence: no stray or missing continuation byte, no
+// overlong form, no surrogate, nothing past U+10FFFF.
+bool IsUtf8Sequence(const std::string& one) {
+  unsigned char lead = (unsigned char)one[0];
+  if (one.size() == 1) return lead < 0x80;
+  if (lead < 0xC2 || lead > 0xF4) return false;
+  for (size_t i = 1; i < one.size(); i++)
+    if (((unsigned char)one[i] & 0xC0) != 0x80) return false;
+  unsigned char second = (unsigned char)one[1];
+  return !((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) || (lead == 0xF0 && second < 0x90) ||
+           (lead == 0xF4 && second > 0x8F));
+}
+
+}  // namespace
+
+std::string Cp932Refusal(const std::string& utf8) {
+  std::string unused;
+  if (Utf8ToCp932(utf8, &unused)) return "";
+  // One character at a time, so that the first refused one is named.
+  for (size_t at = 0; at < utf8.size();) {
+    unsigned char lead = (unsigned char)utf8[at];
+    size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    std::string one = length && at + length <= utf8.size() ? utf8.substr(at, length) : std::string();
+    char text[64];
+    if (one.empty() || !IsUtf8Sequence(one)) {
+      snprintf(text, sizeof(text), "byte 0x%02X is not UTF-8 text", lead);
+      return text;
+    }
+    if (!Utf8ToCp932(one, &unused)) {
+      uint32_t c = length == 1 ? lead : lead & (0xFF >> (length + 1));
+      for (size_t i = 1; i < length; i++) c = c << 6 | ((unsigned char)one[i] & 0x3F);
+      snprintf(text, sizeof(text), " (U+%04X) has no code page 932 form", (unsigned)c);
+      return "the character " + one + text;
+    }
+    at += length;
+  }
+  return "the text has no code page 932 form";
+}
 
 bool Utf8ToCp932(const std::string& utf8, std::string* cp932) {
   // iconv with "CP932" refuses unmappable characters (no //TRANSLIT), but

@@ -18,6 +18,10 @@ namespace names {
 bool Utf8ToCp932(const std::string& utf8, std::string* cp932);
 // false when the bytes are not valid code page 932.
 bool Cp932ToUtf8(const std::string& cp932, std::string* utf8);
+// Why Utf8ToCp932 refuses utf8, for a message: "the character © (U+00A9)
+// has no code page 932 form" or "byte 0xFF is not UTF-8 text"; "" when it
+// does not refuse it.
+std::string Cp932Refusal(const std::string& utf8);
 
 }  // namespace names
 

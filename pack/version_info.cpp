@@ -193,7 +193,7 @@ bool Build(const Strings& strings, std::vector<uint8_t>* out, std::string* error
     std::string cp932;
     if (value.empty()) return Refuse(error, "version key " + key + " has no value");
     if (!names::Utf8ToCp932(value, &cp932))
-      return Refuse(error, "version key " + key + ": the value is not UTF-8 text with a code page 932 form");
+      return Refuse(error, "version key " + key + ": " + names::Cp932Refusal(value));
     std::u16string wide = Utf16(value);
     if (wide.size() > MAX_VALUE_UNITS) return Refuse(error, "version key " + key + ": the value is over 512 characters");
     if (key == "FileVersion" || key == "ProductVersion") {
@@ -204,7 +204,7 @@ bool Build(const Strings& strings, std::vector<uint8_t>* out, std::string* error
     }
     values.push_back(wide);
   }
-  if (!haveFile) return Refuse(error, "--version-info needs FileVersion=N.N.N.N");
+  if (!haveFile) return Refuse(error, "--version-info needs FileVersion (1 to 4 numbers of 0 to 65535, as 1.10.0.0)");
   if (!haveProduct) memcpy(product, file, sizeof(file));
 
   std::vector<uint8_t> b;

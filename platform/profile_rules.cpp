@@ -181,7 +181,8 @@ Text CopyEntry(const Text& value, DWORD capacity) {
   bool quoted = v.size() >= 2 && (v[0] == '\'' || v[0] == '"') && v.back() == v[0];
   if (quoted) v.erase(v.begin());
   Text out(v.begin(), v.begin() + std::min<size_t>(v.size(), capacity - 1));
-  if (quoted && capacity >= v.size()) out.pop_back();
+  // A capacity of one byte leaves nothing to drop the closing quote from.
+  if (quoted && capacity >= v.size() && !out.empty()) out.pop_back();
   return out;
 }
 
@@ -300,4 +301,186 @@ DWORD ProfileStringFromFile(const std::string& hostPath, LPCSTR section, LPCSTR 
   while ((n = std::fread(chunk, 1, sizeof(chunk), f)) > 0) bytes.append(chunk, n);
   std::fclose(f);
   return ProfileStringFromBytes(&bytes, section, key, defaultValue, out, size);
+}
+
+// ---- ProfileStream -------------------------------------------------------------
+
+namespace {
+
+std::string Folded(const std::string& name) {
+  std::string out = name;
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return out;
+}
+
+// A name's characters as folded bytes, for comparing with wanted names.
+std::string FoldedBytes(const Text& name) {
+  std::string out;
+  for (Char c : name) {
+    if (c > 0xFF) {
+      out += static_cast<char>(c >> 8);
+      out += static_cast<char>(c & 0xFF);
+    } else {
+      out += static_cast<char>(FoldCase(c));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+void ProfileStream::Want(const std::string& section, const std::vector<std::string>& keys) {
+  Wanted w;
+  w.name = Folded(section);
+  for (const std::string& k : keys) w.keys.push_back(Folded(k));
+  wanted_.push_back(w);
+}
+
+void ProfileStream::Feed(const char* bytes, size_t size) {
+  const size_t kBomSize = 3;
+  for (size_t i = 0; i < size; i++) {
+    unsigned char b = static_cast<unsigned char>(bytes[i]);
+    bytes_++;
+    if (bom_) {
+      // The byte order mark counts only at the very start: hold the first
+      // bytes until they are known to be one or not.
+      start_ += static_cast<char>(b);
+      if (start_.size() < kBomSize && std::string("\xEF\xBB\xBF").compare(0, start_.size(), start_) == 0) continue;
+      bom_ = false;
+      std::string held;
+      held.swap(start_);
+      if (held != "\xEF\xBB\xBF") {
+        bytes_ -= held.size();
+        Feed(held.data(), held.size());
+      }
+      continue;
+    }
+    Char c;
+    if (lead_ >= 0) {
+      // A lead byte takes the byte after it whatever that is, a line end
+      // included, as the platform's conversion does.
+      c = static_cast<Char>(lead_ << 8 | b);
+      lead_ = -1;
+    } else if (IsLead(b)) {
+      lead_ = b;
+      continue;
+    } else if (b == '\n' || b == '\r') {
+      Line();
+      continue;
+    } else {
+      c = b;
+    }
+    lineBytes_ += ByteLength(c);
+    if (lineBytes_ <= kLineKept) line_.push_back(c);
+  }
+}
+
+void ProfileStream::Finish() {
+  if (bom_) {
+    bom_ = false;
+    std::string held;
+    held.swap(start_);
+    if (held != "\xEF\xBB\xBF") {
+      bytes_ -= held.size();
+      Feed(held.data(), held.size());
+    }
+  }
+  if (lead_ >= 0) {
+    // Only a lead byte at the very end stands alone.
+    lineBytes_++;
+    if (lineBytes_ <= kLineKept) line_.push_back(static_cast<Char>(lead_));
+    lead_ = -1;
+  }
+  Line();
+}
+
+// One line by the rules of Parse above; what no reader wants is dropped.
+void ProfileStream::Line() {
+  if (lineBytes_ > kLineKept) longLines_++;
+  Text text;
+  text.swap(line_);
+  lineBytes_ = 0;
+  size_t start = 0, end = text.size();
+  while (start < end && IsBlank(text[start])) start++;
+  while (end > start && IsBlank(text[end - 1])) end--;
+  if (start >= end) return;
+
+  if (text[start] == '[') {
+    size_t close = end - 1;
+    while (close > start && text[close] != ']') close--;
+    if (close <= start) return;
+    size_t nameStart = start + 1;
+    while (nameStart < close && IsBlank(text[nameStart])) nameStart++;
+    while (close > nameStart && IsBlank(text[close - 1])) close--;
+    std::string name = FoldedBytes(UpToNul(text.begin() + nameStart, text.begin() + close));
+    // The first section of a name wins: a later one is read by nobody.
+    current_ = nullptr;
+    for (Wanted& w : wanted_)
+      if (w.name == name && !w.seen) {
+        w.seen = true;
+        current_ = &w;
+      }
+    return;
+  }
+  if (current_ == nullptr) return;
+
+  size_t equals = start;
+  while (equals < end && text[equals] != '=') equals++;
+  Value value;
+  size_t nameEnd = end;
+  if (equals < end) {
+    nameEnd = equals;
+    while (nameEnd > start && IsBlank(text[nameEnd - 1])) nameEnd--;
+    size_t valueStart = equals + 1;
+    while (valueStart < end && IsBlank(text[valueStart])) valueStart++;
+    value.hasValue = true;
+    Text v = UpToNul(text.begin() + valueStart, text.begin() + end);
+    value.chars = v.size();
+    for (Char c : v) value.bytes += ByteLength(c);
+    value.quoted = v.size() >= 2 && (v[0] == '\'' || v[0] == '"') && v.back() == v[0];
+    v.resize(std::min(v.size(), kValueKept));
+    value.head.swap(v);
+  }
+  std::string name = FoldedBytes(UpToNul(text.begin() + start, text.begin() + nameEnd));
+  bool wanted = false;
+  for (const std::string& k : current_->keys) wanted = wanted || k == name;
+  if (!wanted) return;
+  // The first line of a key wins, with or without a value.
+  for (const auto& f : current_->found)
+    if (f.first == name) return;
+  current_->found.emplace_back(name, std::move(value));
+}
+
+DWORD ProfileStream::Get(LPCSTR section, LPCSTR key, LPSTR out, DWORD size, size_t* whole) const {
+  if (whole != nullptr) *whole = 0;
+  if (out == nullptr || size == 0) return 0;
+  std::string s = Folded(section), k = Folded(key);
+  for (const Wanted& w : wanted_) {
+    if (w.name != s) continue;
+    for (const auto& f : w.found) {
+      if (f.first != k || !f.second.hasValue) continue;
+      const Value& v = f.second;
+      // CopyEntry above, on the kept head: a capacity never reaches past it.
+      size_t capacity = std::min<size_t>(size, kValueKept - 1);
+      size_t skip = v.quoted ? 1 : 0;
+      size_t length = v.chars - skip;
+      Text text(v.head.begin() + skip, v.head.begin() + skip + std::min(length, capacity - 1));
+      if (v.quoted && capacity >= length && !text.empty()) text.pop_back();
+      if (whole != nullptr) *whole = v.bytes - (v.quoted ? 2 : 0);
+      return Deliver(text, out, size);
+    }
+  }
+  out[0] = 0;
+  return 0;
+}
+
+bool ProfileStream::HasLine(LPCSTR section, LPCSTR key) const {
+  std::string s = Folded(section), k = Folded(key);
+  for (const Wanted& w : wanted_) {
+    if (w.name != s) continue;
+    for (const auto& f : w.found)
+      if (f.first == k) return true;
+  }
+  return false;
 }

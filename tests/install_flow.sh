@@ -2,7 +2,9 @@
 # The publisher's flow from an installed wz2: the host tree installed into a
 # temporary prefix, and its Debian package unpacked with dpkg-deb, each run
 # examples/release.sh (pack, check, build-exe without --template, with an
-# icon and Japanese version information, signing) on a small update.
+# icon and Japanese version information, signing) on a small update; and
+# the package runs README's five steps, the commands taken from README
+# itself, so that README cannot drift from the tool.
 #
 #   install_flow.sh BUILD_DIR SOURCE_DIR WIN32_BIN_DIR WIN64_BIN_DIR
 #
@@ -25,7 +27,10 @@ printf '%s\n' '[SETUP]' 'CompanyName=Sakuragi' 'GameTitle=ソラの港' 'GameCla
   sed 's/$/\r/' | iconv -f UTF-8 -t CP932 >"$work/update/UPDATE.INI"
 seq 1 500 >"$work/update/README.TXT"
 head -c 20000 /dev/urandom >"$work/update/SOUND.PAK"
-printf '%s\n' '[SETUP]' 'CompanyName=Sakuragi' 'GameDir=Sorano' | sed 's/$/\r/' >"$work/SETUP.INI"
+# The installed game's profile, complete: check loads it as the updater does.
+printf '%s\n' '[SETUP]' 'CompanyName=Sakuragi' 'GameTitle=ソラの港' 'GameDir=Sorano' 'GameExe=SORA.EXE' \
+  'UninstExe=UNINST.EXE' 'SetupBmp=SETUP.BMP' 'InstallSelects=1' 'InstallTitle0=標準' 'InstallFiles0=SORA.EXE' \
+  'Shortcuts=0' | sed 's/$/\r/' | iconv -f UTF-8 -t CP932 >"$work/SETUP.INI"
 python3 - "$work/GAME.ico" <<'PY'
 import struct, sys
 def bitmap(size, seed):
@@ -84,6 +89,33 @@ PY
   rm -f "$work/SOUND.PAK"
 }
 
+# readme_walk BIN: README's runnable blocks (```sh) of "The five steps", in
+# order and as written, with BIN first on PATH, in a folder holding what
+# README says it holds.
+readme_walk() {
+  local bin=$1 walk=$work/readme-walk
+  mkdir -p "$walk"
+  awk '/^### The five steps/ { on = 1; next } on && /^##/ { exit }
+       on && /^ *```sh$/ { code = 1; next } on && /^ *```/ { code = 0; next }
+       on && code { sub(/^   /, ""); print }' "$source/README.md" >"$work/readme.sh"
+  [[ $(grep -c '^wz2 ' "$work/readme.sh") -ge 4 && $(grep -c '^osslsigncode ' "$work/readme.sh") -ge 2 ]] ||
+    { cat "$work/readme.sh"; fail "README: the five steps' commands were not found"; return; }
+  cp "$work/SETUP.INI" "$work/GAME.ico" "$walk/"
+  cp "$work/update/README.TXT" "$work/update/SOUND.PAK" "$walk/"
+  cp "$work/cert.pem" "$walk/publisher.crt"
+  cp "$work/key.pem" "$walk/publisher.key"
+  cp "$work/cert.pem" "$walk/ca.crt"
+  echo "== README, as written, from $bin"
+  (cd "$walk" && PATH="$bin:$PATH" bash -euo pipefail "$work/readme.sh") >"$work/readme.log" 2>&1 ||
+    { cat "$work/readme.log"; fail "README's steps failed as written"; return; }
+  "$bin/wz2" list "$walk/UPDATE-signed.EXE" >"$work/readme-list.txt" 2>&1 || fail "README: the signed updater does not list"
+  for name in UPDATE.INI README.TXT SOUND.PAK; do
+    grep -q "^$name " "$work/readme-list.txt" || fail "README: the signed updater lacks $name"
+  done
+  "$bin/wz2" check --strict --setup "$walk/SETUP.INI" --inst-mode 1 "$walk/UPDATE-signed.EXE" >/dev/null 2>&1 ||
+    fail "README: the signed updater does not pass check"
+}
+
 cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 ||
   { cat "$work/install.log"; fail "cmake --install failed"; }
 for f in bin/wz2 share/wz2/updater-i686.exe share/wz2/updater-x86_64.exe share/wz2/updater-i686.version \
@@ -104,6 +136,10 @@ if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null; then
     [[ -f $work/deb/usr/share/man/man1/wz2.1.gz ]] || fail "the package has no manual page"
     same_templates "$work/deb/usr"
     publisher_flow deb "$work/deb/usr/bin/wz2"
+    for f in copyright changelog.gz; do
+      [[ -f $work/deb/usr/share/doc/wz2/$f ]] || fail "the package has no /usr/share/doc/wz2/$f"
+    done
+    readme_walk "$work/deb/usr/bin"
   fi
 fi
 ((failures == 0)) && echo "install flow: passed"

@@ -98,11 +98,12 @@ TEST(VersionResource, RefusesWhatWouldBeWrongOnAPlayersMachineWithOneLine) {
       {{{"FileVersion", "1.0"}, {"Productname", "x"}}, "unknown version key 'Productname'"},
       {{{"FileVersion", "1.0"}, {"FileVersion", "1.1"}}, "given twice"},
       {{{"FileVersion", "1.0"}, {"Comments", ""}}, "has no value"},
-      {{{"ProductName", "x"}}, "needs FileVersion"},
+      {{{"ProductName", "x"}}, "needs FileVersion (1 to 4 numbers"},
       {{{"FileVersion", "1.0.0.0.0"}}, "not a version number"},
       {{{"FileVersion", "1.0"}, {"ProductVersion", "v2"}}, "not a version number"},
-      {{{"FileVersion", "1.0"}, {"ProductName", u8"絵文字😀"}}, "code page 932"},
-      {{{"FileVersion", "1.0"}, {"ProductName", "\xE3\x81"}}, "code page 932"},
+      {{{"FileVersion", "1.0"}, {"ProductName", u8"絵文字😀"}}, u8"the character 😀 (U+1F600) has no code page 932 form"},
+      {{{"FileVersion", "1.0"}, {"LegalCopyright", u8"© 2026 Maker"}}, u8"the character © (U+00A9) has no code page 932 form"},
+      {{{"FileVersion", "1.0"}, {"ProductName", "ab\xE3\x81"}}, "byte 0xE3 is not UTF-8 text"},
       {{{"FileVersion", "1.0"}, {"Comments", std::string(513, 'a')}}, "over 512"},
   };
   for (const Case& c : cases) {

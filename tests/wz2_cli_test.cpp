@@ -1071,6 +1071,10 @@ class Check : public Wz2 {
   static bool Has(const RunResult& r, const std::string& kind, const std::string& key) {
     return r.out.find(kind + ": " + key + ": ") != std::string::npos;
   }
+  static std::string ValidSetupIni() {
+    return "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameDir=Dir\r\nGameExe=G.EXE\r\nUninstExe=U.EXE\r\n"
+           "SetupBmp=S.BMP\r\nInstallSelects=1\r\nInstallTitle0=Full\r\nInstallFiles0=G.EXE\r\nShortcuts=0\r\n";
+  }
   static std::string SetupSection() { return "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameClass=Cls\r\nGameDir=Dir\r\n"; }
 };
 
@@ -1212,7 +1216,7 @@ TEST_F(Check, PathsThatLeaveOrRestartTheGameDirectoryAreReported) {
 }
 
 TEST_F(Check, ACopyDiskWithoutItsCheckFileIsAnError) {
-  Make("SETUP.INI", "[SETUP]\r\nDiskCheckFile1=DISK1.TAG\r\n");
+  Make("SETUP.INI", ValidSetupIni() + "DiskCheckFile1=DISK1.TAG\r\n");
   std::string m = SetupSection() + "[UPDATE]\r\nCopyFile00=1:MOVIE\r\nCopyFile01=2:VOICE\r\nCopyFile02=EXTRA\r\n";
   RunResult r = CheckManifest(m, {}, {"--setup", (dir / "SETUP.INI").string()});
   EXPECT_FALSE(Has(r, "error", "CopyFile00")) << r.out;
@@ -1234,17 +1238,32 @@ TEST_F(Check, ArchiveEntriesNoEntryWritesAreWarnings) {
   EXPECT_FALSE(Has(r, "warning", "UPDATE.INI")) << r.out;
 }
 
-TEST_F(Check, AnInstallModeWithoutEntriesIsReportedAndStrictMakesItAnError) {
+// The updater shows "nothing needs updating" in an error box for such an
+// installation, so check calls it an error.
+TEST_F(Check, AnInstallModeWithoutEntriesIsAnError) {
   std::string m = SetupSection() + "[UPDATE]\r\nUpdateFile00=1,A.DAT\r\nUpdateFile01=2,u,B.DAT\r\n";
   RunResult one = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "1"});
   EXPECT_EQ(one.status, 0) << one.out;
   EXPECT_EQ(one.out, "");
   RunResult three = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "3"});
-  EXPECT_EQ(three.status, 0);
-  EXPECT_TRUE(Has(three, "warning", "InstMode")) << three.out;
-  RunResult strict = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "3", "--strict"});
-  EXPECT_EQ(strict.status, 1);
-  EXPECT_TRUE(Has(strict, "error", "InstMode")) << strict.out;
+  EXPECT_EQ(three.status, 1);
+  EXPECT_TRUE(Has(three, "error", "InstMode")) << three.out;
+}
+
+// A manifest of megabytes is read once, as it is expanded: the keys the
+// updater reads behind a hundred thousand others and a line of a megabyte
+// are still found, and the size and the long line are reported.
+TEST_F(Check, AHugeManifestIsReadOnceAndItsSizeIsAWarning) {
+  std::string m = SetupSection() + "Junk=" + std::string(1 << 20, 'j') + "\r\n";
+  for (int i = 0; i < 100000; i++) m += "Other" + std::to_string(i) + "=x\r\n";
+  m += "[UPDATE]\r\nUpdateFile00=A.DAT\r\n";
+  RunResult r = CheckManifest(m, {"A.DAT"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("warning: UPDATE.INI: 1 line(s) longer than 65536 bytes"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("warning: UPDATE.INI: the manifest is " + std::to_string(m.size()) + " bytes"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("error"), std::string::npos) << r.out;
 }
 
 TEST_F(Check, ReadsTheManifestOutOfABuiltExecutable) {
@@ -1662,6 +1681,92 @@ bool MakeNode(const std::string& kind, const fs::path& p, const fs::path& victim
     return made;
   }
   return false;
+namespace {
+
+// ---- wz2 init and UTF-8 manifests ------------------------------------------------
+
+class Publisher : public Wz2 {
+ protected:
+  // What pack stored as UPDATE.INI, extracted again.
+  std::string Stored(const fs::path& archive) {
+    fs::create_directories(dir / "out");
+    RunResult r = Run({"extract", "-C", (dir / "out").string(), archive.string(), "UPDATE.INI"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return Slurp(dir / "out/UPDATE.INI");
+  }
+};
+
+TEST_F(Publisher, AnUntouchedSkeletonTakesTheGamesIdentityAndCheckRefusesItForListingNoFiles) {
+  // SETUP.INI in code page 932 without GameClass: the class is the title,
+  // as the updater's loader makes it.
+  Make("SETUP.INI", "[SETUP]\r\nCompanyName=Sakuragi\r\nGameTitle=\x83\x5c\x83\x89\r\nGameDir=Sorano\r\n");
+  fs::create_directories(dir / "in");
+  RunResult r = Run({"init", "--setup", (dir / "SETUP.INI").string(), "-o", (dir / "in/UPDATE.INI").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string text = Slurp(dir / "in/UPDATE.INI");
+  for (const char* line : {"CompanyName=Sakuragi\r\n", "GameTitle=\x83\x5c\x83\x89\r\n", "GameClass=\x83\x5c\x83\x89\r\n",
+                           "GameDir=Sorano\r\n", ";UpdateFile00=README.TXT\r\n", ";UpdateFile01=u,SOUND.PAK\r\n",
+                           ";UpdateFile02=o,VOICE\\VOICE1.PAK\r\n", ";UpdateFile03=d,CONFIG.DAT\r\n",
+                           ";UpdateFile04=2,PATCH.DAT\r\n", ";CopyFile00=1:MOVIE\r\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '\n') {
+      ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "a bare LF at byte " << i;
+    }
+  }
+  std::string utf8;
+  EXPECT_TRUE(names::Cp932ToUtf8(text, &utf8)) << "not code page 932 text";
+
+  ASSERT_EQ(Run({"pack", "-o", (dir / "U.WZ2").string(), (dir / "in").string()}).status, 0);
+  r = Run({"check", "-q", (dir / "U.WZ2").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "error: UpdateFile00: neither UpdateFile00 nor CopyFile00 is present: the manifest lists no files, "
+                   "and the updater stops with \"No 'UpdateFileXX' and 'CopyFileXX'\"\n");
+}
+
+TEST_F(Publisher, InitNeverWritesOverAnExistingFile) {
+  Make("UPDATE.INI", "mine");
+  RunResult r = Run({"init", "-o", (dir / "UPDATE.INI").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("already exists"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(dir / "UPDATE.INI"), "mine");
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"UPDATE.INI"});
+}
+
+TEST_F(Publisher, AUtf8ManifestIsStoredInCodePage932WithCrLfOrRefusedByLineAndColumn) {
+  struct Case {
+    const char* name;
+    std::string given;
+    bool flag;
+    std::string stored;  // empty: refused
+    std::string says;
+  };
+  const std::string bom = "\xEF\xBB\xBF";
+  const Case cases[] = {
+      {"flag", u8"[SETUP]\nGameTitle=ソラ\r\nA=1\rB=2", true, "[SETUP]\r\nGameTitle=\x83\x5c\x83\x89\r\nA=1\r\nB=2", ""},
+      {"byte order mark", bom + u8"GameTitle=ソラ\n", false, "GameTitle=\x83\x5c\x83\x89\r\n", ""},
+      {"neither: bytes as given", u8"GameTitle=ソラ\n", false, u8"GameTitle=ソラ\n", ""},
+      {"no form", u8"A=1\nLegalCopyright=a©b\n", true, "",
+       u8"line 2, column 17: the character © (U+00A9) has no code page 932 form"},
+      {"not UTF-8", "A=1\n\xFF\n", true, "", "line 2, column 1: byte 0xFF is not UTF-8 text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir / "in");
+    fs::remove(dir / "U.WZ2");
+    Make("in/UPDATE.INI", c.given);
+    std::vector<std::string> args{"pack", "-o", (dir / "U.WZ2").string(), (dir / "in").string()};
+    if (c.flag) args.push_back("--manifest-utf8");
+    RunResult r = Run(args);
+    if (c.stored.empty()) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+      EXPECT_FALSE(fs::exists(dir / "U.WZ2"));
+      continue;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Stored(dir / "U.WZ2"), c.stored);
+  }
 }
 
 }  // namespace
@@ -1810,3 +1915,43 @@ TEST_F(Hostile, TheCleanUpRemovesOnlyTheToolsOwnTemporaryNames) {
   expected.push_back("NEW.WZ2");
   ExpectOnly(dir / "out", expected);
 }
+namespace {
+
+// Columns a line takes on a terminal: wide (East Asian) characters two.
+size_t Columns(const std::string& utf8) {
+  size_t columns = 0;
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char c = (unsigned char)utf8[i];
+    size_t length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+    uint32_t cp = length == 1 ? c : c & (0xFF >> (length + 1));
+    for (size_t k = 1; k < length && i + k < utf8.size(); k++) cp = cp << 6 | ((unsigned char)utf8[i + k] & 0x3F);
+    columns += cp >= 0x1100 ? 2 : 1;
+    i += length;
+  }
+  return columns;
+}
+
+// Every line of every command's help fits 80 columns, and every option's
+// text starts in the one column, a long option name standing on its own line.
+TEST_F(Wz2, EveryHelpLineFitsItsColumns) {
+  for (const char* command : {"init", "pack", "list", "extract", "check", "build-exe"}) {
+    RunResult r = Run({"help", command});
+    ASSERT_EQ(r.status, 0) << command;
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+      EXPECT_LE(Columns(line), 80u) << command << ": " << line;
+      if (line.rfind("  -", 0) != 0) continue;
+      size_t gap = line.find("  ", 2);
+      if (gap == std::string::npos) continue;  // a name on its own line
+      EXPECT_LE(gap, 22u) << command << ": " << line;
+      EXPECT_TRUE(line.size() > 24 && line[23] == ' ' && line[24] != ' ') << command << ": " << line;
+    }
+  }
+  RunResult r = Run({"help", "build-exe"});
+  EXPECT_NE(r.out.find("\n  --version-info KEY=VALUE\n                        a version resource string"),
+            std::string::npos)
+      << r.out;
+}
+
+}  // namespace

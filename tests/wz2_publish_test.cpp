@@ -196,8 +196,8 @@ TEST_F(Publish, IconAndVersionInformationGoInAndReplaceTheTemplates) {
   ASSERT_EQ(list.status, 0) << list.err;
   EXPECT_NE(list.out.find("icon: 3 images\n"), std::string::npos) << list.out;
   EXPECT_NE(list.out.find("version: 1.10.0.0 (product 1.10.0.0), strings 041103A4\n"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find(u8"  ProductName     竜の表示ソフト\n"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find(u8"  CompanyName     株式会社サンプル\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(u8"  ProductName       竜の表示ソフト\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find(u8"  CompanyName       株式会社サンプル\n"), std::string::npos) << list.out;
 }
 
 TEST_F(Publish, AMalformedIconOrVersionIsOneLineAndNoExecutable) {
@@ -229,9 +229,12 @@ TEST_F(Publish, AMalformedIconOrVersionIsOneLineAndNoExecutable) {
 TEST_F(Publish, ListJsonHoldsTheTableFacts) {
   Spit(dir / "GAME.ico", ico_fixture::Ico({ico_fixture::BitmapImage(16, 1)}));
   ASSERT_EQ(Run({"build-exe", "--force", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE"), "--icon",
-                 Path("GAME.ico"), "--version-info", "FileVersion=3.1", "--version-info", u8"ProductName=製品"})
+                 Path("GAME.ico"), "--version-info", "FileVersion=3.1", "--version-info", u8"ProductName=製品",
+                 "--version-info", "OriginalFilename=UPDATE.EXE"})
                 .status,
             0);
+  // The longest key still leaves two blanks before its value.
+  EXPECT_NE(Run({"list", Path("UPDATE.EXE")}).out.find("\n  OriginalFilename  UPDATE.EXE\n"), std::string::npos);
   for (const char* source : {"UPDATE.WZ2", "UPDATE.EXE"}) {
     RunResult table = Run({"list", Path(source)}), json = Run({"list", "--json", Path(source)});
     ASSERT_EQ(json.status, 0) << json.err;
@@ -251,7 +254,7 @@ TEST_F(Publish, ListJsonHoldsTheTableFacts) {
         "    v = d['versionInfo']\n"
         "    print('version: %s (product %s), strings %s' % (v['fileVersion'], v['productVersion'], v['table']))\n"
         "    for s in v['records']:\n"
-        "        print('  %-16s%s' % (s['key'], s['value']))\n",
+        "        print('  %-16s  %s' % (s['key'], s['value']))\n",
         "list.json");
     EXPECT_EQ(rebuilt, table.out) << source;
   }

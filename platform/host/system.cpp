@@ -13,12 +13,15 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/host/served_profile.h"
 #include "platform/profile_rules.h"
 
 namespace {
 
-// One thread only, as in the updater, so one plain variable suffices.
+// One thread only, as in the updater, so plain variables suffice.
 DWORD g_lastError = 0;
+std::string g_servedPath;
+const ProfileStream* g_served = nullptr;
 
 // Handles are file descriptors moved past NULL and INVALID_HANDLE_VALUE.
 HANDLE FromDescriptor(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1); }
@@ -140,5 +143,17 @@ BOOL CloseHandle(HANDLE h) {
 
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out, DWORD size,
                                LPCSTR path) {
+  if (g_served != nullptr && path != nullptr && g_servedPath == path && section != nullptr && key != nullptr) {
+    DWORD n = g_served->Get(section, key, out, size);
+    // A wanted key without a value reads as the default, as in a file.
+    if (n == 0 && defaultValue != nullptr && defaultValue[0] != 0)
+      return ProfileStringFromBytes(nullptr, section, key, defaultValue, out, size);
+    return n;
+  }
   return ProfileStringFromFile(path != nullptr ? path : "", section, key, defaultValue, out, size);
+}
+
+void ServeProfile(LPCSTR path, const ProfileStream* profile) {
+  g_servedPath = path != nullptr ? path : "";
+  g_served = path != nullptr ? profile : nullptr;
 }

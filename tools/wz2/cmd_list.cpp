@@ -125,8 +125,10 @@ void PrintTable(const ArchiveView& view, const ExecutableFacts& facts) {
            VersionText(facts.version.productVersion) + "), strings " + ShownText(facts.version.table));
     for (const auto& s : facts.version.strings) {
       std::string key = ShownText(s.first);
+      // The longest key the tool writes, OriginalFilename, still leaves two
+      // blanks before its value.
       size_t columns = ShownColumns(key);
-      key.append(columns < 16 ? 16 - columns : 1, ' ');
+      key.append(columns < 18 ? 18 - columns : 1, ' ');
       Result("  " + key + ShownText(s.second));
     }
   }

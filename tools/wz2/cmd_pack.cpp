@@ -34,6 +34,7 @@ struct PackOptions {
   CompressLevel level = CompressLevel::Default;
   std::vector<std::string> store;
   bool compressDirectory = false;
+  bool manifestUtf8 = false;
   unsigned threads = 1;
   std::vector<std::string> paths;
 };
@@ -59,6 +60,7 @@ int ParseOptions(const ParsedArgs& args, PackOptions* o) {
   }
   o->store = args.Values("--store");
   o->compressDirectory = args.Has("--compress-directory");
+  o->manifestUtf8 = args.Has("--manifest-utf8");
   o->paths = args.operands;
   return EXIT_DONE;
 }
@@ -217,6 +219,14 @@ int CommandPack(const ParsedArgs& args) {
     std::vector<uint8_t> data;
     if (!ReadFile(in.path, &data, &error)) return Fail(error);
     if (data.size() != in.size) return Fail(PathToUtf8(in.path) + ": file changed while packing");
+    // The manifest as the updater reads it: written in UTF-8 (said by the
+    // option or by a byte order mark), it is stored in code page 932 with
+    // CR LF; otherwise its bytes go in as they are.
+    if (SameEntryName(in.name.c_str(), "UPDATE.INI") && (o.manifestUtf8 || HasUtf8Bom(data))) {
+      std::vector<uint8_t> converted;
+      if (!ManifestToCp932(data, &converted, &error)) return Fail(PathToUtf8(in.path) + ": " + error);
+      data.swap(converted);
+    }
     EntryStorage storage = Stored(o, in) ? EntryStorage::Stored : EntryStorage::Smaller;
     if (!writer.Add(in.name, data.data(), data.size(), FileTimeValue(in.time), storage, &error)) return Fail(error);
     progress.Advance(in.size);

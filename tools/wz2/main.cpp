@@ -38,7 +38,8 @@ const char kOverviewEnd[] =
     "Progress (bytes and rate) is shown on stderr when it is a terminal.\n"
     "Text is UTF-8, except that wz2.exe writes to a Windows console in its\n"
     "own characters (UTF-16), so any console code page shows it; output\n"
-    "redirected to a file or a pipe is UTF-8 on every system.\n"
+    "redirected to a file or a pipe is UTF-8 on every system, with CR LF\n"
+    "line ends from wz2.exe and LF from the Linux wz2.\n"
     "Errors are one line on stderr and exit status 1 (2 for bad usage); a\n"
     "failed command leaves no partial output file.\n";
 
@@ -54,12 +55,20 @@ const OptionRule kPackOptions[] = {
     {"--compress-directory", OPTION_FLAG, nullptr, false, "store the directory as one compressed block"},
     {"-j", OPTION_VALUE, "N", false,
      "compress with up to N threads, 1 to 64 (default: the\nnumber of cores; fewer when their work would pass\n128 MiB); the archive is the same bytes for every N"},
+    {"--manifest-utf8", OPTION_FLAG, nullptr, false,
+     "UPDATE.INI is UTF-8 text: store it in code page 932\nwith CR LF (done too for a file that starts with\nthe UTF-8 byte order mark)"},
+};
+const OptionRule kInitOptions[] = {
+    {"-o", OPTION_VALUE, "FILE", true, "the UPDATE.INI to write; it must not exist yet"},
+    {"--setup", OPTION_VALUE, "FILE", false,
+     "the installed game's SETUP.INI: CompanyName, GameTitle,\nGameClass and GameDir are taken from it"},
 };
 const OptionRule kExtractOptions[] = {
     {"-C", OPTION_VALUE, "DIR", false, "write into DIR (an existing directory) instead of the\ncurrent one"},
 };
 const OptionRule kCheckOptions[] = {
-    {"--setup", OPTION_VALUE, "FILE", false, "the installed game's SETUP.INI, to check disk numbers"},
+    {"--setup", OPTION_VALUE, "FILE", false,
+     "the installed game's SETUP.INI: loaded as the updater\nloads it, and its disk check files compared"},
     {"--inst-mode", OPTION_VALUE, "N", false, "the install mode (0-9) to check entries for"},
     {"--strict", OPTION_FLAG, nullptr, false, "treat warnings as errors"},
     {"--json", OPTION_FLAG, nullptr, false,
@@ -80,7 +89,7 @@ const OptionRule kBuildExeOptions[] = {
     {"--icon", OPTION_VALUE, "FILE", false,
      "the game's icon (.ico, every image in it), replacing\nthe template's icons"},
     {"--version-info", OPTION_LIST, "KEY=VALUE", false,
-     "a version resource string (Japanese, code page 932);\nmay be given more than once; FileVersion=N.N.N.N is\nrequired, ProductVersion defaults to it"},
+     "a version resource string (Japanese, code page 932);\nmay be given more than once; FileVersion (1 to 4\nnumbers, 1.10 or 1.10.0.0) is required, ProductVersion\ndefaults to it"},
     {"--force", OPTION_FLAG, nullptr, false, "build even when check finds errors in the archive"},
 };
 const OptionRule kCheckValueOptions[] = {
@@ -105,7 +114,11 @@ const Command kCommands[] = {
       "cannot give a file (CON, NUL, COM1..., a trailing dot or blank), two names\n"
       "the updater takes for one (case pairs of ASCII, full-width, Greek and\n"
       "Cyrillic letters and Roman numerals, and the like), a file of 4 GiB or more,\n"
-      "an archive that would pass 4 GiB, the output archive among the inputs.\n"},
+      "an archive that would pass 4 GiB, the output archive among the inputs.\n"
+      "UPDATE.INI is stored byte for byte, unless --manifest-utf8 is given or it\n"
+      "starts with the UTF-8 byte order mark: then it is stored in code page 932\n"
+      "with CR LF, and a character without a code page 932 form is refused with\n"
+      "its line and column.\n"},
      CommandPack},
     {{"list", "list the entries of an archive or updater executable", OPTIONS(kListOptions), "ARCHIVE|EXE", "ARCHIVE|EXE", 1, 1,
       "Lists the entries of an archive, or of the archive inside an updater\n"
@@ -134,24 +147,74 @@ const Command kCommands[] = {
     {{"check", "find mistakes in the manifest UPDATE.INI inside an archive", OPTIONS(kCheckOptions), "ARCHIVE|EXE",
       "ARCHIVE|EXE", 1, 1,
       "Reads the manifest UPDATE.INI inside the archive with the updater's own\n"
-      "parser and reports, one line each with the key, what the updater would\n"
-      "only find at run time or would silently do differently:\n"
-      "  errors:   no UPDATE.INI; a required key of [SETUP] missing; no UpdateFile00\n"
-      "            or CopyFile00; an update entry naming no archive entry; an entry\n"
-      "            the updater refuses (a field over 259 bytes, a bad disk); a path\n"
-      "            with '..'; a copy entry's disk without DiskCheckFile in the\n"
-      "            given SETUP.INI\n"
-      "  warnings: list gaps and keys numbered 16 or more (never read); values\n"
-      "            over their capacity (cut); an operation letter followed by a\n"
-      "            blank (the entry becomes path-only); a drive or a leading '\\'\n"
-      "            in a path; archive entries no entry writes; no entry for the\n"
-      "            given install mode\n",
+      "parser, and SETUP.INI (--setup) with the updater's own loader, and\n"
+      "reports, one line each with the key, what the updater would only find\n"
+      "on a player's machine. Whatever makes the updater show an error box or\n"
+      "stop is an error, quoting the updater's message; whatever it skips\n"
+      "without a word, or what stops it only on a machine that lacks a folder,\n"
+      "is a warning.\n",
+      "What check reports     what the updater does\n"
+      "error    no UPDATE.INI in the archive\n"
+      "                       \"UPDATE.INI not found at UPDATE.WZ2\", stops\n"
+      "error    CompanyName, GameTitle, GameClass or GameDir of [SETUP] missing\n"
+      "         or empty      \"SETUP : KEY キーが存在しません\" (TORVANEK), stops\n"
+      "error    SETUP.INI refused by the updater's loader (a required key, a\n"
+      "         list without its first field, InstallSelects over 3, Shortcuts\n"
+      "         over 10, ExecApp of one field)\n"
+      "                       its message (TORVANEK), stops\n"
+      "error    neither UpdateFile00 nor CopyFile00 (no files listed)\n"
+      "                       \"No 'UpdateFileXX' and 'CopyFileXX'\", stops\n"
+      "error    no entry for the --inst-mode given\n"
+      "                       \"アップデートする必要のあるファイルはありません\"\n"
+      "error    a field over 259 bytes; a copy disk that is not a digit\n"
+      "                       \"ファイルの書き込みに失敗しました\" before any write\n"
+      "error    an update entry naming no archive entry, no path, or a path\n"
+      "         ending in '\\' (an operation letter and a blank make the whole\n"
+      "         field the path)  \"ファイルの書き込みに失敗しました\", stops\n"
+      "error    a copy entry without a disk before any entry with one\n"
+      "                       \"SETUP.INI : \"PATH\" のコピーに失敗しました\", stops\n"
+      "error    a copy disk N without DiskCheckFileN in SETUP.INI\n"
+      "                       takes any CD-ROM drive with a disk for disk N\n"
+      "error    a path with '..'  writes outside the game's folder\n"
+      "warning  a folder below the target folder other than DataFolder's last\n"
+      "         level (SE of SE\\A.PAK; DATA of DataFolder=DATA\\SE)\n"
+      "                       only DataFolder's last level is created; a missing\n"
+      "                       folder stops the run with \"ファイルの書き込みに失敗\n"
+      "                       しました\" (not for o entries or OverwriteOnly, which\n"
+      "                       skip a missing file)\n"
+      "warning  a gap in a list, keys numbered 16 or more\n"
+      "                       never read\n"
+      "warning  a value over its capacity (1,023 bytes for UpdateFileNN and\n"
+      "         UpdateMessage, 259 for the others)\n"
+      "                       cut without a word\n"
+      "warning  a drive or disk prefix ('X:') in an update entry's field\n"
+      "                       dropped without a word\n"
+      "warning  a leading '\\' or a drive in a path\n"
+      "warning  a copy entry whose install mode is not a digit\n"
+      "                       skipped on every installation\n"
+      "warning  RequiredDiskSpace or OverwriteOnly that is not a number;\n"
+      "         a negative or too large RequiredDiskSpace\n"
+      "                       no test / read as 0; asks for 4 GiB / 2 GiB\n"
+      "warning  an archive entry no update entry writes\n"
+      "                       never read\n"
+      "warning  a manifest over 64 KiB, or a line over 64 KiB\n"
+      "                       read whole for every key; check reads such a\n"
+      "                       line only that far\n"
+      "\n"
       "Every entry is expanded first: a damaged archive fails the check with a\n"
       "one-line error. An executable whose archive does not match the CRC-32 it\n"
       "records (resource UPDATE/103) is an error: its updater refuses to start.\n"
       "\n"
       "Exit status: 1 when there are errors (or warnings with --strict), else 0.\n"},
      CommandCheck},
+    {{"init", "write a commented UPDATE.INI to start from", OPTIONS(kInitOptions), "", "", 0, 0,
+      "Writes a new UPDATE.INI in the updater's form (code page 932, CR LF):\n"
+      "[SETUP] with CompanyName, GameTitle, GameClass and GameDir (from --setup\n"
+      "where given, else empty), and every optional key and every form of\n"
+      "update and copy entry as a commented example. It lists no files until\n"
+      "you add UpdateFile00 (or CopyFile00): check refuses it until then.\n",
+      ""},
+     CommandInit},
     {{"build-exe", "put an archive into a copy of the updater executable", OPTIONS(kBuildExeOptions), "", "", 0, 0,
       "Copies the updater executable with the archive as its resource\n"
       "UPDATE/102 (language 1041), replacing one that is there. Works on 32-bit\n"
@@ -164,9 +227,9 @@ const Command kCommands[] = {
       "The archive's CRC-32 goes beside it as resource UPDATE/103: the updater\n"
       "compares the two at start-up and refuses a damaged download before it\n"
       "writes anything. The archive must pass check without errors (--force\n"
-      "builds anyway), and\n"
-      "the written executable is read back and must carry the archive unchanged\n"
-      "before it replaces the output. The output may not be one of the inputs.\n"
+      "builds anyway), and the written executable is read back and must carry\n"
+      "the archive and its record unchanged before it replaces the output. The\n"
+      "output may not be one of the inputs.\n"
       "\n"
       "--version-info keys: Comments, CompanyName, FileDescription, FileVersion,\n"
       "InternalName, LegalCopyright, LegalTrademarks, OriginalFilename,\n"

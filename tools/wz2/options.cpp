@@ -123,7 +123,13 @@ void PrintCommandHelp(const CommandGrammar& grammar) {
     for (size_t i = 0; i < grammar.optionCount; i++) {
       const OptionRule& o = grammar.options[i];
       std::string left = "  " + OptionWithValue(o);
-      left.append(left.size() < HELP_NAME_COLUMN ? HELP_NAME_COLUMN - left.size() : 1, ' ');
+      // A name that leaves no two blanks before the column stands on a line
+      // of its own, so that every help text starts in the same column.
+      if (left.size() + 2 > HELP_NAME_COLUMN) {
+        text += left + "\n";
+        left.clear();
+      }
+      left.append(HELP_NAME_COLUMN - left.size(), ' ');
       const char* h = o.help;
       for (bool first = true; *h; first = false) {
         const char* end = strchr(h, '\n');

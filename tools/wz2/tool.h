@@ -228,10 +228,28 @@ struct Finding {
   std::string key;
   std::string text;
 };
+// The installed game's SETUP.INI given to check: its path and its bytes.
+struct SetupFile {
+  fs::path path;
+  std::string bytes;
+};
+// Loads SETUP.INI with the updater's own loader. False when the updater
+// would refuse it, with the message and caption the player would see (UTF-8),
+// or with *error set when the file cannot be given to the loader at all.
+bool LoadSetupAsTheUpdater(const SetupFile& file, std::string* caption, std::string* message, std::string* error);
 // False with a one-line reason when an entry cannot be read at all.
 // instMode is a digit, or -1 for every mode.
-bool ExamineArchive(const ArchiveView& view, const std::string* setupBytes, int instMode,
-                    std::vector<Finding>* findings, std::string* error);
+bool ExamineArchive(const ArchiveView& view, const SetupFile* setup, int instMode, std::vector<Finding>* findings,
+                    std::string* error);
+
+// ---- UPDATE.INI as text ------------------------------------------------------
+// Whether the bytes start with the UTF-8 byte order mark.
+bool HasUtf8Bom(const std::vector<uint8_t>& bytes);
+// A manifest written in UTF-8 (any line ends, with or without the byte
+// order mark) as code page 932 with CR LF. False, naming the line, the
+// column and the character, when one has no code page 932 form of its own,
+// or the bytes are not UTF-8.
+bool ManifestToCp932(const std::vector<uint8_t>& utf8, std::vector<uint8_t>* cp932, std::string* error);
 
 // ---- Commands ----------------------------------------------------------------
 // Each takes its arguments parsed by its table in main.cpp (options.h).
@@ -242,6 +260,7 @@ int CommandPack(const ParsedArgs& args);
 int CommandCheck(const ParsedArgs& args);
 int CommandBuildExe(const ParsedArgs& args);
 int CommandCheckValue(const ParsedArgs& args);
+int CommandInit(const ParsedArgs& args);
 // Help for one command ("" for the overview); false when unknown.
 bool PrintHelp(const std::string& command);
 
