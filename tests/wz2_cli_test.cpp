@@ -1681,92 +1681,6 @@ bool MakeNode(const std::string& kind, const fs::path& p, const fs::path& victim
     return made;
   }
   return false;
-namespace {
-
-// ---- wz2 init and UTF-8 manifests ------------------------------------------------
-
-class Publisher : public Wz2 {
- protected:
-  // What pack stored as UPDATE.INI, extracted again.
-  std::string Stored(const fs::path& archive) {
-    fs::create_directories(dir / "out");
-    RunResult r = Run({"extract", "-C", (dir / "out").string(), archive.string(), "UPDATE.INI"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    return Slurp(dir / "out/UPDATE.INI");
-  }
-};
-
-TEST_F(Publisher, AnUntouchedSkeletonTakesTheGamesIdentityAndCheckRefusesItForListingNoFiles) {
-  // SETUP.INI in code page 932 without GameClass: the class is the title,
-  // as the updater's loader makes it.
-  Make("SETUP.INI", "[SETUP]\r\nCompanyName=Sakuragi\r\nGameTitle=\x83\x5c\x83\x89\r\nGameDir=Sorano\r\n");
-  fs::create_directories(dir / "in");
-  RunResult r = Run({"init", "--setup", (dir / "SETUP.INI").string(), "-o", (dir / "in/UPDATE.INI").string()});
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::string text = Slurp(dir / "in/UPDATE.INI");
-  for (const char* line : {"CompanyName=Sakuragi\r\n", "GameTitle=\x83\x5c\x83\x89\r\n", "GameClass=\x83\x5c\x83\x89\r\n",
-                           "GameDir=Sorano\r\n", ";UpdateFile00=README.TXT\r\n", ";UpdateFile01=u,SOUND.PAK\r\n",
-                           ";UpdateFile02=o,VOICE\\VOICE1.PAK\r\n", ";UpdateFile03=d,CONFIG.DAT\r\n",
-                           ";UpdateFile04=2,PATCH.DAT\r\n", ";CopyFile00=1:MOVIE\r\n"})
-    EXPECT_NE(text.find(line), std::string::npos) << line;
-  for (size_t i = 0; i < text.size(); i++) {
-    if (text[i] == '\n') {
-      ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "a bare LF at byte " << i;
-    }
-  }
-  std::string utf8;
-  EXPECT_TRUE(names::Cp932ToUtf8(text, &utf8)) << "not code page 932 text";
-
-  ASSERT_EQ(Run({"pack", "-o", (dir / "U.WZ2").string(), (dir / "in").string()}).status, 0);
-  r = Run({"check", "-q", (dir / "U.WZ2").string()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, "error: UpdateFile00: neither UpdateFile00 nor CopyFile00 is present: the manifest lists no files, "
-                   "and the updater stops with \"No 'UpdateFileXX' and 'CopyFileXX'\"\n");
-}
-
-TEST_F(Publisher, InitNeverWritesOverAnExistingFile) {
-  Make("UPDATE.INI", "mine");
-  RunResult r = Run({"init", "-o", (dir / "UPDATE.INI").string()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("already exists"), std::string::npos) << r.err;
-  EXPECT_EQ(Slurp(dir / "UPDATE.INI"), "mine");
-  EXPECT_EQ(Names(dir), std::vector<std::string>{"UPDATE.INI"});
-}
-
-TEST_F(Publisher, AUtf8ManifestIsStoredInCodePage932WithCrLfOrRefusedByLineAndColumn) {
-  struct Case {
-    const char* name;
-    std::string given;
-    bool flag;
-    std::string stored;  // empty: refused
-    std::string says;
-  };
-  const std::string bom = "\xEF\xBB\xBF";
-  const Case cases[] = {
-      {"flag", u8"[SETUP]\nGameTitle=ソラ\r\nA=1\rB=2", true, "[SETUP]\r\nGameTitle=\x83\x5c\x83\x89\r\nA=1\r\nB=2", ""},
-      {"byte order mark", bom + u8"GameTitle=ソラ\n", false, "GameTitle=\x83\x5c\x83\x89\r\n", ""},
-      {"neither: bytes as given", u8"GameTitle=ソラ\n", false, u8"GameTitle=ソラ\n", ""},
-      {"no form", u8"A=1\nLegalCopyright=a©b\n", true, "",
-       u8"line 2, column 17: the character © (U+00A9) has no code page 932 form"},
-      {"not UTF-8", "A=1\n\xFF\n", true, "", "line 2, column 1: byte 0xFF is not UTF-8 text"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(dir / "in");
-    fs::remove(dir / "U.WZ2");
-    Make("in/UPDATE.INI", c.given);
-    std::vector<std::string> args{"pack", "-o", (dir / "U.WZ2").string(), (dir / "in").string()};
-    if (c.flag) args.push_back("--manifest-utf8");
-    RunResult r = Run(args);
-    if (c.stored.empty()) {
-      EXPECT_EQ(r.status, 1);
-      EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
-      EXPECT_FALSE(fs::exists(dir / "U.WZ2"));
-      continue;
-    }
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(Stored(dir / "U.WZ2"), c.stored);
-  }
 }
 
 }  // namespace
@@ -1915,6 +1829,97 @@ TEST_F(Hostile, TheCleanUpRemovesOnlyTheToolsOwnTemporaryNames) {
   expected.push_back("NEW.WZ2");
   ExpectOnly(dir / "out", expected);
 }
+
+namespace {
+
+// ---- wz2 init and UTF-8 manifests ------------------------------------------------
+
+class Publisher : public Wz2 {
+ protected:
+  // What pack stored as UPDATE.INI, extracted again.
+  std::string Stored(const fs::path& archive) {
+    fs::create_directories(dir / "out");
+    RunResult r = Run({"extract", "-C", (dir / "out").string(), archive.string(), "UPDATE.INI"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return Slurp(dir / "out/UPDATE.INI");
+  }
+};
+
+TEST_F(Publisher, AnUntouchedSkeletonTakesTheGamesIdentityAndCheckRefusesItForListingNoFiles) {
+  // SETUP.INI in code page 932 without GameClass: the class is the title,
+  // as the updater's loader makes it.
+  Make("SETUP.INI", "[SETUP]\r\nCompanyName=Sakuragi\r\nGameTitle=\x83\x5c\x83\x89\r\nGameDir=Sorano\r\n");
+  fs::create_directories(dir / "in");
+  RunResult r = Run({"init", "--setup", (dir / "SETUP.INI").string(), "-o", (dir / "in/UPDATE.INI").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string text = Slurp(dir / "in/UPDATE.INI");
+  for (const char* line : {"CompanyName=Sakuragi\r\n", "GameTitle=\x83\x5c\x83\x89\r\n", "GameClass=\x83\x5c\x83\x89\r\n",
+                           "GameDir=Sorano\r\n", ";UpdateFile00=README.TXT\r\n", ";UpdateFile01=u,SOUND.PAK\r\n",
+                           ";UpdateFile02=o,VOICE\\VOICE1.PAK\r\n", ";UpdateFile03=d,CONFIG.DAT\r\n",
+                           ";UpdateFile04=2,PATCH.DAT\r\n", ";CopyFile00=1:MOVIE\r\n"})
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] == '\n') {
+      ASSERT_TRUE(i > 0 && text[i - 1] == '\r') << "a bare LF at byte " << i;
+    }
+  }
+  std::string utf8;
+  EXPECT_TRUE(names::Cp932ToUtf8(text, &utf8)) << "not code page 932 text";
+
+  ASSERT_EQ(Run({"pack", "-o", (dir / "U.WZ2").string(), (dir / "in").string()}).status, 0);
+  r = Run({"check", "-q", (dir / "U.WZ2").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "error: UpdateFile00: neither UpdateFile00 nor CopyFile00 is present: the manifest lists no files, "
+                   "and the updater stops with \"No 'UpdateFileXX' and 'CopyFileXX'\"\n");
+}
+
+TEST_F(Publisher, InitNeverWritesOverAnExistingFile) {
+  Make("UPDATE.INI", "mine");
+  RunResult r = Run({"init", "-o", (dir / "UPDATE.INI").string()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("already exists"), std::string::npos) << r.err;
+  EXPECT_EQ(Slurp(dir / "UPDATE.INI"), "mine");
+  EXPECT_EQ(Names(dir), std::vector<std::string>{"UPDATE.INI"});
+}
+
+TEST_F(Publisher, AUtf8ManifestIsStoredInCodePage932WithCrLfOrRefusedByLineAndColumn) {
+  struct Case {
+    const char* name;
+    std::string given;
+    bool flag;
+    std::string stored;  // empty: refused
+    std::string says;
+  };
+  const std::string bom = "\xEF\xBB\xBF";
+  const Case cases[] = {
+      {"flag", u8"[SETUP]\nGameTitle=ソラ\r\nA=1\rB=2", true, "[SETUP]\r\nGameTitle=\x83\x5c\x83\x89\r\nA=1\r\nB=2", ""},
+      {"byte order mark", bom + u8"GameTitle=ソラ\n", false, "GameTitle=\x83\x5c\x83\x89\r\n", ""},
+      {"neither: bytes as given", u8"GameTitle=ソラ\n", false, u8"GameTitle=ソラ\n", ""},
+      {"no form", u8"A=1\nLegalCopyright=a©b\n", true, "",
+       u8"line 2, column 17: the character © (U+00A9) has no code page 932 form"},
+      {"not UTF-8", "A=1\n\xFF\n", true, "", "line 2, column 1: byte 0xFF is not UTF-8 text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(dir / "in");
+    fs::remove(dir / "U.WZ2");
+    Make("in/UPDATE.INI", c.given);
+    std::vector<std::string> args{"pack", "-o", (dir / "U.WZ2").string(), (dir / "in").string()};
+    if (c.flag) args.push_back("--manifest-utf8");
+    RunResult r = Run(args);
+    if (c.stored.empty()) {
+      EXPECT_EQ(r.status, 1);
+      EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+      EXPECT_FALSE(fs::exists(dir / "U.WZ2"));
+      continue;
+    }
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Stored(dir / "U.WZ2"), c.stored);
+  }
+}
+
+}  // namespace
+
 namespace {
 
 // Columns a line takes on a terminal: wide (East Asian) characters two.
