@@ -26,6 +26,7 @@
 #include "support/run_program.h"
 #include "support/archive_builder.h"
 #include "archive/entry_name.h"
+#include "archive/payload_check.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
 #include "pack/pe_resource.h"
@@ -823,7 +824,8 @@ TEST_P(BuildExe, TheArchiveReadsBackFromTheBuiltExecutable) {
   ASSERT_TRUE(pe::FindResourceData(bytes, pe::KeyString("UPDATE"), pe::KeyId(102), &data, &error)) << error;
   EXPECT_EQ(std::string(data.begin(), data.end()), Slurp(archive));
   // list and extract read the executable as they read the archive.
-  EXPECT_EQ(Run({"list", (dir / "UPDATE.EXE").string()}).out, Run({"list", archive.string()}).out);
+  EXPECT_EQ(Run({"list", (dir / "UPDATE.EXE").string()}).out.rfind(Run({"list", archive.string()}).out + "check: CRC-32 ", 0),
+            0u);
   fs::create_directory(dir / "out");
   ASSERT_EQ(Run({"extract", (dir / "UPDATE.EXE").string(), "-C", (dir / "out").string(), "SOUND.PAK"}).status, 0);
   EXPECT_EQ(Slurp(dir / "out/SOUND.PAK"), Text(2000));
@@ -879,7 +881,7 @@ TEST_P(BuildExe, ABuiltExecutableSignsVerifiesAndStillLists) {
       << Slurp(dir / "sign.log");
   RunResult l = Run({"list", (dir / "SIGNED.EXE").string()});
   EXPECT_EQ(l.status, 0) << l.err;
-  EXPECT_EQ(l.out, Run({"list", archive.string()}).out);
+  EXPECT_EQ(l.out.rfind(Run({"list", archive.string()}).out + "check: CRC-32 ", 0), 0u) << l.out;
   RunResult again = Run({"build-exe", "--force", "--template", (dir / "SIGNED.EXE").string(), "--archive", archive.string(), "-o",
                          (dir / "RESIGNED.EXE").string()});
   ExpectCleanFailure(again);
@@ -911,9 +913,17 @@ class BuildExeBytes : public Wz2 {
     r.name = pe::KeyId(102);
     r.language = 1041;
     r.data.assign(archive.begin(), archive.end());
-    std::vector<uint8_t> built, branded2;
+    pe::Resource check = r;
+    check.name = pe::KeyId(ARCHIVE_CHECK_RESOURCE_ID);
+    check.data.resize(ARCHIVE_CHECK_SIZE);
+    Crc32Tables tables;
+    BuildCrc32Tables(&tables);
+    MakeArchiveCheck(check.data.data(), (DWORD)archive.size(),
+                     Crc32Update(&tables, 0, (const BYTE*)archive.data(), archive.size()));
+    std::vector<uint8_t> carrying, built, branded2;
     std::string error;
-    EXPECT_TRUE(pe::ReplaceResource(templ, r, &built, &error)) << error;
+    EXPECT_TRUE(pe::ReplaceResource(templ, r, &carrying, &error)) << error;
+    EXPECT_TRUE(pe::ReplaceResource(carrying, check, &built, &error)) << error;
     if (!branded) return built;
     std::vector<pe::Resource> all;
     EXPECT_TRUE(pe::ReadResources(built, &all, &error)) << error;
@@ -968,8 +978,10 @@ TEST_F(BuildExeBytes, AnArchiveOfManyPiecesGoesInAsTheRewriteInMemoryPutsIt) {
     std::vector<uint8_t> expected = Reference(row.templ, archiveBytes, row.branded);
     std::string built = Slurp(out);
     EXPECT_TRUE(std::vector<uint8_t>(built.begin(), built.end()) == expected) << row.what;
-    // list reads the archive back (and, for a branded one, then its version).
-    EXPECT_EQ(Run({"list", out.string()}).out.rfind(Run({"list", archive.string()}).out, 0), 0u) << row.what;
+    // list reads the archive back (and its check record, and for a branded
+    // one then its version).
+    EXPECT_EQ(Run({"list", out.string()}).out.rfind(Run({"list", archive.string()}).out + "check: CRC-32 ", 0), 0u)
+        << row.what;
   }
 }
 
@@ -1554,7 +1566,8 @@ TEST_F(Hostile, BuildExeOutputAlwaysReadsBackItsArchive) {
     ASSERT_EQ(r.status, 0) << t.first << ": " << r.err;
     RunResult l = Run({"list", built.string()});
     EXPECT_EQ(l.status, 0) << t.first << ": " << l.err;
-    EXPECT_EQ(l.out, Run({"list", archive.string()}).out) << t.first;
+    EXPECT_EQ(l.out.rfind(Run({"list", archive.string()}).out + "check: CRC-32 ", 0), 0u) << t.first;
+    EXPECT_EQ(std::count(l.out.begin(), l.out.end(), '\n'), 4) << t.first << ": " << l.out;
     std::string exe = Slurp(built);
     std::vector<uint8_t> bytes(exe.begin(), exe.end());
     pe::Layout layout;

@@ -166,9 +166,9 @@ TEST_F(Listing, VersionStringsAreShownEscapedAndEveryOneIsListed) {
   ASSERT_EQ(json.status, 0) << json.err;
   EXPECT_FALSE(HasRawControl(list.out)) << list.out;
   EXPECT_FALSE(HasRawControl(json.out)) << json.out;
-  EXPECT_NE(list.out.find("\n  Comments        red\\x1B[31m\\x0DBEL\\x07\\\\\n"), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("\n  FileVersion     1.0\n  Comments  "), std::string::npos) << list.out;
-  EXPECT_NE(list.out.find("\n  FileVersion     Second\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\n  Comments          red\\x1B[31m\\x0DBEL\\x07\\\\\n"), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\n  FileVersion       1.0\n  Comments  "), std::string::npos) << list.out;
+  EXPECT_NE(list.out.find("\n  FileVersion       Second\n"), std::string::npos) << list.out;
   EXPECT_NE(json.out.find("\"strings\": {\"FileVersion\": \"1.0\", "
                           "\"Comments\": \"red\\u001b[31m\\u000dBEL\\u0007\\\\\"}"),
             std::string::npos)
