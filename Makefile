@@ -26,10 +26,10 @@ $(PRESETS:%=build-%): build-%:
 	@cmake --build --preset $* -j $(JOBS)
 
 # Every test preset runs even when an earlier one failed; the exit status
-# is the first failure's. The win32 scenarios, the longest and mostly on one
-# core, run beside the sanitizer and fuzz builds and the other presets'
-# tests (scripts/test-presets).
-test: deps build-host build-win32 build-win64
+# is the first failure's. The 32-bit root is made while the first trees
+# build, and the win32 scenarios, the longest and mostly on one core, run
+# beside the other builds and tests (scripts/test-presets).
+test: deps-base
 	@scripts/test-presets $(JOBS)
 
 fuzz: deps-base build-fuzz
