@@ -96,6 +96,17 @@ e2e_small_disk() {
   trap 'e2e_small_disk_off; exit 143' TERM HUP
 }
 
+# The small disk for the scenario that uses it: mounted, then the wineserver
+# started again, since it opens the files its clients name and the win32
+# one runs in a mount namespace of its own, a copy of the mounts made when
+# it started (it keeps that copy after the host's is unmounted, until it
+# ends at the clean-up).
+e2e_use_small_disk() {
+  e2e_small_disk || return 1
+  "$WINE_PREFIX_CMD" server-stop "$E2E_PREFIX"
+  "$WINE_PREFIX_CMD" server-start "$E2E_PREFIX"
+}
+
 e2e_small_disk_off() {
   if mountpoint -q "$E2E_SMALL" 2>/dev/null; then umount "$E2E_SMALL" || true; fi
   trap - EXIT INT TERM HUP

@@ -9,7 +9,7 @@
 # more than 4 GiB and the machine's own disk has far more free. It is
 # mounted for this scenario alone and unmounted when it ends.
 
-if [[ ! -L $E2E_PREFIX/dosdevices/e: ]] || ! e2e_small_disk; then
+if [[ ! -L $E2E_PREFIX/dosdevices/e: ]] || ! e2e_use_small_disk; then
   echo "SKIPPED: no small disk could be mounted (needs root for a tmpfs)"
   return 77
 fi
