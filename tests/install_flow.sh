@@ -128,7 +128,7 @@ publisher_flow installed "$work/prefix/bin/wz2"
 if command -v dpkg-deb >/dev/null && command -v cpack >/dev/null; then
   (cd "$build" && cpack -G DEB -B "$work/package") >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; fail "cpack made no Debian package"; }
-  deb=$(ls "$work"/package/*.deb 2>/dev/null | head -1)
+  deb=$(find "$work/package" -maxdepth 1 -name '*.deb' 2>/dev/null | sort | head -1)
   if [[ -n $deb ]]; then
     depends=$(dpkg-deb -f "$deb" Depends)
     [[ $depends == *libc6* && $depends == *libstdc++6* ]] || fail "the package's Depends lacks libc6 or libstdc++6: $depends"

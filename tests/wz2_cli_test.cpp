@@ -1,21 +1,24 @@
 // The publisher's tool as its users run it: the wz2 program built next to
 // this test, started with arguments, judged by its exit status, its stdout
 // and stderr, and the files it leaves (or must not leave) behind.
+#include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/inotify.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <fstream>
@@ -87,6 +90,27 @@ std::vector<std::string> Names(const fs::path& dir) {
   for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Blocks until `dir` holds names other than `before` (true) or process
+// `pid` ends first (false): the child's own event, not a guess at how long
+// it needs. The watch is set before the first look, so no name is missed.
+bool WaitForNewName(const fs::path& dir, const std::vector<std::string>& before, pid_t pid) {
+  int watch = inotify_init1(IN_CLOEXEC);
+  int child = (int)syscall(SYS_pidfd_open, pid, 0);
+  bool appeared = false;
+  if (watch >= 0 && child >= 0 && inotify_add_watch(watch, dir.c_str(), IN_CREATE | IN_MOVED_TO) >= 0) {
+    appeared = Names(dir) != before;
+    while (!appeared) {
+      struct pollfd fds[2] = {{watch, POLLIN, 0}, {child, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+      if (fds[0].revents & POLLIN) appeared = true;
+      else if (fds[1].revents) break;
+    }
+  }
+  if (watch >= 0) close(watch);
+  if (child >= 0) close(child);
+  return appeared;
 }
 
 struct Row {
@@ -1354,10 +1378,12 @@ TEST_F(Wz2, AnInterruptedPackLeavesNoFileBehind) {
     execl(program.c_str(), program.c_str(), "pack", "--level", "max", "-o", out.c_str(), in.c_str(), (char*)nullptr);
     _exit(127);
   }
-  usleep(300000);
+  // Interrupted once its temporary file exists, with seconds of work left.
+  bool writing = WaitForNewName(dir / "in", before, pid);
   kill(pid, SIGINT);
   int status = 0;
   waitpid(pid, &status, 0);
+  ASSERT_TRUE(writing) << "pack ended before it made its temporary file";
   ASSERT_TRUE(WIFSIGNALED(status)) << "pack ended before the interrupt; make the input larger";
   EXPECT_EQ(WTERMSIG(status), SIGINT);
   EXPECT_EQ(Names(dir / "in"), before);
@@ -1426,9 +1452,6 @@ class Hostile : public Wz2 {
     e.storedSize = storedSize;
     return e;
   }
-  static double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-  }
 };
 
 TEST_F(Hostile, ASizeClaimPastWhatItsBlockCanHoldIsRefusedByEveryReader) {
@@ -1447,11 +1470,14 @@ TEST_F(Hostile, ASizeClaimPastWhatItsBlockCanHoldIsRefusedByEveryReader) {
       {"build-exe", "--force", "--template", t.string(), "--archive", a.string(), "-o", (dir / "U.EXE").string()},
   };
   for (const auto& args : runs) {
-    auto start = std::chrono::steady_clock::now();
-    RunResult r = Run(args);
+    // Refused by the claim, before any of the 4 GiB is made: a run that
+    // wrote a mebibyte of it would end by SIGXFSZ, not in one line.
+    RunResult r = Run(args, fs::path(), [] {
+      struct rlimit limit = {1u << 20, 1u << 20};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    });
     ExpectCleanFailure(r);
     EXPECT_NE(r.err.find("claims more bytes than its compressed block can hold"), std::string::npos) << r.err;
-    EXPECT_LT(Seconds(start), 2.0) << args[0];
   }
   ExpectOnly(dir / "out", {});
   EXPECT_FALSE(fs::exists(dir / "U.EXE"));
@@ -1603,8 +1629,9 @@ TEST_F(Hostile, RunningOutOfMemoryIsOneLineAndLeavesNoTemporaryFile) {
 }
 
 // Every entry looked up by name: once a linear scan per entry, minutes for
-// as many entries as an archive may hold.
-TEST_F(Hostile, CheckAndExtractOfTheMostEntriesAnArchiveHoldsTakeSeconds) {
+// as many entries as an archive may hold. The look-up's compares are counted
+// in names_test; here every entry must be looked up and found.
+TEST_F(Hostile, CheckAndExtractFindEachOfTheMostEntriesAnArchiveHolds) {
   ArchiveBuilder b;
   b.Stored("UPDATE.INI", CleanManifest()).Stored("SOUND.PAK", "s");
   const int unwritten = (int)ARCHIVE_MAX_ENTRIES - 2;
@@ -1614,16 +1641,12 @@ TEST_F(Hostile, CheckAndExtractOfTheMostEntriesAnArchiveHoldsTakeSeconds) {
     b.Stored(name, "");
   }
   fs::path archive = Make("MANY.WZ2", b.BuildString());
-  auto start = std::chrono::steady_clock::now();
   RunResult c = Run({"check", archive.string()});
   EXPECT_EQ(c.status, 0) << c.err;
   EXPECT_EQ(std::count(c.out.begin(), c.out.end(), '\n'), unwritten) << "one warning per unwritten entry";
-  EXPECT_LT(Seconds(start), 20.0) << "check";
-  start = std::chrono::steady_clock::now();
   snprintf(name, sizeof(name), "F%06d.DAT", unwritten - 1);
   RunResult x = Run({"extract", archive.string(), "-C", dir.string(), name, "f000000.dat"});
   EXPECT_EQ(x.status, 0) << x.err;
-  EXPECT_LT(Seconds(start), 20.0) << "extract";
   EXPECT_TRUE(fs::exists(dir / name));
 }
 
@@ -1644,10 +1667,11 @@ TEST_F(Hostile, AnInputCutShortUnderAMappingEndsInOneLineAndLeavesNothing) {
     _exit(127);
   }
   // Wait for the first pending file, then fault the run.
-  for (int i = 0; i < 2000 && fs::is_empty(dir / "out"); i++) usleep(1000);
+  bool writing = WaitForNewName(dir / "out", {}, pid);
   kill(pid, SIGBUS);
   int status = 0;
   waitpid(pid, &status, 0);
+  ASSERT_TRUE(writing) << "extract ended before it made a file";
   ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
   EXPECT_EQ(WEXITSTATUS(status), 1);
   std::string err = Slurp(errFile);

@@ -117,6 +117,13 @@ void Log(const std::string& line) {
   Write(stamp + line + "\n");
 }
 
+// The last error of the call that just failed, for the log: " (error N)".
+std::string LastError() {
+  char text[32];
+  wsprintfA(text, " (error %lu)", GetLastError());
+  return text;
+}
+
 // ---- script parsing -----------------------------------------------------------
 
 std::string Unescape(const std::string& text) {
@@ -353,8 +360,11 @@ void Expect(const char* what, const std::string& expected, std::string (*read)()
 
 HKEY CreateKey(const std::string& key) {
   HKEY handle = nullptr;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr) != ERROR_SUCCESS)
-    Fail("cannot create HKCU\\" + key);
+  LONG result = RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr);
+  if (result != ERROR_SUCCESS) {
+    SetLastError((DWORD)result);
+    Fail("cannot create HKCU\\" + key + LastError());
+  }
   return handle;
 }
 
@@ -367,10 +377,24 @@ void Step(const std::string& command, std::string rest) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     Process p = {name, {}, false};
-    std::vector<char> buffer(commandLine.begin(), commandLine.end());
-    buffer.push_back(0);
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p.info))
-      Fail("cannot start " + Quote(commandLine));
+    // CreateProcess may change the buffer it is given: a fresh copy for
+    // each attempt. Wine reports a process that died while it was being
+    // brought up (before its first instruction) as a failed start; that is
+    // no step of the program under test, so it is tried again, a counted
+    // number of times, and every failure is logged with its error.
+    const int kStartAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+      std::vector<char> buffer(commandLine.begin(), commandLine.end());
+      buffer.push_back(0);
+      if (CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &p.info))
+        break;
+      DWORD error = GetLastError();
+      std::string why = LastError();
+      if (attempt == kStartAttempts || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+          error == ERROR_BAD_EXE_FORMAT)
+        Fail("cannot start " + Quote(commandLine) + why);
+      Log("start of " + name + " failed" + why + ", attempt " + std::to_string(attempt));
+    }
     processes.push_back(p);
     Log("started " + name);
   } else if (command == "wait-dialog") {
@@ -427,8 +451,9 @@ void Step(const std::string& command, std::string rest) {
     if (!WaitFor([&] { return (found = FindBox(p->info.dwProcessId)) != nullptr; }))
       Fail("no message box appeared");
     box = found;
-    // The box fills in its text while it is being created; let it settle.
-    Sleep(100);
+    // The box fills in its text while it is being created: the log waits
+    // for the text (the expectations below wait for their own parts).
+    WaitFor([&] { return !ControlText(found, 0xFFFF).empty(); });
     LogBox(box);
   } else if (command == "expect-box-caption") {
     // Box expectations poll like the dialog's: a box is visible before it
@@ -470,7 +495,7 @@ void Step(const std::string& command, std::string rest) {
     });
     if (!ended) Fail(p->name + " did not end");
     if (stray) {
-      Sleep(100);
+      WaitFor([&] { return !ControlText(stray, 0xFFFF).empty(); });
       LogBox(stray);
       Fail(p->name + " showed a message box instead of ending");
     }
@@ -496,8 +521,8 @@ void Step(const std::string& command, std::string rest) {
     Log(p->name + " shows its window");
   } else if (command == "kill") {
     Process* p = Find(Word(rest));
-    TerminateProcess(p->info.hProcess, 0);
-    WaitForSingleObject(p->info.hProcess, timeoutMs);
+    if (!TerminateProcess(p->info.hProcess, 0)) Fail("cannot end " + p->name + LastError());
+    if (WaitForSingleObject(p->info.hProcess, timeoutMs) != WAIT_OBJECT_0) Fail(p->name + " did not end when killed");
     p->exited = true;
     Log("ended " + p->name);
   } else if (command == "reg-clear") {
@@ -517,11 +542,14 @@ void Step(const std::string& command, std::string rest) {
       result = RegSetValueExA(handle, value.c_str(), 0, REG_DWORD, (const BYTE*)&data, sizeof data);
     }
     RegCloseKey(handle);
-    if (result != ERROR_SUCCESS) Fail("cannot set " + value);
+    if (result != ERROR_SUCCESS) {
+      SetLastError((DWORD)result);
+      Fail("cannot set " + value + LastError());
+    }
   } else if (command == "lock") {
     std::string path = rest;
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) Fail("cannot lock " + Quote(path));
+    if (handle == INVALID_HANDLE_VALUE) Fail("cannot lock " + Quote(path) + LastError());
     locks.push_back({path, handle});
   } else if (command == "unlock") {
     std::string path = rest;
@@ -534,11 +562,11 @@ void Step(const std::string& command, std::string rest) {
     Fail("not locked: " + Quote(path));
   } else if (command == "delete-file") {
     std::string path = rest;
-    if (!DeleteFileA(path.c_str())) Fail("cannot delete " + Quote(path));
+    if (!DeleteFileA(path.c_str())) Fail("cannot delete " + Quote(path) + LastError());
   } else if (command == "write-file") {
     std::string path = rest;
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) Fail("cannot create " + Quote(path));
+    if (handle == INVALID_HANDLE_VALUE) Fail("cannot create " + Quote(path) + LastError());
     CloseHandle(handle);
   } else if (command == "set-attributes") {
     DWORD attributes = (DWORD)strtoul(Word(rest).c_str(), nullptr, 16);

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared pieces of the Wine scenarios (sourced by tests/e2e/run).
 #
 # A scenario is a bash file in scenarios/ that prepares the game's files and
@@ -30,8 +31,12 @@ fail() {
 
 # ---- the shared prefix, X server and wineserver ---------------------------
 
+# The shared X server runs: its PID file names a live Xvfb (a stale file's
+# number may since have gone to another process).
 e2e_running() {
-  [[ -f $E2E_DIR/display && -f $E2E_DIR/xvfb.pid ]] && kill -0 "$(cat "$E2E_DIR/xvfb.pid")" 2>/dev/null
+  local pid
+  [[ -f $E2E_DIR/display ]] && pid=$(cat "$E2E_DIR/xvfb.pid" 2>/dev/null) &&
+    [[ $(cat "/proc/$pid/comm" 2>/dev/null) == Xvfb ]]
 }
 
 e2e_setup() {
@@ -56,9 +61,12 @@ e2e_setup() {
     { echo "e2e setup: $E2E_PREFIX is not a $WZ2_WINE_ARCH prefix"; e2e_cleanup; return 1; }
   # D: is the game's CD-ROM. E: is a small disk for the free-space stop:
   # a 4 MiB tmpfs where the machine allows mounting one (root), else absent.
+  # The scenario that uses it mounts it for its own run (e2e_small_disk);
+  # here it is only tried.
   "$WINE_PREFIX_CMD" headless "$E2E_PREFIX"
   "$WINE_PREFIX_CMD" drive "$E2E_PREFIX" d: "$E2E_CDROM" cdrom
-  if mountpoint -q "$E2E_SMALL" || mount -t tmpfs -o size=4m e2e-small "$E2E_SMALL" 2>/dev/null; then
+  if e2e_small_disk; then
+    e2e_small_disk_off
     "$WINE_PREFIX_CMD" drive "$E2E_PREFIX" e: "$E2E_SMALL" hd
   else
     e2e_note "no small disk (mounting a tmpfs needs root): the disk-space scenario will be skipped"
@@ -73,7 +81,35 @@ e2e_setup() {
 e2e_cleanup() {
   "$WINE_PREFIX_CMD" server-stop "$E2E_PREFIX" 2>/dev/null || true
   "$WINE_PREFIX_CMD" xvfb-stop "$E2E_DIR"
+  e2e_small_disk_off
+}
+
+# Mounts the 4 MiB tmpfs of drive E: for this process's run, and unmounts it
+# when the process ends however it ends (an interrupt included), so that no
+# mount outlives the scenario and `make clean` never meets one. False where
+# no tmpfs can be mounted (not root).
+e2e_small_disk() {
+  mkdir -p "$E2E_SMALL"
+  mountpoint -q "$E2E_SMALL" || mount -t tmpfs -o size=4m e2e-small "$E2E_SMALL" 2>/dev/null || return 1
+  trap e2e_small_disk_off EXIT
+  trap 'e2e_small_disk_off; exit 130' INT
+  trap 'e2e_small_disk_off; exit 143' TERM HUP
+}
+
+# The small disk for the scenario that uses it: mounted, then the wineserver
+# started again, since it opens the files its clients name and the win32
+# one runs in a mount namespace of its own, a copy of the mounts made when
+# it started (it keeps that copy after the host's is unmounted, until it
+# ends at the clean-up).
+e2e_use_small_disk() {
+  e2e_small_disk || return 1
+  "$WINE_PREFIX_CMD" server-stop "$E2E_PREFIX"
+  "$WINE_PREFIX_CMD" server-start "$E2E_PREFIX"
+}
+
+e2e_small_disk_off() {
   if mountpoint -q "$E2E_SMALL" 2>/dev/null; then umount "$E2E_SMALL" || true; fi
+  trap - EXIT INT TERM HUP
 }
 
 # ---- files -------------------------------------------------------------------
@@ -170,7 +206,13 @@ run_driver() {
   echo "---- driver log ($((SECONDS - start)) s)"
   iconv -f CP932 -t UTF-8 -c "$E2E_WORK/driver.log" | sed 's/^/  /'
   echo "----"
-  ((status == 0)) || fail "driver: the updater did not behave as scripted (status $status)"
+  # A driver that never logged a line was not started (or died at once):
+  # Wine's own message above and its status are all there is to go on.
+  if ((status != 0)) && ! grep -q '^\[' "$E2E_WORK/driver.log"; then
+    fail "driver: not started, Wine's status $status (its message, if any, is in the log above)"
+  elif ((status != 0)); then
+    fail "driver: the updater did not behave as scripted (status $status)"
+  fi
   [[ $(temp_listing) == "$temp_before" ]] ||
     fail "left in the temporary directory: $(diff <(echo "$temp_before") <(temp_listing) | grep '^>' | tr '\n' ' ')"
   : >"$E2E_WORK/script.txt"
@@ -322,7 +364,7 @@ INI
 # record, empty data folder) and an empty CD-ROM.
 install_game() {
   local mode=${1:-1}
-  rm -rf "$E2E_C/Games" "$E2E_C/GameData" "$E2E_CDROM"/* 2>/dev/null
+  rm -rf "$E2E_C/Games" "$E2E_C/GameData" "${E2E_CDROM:?}"/* 2>/dev/null
   mkdir -p "$INST" "$DATA"
   setup_ini "$INST/SETUP.INI"
   install_record "$GAME_KEY" "$INST_WIN" "$DATA_WIN" "$mode"
@@ -408,6 +450,6 @@ expect_listing() {
   shift
   local want have
   want=$(printf '%s\n' "$@" | sort)
-  have=$(ls -A "$dir" 2>/dev/null | sort)
-  [[ $want == "$have" ]] || fail "$dir holds [$(echo $have)] instead of [$(echo $want)]"
+  have=$(find "$dir" -mindepth 1 -maxdepth 1 -printf '%f\n' 2>/dev/null | sort)
+  [[ $want == "$have" ]] || fail "$dir holds [${have//$'\n'/ }] instead of [${want//$'\n'/ }]"
 }

@@ -6,9 +6,10 @@
 # DataFolder the update names does not exist yet and is created.
 #
 # The drive is E:, a 4 MiB tmpfs (see lib.sh), since no update can ask for
-# more than 4 GiB and the machine's own disk has far more free.
+# more than 4 GiB and the machine's own disk has far more free. It is
+# mounted for this scenario alone and unmounted when it ends.
 
-if ! mountpoint -q "$E2E_SMALL"; then
+if [[ ! -L $E2E_PREFIX/dosdevices/e: ]] || ! e2e_use_small_disk; then
   echo "SKIPPED: no small disk could be mounted (needs root for a tmpfs)"
   return 77
 fi
