@@ -39,7 +39,7 @@ damaged_copy() {
   local at=$((archive_at + $2)) byte
   cp "$E2E_WORK/update.exe" "$E2E_WORK/$1.exe"
   byte=$(od -An -tu1 -j "$at" -N1 "$E2E_WORK/$1.exe" | tr -d ' ')
-  printf "$(printf '\\%03o' $((byte ^ 0xFF)))" | dd of="$E2E_WORK/$1.exe" bs=1 seek="$at" conv=notrunc status=none
+  printf '%b' "$(printf '\\%03o' $((byte ^ 0xFF)))" | dd of="$E2E_WORK/$1.exe" bs=1 seek="$at" conv=notrunc status=none
   "$E2E_TOOL" list "$E2E_WORK/$1.exe" >/dev/null 2>&1 && fail "wz2 list accepts $1.exe"
 }
 damaged_copy stored $(($(entry_offset SOUND.PAK) + 1000))
