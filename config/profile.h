@@ -37,7 +37,7 @@ int ReadSetupValue(LPCSTR key, LPSTR dest, DWORD size);
 int ReadSetupInt(LPCSTR key, int* out);
 int HasSetupValue(LPCSTR key, LPSTR dest20);
 
-// Signed decimal as the Parts convert numbers: leading white space, optional
+// Signed decimal as every numeric value is read: leading white space, optional
 // sign, digits to the first non-digit, clamped to the 32-bit range.
 int ParseDecimalInt(LPCSTR text);
 // 1 when text holds a number by those rules (a digit after the blanks and

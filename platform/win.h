@@ -2,7 +2,7 @@
 //
 // On Windows the code calls the Win32 API by its own names. On other hosts
 // platform/host/ supplies the same names for the subset the updater uses, so
-// every Part compiles unchanged for tests and tools.
+// the updater's code compiles unchanged for tests and tools.
 #pragma once
 
 #ifdef _WIN32
