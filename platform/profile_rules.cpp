@@ -86,6 +86,32 @@ Text UpToNul(Text::const_iterator begin, Text::const_iterator end) {
   return out;
 }
 
+// A key line from start to end, cut at its first '=': the name without the
+// blanks before the '=', the value without those after it. A line without
+// '=' is a name alone. The whole-file reader and the stream both take
+// their lines apart here, so they cannot differ on it.
+struct KeyLine {
+  Text name;
+  bool hasValue = false;
+  Text value;
+};
+KeyLine SplitKeyLine(const Text& text, size_t start, size_t end) {
+  KeyLine line;
+  size_t equals = start;
+  while (equals < end && text[equals] != '=') equals++;
+  size_t nameEnd = end;
+  if (equals < end) {
+    nameEnd = equals;
+    while (nameEnd > start && IsBlank(text[nameEnd - 1])) nameEnd--;
+    size_t valueStart = equals + 1;
+    while (valueStart < end && IsBlank(text[valueStart])) valueStart++;
+    line.hasValue = true;
+    line.value = UpToNul(text.begin() + valueStart, text.begin() + end);
+  }
+  line.name = UpToNul(text.begin() + start, text.begin() + nameEnd);
+  return line;
+}
+
 struct Key {
   Text name;
   bool hasValue = false;
@@ -128,19 +154,11 @@ Profile Parse(const Text& text) {
       continue;
     }
 
-    size_t equals = start;
-    while (equals < end && text[equals] != '=') equals++;
+    KeyLine line = SplitKeyLine(text, start, end);
     Key key;
-    size_t nameEnd = end;
-    if (equals < end) {
-      nameEnd = equals;
-      while (nameEnd > start && IsBlank(text[nameEnd - 1])) nameEnd--;
-      size_t valueStart = equals + 1;
-      while (valueStart < end && IsBlank(text[valueStart])) valueStart++;
-      key.hasValue = true;
-      key.value = UpToNul(text.begin() + valueStart, text.begin() + end);
-    }
-    key.name = UpToNul(text.begin() + start, text.begin() + nameEnd);
+    key.name = std::move(line.name);
+    key.hasValue = line.hasValue;
+    key.value = std::move(line.value);
     // A run of lines with an empty name keeps only its first line.
     if (!key.name.empty() || !lastKeyUnnamed || profile.back().keys.empty()) {
       lastKeyUnnamed = key.name.empty();
@@ -425,24 +443,18 @@ void ProfileStream::Line() {
   }
   if (current_ == nullptr) return;
 
-  size_t equals = start;
-  while (equals < end && text[equals] != '=') equals++;
+  KeyLine line = SplitKeyLine(text, start, end);
   Value value;
-  size_t nameEnd = end;
-  if (equals < end) {
-    nameEnd = equals;
-    while (nameEnd > start && IsBlank(text[nameEnd - 1])) nameEnd--;
-    size_t valueStart = equals + 1;
-    while (valueStart < end && IsBlank(text[valueStart])) valueStart++;
+  if (line.hasValue) {
     value.hasValue = true;
-    Text v = UpToNul(text.begin() + valueStart, text.begin() + end);
+    Text& v = line.value;
     value.chars = v.size();
     for (Char c : v) value.bytes += ByteLength(c);
     value.quoted = v.size() >= 2 && (v[0] == '\'' || v[0] == '"') && v.back() == v[0];
     v.resize(std::min(v.size(), kValueKept));
     value.head.swap(v);
   }
-  std::string name = FoldedBytes(UpToNul(text.begin() + start, text.begin() + nameEnd));
+  std::string name = FoldedBytes(line.name);
   bool wanted = false;
   for (const std::string& k : current_->keys) wanted = wanted || k == name;
   if (!wanted) return;
