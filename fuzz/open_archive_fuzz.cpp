@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "archive/archive.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0 || size > 0xFFFFFFFFu) return 0;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)sink;
     GlobalFree(directory);
   }
-  if (host::LiveAllocations() != 0) __builtin_trap();
+  if (scripted::LiveAllocations() != 0) __builtin_trap();
   delete[] image;
   return 0;
 }

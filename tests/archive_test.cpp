@@ -10,7 +10,7 @@
 
 #include "archive/archive.h"
 #include "archive/expand.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "pack/compress.h"
 #include "support/archive_builder.h"
 #include "support/temp_drive.h"
@@ -65,7 +65,7 @@ ArchiveBuilder ThreeEntries() {
 
 TEST(FindArchiveResource, ReturnsTheResourceBytesAndTheirLength) {
   Bytes image = ThreeEntries().Build();
-  host::SetResource(ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, image.data(), image.size());
+  scripted::SetResource(ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, image.data(), image.size());
   DWORD length = 0;
   const BYTE* p = FindArchiveResource(NULL, ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, &length);
   ASSERT_NE(p, nullptr);
@@ -75,8 +75,8 @@ TEST(FindArchiveResource, ReturnsTheResourceBytesAndTheirLength) {
 
 TEST(FindArchiveResource, MissingResourceGivesNoneAndLeavesTheLength) {
   Bytes image = ThreeEntries().Build();
-  host::SetResource(101, ARCHIVE_RESOURCE_TYPE, image.data(), image.size());
-  host::SetResource(ARCHIVE_RESOURCE_ID, "OTHER", image.data(), image.size());
+  scripted::SetResource(101, ARCHIVE_RESOURCE_TYPE, image.data(), image.size());
+  scripted::SetResource(ARCHIVE_RESOURCE_ID, "OTHER", image.data(), image.size());
   DWORD length = 1234;
   EXPECT_EQ(FindArchiveResource(NULL, ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, &length), nullptr);
   EXPECT_EQ(length, 1234u);
@@ -84,7 +84,7 @@ TEST(FindArchiveResource, MissingResourceGivesNoneAndLeavesTheLength) {
 
 TEST(FindArchiveResource, EmptyResourceGivesNone) {
   uint8_t none = 0;
-  host::SetResource(ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, &none, 0);
+  scripted::SetResource(ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, &none, 0);
   DWORD length = 77;
   EXPECT_EQ(FindArchiveResource(NULL, ARCHIVE_RESOURCE_ID, ARCHIVE_RESOURCE_TYPE, &length), nullptr);
   EXPECT_EQ(length, 77u);
@@ -189,7 +189,7 @@ TEST(OpenArchiveMemoryRefusals, EveryTruncationOfAnImageIsRefused) {
       ASSERT_EQ(OpenMemory(Bytes(image.begin(), image.begin() + n)), nullptr) << n;
     }
   }
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 TEST(OpenArchiveMemoryRefusals, CorruptingAnyByteNeverOverrunsAndLeaksNothing) {
@@ -207,7 +207,7 @@ TEST(OpenArchiveMemoryRefusals, CorruptingAnyByteNeverOverrunsAndLeaksNothing) {
           EXPECT_EQ(memcmp(block, bad.data(), ARCHIVE_HEADER_SIZE), 0);
           GlobalFree(block);
         }
-        ASSERT_EQ(host::LiveAllocations(), 0) << "byte " << i;
+        ASSERT_EQ(scripted::LiveAllocations(), 0) << "byte " << i;
       }
     }
   }
@@ -215,11 +215,11 @@ TEST(OpenArchiveMemoryRefusals, CorruptingAnyByteNeverOverrunsAndLeaksNothing) {
 
 TEST(OpenArchiveMemoryRefusals, FailedAllocationsGiveNoneAndLeakNothing) {
   Bytes packed = ThreeEntries().CompressDirectory().Build();
-  host::FailAllocations(0, 1);  // the directory block
+  scripted::FailAllocations(0, 1);  // the directory block
   EXPECT_EQ(OpenMemory(packed), nullptr);
-  host::FailAllocations(1, 1);  // the compressed directory's copy
+  scripted::FailAllocations(1, 1);  // the compressed directory's copy
   EXPECT_EQ(OpenMemory(packed), nullptr);
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 // ---- OpenArchive, file mode -------------------------------------------------------------
@@ -244,7 +244,7 @@ TEST_F(OpenArchiveFile, ReadsTheSameDirectoryAsMemoryMode) {
     EXPECT_EQ(memcmp(fromFile.block, image.data(), ARCHIVE_HEADER_SIZE), 0);
     EXPECT_EQ(Records(fromFile.block), Records(fromMemory.block));
   }
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 // Both modes read the directory through one path: a header that claims
@@ -273,8 +273,8 @@ TEST_F(OpenArchiveFile, BothModesRefuseTheSameImpossibleHeaders) {
     WriteLe32(image, d.field, d.value != 0 ? d.value : (uint32_t)image.size() + 1);
     EXPECT_EQ(OpenMemory(image), nullptr) << d.what;
     EXPECT_EQ(OpenArchive(Put("BAD.WZ2", image).c_str(), 0), nullptr) << d.what;
-    EXPECT_EQ(host::LiveAllocations(), 0) << d.what;
-    EXPECT_EQ(host::OpenHandles(), 0) << d.what;
+    EXPECT_EQ(scripted::LiveAllocations(), 0) << d.what;
+    EXPECT_EQ(scripted::OpenHandles(), 0) << d.what;
   }
 }
 
@@ -312,12 +312,12 @@ TEST_F(OpenArchiveFile, AtMostTheCappedNumberOfEntriesOpenInEitherMode) {
       }
     }
   }
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(OpenArchiveFile, MissingFileGivesNone) {
   EXPECT_EQ(OpenArchive(c_.Path("NONE.WZ2").c_str(), 0), nullptr);
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(OpenArchiveFile, FileShorterThanAHeaderGivesNone) {
@@ -326,7 +326,7 @@ TEST_F(OpenArchiveFile, FileShorterThanAHeaderGivesNone) {
     std::string path = Put("SHORT.WZ2", Bytes(image.begin(), image.begin() + n));
     EXPECT_EQ(OpenArchive(path.c_str(), 0), nullptr) << n;
   }
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(OpenArchiveFile, OtherMagicGivesNoneThoughMemoryModeOpensIt) {
@@ -340,7 +340,7 @@ TEST_F(OpenArchiveFile, OtherMagicGivesNoneThoughMemoryModeOpensIt) {
     o.block = OpenMemory(image);
     EXPECT_NE(o.block, nullptr) << magic;
   }
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(OpenArchiveFile, ShortPlainDirectoryGivesNoneAndReleasesTheBlock) {
@@ -348,8 +348,8 @@ TEST_F(OpenArchiveFile, ShortPlainDirectoryGivesNoneAndReleasesTheBlock) {
   image.resize(image.size() - 1);
   std::string path = Put("CUT.WZ2", image);
   EXPECT_EQ(OpenArchive(path.c_str(), 0), nullptr);
-  EXPECT_EQ(host::LiveAllocations(), 0);
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(OpenArchiveFile, DamagedCompressedDirectoryGivesNone) {
@@ -362,8 +362,8 @@ TEST_F(OpenArchiveFile, DamagedCompressedDirectoryGivesNone) {
   Bytes pastEnd = image;
   WriteLe32(pastEnd, 8, (uint32_t)image.size() + 10);
   EXPECT_EQ(OpenArchive(Put("PAST.WZ2", pastEnd).c_str(), 0), nullptr);
-  EXPECT_EQ(host::LiveAllocations(), 0);
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(OpenArchiveFile, BytesAfterTheCompressedDirectoryAreIgnored) {
@@ -380,12 +380,12 @@ TEST_F(OpenArchiveFile, BytesAfterTheCompressedDirectoryAreIgnored) {
 TEST_F(OpenArchiveFile, FailedAllocationsGiveNoneAndCloseTheFile) {
   Bytes image = ThreeEntries().CompressDirectory().Build();
   std::string path = Put("A.WZ2", image);
-  host::FailAllocations(0, 1);
+  scripted::FailAllocations(0, 1);
   EXPECT_EQ(OpenArchive(path.c_str(), 0), nullptr);
-  host::FailAllocations(1, 1);
+  scripted::FailAllocations(1, 1);
   EXPECT_EQ(OpenArchive(path.c_str(), 0), nullptr);
-  EXPECT_EQ(host::LiveAllocations(), 0);
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 // ---- CloseArchive ----------------------------------------------------------------------
@@ -393,10 +393,10 @@ TEST_F(OpenArchiveFile, FailedAllocationsGiveNoneAndCloseTheFile) {
 TEST(CloseArchive, ReleasesTheDirectoryAndClearsTheReference) {
   ArchiveDirectory = OpenMemory(ThreeEntries().Build());
   ASSERT_NE(ArchiveDirectory, nullptr);
-  ASSERT_EQ(host::LiveAllocations(), 1);
+  ASSERT_EQ(scripted::LiveAllocations(), 1);
   CloseArchive();
   EXPECT_EQ(ArchiveDirectory, nullptr);
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 TEST(CloseArchive, WithoutADirectoryDoesNothing) {
@@ -404,7 +404,7 @@ TEST(CloseArchive, WithoutADirectoryDoesNothing) {
   CloseArchive();
   EXPECT_EQ(ArchiveDirectory, nullptr);
   CloseArchive();
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 // ---- Entries through the directory ---------------------------------------------------------

@@ -255,18 +255,18 @@ TEST_F(Dialog, StartPageShowsTitleAndEnablesNextAndAbort) {
   bool back = true, next = false, abort = false;
   HWND owner = nullptr;
   Script([&](HWND dialog) {
-    info = host::ControlText(IDC_INFO);
-    back = host::ControlEnabled(IDC_BACK);
-    next = host::ControlEnabled(IDOK);
-    abort = host::ControlEnabled(IDCANCEL);
+    info = scripted::ControlText(IDC_INFO);
+    back = scripted::ControlEnabled(IDC_BACK);
+    next = scripted::ControlEnabled(IDOK);
+    abort = scripted::ControlEnabled(IDCANCEL);
     owner = OwnerWindow;
     EXPECT_EQ(owner, dialog);
     EXPECT_EQ(PageCounter, 0);
     EXPECT_EQ(Busy, 0);
   });
   Run();
-  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
-  EXPECT_EQ(host::Dialog().caption, "Title アップデータ 1.01");
+  EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);
+  EXPECT_EQ(scripted::Dialog().caption, "Title アップデータ 1.01");
   EXPECT_EQ(info, "「Title」のアップデートを開始します");
   EXPECT_FALSE(back);
   EXPECT_TRUE(next);
@@ -278,7 +278,7 @@ TEST_F(Dialog, GameTitleWithPercentIsShownUnchanged) {
   setupIni = "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=100%s %d Title\r\nGameDir=Title\r\nGameExe=G\r\n"
              "UninstExe=U\r\nSetupBmp=S\r\nInstallSelects=0\r\nShortcuts=0\r\n";
   std::string info;
-  Script([&](HWND) { info = host::ControlText(IDC_INFO); });
+  Script([&](HWND) { info = scripted::ControlText(IDC_INFO); });
   Run();
   EXPECT_EQ(info, "「100%s %d Title」のアップデートを開始します");
 }
@@ -287,11 +287,11 @@ TEST_F(Dialog, ConfirmPageAfterNext) {
   std::string info;
   bool back = true, next = false, abort = false;
   Script([&](HWND dialog) {
-    host::Click(dialog, IDOK);
-    info = host::ControlText(IDC_INFO);
-    back = host::ControlEnabled(IDC_BACK);
-    next = host::ControlEnabled(IDOK);
-    abort = host::ControlEnabled(IDCANCEL);
+    scripted::Click(dialog, IDOK);
+    info = scripted::ControlText(IDC_INFO);
+    back = scripted::ControlEnabled(IDC_BACK);
+    next = scripted::ControlEnabled(IDOK);
+    abort = scripted::ControlEnabled(IDCANCEL);
     EXPECT_EQ(PageCounter, 1);
   });
   Run();
@@ -303,32 +303,32 @@ TEST_F(Dialog, ConfirmPageAfterNext) {
 }
 
 TEST_F(Dialog, AbortOnStartPageEndsWithMinusOne) {
-  Script([](HWND dialog) { host::Click(dialog, IDCANCEL); });
+  Script([](HWND dialog) { scripted::Click(dialog, IDCANCEL); });
   EXPECT_EQ(Run(), 0);
-  EXPECT_TRUE(host::Dialog().ended);
-  EXPECT_EQ(host::Dialog().result, -1);
+  EXPECT_TRUE(scripted::Dialog().ended);
+  EXPECT_EQ(scripted::Dialog().result, -1);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"アップデートが中断されました"});
 }
 
 TEST_F(Dialog, EscapeAndEnterActLikeTheButtons) {
   int pageAfterEnter = -1;
   Script([&](HWND dialog) {
-    host::Send(dialog, WM_COMMAND, IDOK, 0);  // Enter: the default button's command
+    scripted::Send(dialog, WM_COMMAND, IDOK, 0);  // Enter: the default button's command
     pageAfterEnter = PageCounter;
-    host::Send(dialog, WM_COMMAND, IDCANCEL, 0);  // Esc or the close box
+    scripted::Send(dialog, WM_COMMAND, IDCANCEL, 0);  // Esc or the close box
   });
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(pageAfterEnter, 1);
-  EXPECT_EQ(host::Dialog().result, -1);
+  EXPECT_EQ(scripted::Dialog().result, -1);
 }
 
 TEST_F(Dialog, AbortOnConfirmPageEndsWithMinusOne) {
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDCANCEL);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDCANCEL);
   });
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(host::Dialog().result, -1);
+  EXPECT_EQ(scripted::Dialog().result, -1);
   EXPECT_FALSE(Exists("GAME\\A.DAT"));
 }
 
@@ -336,17 +336,17 @@ TEST_F(Dialog, FinishedPageOffersOnlyTheRelabelledNextButton) {
   std::string info, label;
   bool back = true, next = false, abort = true;
   Script([&](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
-    info = host::ControlText(IDC_INFO);
-    label = host::ControlText(IDOK);
-    back = host::ControlEnabled(IDC_BACK);
-    next = host::ControlEnabled(IDOK);
-    abort = host::ControlEnabled(IDCANCEL);
-    EXPECT_EQ(host::Dialog().focus, IDOK);
-    EXPECT_EQ(host::Dialog().cursor, "arrow");
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    info = scripted::ControlText(IDC_INFO);
+    label = scripted::ControlText(IDOK);
+    back = scripted::ControlEnabled(IDC_BACK);
+    next = scripted::ControlEnabled(IDOK);
+    abort = scripted::ControlEnabled(IDCANCEL);
+    EXPECT_EQ(scripted::Dialog().focus, IDOK);
+    EXPECT_EQ(scripted::Dialog().cursor, "arrow");
     EXPECT_EQ(PageCounter, 2);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(info, "アップデートは完了しました");
@@ -354,14 +354,14 @@ TEST_F(Dialog, FinishedPageOffersOnlyTheRelabelledNextButton) {
   EXPECT_FALSE(back);
   EXPECT_TRUE(next);
   EXPECT_FALSE(abort);
-  EXPECT_EQ(host::Dialog().result, 0);
+  EXPECT_EQ(scripted::Dialog().result, 0);
 }
 
 TEST_F(Dialog, EveryStepFirstEmptiesTheInformationText) {
   ScriptClickNextThrough();
   Run();
   std::vector<std::string> infos;
-  for (const auto& change : host::ControlTextHistory())
+  for (const auto& change : scripted::ControlTextHistory())
     if (change.first == IDC_INFO) infos.push_back(change.second);
   std::vector<std::string> expected = {"「Title」のアップデートを開始します", "", "アップデートを実行します", "",
                                        "アップデートを実行しています", "アップデートは完了しました", ""};
@@ -370,28 +370,28 @@ TEST_F(Dialog, EveryStepFirstEmptiesTheInformationText) {
 
 TEST_F(Dialog, CommandWithNotificationCodeIsIgnored) {
   Script([](HWND dialog) {
-    host::Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), 0);
-    host::Send(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 1), 0);
+    scripted::Send(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 1), 0);
+    scripted::Send(dialog, WM_COMMAND, MAKEWPARAM(IDOK, 1), 0);
     EXPECT_EQ(PageCounter, 0);
-    EXPECT_FALSE(host::Dialog().ended);
-    host::Click(dialog, IDCANCEL);
+    EXPECT_FALSE(scripted::Dialog().ended);
+    scripted::Click(dialog, IDCANCEL);
   });
   Run();
-  EXPECT_EQ(host::Dialog().result, -1);
+  EXPECT_EQ(scripted::Dialog().result, -1);
 }
 
 TEST_F(Dialog, ProcedureAnswersOnlyItsThreeMessages) {
   INT_PTR init = 1, other = 1, cursor = 1;
   Script([&](HWND dialog) {
-    cursor = host::Send(dialog, WM_SETCURSOR, 0, 0);
-    other = host::Send(dialog, WM_CLOSE, 0, 0);
-    init = host::Send(dialog, WM_INITDIALOG, 0, 0);
+    cursor = scripted::Send(dialog, WM_SETCURSOR, 0, 0);
+    other = scripted::Send(dialog, WM_CLOSE, 0, 0);
+    init = scripted::Send(dialog, WM_INITDIALOG, 0, 0);
   });
   Run();
   EXPECT_EQ(cursor, FALSE);  // not busy: the platform sets the cursor
   EXPECT_EQ(other, FALSE);
   EXPECT_EQ(init, FALSE);
-  EXPECT_EQ(host::Dialog().cursor, "");
+  EXPECT_EQ(scripted::Dialog().cursor, "");
 }
 
 TEST_F(Dialog, BusyGuardIgnoresButtonsAndAnswersCursorWithWait) {
@@ -403,33 +403,33 @@ TEST_F(Dialog, BusyGuardIgnoresButtonsAndAnswersCursorWithWait) {
   bool endedInBox = true;
   int pageInBox = -1;
   bool pressed = false;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+  scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord& box) {
     if (box.text != "アップデートする必要のあるファイルはありません" || pressed) return 0;
     pressed = true;
     HWND dialog = box.owner;
     // The buttons are disabled meanwhile, so clicks cannot reach the
     // procedure; Enter and Esc can, as commands of the dialog manager.
-    host::Send(dialog, WM_COMMAND, IDCANCEL, 0);
-    host::Send(dialog, WM_COMMAND, IDOK, 0);
-    host::Send(dialog, WM_COMMAND, IDC_BACK, 0);
-    cursorAnswer = host::Send(dialog, WM_SETCURSOR, 0, 0);
-    cursor = host::Dialog().cursor;
-    endedInBox = host::Dialog().ended;
+    scripted::Send(dialog, WM_COMMAND, IDCANCEL, 0);
+    scripted::Send(dialog, WM_COMMAND, IDOK, 0);
+    scripted::Send(dialog, WM_COMMAND, IDC_BACK, 0);
+    cursorAnswer = scripted::Send(dialog, WM_SETCURSOR, 0, 0);
+    cursor = scripted::Dialog().cursor;
+    endedInBox = scripted::Dialog().ended;
     pageInBox = PageCounter;
     return IDOK;
   });
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
     EXPECT_EQ(Busy, 0);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(cursorAnswer, TRUE);
   EXPECT_EQ(cursor, "wait");
   EXPECT_FALSE(endedInBox);
   EXPECT_EQ(pageInBox, 1);
-  EXPECT_EQ(host::Dialog().result, 0);
+  EXPECT_EQ(scripted::Dialog().result, 0);
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_NE(Boxes()[0].owner, nullptr);
   EXPECT_EQ(Boxes()[0].caption, "Title アップデータ 1.01");
@@ -437,26 +437,26 @@ TEST_F(Dialog, BusyGuardIgnoresButtonsAndAnswersCursorWithWait) {
 
 TEST_F(Dialog, BackAfterDiskSpaceStopShowsConfirmPageAndNextRunsAgain) {
   UpdateKey("RequiredDiskSpace", "1000");
-  host::SetFreeSpace('C', 999, 1u << 20, 999);
+  scripted::SetFreeSpace('C', 999, 1u << 20, 999);
   std::string stopInfo, backInfo;
   bool stopBack = false, stopNext = true, stopAbort = false, backBack = true, backNext = false;
   int pageAfterBack = -1;
   Script([&](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
-    stopInfo = host::ControlText(IDC_INFO);
-    stopBack = host::ControlEnabled(IDC_BACK);
-    stopNext = host::ControlEnabled(IDOK);
-    stopAbort = host::ControlEnabled(IDCANCEL);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    stopInfo = scripted::ControlText(IDC_INFO);
+    stopBack = scripted::ControlEnabled(IDC_BACK);
+    stopNext = scripted::ControlEnabled(IDOK);
+    stopAbort = scripted::ControlEnabled(IDCANCEL);
     EXPECT_FALSE(Exists("GAME\\A.DAT"));
-    host::Click(dialog, IDC_BACK);
-    backInfo = host::ControlText(IDC_INFO);
-    backBack = host::ControlEnabled(IDC_BACK);
-    backNext = host::ControlEnabled(IDOK);
+    scripted::Click(dialog, IDC_BACK);
+    backInfo = scripted::ControlText(IDC_INFO);
+    backBack = scripted::ControlEnabled(IDC_BACK);
+    backNext = scripted::ControlEnabled(IDOK);
     pageAfterBack = PageCounter;
-    host::SetFreeSpace('C', 1000, 1u << 20, 1000);
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
+    scripted::SetFreeSpace('C', 1000, 1u << 20, 1000);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(stopInfo, "ディスク容量が足りません。\rC: ドライブに 1 バイトの空き容量が必要です");
@@ -473,14 +473,14 @@ TEST_F(Dialog, BackAfterDiskSpaceStopShowsConfirmPageAndNextRunsAgain) {
 TEST_F(Dialog, AbortAfterDiskSpaceStopEndsWithMinusOne) {
   // Room for the manifest itself, which start-up extracts first.
   UpdateKey("RequiredDiskSpace", "100000");
-  host::SetFreeSpace('C', 10000, 1u << 20, 10000);
+  scripted::SetFreeSpace('C', 10000, 1u << 20, 10000);
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDCANCEL);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDCANCEL);
   });
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(host::Dialog().result, -1);
+  EXPECT_EQ(scripted::Dialog().result, -1);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"アップデートが中断されました"});
 }
 
@@ -489,8 +489,8 @@ TEST_F(Dialog, ErrorBoxesDuringTheRunAreOwnedByTheDialog) {
   HWND dialogWindow = nullptr;
   Script([&](HWND dialog) {
     dialogWindow = dialog;
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(Boxes().size(), 3u);

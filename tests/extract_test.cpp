@@ -13,7 +13,7 @@
 #include "archive/archive.h"
 #include "archive/block_format.h"
 #include "fs/files.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "pack/compress.h"
 #include "support/archive_builder.h"
 #include "support/temp_drive.h"
@@ -121,9 +121,9 @@ class ExtractEntryTest : public DriveTest {
   }
   void TearDown() override {
     // Every path releases what it took.
-    EXPECT_EQ(0, host::OpenHandles());
-    EXPECT_EQ(0, host::LiveAllocations());
-    EXPECT_EQ(0, host::LoadedLibraryReferences());
+    EXPECT_EQ(0, scripted::OpenHandles());
+    EXPECT_EQ(0, scripted::LiveAllocations());
+    EXPECT_EQ(0, scripted::LoadedLibraryReferences());
   }
   int Extract(const char* name, const std::string& relative, int newerOnly = 0, ExtractObserver observer = nullptr) {
     return ExtractEntry(name, c_.Path(relative).c_str(), newerOnly, observer);
@@ -136,7 +136,7 @@ class ExtractEntryTest : public DriveTest {
   DWORD Attributes(const std::string& relative) { return GetFileAttributesA(c_.Path(relative).c_str()); }
   std::vector<std::string> Messages() {
     std::vector<std::string> texts;
-    for (const host::MessageBoxRecord& box : host::MessageBoxes()) texts.push_back(box.text);
+    for (const scripted::MessageBoxRecord& box : scripted::MessageBoxes()) texts.push_back(box.text);
     return texts;
   }
   TestArchive archive_;
@@ -212,8 +212,8 @@ TEST_F(ExtractEntryTest, DataOffsetSkipsThePaddedDataOfEarlierEntries) {
 TEST_F(ExtractEntryTest, UnknownNameShowsCantFindAndReturns0) {
   archive_.Stored("A.DAT", "a").Open();
   EXPECT_EQ(0, Extract("B.DAT", "B.DAT"));
-  ASSERT_EQ(1u, host::MessageBoxes().size());
-  const host::MessageBoxRecord& box = host::MessageBoxes()[0];
+  ASSERT_EQ(1u, scripted::MessageBoxes().size());
+  const scripted::MessageBoxRecord& box = scripted::MessageBoxes()[0];
   EXPECT_EQ(kCantFind, box.text);
   EXPECT_EQ("UPDATE", box.caption);
   EXPECT_EQ(nullptr, box.owner);
@@ -237,9 +237,9 @@ TEST_F(ExtractEntryTest, MessageCaptionIsTheTitleOfTheMoment) {
   lstrcpyA(WindowTitle, "GAME UPDATE 1.01");
   OwnerWindow = reinterpret_cast<HWND>(0x4321);
   EXPECT_EQ(0, Extract("X", "X"));
-  ASSERT_EQ(1u, host::MessageBoxes().size());
-  EXPECT_EQ("GAME UPDATE 1.01", host::MessageBoxes()[0].caption);
-  EXPECT_EQ(reinterpret_cast<HWND>(0x4321), host::MessageBoxes()[0].owner);
+  ASSERT_EQ(1u, scripted::MessageBoxes().size());
+  EXPECT_EQ("GAME UPDATE 1.01", scripted::MessageBoxes()[0].caption);
+  EXPECT_EQ(reinterpret_cast<HWND>(0x4321), scripted::MessageBoxes()[0].owner);
   OwnerWindow = nullptr;
 }
 
@@ -256,14 +256,14 @@ TEST_F(ExtractEntryTest, NameFillingItsWholeFieldIsComparedWithinTheField) {
 
 TEST_F(ExtractEntryTest, FileSizeEqualToTheFreeSpacePasses) {
   archive_.Stored("A.DAT", std::string(4096, 'a')).Open();
-  host::SetFreeSpace('C', 4096, 1 << 20, 4096);
+  scripted::SetFreeSpace('C', 4096, 1 << 20, 4096);
   EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
   EXPECT_EQ(4096u, c_.ReadFile("A.DAT").size());
 }
 
 TEST_F(ExtractEntryTest, OneByteMoreThanTheFreeSpaceFailsWithShortfall1) {
   archive_.Stored("A.DAT", std::string(4097, 'a')).Open();
-  host::SetFreeSpace('C', 4096, 1 << 20, 4096);
+  scripted::SetFreeSpace('C', 4096, 1 << 20, 4096);
   EXPECT_EQ(0, Extract("A.DAT", "GAME\\A.DAT"));
   EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 1 バイトの空き容量が必要です"}, Messages());
   EXPECT_FALSE(c_.Exists("GAME"));
@@ -272,7 +272,7 @@ TEST_F(ExtractEntryTest, OneByteMoreThanTheFreeSpaceFailsWithShortfall1) {
 TEST_F(ExtractEntryTest, MessageNamesTheTargetsDrive) {
   TempDrive d('D');
   archive_.Stored("A.DAT", std::string(300, 'a')).Open();
-  host::SetFreeSpace('D', 100, 1 << 20, 100);
+  scripted::SetFreeSpace('D', 100, 1 << 20, 100);
   EXPECT_EQ(0, ExtractEntry("A.DAT", d.Path("A.DAT").c_str(), 0, nullptr));
   EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。D: ドライブに 200 バイトの空き容量が必要です"}, Messages());
 }
@@ -281,7 +281,7 @@ TEST_F(ExtractEntryTest, ShortfallPast2GiBIsPrintedUnsigned) {
   // The free-space test comes before the data is touched, so an entry of
   // 4 GiB - 1 bytes needs no such data in the image.
   archive_.Raw({"HUGE.DAT", ENTRY_STORED, kEntryTime, 0xFFFFFFFFu, 0, ""}).Open();
-  host::SetFreeSpace('C', 0, 1 << 20, 0);
+  scripted::SetFreeSpace('C', 0, 1 << 20, 0);
   EXPECT_EQ(0, Extract("HUGE.DAT", "HUGE.DAT"));
   EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 4294967295 バイトの空き容量が必要です"},
             Messages());
@@ -290,7 +290,7 @@ TEST_F(ExtractEntryTest, ShortfallPast2GiBIsPrintedUnsigned) {
 TEST_F(ExtractEntryTest, WholeSizeIsWeighedEvenWhenTheTargetExists) {
   archive_.Stored("A.DAT", std::string(200, 'n')).Open();
   Existing("A.DAT", std::string(150, 'o'), kEntryTime - 1);
-  host::SetFreeSpace('C', 100, 1 << 20, 100);
+  scripted::SetFreeSpace('C', 100, 1 << 20, 100);
   EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
   EXPECT_EQ(1u, Messages().size());
   EXPECT_EQ(std::string(150, 'o'), c_.ReadFile("A.DAT"));
@@ -298,16 +298,16 @@ TEST_F(ExtractEntryTest, WholeSizeIsWeighedEvenWhenTheTargetExists) {
 
 TEST_F(ExtractEntryTest, FailedFreeSpaceQueryLetsTheWriteGoOn) {
   archive_.Stored("A.DAT", "payload").Open();
-  host::FailFreeSpace('C');
+  scripted::FailFreeSpace('C');
   EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
   EXPECT_EQ("payload", c_.ReadFile("A.DAT"));
   EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(ExtractEntryTest, FreeSpaceThroughTheOldQueryIsUsedToo) {
-  host::SetDiskFreeSpaceExAvailable(false);
+  scripted::SetDiskFreeSpaceExAvailable(false);
   archive_.Stored("A.DAT", std::string(8193, 'a')).Open();
-  host::SetFreeSpace('C', 8192, 1 << 20, 8192);
+  scripted::SetFreeSpace('C', 8192, 1 << 20, 8192);
   EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
   EXPECT_EQ(std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 1 バイトの空き容量が必要です"}, Messages());
 }
@@ -341,7 +341,7 @@ TEST_F(ExtractEntryTest, EmptyCompressedEntryGivesAnEmptyFile) {
 
 TEST_F(ExtractEntryTest, NoMemoryForTheExpansionShowsCantAllocate) {
   archive_.Compressed("ABC.TXT", kRepeatBlock, 10).Open();
-  host::FailAllocations(0);
+  scripted::FailAllocations(0);
   EXPECT_EQ(0, Extract("ABC.TXT", "ABC.TXT"));
   EXPECT_EQ(std::vector<std::string>{kCantAllocate}, Messages());
   EXPECT_FALSE(c_.Exists("ABC.TXT"));
@@ -349,7 +349,7 @@ TEST_F(ExtractEntryTest, NoMemoryForTheExpansionShowsCantAllocate) {
 
 TEST_F(ExtractEntryTest, StoredEntryNeedsNoMemory) {
   archive_.Stored("A.DAT", "in place").Open();
-  host::FailAllocations(0, 1000);
+  scripted::FailAllocations(0, 1000);
   EXPECT_EQ(1, Extract("A.DAT", "A.DAT"));
   EXPECT_EQ("in place", c_.ReadFile("A.DAT"));
 }
@@ -567,7 +567,7 @@ TEST_F(ExtractEntryTest, ObserverIsNotCalledForAKeptFile) {
 TEST_F(ExtractEntryTest, FailedWriteReturns0WithoutAMessageAndKeepsTheTarget) {
   archive_.Compressed("A.DAT", kRepeatBlock, 10).Open();
   Existing("A.DAT", "previous", kEntryTime - 1);
-  host::FailWritesTo("", 4);
+  scripted::FailWritesTo("", 4);
   EXPECT_EQ(0, Extract("A.DAT", "A.DAT"));
   EXPECT_TRUE(Messages().empty());
   EXPECT_EQ("previous", c_.ReadFile("A.DAT"));
@@ -662,7 +662,7 @@ TEST_F(WrittenArchiveTest, EveryEntryComesOutAsItWentIn) {
         EXPECT_EQ(file.second, c_.ReadFile(file.first)) << file.first;
       }
       EXPECT_TRUE(Messages().empty());
-      EXPECT_EQ(1, host::LiveAllocations());  // the directory only
+      EXPECT_EQ(1, scripted::LiveAllocations());  // the directory only
     }
   }
 }
@@ -714,13 +714,13 @@ TEST_F(ExtractEntryTest, SizeClaimsPastWhatTheBlockCanHoldAreRefusedBeforeAlloca
   for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++) {
     TestArchive archive;
     archive.Raw({"CLAIM.DAT", ENTRY_COMPRESSED, kEntryTime, rows[i].fileSize, 16, std::string(16, '\0')}).Open();
-    host::SetFreeSpace('C', (uint64_t)8 << 30, (uint64_t)16 << 30, (uint64_t)8 << 30);
-    host::FailAllocations(0);
+    scripted::SetFreeSpace('C', (uint64_t)8 << 30, (uint64_t)16 << 30, (uint64_t)8 << 30);
+    scripted::FailAllocations(0);
     EXPECT_EQ(0, Extract("CLAIM.DAT", "CLAIM.DAT")) << rows[i].fileSize;
     ASSERT_EQ(Messages().size(), i + 1);
     EXPECT_EQ(Messages().back(), rows[i].message) << rows[i].fileSize;
     EXPECT_FALSE(c_.Exists("CLAIM.DAT"));
-    host::FailAllocations(0, 0);
+    scripted::FailAllocations(0, 0);
   }
 }
 

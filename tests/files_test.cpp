@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "support/temp_drive.h"
 
 namespace {
@@ -26,9 +26,9 @@ const uint64_t kStamp = 0x01D5A1B2C3D4E5F6ull;  // some day in 2019
 // Leak checks shared by every case: no handle, block or library reference
 // may outlive a helper's call.
 void ExpectNothingLeaked() {
-  EXPECT_EQ(0, host::OpenHandles());
-  EXPECT_EQ(0, host::LiveAllocations());
-  EXPECT_EQ(0, host::LoadedLibraryReferences());
+  EXPECT_EQ(0, scripted::OpenHandles());
+  EXPECT_EQ(0, scripted::LiveAllocations());
+  EXPECT_EQ(0, scripted::LoadedLibraryReferences());
 }
 
 std::string BlockBytes(const BYTE* block, DWORD size) {
@@ -71,8 +71,8 @@ TEST_F(ReadWholeFileTest, GivesTheWholeFileOrNothingAndSaysWhetherItWasThere) {
       other = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (c.setup == EXCLUSIVE_WRITER)
       other = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (c.setup == NO_MEMORY) host::FailAllocations(0);
-    if (c.setup == SHRUNK) host::ShortenReadsOf(name, 5);
+    if (c.setup == NO_MEMORY) scripted::FailAllocations(0);
+    if (c.setup == SHRUNK) scripted::ShortenReadsOf(name, 5);
     DWORD size = 777;
     int unread = -1;
     BYTE* block = ReadWholeFile(path.c_str(), &size, &unread);
@@ -97,7 +97,7 @@ TEST_F(ReadWholeFileTest, OutParametersAreOptional) {
   ASSERT_NE(nullptr, block);
   EXPECT_EQ("xyz", BlockBytes(block, 3));
   GlobalFree(block);
-  host::ShortenReadsOf("A.DAT", 1);
+  scripted::ShortenReadsOf("A.DAT", 1);
   EXPECT_EQ(nullptr, ReadWholeFile(c_.Path("A.DAT").c_str(), nullptr, nullptr));
   ExpectNothingLeaked();
 }
@@ -201,7 +201,7 @@ TEST_F(WriteWholeFileTest, FailedWriteKeepsThePreviousTargetIntact) {
   c_.MakeDirectory("GAME");
   c_.WriteFile("GAME\\A.DAT", "previous contents");
   FILETIME stamp = MakeFileTime(kStamp);
-  host::FailWritesTo("", 3);  // a disk that fills after three bytes
+  scripted::FailWritesTo("", 3);  // a disk that fills after three bytes
   EXPECT_EQ(0, Write("GAME\\A.DAT", "replacement bytes", &stamp));
   EXPECT_EQ("previous contents", c_.ReadFile("GAME\\A.DAT"));
   EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
@@ -210,7 +210,7 @@ TEST_F(WriteWholeFileTest, FailedWriteKeepsThePreviousTargetIntact) {
 
 TEST_F(WriteWholeFileTest, FailedWriteOfANewFileLeavesNothing) {
   c_.MakeDirectory("GAME");
-  host::FailWritesTo("", 0);
+  scripted::FailWritesTo("", 0);
   EXPECT_EQ(0, Write("GAME\\NEW.DAT", "bytes", nullptr));
   EXPECT_TRUE(c_.List("GAME").empty());
   ExpectNothingLeaked();
@@ -315,7 +315,7 @@ TEST_F(WriteWholeFileTest, LeftoverReplacementsOverAnHourOldInTheFolderAreRemove
   }
   c_.MakeDirectory("GAME\\~UP7.TMP");  // a folder of that name is not ours
   kept.push_back("~UP7.TMP");
-  host::SetSystemTime(now);
+  scripted::SetSystemTime(now);
   ASSERT_EQ(1, Write("GAME\\A.DAT", "new", nullptr));
   std::sort(kept.begin(), kept.end());
   std::vector<std::string> listed = c_.List("GAME");
@@ -332,7 +332,7 @@ TEST_F(WriteWholeFileTest, LeftoverReplacementsOverAnHourOldInTheFolderAreRemove
 // place (a folder too long for a temporary name) names them too.
 TEST_F(WriteWholeFileTest, ExistingTargetKeepsItsAttributesOwnerSecurityAndStreams) {
   const std::string longFolder(MAX_PATH - 14 - 3, 'F');  // no room for a temporary name
-  const host::FileMetadata theirs{"S-1-5-21-player", "D:(A;;FA;;;BU)", "Zone.Identifier;thumbnail"};
+  const scripted::FileMetadata theirs{"S-1-5-21-player", "D:(A;;FA;;;BU)", "Zone.Identifier;thumbnail"};
   struct Case {
     DWORD before;
     DWORD after;
@@ -354,11 +354,11 @@ TEST_F(WriteWholeFileTest, ExistingTargetKeepsItsAttributesOwnerSecurityAndStrea
       const std::string target = folder + "\\SAVE.DAT";
       c_.WriteFile(target, "the player's old bytes");
       ASSERT_TRUE(SetFileAttributesA(c_.Path(target).c_str(), c.before));
-      host::SetFileMetadata(c_.Path(target), theirs);
+      scripted::SetFileMetadata(c_.Path(target), theirs);
       ASSERT_EQ(1, Write(target, "new", &stamp));
       EXPECT_EQ(c.after, Attributes(target));
       if (!inPlace) {
-        EXPECT_EQ(theirs, host::FileMetadataOf(c_.Path(target)));
+        EXPECT_EQ(theirs, scripted::FileMetadataOf(c_.Path(target)));
       }
       FileTimes times;
       ASSERT_TRUE(ReadFileTimes(c_.Path(target), &times));
@@ -389,12 +389,12 @@ TEST_F(WriteWholeFileTest, WithoutATimestampTheCreationTimeIsKept) {
 TEST_F(WriteWholeFileTest, ReplacesWithFullPathsFromARelativeName) {
   c_.MakeDirectory("GAME");
   c_.WriteFile("GAME\\A.DAT", "old");
-  host::SetCurrentDirectory("C:\\GAME");
+  scripted::SetCurrentDirectory("C:\\GAME");
   ASSERT_EQ(1, WriteWholeFile(".\\SUB\\..\\A.DAT", "here", 4, nullptr));
   EXPECT_EQ("here", c_.ReadFile("GAME\\A.DAT"));
-  ASSERT_EQ(1u, host::Replacements().size());
-  EXPECT_EQ("C:\\GAME\\A.DAT", host::Replacements()[0].first);
-  const std::string temp = host::Replacements()[0].second;
+  ASSERT_EQ(1u, scripted::Replacements().size());
+  EXPECT_EQ("C:\\GAME\\A.DAT", scripted::Replacements()[0].first);
+  const std::string temp = scripted::Replacements()[0].second;
   ASSERT_EQ(0u, temp.find("C:\\GAME\\"));
   EXPECT_TRUE(IsReplacementTempName(temp.c_str() + 8)) << temp;
   EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
@@ -408,7 +408,7 @@ TEST_F(WriteWholeFileTest, ReplacesWithFullPathsFromARelativeName) {
 // ReplaceFileA leaves the target's name free (the old file deleted or moved
 // aside, as documented), a rename completes the write.
 TEST_F(WriteWholeFileTest, PassingConflictsAreWaitedOutWithinTwentyWaits) {
-  using host::FileCall;
+  using scripted::FileCall;
   struct Failure {
     FileCall call;
     const char* suffix;
@@ -457,17 +457,17 @@ TEST_F(WriteWholeFileTest, PassingConflictsAreWaitedOutWithinTwentyWaits) {
   FILETIME stamp = MakeFileTime(kStamp);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    host::Reset();
-    host::MapDrive('C', c_.HostFolder());
+    scripted::Reset();
+    scripted::MapDrive('C', c_.HostFolder());
     for (const std::string& name : c_.List("GAME")) std::remove(c_.HostPath("GAME\\" + name).c_str());
     if (c.exists) {
       c_.WriteFile("GAME\\A.DAT", "old bytes");
       ASSERT_TRUE(SetFileAttributesA(c_.Path("GAME\\A.DAT").c_str(), FILE_ATTRIBUTE_HIDDEN));
       SetTimes("GAME\\A.DAT", kStamp - 1, kStamp - 1);
     }
-    for (const Failure& f : c.failures) host::FailFileCalls(f.call, f.suffix, f.times, f.error, f.skip);
+    for (const Failure& f : c.failures) scripted::FailFileCalls(f.call, f.suffix, f.times, f.error, f.skip);
     EXPECT_EQ(c.result, Write("GAME\\A.DAT", "new bytes", &stamp));
-    EXPECT_EQ(std::vector<DWORD>(c.waits, 100u), host::Sleeps());
+    EXPECT_EQ(std::vector<DWORD>(c.waits, 100u), scripted::Sleeps());
     std::vector<std::string> listing = c.listing;
     if (c.ends != NO_FILE) listing.push_back("A.DAT");
     std::sort(listing.begin(), listing.end());
@@ -500,8 +500,8 @@ TEST_F(WriteWholeFileTest, TargetHeldOpenBeyondTheWaitsFailsCleanly) {
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(INVALID_HANDLE_VALUE, reader);
   EXPECT_EQ(0, Write("A.DAT", "new", nullptr));
-  EXPECT_EQ(0, host::FileCallCount(host::FileCall::Replace));
-  EXPECT_EQ(20u, host::Sleeps().size());
+  EXPECT_EQ(0, scripted::FileCallCount(scripted::FileCall::Replace));
+  EXPECT_EQ(20u, scripted::Sleeps().size());
   CloseHandle(reader);
   EXPECT_EQ("old", c_.ReadFile("A.DAT"));
   EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List());
@@ -522,7 +522,7 @@ TEST(ReplacementTempName, RecognisesOnlyTheNamesTheWriterMakes) {
 
 TEST_F(WriteWholeFileTest, FileInTheCurrentFolderOfTheDrive) {
   c_.MakeDirectory("GAME");
-  host::SetCurrentDirectory("C:\\GAME");
+  scripted::SetCurrentDirectory("C:\\GAME");
   EXPECT_EQ(1, WriteWholeFile("A.DAT", "here", 4, nullptr));
   EXPECT_EQ("here", c_.ReadFile("GAME\\A.DAT"));
   EXPECT_EQ(std::vector<std::string>{"A.DAT"}, c_.List("GAME"));
@@ -600,7 +600,7 @@ class QueryDiskFreeSpaceTest : public DriveTest {
 const uint64_t kGiB = 1024ull * 1024 * 1024;
 
 TEST_F(QueryDiskFreeSpaceTest, ReportsTheThreeFiguresOfTheDrive) {
-  host::SetFreeSpace('C', 5 * kGiB + 4096, 64 * kGiB, 7 * kGiB);
+  scripted::SetFreeSpace('C', 5 * kGiB + 4096, 64 * kGiB, 7 * kGiB);
   uint64_t available = 0, total = 0, totalFree = 0;
   EXPECT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   EXPECT_EQ(5 * kGiB + 4096, available);
@@ -610,7 +610,7 @@ TEST_F(QueryDiskFreeSpaceTest, ReportsTheThreeFiguresOfTheDrive) {
 }
 
 TEST_F(QueryDiskFreeSpaceTest, ThirdOutputIsOptional) {
-  host::SetFreeSpace('C', 8192, 65536, 16384);
+  scripted::SetFreeSpace('C', 8192, 65536, 16384);
   uint64_t available = 0, total = 0;
   EXPECT_NE(0, QueryDiskFreeSpace("C:", &available, &total, nullptr));
   EXPECT_EQ(8192u, available);
@@ -618,9 +618,9 @@ TEST_F(QueryDiskFreeSpaceTest, ThirdOutputIsOptional) {
 }
 
 TEST_F(QueryDiskFreeSpaceTest, FallbackGivesFullProductsAndThirdEqualToFirst) {
-  host::SetDiskFreeSpaceExAvailable(false);
+  scripted::SetDiskFreeSpaceExAvailable(false);
   // Past 4 GiB, so that a 32-bit product would wrap.
-  host::SetFreeSpace('C', 6 * kGiB, 40 * kGiB, 9 * kGiB);
+  scripted::SetFreeSpace('C', 6 * kGiB, 40 * kGiB, 9 * kGiB);
   uint64_t available = 0, total = 0, totalFree = 0;
   EXPECT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   EXPECT_EQ(6 * kGiB, available);
@@ -630,7 +630,7 @@ TEST_F(QueryDiskFreeSpaceTest, FallbackGivesFullProductsAndThirdEqualToFirst) {
 }
 
 TEST_F(QueryDiskFreeSpaceTest, FailureLeavesTheOutputsUntouched) {
-  host::FailFreeSpace('C');
+  scripted::FailFreeSpace('C');
   uint64_t available = 11, total = 22, totalFree = 33;
   EXPECT_EQ(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   EXPECT_EQ(11u, available);
@@ -640,8 +640,8 @@ TEST_F(QueryDiskFreeSpaceTest, FailureLeavesTheOutputsUntouched) {
 }
 
 TEST_F(QueryDiskFreeSpaceTest, FallbackFailureAlsoLeavesTheOutputsUntouched) {
-  host::SetDiskFreeSpaceExAvailable(false);
-  host::FailFreeSpace('C');
+  scripted::SetDiskFreeSpaceExAvailable(false);
+  scripted::FailFreeSpace('C');
   uint64_t available = 11, total = 22, totalFree = 33;
   EXPECT_EQ(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   EXPECT_EQ(11u, available);
@@ -650,12 +650,12 @@ TEST_F(QueryDiskFreeSpaceTest, FallbackFailureAlsoLeavesTheOutputsUntouched) {
 }
 
 TEST_F(QueryDiskFreeSpaceTest, EntryPointFoundOnceStaysInUse) {
-  host::SetFreeSpace('C', 4096, 65536, 8192);
+  scripted::SetFreeSpace('C', 4096, 65536, 8192);
   uint64_t available = 0, total = 0, totalFree = 0;
   ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   // The lookup would now find nothing; the cached entry point still answers
   // (the fallback would give a third output equal to the first).
-  host::SetDiskFreeSpaceExAvailable(false);
+  scripted::SetDiskFreeSpaceExAvailable(false);
   totalFree = 0;
   ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   EXPECT_EQ(8192u, totalFree);
@@ -663,12 +663,12 @@ TEST_F(QueryDiskFreeSpaceTest, EntryPointFoundOnceStaysInUse) {
 }
 
 TEST_F(QueryDiskFreeSpaceTest, LookupThatFindsNothingIsRepeatedNextTime) {
-  host::SetFreeSpace('C', 4096, 65536, 8192);
-  host::SetDiskFreeSpaceExAvailable(false);
+  scripted::SetFreeSpace('C', 4096, 65536, 8192);
+  scripted::SetDiskFreeSpaceExAvailable(false);
   uint64_t available = 0, total = 0, totalFree = 0;
   ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   EXPECT_EQ(4096u, totalFree);
-  host::SetDiskFreeSpaceExAvailable(true);
+  scripted::SetDiskFreeSpaceExAvailable(true);
   ASSERT_NE(0, QueryDiskFreeSpace("C:", &available, &total, &totalFree));
   EXPECT_EQ(8192u, totalFree);
   ExpectNothingLeaked();
@@ -676,8 +676,8 @@ TEST_F(QueryDiskFreeSpaceTest, LookupThatFindsNothingIsRepeatedNextTime) {
 
 TEST_F(QueryDiskFreeSpaceTest, EachDriveReportsItsOwnFigures) {
   TempDrive d('D');
-  host::SetFreeSpace('C', 4096, 65536, 4096);
-  host::SetFreeSpace('D', 2 * kGiB, 3 * kGiB, 2 * kGiB);
+  scripted::SetFreeSpace('C', 4096, 65536, 4096);
+  scripted::SetFreeSpace('D', 2 * kGiB, 3 * kGiB, 2 * kGiB);
   uint64_t available = 0, total = 0;
   ASSERT_NE(0, QueryDiskFreeSpace("D:", &available, &total, nullptr));
   EXPECT_EQ(2 * kGiB, available);
@@ -703,8 +703,8 @@ TEST_F(ShellCopyTest, FileCopyAsksTheShellWithFileFlags) {
   std::string from = List(cd_.Path("DATA\\A.DAT"));
   std::string to = List(c_.Path("GAME\\A.DAT"));
   EXPECT_EQ(SHELLCOPY_DONE, ShellCopy(owner, from.c_str(), to.c_str(), 0));
-  ASSERT_EQ(1u, host::ShellCopies().size());
-  const host::ShellCopyRecord& op = host::ShellCopies()[0];
+  ASSERT_EQ(1u, scripted::ShellCopies().size());
+  const scripted::ShellCopyRecord& op = scripted::ShellCopies()[0];
   EXPECT_EQ(owner, op.owner);
   EXPECT_EQ(static_cast<UINT>(FO_COPY), op.func);
   EXPECT_EQ(0x0210, op.flags);
@@ -719,8 +719,8 @@ TEST_F(ShellCopyTest, DirectoryCopyAlsoSilencesTheShellsErrors) {
   std::string from = List(cd_.Path("DATA"));
   std::string to = List(c_.Path("GAME"));
   EXPECT_EQ(SHELLCOPY_DONE, ShellCopy(nullptr, from.c_str(), to.c_str(), 1));
-  ASSERT_EQ(1u, host::ShellCopies().size());
-  EXPECT_EQ(0x0610, host::ShellCopies()[0].flags);
+  ASSERT_EQ(1u, scripted::ShellCopies().size());
+  EXPECT_EQ(0x0610, scripted::ShellCopies()[0].flags);
 }
 
 TEST_F(ShellCopyTest, CopiedReadOnlyFileEndsWithNormalAttributes) {
@@ -738,7 +738,7 @@ TEST_F(ShellCopyTest, CancelReturnsAbortedAndLeavesTheDestinationAlone) {
   c_.WriteFile("A.DAT", "kept");
   MakeReadOnly(c_.Path("A.DAT"));
   cd_.WriteFile("A.DAT", "new");
-  host::ScriptShellOutcomes({host::ShellOutcome::Cancel});
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Cancel});
   std::string from = List(cd_.Path("A.DAT"));
   std::string to = List(c_.Path("A.DAT"));
   EXPECT_EQ(SHELLCOPY_ABORTED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
@@ -752,8 +752,8 @@ TEST_F(ShellCopyTest, CancelWinsOverTheCallsOwnFailureResult) {
   // The shell may report a cancelled copy with a nonzero result as well;
   // the user's cancel is what the caller must hear of.
   cd_.WriteFile("A.DAT", "new");
-  host::SetShellResults(1223, 1223);
-  host::ScriptShellOutcomes({host::ShellOutcome::Cancel});
+  scripted::SetShellResults(1223, 1223);
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Cancel});
   std::string from = List(cd_.Path("A.DAT"));
   std::string to = List(c_.Path("A.DAT"));
   EXPECT_EQ(SHELLCOPY_ABORTED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
@@ -761,8 +761,8 @@ TEST_F(ShellCopyTest, CancelWinsOverTheCallsOwnFailureResult) {
 
 TEST_F(ShellCopyTest, AnyNonzeroResultIsAFailure) {
   cd_.WriteFile("A.DAT", "new");
-  host::SetShellResults(0x7C, 0);
-  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  scripted::SetShellResults(0x7C, 0);
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Fail});
   std::string from = List(cd_.Path("A.DAT"));
   std::string to = List(c_.Path("A.DAT"));
   EXPECT_EQ(SHELLCOPY_FAILED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));
@@ -773,7 +773,7 @@ TEST_F(ShellCopyTest, FailureReturnsFailedAndLeavesTheDestinationAlone) {
   c_.WriteFile("A.DAT", "kept");
   MakeReadOnly(c_.Path("A.DAT"));
   cd_.WriteFile("A.DAT", "new");
-  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Fail});
   std::string from = List(cd_.Path("A.DAT"));
   std::string to = List(c_.Path("A.DAT"));
   EXPECT_EQ(SHELLCOPY_FAILED, ShellCopy(nullptr, from.c_str(), to.c_str(), 0));

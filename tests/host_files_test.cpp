@@ -11,7 +11,7 @@
 #include <fstream>
 #include <string>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
 namespace {
 
@@ -24,10 +24,10 @@ class HostFiles : public ::testing::Test {
     char pattern[] = "/tmp/hostlayer-files-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
-    host::MapDrive('C', root_);
+    scripted::MapDrive('C', root_);
   }
   void TearDown() override {
-    host::Reset();  // closes handles left by a failed test
+    scripted::Reset();  // closes handles left by a failed test
     fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add);
     fs::remove_all(root_);
   }
@@ -86,7 +86,7 @@ TEST_F(HostFiles, WrittenBytesReadBackThroughAnotherHandle) {
   EXPECT_TRUE(ReadFile(h, buf, sizeof buf, &read, nullptr));
   EXPECT_EQ(read, 0u);
   EXPECT_TRUE(CloseHandle(h));
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(HostFiles, CreateNewRefusesAnExistingFile) {
@@ -147,12 +147,12 @@ TEST_F(HostFiles, HandleOpenedForReadingRefusesWrites) {
 
 TEST_F(HostFiles, ClosingAHandleTwiceFails) {
   HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
-  EXPECT_EQ(host::OpenHandles(), 1);
+  EXPECT_EQ(scripted::OpenHandles(), 1);
   EXPECT_TRUE(CloseHandle(h));
   EXPECT_FALSE(CloseHandle(h));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
   EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(HostFiles, FilePointerMovesAndRefusesNegativePositions) {
@@ -173,7 +173,7 @@ TEST_F(HostFiles, FilePointerMovesAndRefusesNegativePositions) {
 }
 
 TEST_F(HostFiles, InjectedDiskFullWritesOnlyThePermittedBytes) {
-  host::FailWritesTo("\\BIG.DAT", 3);
+  scripted::FailWritesTo("\\BIG.DAT", 3);
   HANDLE h = OpenWrite("C:\\BIG.DAT", CREATE_ALWAYS);
   DWORD written = 0;
   EXPECT_FALSE(WriteFile(h, "abcdef", 6, &written, nullptr));
@@ -504,13 +504,13 @@ TEST_F(HostFiles, ReplaceKeepsWhatTheReplacedFileHad) {
     ASSERT_TRUE(SetFileTime(h, &newTimes, &newTimes, &newTimes));
     CloseHandle(h);
     ASSERT_TRUE(SetFileAttributesA("C:\\OLD.DAT", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    host::SetFileMetadata("C:\\OLD.DAT", {"player", "D:(A;;FA;;;BU)", "thumbnail"});
-    host::SetFileMetadata("C:\\NEW.TMP", {"admin", "D:inherited", c.replacementStreams});
+    scripted::SetFileMetadata("C:\\OLD.DAT", {"player", "D:(A;;FA;;;BU)", "thumbnail"});
+    scripted::SetFileMetadata("C:\\NEW.TMP", {"admin", "D:inherited", c.replacementStreams});
 
     ASSERT_TRUE(ReplaceFileA("C:\\OLD.DAT", "C:\\NEW.TMP", nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr));
     EXPECT_FALSE(Exists("NEW.TMP"));
     EXPECT_EQ(GetFileAttributesA("C:\\OLD.DAT"), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    EXPECT_EQ(host::FileMetadataOf("C:\\OLD.DAT"), (host::FileMetadata{"player", "D:(A;;FA;;;BU)", c.resultStreams}));
+    EXPECT_EQ(scripted::FileMetadataOf("C:\\OLD.DAT"), (scripted::FileMetadata{"player", "D:(A;;FA;;;BU)", c.resultStreams}));
     h = OpenRead("C:\\OLD.DAT");
     FILETIME creation, write;
     ASSERT_TRUE(GetFileTime(h, &creation, nullptr, &write));
@@ -574,12 +574,12 @@ TEST_F(HostFiles, ScriptedReplaceFailuresLeaveTheDocumentedNames) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.error);
-    host::Reset();
-    host::MapDrive('C', root_);
+    scripted::Reset();
+    scripted::MapDrive('C', root_);
     Put("OLD.DAT", "old");
     Put("NEW.TMP", "new");
     ASSERT_TRUE(SetFileAttributesA("C:\\OLD.DAT", FILE_ATTRIBUTE_HIDDEN));
-    host::FailFileCalls(host::FileCall::Replace, "old.dat", 1, c.error);
+    scripted::FailFileCalls(scripted::FileCall::Replace, "old.dat", 1, c.error);
     EXPECT_FALSE(ReplaceFileA("C:\\OLD.DAT", "C:\\NEW.TMP", nullptr, 0, nullptr, nullptr));
     EXPECT_EQ(GetLastError(), c.error);
     EXPECT_EQ(Get("NEW.TMP"), "new");
@@ -591,7 +591,7 @@ TEST_F(HostFiles, ScriptedReplaceFailuresLeaveTheDocumentedNames) {
     // Only the last code hands the replacement the replaced file's attributes.
     DWORD inherited = c.error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_ARCHIVE;
     EXPECT_EQ(GetFileAttributesA("C:\\NEW.TMP"), inherited);
-    EXPECT_EQ(host::FileCallCount(host::FileCall::Replace), 1);
+    EXPECT_EQ(scripted::FileCallCount(scripted::FileCall::Replace), 1);
     if (c.oldName == "OLD.DAT") {
       // The script is spent: the next call goes through.
       EXPECT_TRUE(ReplaceFileA("C:\\OLD.DAT", "C:\\NEW.TMP", nullptr, 0, nullptr, nullptr));
@@ -603,8 +603,8 @@ TEST_F(HostFiles, ScriptedReplaceFailuresLeaveTheDocumentedNames) {
 
 TEST_F(HostFiles, ScriptedConflictsHitOnlyExistingFilesOfTheirCall) {
   Put("A.DAT", "a");
-  host::FailFileCalls(host::FileCall::Create, "A.DAT", 2, ERROR_LOCK_VIOLATION);
-  host::FailFileCalls(host::FileCall::Move, "C.DAT", 1);
+  scripted::FailFileCalls(scripted::FileCall::Create, "A.DAT", 2, ERROR_LOCK_VIOLATION);
+  scripted::FailFileCalls(scripted::FileCall::Move, "C.DAT", 1);
   // A new file is no conflict, and another call is not affected.
   HANDLE h = OpenWrite("C:\\B.DAT", CREATE_NEW);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -620,27 +620,27 @@ TEST_F(HostFiles, ScriptedConflictsHitOnlyExistingFilesOfTheirCall) {
   EXPECT_FALSE(MoveFileExA("C:\\B2.DAT", "C:\\C.DAT", 0));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
   EXPECT_TRUE(MoveFileExA("C:\\B2.DAT", "C:\\C.DAT", 0));
-  EXPECT_EQ(host::FileCallCount(host::FileCall::Create), 4);
-  EXPECT_EQ(host::FileCallCount(host::FileCall::Move), 3);
+  EXPECT_EQ(scripted::FileCallCount(scripted::FileCall::Create), 4);
+  EXPECT_EQ(scripted::FileCallCount(scripted::FileCall::Move), 3);
 }
 
 // ---- Time ---------------------------------------------------------------------------
 
 TEST_F(HostFiles, SleepNeverWaitsAndMovesASetClockOn) {
-  host::SetSystemTime(132000000000000000ull);
+  scripted::SetSystemTime(132000000000000000ull);
   Sleep(100);
   Sleep(250);
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   EXPECT_EQ(V(now), 132000000000000000ull + 350ull * 10000ull);
-  EXPECT_EQ(host::Sleeps(), (std::vector<DWORD>{100, 250}));
+  EXPECT_EQ(scripted::Sleeps(), (std::vector<DWORD>{100, 250}));
 }
 
 // ---- Paths ----------------------------------------------------------------------
 
 TEST_F(HostFiles, NamesMatchExistingEntriesWithoutRegardToCase) {
   Put("GAME/Data/A.DAT", "x");
-  EXPECT_EQ(host::HostPath("c:\\game\\DATA\\a.dat"), root_ + "/GAME/Data/A.DAT");
+  EXPECT_EQ(scripted::HostPath("c:\\game\\DATA\\a.dat"), root_ + "/GAME/Data/A.DAT");
   HANDLE h = OpenRead("c:/game/data/A.dat");
   EXPECT_NE(h, INVALID_HANDLE_VALUE);
   CloseHandle(h);
@@ -648,17 +648,17 @@ TEST_F(HostFiles, NamesMatchExistingEntriesWithoutRegardToCase) {
 
 TEST_F(HostFiles, RelativeAndDotPathsResolveAgainstTheCurrentDirectory) {
   Put("GAME/A.DAT", "x");
-  host::SetCurrentDirectory("C:\\GAME");
-  EXPECT_EQ(host::HostPath("A.DAT"), root_ + "/GAME/A.DAT");
-  EXPECT_EQ(host::HostPath("C:A.DAT"), root_ + "/GAME/A.DAT");
-  EXPECT_EQ(host::HostPath("\\GAME\\.\\X\\..\\A.DAT"), root_ + "/GAME/A.DAT");
-  EXPECT_EQ(host::HostPath("C:\\..\\..\\A.DAT"), root_ + "/A.DAT");  // cannot climb above the root
-  EXPECT_EQ(host::HostPath("C:\\GAME\\A.DAT. "), root_ + "/GAME/A.DAT");  // trailing dots and spaces go
+  scripted::SetCurrentDirectory("C:\\GAME");
+  EXPECT_EQ(scripted::HostPath("A.DAT"), root_ + "/GAME/A.DAT");
+  EXPECT_EQ(scripted::HostPath("C:A.DAT"), root_ + "/GAME/A.DAT");
+  EXPECT_EQ(scripted::HostPath("\\GAME\\.\\X\\..\\A.DAT"), root_ + "/GAME/A.DAT");
+  EXPECT_EQ(scripted::HostPath("C:\\..\\..\\A.DAT"), root_ + "/A.DAT");  // cannot climb above the root
+  EXPECT_EQ(scripted::HostPath("C:\\GAME\\A.DAT. "), root_ + "/GAME/A.DAT");  // trailing dots and spaces go
   EXPECT_EQ(GetFileAttributesA("A.DAT"), FILE_ATTRIBUTE_ARCHIVE);
 }
 
 TEST_F(HostFiles, FullPathNamesAreMadeFromTheTextAlone) {
-  host::SetCurrentDirectory("C:\\GAME");
+  scripted::SetCurrentDirectory("C:\\GAME");
   struct Case {
     const char* name;
     const char* full;
@@ -684,7 +684,7 @@ TEST_F(HostFiles, FullPathNamesAreMadeFromTheTextAlone) {
 }
 
 TEST_F(HostFiles, UnmappedDriveIsAMissingPath) {
-  EXPECT_EQ(host::HostPath("Q:\\A.DAT"), "");
+  EXPECT_EQ(scripted::HostPath("Q:\\A.DAT"), "");
   EXPECT_EQ(GetFileAttributesA("Q:\\A.DAT"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(OpenWrite("Q:\\A.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
@@ -720,7 +720,7 @@ TEST_F(HostFiles, TempPathDefaultsAndReportsTheNeededSize) {
   EXPECT_STREQ(buf, "C:\\TEMP\\");
   char small[4] = {'k', 'e', 'e', 'p'};
   EXPECT_EQ(GetTempPathA(sizeof small, small), 9u);  // needed size, terminator included
-  host::SetTempPath("");
+  scripted::SetTempPath("");
   EXPECT_EQ(GetTempPathA(MAX_PATH, buf), 0u);
 }
 
@@ -737,7 +737,7 @@ TEST_F(HostFiles, TempFileNameCreatesADistinctFileEachTime) {
   EXPECT_STREQ(a, expected);
   EXPECT_NE(GetFileAttributesA(a), INVALID_FILE_ATTRIBUTES);
   EXPECT_NE(GetFileAttributesA(b), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(HostFiles, TempFileNameWithAGivenNumberOnlyFormsTheName) {
@@ -787,7 +787,7 @@ TEST_F(HostFiles, FindFirstFileMatchesWildcardsWithoutAsciiCase) {
 // ---- Drives and free space --------------------------------------------------------
 
 TEST_F(HostFiles, DriveTypesFollowTheMappings) {
-  host::MapDrive('q', root_, DRIVE_CDROM);
+  scripted::MapDrive('q', root_, DRIVE_CDROM);
   EXPECT_EQ(GetDriveTypeA("C:"), static_cast<UINT>(DRIVE_FIXED));
   EXPECT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_FIXED));
   EXPECT_EQ(GetDriveTypeA("q:"), static_cast<UINT>(DRIVE_CDROM));
@@ -805,12 +805,12 @@ TEST_F(HostFiles, FreeSpaceDefaultsToOneTebibyteOfTwo) {
 }
 
 TEST_F(HostFiles, ClusterFiguresMultiplyBackToTheConfiguredBytes) {
-  host::SetFreeSpace('C', 1000003, 5000015, 2000000);  // odd: one-byte clusters
+  scripted::SetFreeSpace('C', 1000003, 5000015, 2000000);  // odd: one-byte clusters
   DWORD spc = 0, bps = 0, fc = 0, tc = 0;
   ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &spc, &bps, &fc, &tc));
   EXPECT_EQ(uint64_t(spc) * bps * fc, 1000003u);
   EXPECT_EQ(uint64_t(spc) * bps * tc, 5000015u);
-  host::SetFreeSpace('C', 40960, 409600, 40960);
+  scripted::SetFreeSpace('C', 40960, 409600, 40960);
   ASSERT_TRUE(GetDiskFreeSpaceA("C:", &spc, &bps, &fc, &tc));
   EXPECT_EQ(spc, 8u);
   EXPECT_EQ(bps, 512u);
@@ -819,7 +819,7 @@ TEST_F(HostFiles, ClusterFiguresMultiplyBackToTheConfiguredBytes) {
 }
 
 TEST_F(HostFiles, ClusterCountsAreCappedAt32Bits) {
-  host::SetFreeSpace('C', 1ull << 50, 1ull << 51, 1ull << 50);
+  scripted::SetFreeSpace('C', 1ull << 50, 1ull << 51, 1ull << 50);
   DWORD spc = 0, bps = 0, fc = 0, tc = 0;
   ASSERT_TRUE(GetDiskFreeSpaceA("C:", &spc, &bps, &fc, &tc));
   EXPECT_EQ(fc, 0xFFFFFFFFu);
@@ -828,7 +828,7 @@ TEST_F(HostFiles, ClusterCountsAreCappedAt32Bits) {
 }
 
 TEST_F(HostFiles, FailedDriveFailsBothQueriesAndLeavesOutputs) {
-  host::FailFreeSpace('C');
+  scripted::FailFreeSpace('C');
   ULARGE_INTEGER f;
   f.QuadPart = 77;
   EXPECT_FALSE(GetDiskFreeSpaceExA("C:", &f, nullptr, nullptr));
@@ -843,10 +843,10 @@ TEST_F(HostFiles, FailedDriveFailsBothQueriesAndLeavesOutputs) {
 // ---- Modules ------------------------------------------------------------------------
 
 TEST_F(HostFiles, Kernel32OffersTheExtendedFreeSpaceQueryUntilDisabled) {
-  host::SetFreeSpace('C', 123, 456, 789);
+  scripted::SetFreeSpace('C', 123, 456, 789);
   HMODULE k = LoadLibraryA("KERNEL32.DLL");
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(host::LoadedLibraryReferences(), 1);
+  EXPECT_EQ(scripted::LoadedLibraryReferences(), 1);
   typedef BOOL (*FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
   FARPROC p = GetProcAddress(k, "GetDiskFreeSpaceExA");
   ASSERT_NE(p, nullptr);
@@ -856,30 +856,30 @@ TEST_F(HostFiles, Kernel32OffersTheExtendedFreeSpaceQueryUntilDisabled) {
   EXPECT_EQ(f.QuadPart, 123u);
   EXPECT_EQ(GetProcAddress(k, "SetDefaultDllDirectories"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
-  host::SetDiskFreeSpaceExAvailable(false);
+  scripted::SetDiskFreeSpaceExAvailable(false);
   EXPECT_EQ(GetProcAddress(k, "GetDiskFreeSpaceExA"), nullptr);
   EXPECT_TRUE(FreeLibrary(k));
-  EXPECT_EQ(host::LoadedLibraryReferences(), 0);
-  ASSERT_EQ(host::ProcLookups().size(), 3u);
-  EXPECT_EQ(host::ProcLookups()[1], "SetDefaultDllDirectories");
+  EXPECT_EQ(scripted::LoadedLibraryReferences(), 0);
+  ASSERT_EQ(scripted::ProcLookups().size(), 3u);
+  EXPECT_EQ(scripted::ProcLookups()[1], "SetDefaultDllDirectories");
 }
 
 TEST_F(HostFiles, OnlyKernel32CanBeLoaded) {
   EXPECT_EQ(LoadLibraryA("user32.dll"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
-  EXPECT_EQ(host::LoadedLibraryReferences(), 0);
+  EXPECT_EQ(scripted::LoadedLibraryReferences(), 0);
   EXPECT_NE(GetModuleHandleA(nullptr), nullptr);
   EXPECT_EQ(GetModuleHandleA("kernel32.dll"), LoadLibraryA("kernel32"));
-  EXPECT_EQ(host::LoadedLibraryReferences(), 1);  // GetModuleHandleA takes no reference
+  EXPECT_EQ(scripted::LoadedLibraryReferences(), 1);  // GetModuleHandleA takes no reference
   EXPECT_TRUE(SetDllDirectoryA(""));
-  ASSERT_EQ(host::DllDirectoryCalls().size(), 1u);
-  EXPECT_EQ(host::DllDirectoryCalls()[0], "");
+  ASSERT_EQ(scripted::DllDirectoryCalls().size(), 1u);
+  EXPECT_EQ(scripted::DllDirectoryCalls()[0], "");
 }
 
 // ---- Memory and resources ------------------------------------------------------------
 
 TEST_F(HostFiles, AllocationFailuresFollowTheScript) {
-  host::FailAllocations(1, 2);
+  scripted::FailAllocations(1, 2);
   HGLOBAL a = GlobalAlloc(GMEM_FIXED, 16);
   HGLOBAL b = GlobalAlloc(GMEM_FIXED, 16);
   HGLOBAL c = GlobalAlloc(GPTR, 16);
@@ -890,16 +890,16 @@ TEST_F(HostFiles, AllocationFailuresFollowTheScript) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(static_cast<char*>(d)[15], 0);  // GPTR zeroes the block
-  EXPECT_EQ(host::LiveAllocations(), 2);
+  EXPECT_EQ(scripted::LiveAllocations(), 2);
   EXPECT_EQ(GlobalFree(a), nullptr);
   EXPECT_EQ(GlobalFree(d), nullptr);
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
   EXPECT_EQ(GlobalFree(a), a);  // a second release is refused
 }
 
 TEST_F(HostFiles, ResourcesAreFoundByNumberAndTypeAndServeTheirBytes) {
   const char bytes[] = "WZ2 payload";
-  host::SetResource(102, "UPDATE", bytes, sizeof bytes);
+  scripted::SetResource(102, "UPDATE", bytes, sizeof bytes);
   HRSRC r = FindResourceA(nullptr, MAKEINTRESOURCEA(102), "update");
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(FindResourceA(nullptr, "#102", "UPDATE"), r);
@@ -916,7 +916,7 @@ TEST_F(HostFiles, ResourcesAreFoundByNumberAndTypeAndServeTheirBytes) {
 // No folder fixture here: the death test's child would leave its folder behind.
 TEST(HostResources, ResourceMemoryIsReadOnly) {
   const char bytes[] = "abc";
-  host::SetResource(102, "UPDATE", bytes, sizeof bytes);
+  scripted::SetResource(102, "UPDATE", bytes, sizeof bytes);
   char* p = static_cast<char*>(LockResource(LoadResource(nullptr, FindResourceA(nullptr, MAKEINTRESOURCEA(102), "UPDATE"))));
   ASSERT_NE(p, nullptr);
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -926,22 +926,22 @@ TEST(HostResources, ResourceMemoryIsReadOnly) {
 // ---- Message boxes ---------------------------------------------------------------------
 
 TEST_F(HostFiles, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
-  host::ScriptMessageBoxAnswers({IDCANCEL});
+  scripted::ScriptMessageBoxAnswers({IDCANCEL});
   HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
   EXPECT_EQ(MessageBoxA(owner, "text", "caption", MB_OKCANCEL), IDCANCEL);
   EXPECT_EQ(MessageBoxA(nullptr, "second", "caption", MB_OK | MB_ICONERROR), IDOK);  // script used up
-  ASSERT_EQ(host::MessageBoxes().size(), 2u);
-  EXPECT_EQ(host::MessageBoxes()[0].owner, owner);
-  EXPECT_EQ(host::MessageBoxes()[0].text, "text");
-  EXPECT_EQ(host::MessageBoxes()[0].caption, "caption");
-  EXPECT_EQ(host::MessageBoxes()[0].flags, static_cast<UINT>(MB_OKCANCEL));
-  EXPECT_EQ(host::MessageBoxes()[1].flags, static_cast<UINT>(MB_ICONERROR));
+  ASSERT_EQ(scripted::MessageBoxes().size(), 2u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].owner, owner);
+  EXPECT_EQ(scripted::MessageBoxes()[0].text, "text");
+  EXPECT_EQ(scripted::MessageBoxes()[0].caption, "caption");
+  EXPECT_EQ(scripted::MessageBoxes()[0].flags, static_cast<UINT>(MB_OKCANCEL));
+  EXPECT_EQ(scripted::MessageBoxes()[1].flags, static_cast<UINT>(MB_ICONERROR));
 }
 
 TEST_F(HostFiles, MessageBoxHandlerAnswersFirstAndMayDeferToTheScript) {
-  host::ScriptMessageBoxAnswers({IDNO});
+  scripted::ScriptMessageBoxAnswers({IDNO});
   int seen = 0;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+  scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord& box) {
     ++seen;
     return box.text == "ask" ? IDYES : 0;
   });

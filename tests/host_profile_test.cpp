@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "platform/host/win32_api.h"
 #include "support/profile_writer.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
 namespace {
 
@@ -21,8 +21,8 @@ namespace fs = std::filesystem;
 class HostRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
-    host::SetRegistryString(HKEY_CURRENT_USER, "Software\\Maker\\Game", "InstPath", "C:\\GAME");
-    host::SetRegistryDword(HKEY_CURRENT_USER, "Software\\Maker\\Game", "InstMode", 0x01020304);
+    scripted::SetRegistryString(HKEY_CURRENT_USER, "Software\\Maker\\Game", "InstPath", "C:\\GAME");
+    scripted::SetRegistryDword(HKEY_CURRENT_USER, "Software\\Maker\\Game", "InstMode", 0x01020304);
   }
   HKEY Open(const char* subkey) {
     HKEY key = nullptr;
@@ -73,7 +73,7 @@ TEST_F(HostRegistry, DwordValueIsFourLittleEndianBytes) {
 }
 
 TEST_F(HostRegistry, RawBytesComeBackWithoutAnAddedTerminator) {
-  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Game", "DataPath", REG_SZ, "DATA");
+  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Game", "DataPath", REG_SZ, "DATA");
   HKEY key = Open("Software\\Maker\\Game");
   char buf[8];
   std::memset(buf, '#', sizeof buf);
@@ -111,17 +111,17 @@ TEST_F(HostRegistry, OpenKeysAreCountedAndCloseOnlyOnce) {
   HKEY a = Open("Software\\Maker\\Game");
   HKEY b = Open("Software\\Maker\\Game");
   EXPECT_NE(a, b);
-  EXPECT_EQ(host::OpenRegistryKeys(), 2);
+  EXPECT_EQ(scripted::OpenRegistryKeys(), 2);
   EXPECT_EQ(RegCloseKey(a), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(a), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(b), ERROR_SUCCESS);
-  EXPECT_EQ(host::OpenRegistryKeys(), 0);
+  EXPECT_EQ(scripted::OpenRegistryKeys(), 0);
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExA(a, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(HostRegistry, ResetForgetsEveryValue) {
-  host::Reset();
+  scripted::Reset();
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
@@ -129,36 +129,36 @@ TEST_F(HostRegistry, ResetForgetsEveryValue) {
 // ---- Top-level windows ------------------------------------------------------------
 
 TEST(HostWindows, FindsByClassAndTitle) {
-  HWND game = host::DeclareWindow("GameClass", "The Game");
-  host::DeclareWindow("OtherClass", "The Game");
+  HWND game = scripted::DeclareWindow("GameClass", "The Game");
+  scripted::DeclareWindow("OtherClass", "The Game");
   EXPECT_EQ(FindWindowA("GAMECLASS", "The Game"), game);  // class names ignore case
   EXPECT_EQ(FindWindowA("GameClass", nullptr), game);
   EXPECT_EQ(FindWindowA("GameClass", "Another"), nullptr);
   EXPECT_EQ(FindWindowA("NoClass", "The Game"), nullptr);
-  host::RemoveWindow(game);
+  scripted::RemoveWindow(game);
   EXPECT_EQ(FindWindowA("GameClass", "The Game"), nullptr);
 }
 
 TEST(HostWindows, DialogAtomMatchesTheDialogClass) {
-  HWND other = host::DeclareWindow("#32770", "UPDATE 1.0");
+  HWND other = scripted::DeclareWindow("#32770", "UPDATE 1.0");
   EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8002), "UPDATE 1.0"), other);
   EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8001), "UPDATE 1.0"), nullptr);
 }
 
 TEST(HostWindows, ShowAndForegroundCallsAreRecorded) {
-  HWND w = host::DeclareWindow("C", "T");
+  HWND w = scripted::DeclareWindow("C", "T");
   EXPECT_TRUE(ShowWindow(w, SW_SHOW));
   EXPECT_TRUE(SetForegroundWindow(w));
-  ASSERT_EQ(host::WindowCalls().size(), 2u);
-  EXPECT_EQ(host::WindowCalls()[0].call, "ShowWindow");
-  EXPECT_EQ(host::WindowCalls()[0].window, w);
-  EXPECT_EQ(host::WindowCalls()[0].arg, SW_SHOW);
-  EXPECT_EQ(host::WindowCalls()[1].call, "SetForegroundWindow");
+  ASSERT_EQ(scripted::WindowCalls().size(), 2u);
+  EXPECT_EQ(scripted::WindowCalls()[0].call, "ShowWindow");
+  EXPECT_EQ(scripted::WindowCalls()[0].window, w);
+  EXPECT_EQ(scripted::WindowCalls()[0].arg, SW_SHOW);
+  EXPECT_EQ(scripted::WindowCalls()[1].call, "SetForegroundWindow");
 }
 
 TEST(HostWindows, OpenMessageBoxIsADialogClassWindowWithItsCaption) {
   HWND seen = nullptr;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord&) {
+  scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord&) {
     seen = FindWindowA(MAKEINTATOM(0x8002), "Title");
     return IDOK;
   });
@@ -207,35 +207,35 @@ class HostDialog : public ::testing::Test {
 
 TEST_F(HostDialog, InitDialogRunsBeforeTheScriptAndClickEndsIt) {
   bool checked = false;
-  host::SetDialogScript([&](HWND dialog) {
-    EXPECT_TRUE(host::Dialog().open);
-    EXPECT_EQ(host::Dialog().caption, "Caption");
-    EXPECT_EQ(host::ControlText(1001), "Welcome");
-    EXPECT_FALSE(host::ControlEnabled(4));
-    EXPECT_TRUE(host::ControlEnabled(1));  // never touched: enabled
+  scripted::SetDialogScript([&](HWND dialog) {
+    EXPECT_TRUE(scripted::Dialog().open);
+    EXPECT_EQ(scripted::Dialog().caption, "Caption");
+    EXPECT_EQ(scripted::ControlText(1001), "Welcome");
+    EXPECT_FALSE(scripted::ControlEnabled(4));
+    EXPECT_TRUE(scripted::ControlEnabled(1));  // never touched: enabled
     checked = true;
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(checked);
-  EXPECT_FALSE(host::Dialog().open);
-  EXPECT_TRUE(host::Dialog().ended);
-  EXPECT_EQ(host::Dialog().result, 0);
-  EXPECT_EQ(host::Dialog().templateId, 101);
+  EXPECT_FALSE(scripted::Dialog().open);
+  EXPECT_TRUE(scripted::Dialog().ended);
+  EXPECT_EQ(scripted::Dialog().result, 0);
+  EXPECT_EQ(scripted::Dialog().templateId, 101);
   ASSERT_GE(g_messages.size(), 2u);
   EXPECT_EQ(g_messages[0], static_cast<UINT>(WM_INITDIALOG));
 }
 
 TEST_F(HostDialog, ScriptEndingWithoutEndDialogGivesMinusOne) {
-  host::SetDialogScript([](HWND) {});
+  scripted::SetDialogScript([](HWND) {});
   EXPECT_EQ(Run(), -1);
-  EXPECT_FALSE(host::Dialog().ended);
+  EXPECT_FALSE(scripted::Dialog().ended);
 }
 
 TEST_F(HostDialog, RunningDialogIsFoundByAtomAndCaptionUntilItCloses) {
   HWND found = nullptr;
   HWND self = nullptr;
-  host::SetDialogScript([&](HWND dialog) {
+  scripted::SetDialogScript([&](HWND dialog) {
     self = dialog;
     found = FindWindowA(MAKEINTATOM(0x8002), "Caption");
   });
@@ -247,25 +247,25 @@ TEST_F(HostDialog, RunningDialogIsFoundByAtomAndCaptionUntilItCloses) {
 
 TEST_F(HostDialog, DisabledButtonTakesNoClickButSendStillDelivers) {
   INT_PTR sent = 0;
-  host::SetDialogScript([&](HWND dialog) {
+  scripted::SetDialogScript([&](HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
     size_t before = g_messages.size();
-    host::Click(dialog, IDCANCEL);
+    scripted::Click(dialog, IDCANCEL);
     EXPECT_EQ(g_messages.size(), before);
-    EXPECT_FALSE(host::Dialog().ended);
-    sent = host::Send(dialog, WM_SETCURSOR, 0, 0);
-    host::Send(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(scripted::Dialog().ended);
+    sent = scripted::Send(dialog, WM_SETCURSOR, 0, 0);
+    scripted::Send(dialog, WM_COMMAND, IDCANCEL, 0);
   });
   EXPECT_EQ(Run(), -1);
   EXPECT_EQ(sent, TRUE);
-  EXPECT_EQ(host::Dialog().cursor, "wait");
+  EXPECT_EQ(scripted::Dialog().cursor, "wait");
 }
 
 TEST_F(HostDialog, NoMessagesReachTheProcedureAfterItEnded) {
-  host::SetDialogScript([](HWND dialog) {
-    host::Click(dialog, IDCANCEL);
+  scripted::SetDialogScript([](HWND dialog) {
+    scripted::Click(dialog, IDCANCEL);
     size_t before = g_messages.size();
-    EXPECT_EQ(host::Send(dialog, WM_SETCURSOR, 0, 0), 0);
+    EXPECT_EQ(scripted::Send(dialog, WM_SETCURSOR, 0, 0), 0);
     EXPECT_EQ(g_messages.size(), before);
   });
   EXPECT_EQ(Run(), -1);
@@ -274,25 +274,25 @@ TEST_F(HostDialog, NoMessagesReachTheProcedureAfterItEnded) {
 TEST_F(HostDialog, NestedMessagesStillArriveWhileTheEndingHandlerRuns) {
   g_boxOnOk = true;
   INT_PTR nested = 0;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+  scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord& box) {
     EXPECT_NE(box.owner, nullptr);
-    nested = host::Send(box.owner, WM_SETCURSOR, 0, 0);
+    nested = scripted::Send(box.owner, WM_SETCURSOR, 0, 0);
     return IDOK;
   });
-  host::SetDialogScript([](HWND dialog) { host::Click(dialog, IDOK); });
+  scripted::SetDialogScript([](HWND dialog) { scripted::Click(dialog, IDOK); });
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(nested, TRUE);
 }
 
 TEST_F(HostDialog, FocusFollowsSetFocusAndLeavesADisabledControl) {
-  host::SetDialogScript([](HWND dialog) {
+  scripted::SetDialogScript([](HWND dialog) {
     HWND next = GetDlgItem(dialog, IDOK);
     EXPECT_EQ(SetFocus(next), nullptr);
-    EXPECT_EQ(host::Dialog().focus, IDOK);
+    EXPECT_EQ(scripted::Dialog().focus, IDOK);
     EXPECT_EQ(SetFocus(GetDlgItem(dialog, 4)), nullptr);  // 4 is disabled: refused
-    EXPECT_EQ(host::Dialog().focus, IDOK);
+    EXPECT_EQ(scripted::Dialog().focus, IDOK);
     EXPECT_FALSE(EnableWindow(next, FALSE));  // was enabled
-    EXPECT_EQ(host::Dialog().focus, 0);
+    EXPECT_EQ(scripted::Dialog().focus, 0);
     EXPECT_TRUE(EnableWindow(next, TRUE));  // was disabled
     EXPECT_TRUE(IsWindowEnabled(next));
   });
@@ -300,7 +300,7 @@ TEST_F(HostDialog, FocusFollowsSetFocusAndLeavesADisabledControl) {
 }
 
 TEST_F(HostDialog, ControlTextsAreReadBackAndRecordedInOrder) {
-  host::SetDialogScript([](HWND dialog) {
+  scripted::SetDialogScript([](HWND dialog) {
     SetDlgItemTextA(dialog, IDOK, "完了");
     SetWindowTextA(GetDlgItem(dialog, 1001), "Done");
     char buf[8];
@@ -310,28 +310,28 @@ TEST_F(HostDialog, ControlTextsAreReadBackAndRecordedInOrder) {
     EXPECT_STREQ(buf, "Caption");
   });
   Run();
-  const auto& history = host::ControlTextHistory();
+  const auto& history = scripted::ControlTextHistory();
   ASSERT_EQ(history.size(), 3u);
   EXPECT_EQ(history[0], std::make_pair(1001, std::string("Welcome")));
   EXPECT_EQ(history[1], std::make_pair(1, std::string("\x8A\xAE\x97\xB9")));
   EXPECT_EQ(history[2], std::make_pair(1001, std::string("Done")));
-  EXPECT_EQ(host::ControlText(IDOK), "完了");  // kept after the dialog closed
+  EXPECT_EQ(scripted::ControlText(IDOK), "完了");  // kept after the dialog closed
 }
 
 TEST_F(HostDialog, CursorChangesAreTracked) {
-  EXPECT_EQ(host::Dialog().cursor, "");
+  EXPECT_EQ(scripted::Dialog().cursor, "");
   HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
   HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
   EXPECT_NE(wait, arrow);
   SetCursor(wait);
   EXPECT_EQ(SetCursor(arrow), wait);
-  EXPECT_EQ(host::Dialog().cursor, "arrow");
-  EXPECT_EQ(host::CursorHistory(), (std::vector<std::string>{"wait", "arrow"}));
+  EXPECT_EQ(scripted::Dialog().cursor, "arrow");
+  EXPECT_EQ(scripted::CursorHistory(), (std::vector<std::string>{"wait", "arrow"}));
 }
 
 TEST_F(HostDialog, OnlyOneModalDialogRunsAtATime) {
   INT_PTR inner = 0;
-  host::SetDialogScript([&](HWND) { inner = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, TestProc, 0); });
+  scripted::SetDialogScript([&](HWND) { inner = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, TestProc, 0); });
   Run();
   EXPECT_EQ(inner, -1);
 }
@@ -346,14 +346,14 @@ class HostShell : public ::testing::Test {
     root_ = pattern;
     fs::create_directories(root_ + "/c/GAME");
     fs::create_directories(root_ + "/q/MOVIE/SUB");
-    host::MapDrive('C', root_ + "/c");
-    host::MapDrive('Q', root_ + "/q", DRIVE_CDROM);
+    scripted::MapDrive('C', root_ + "/c");
+    scripted::MapDrive('Q', root_ + "/q", DRIVE_CDROM);
     Put("q/MOVIE/OP.MPG", "opening");
     Put("q/MOVIE/SUB/ED.MPG", "ending");
     Put("q/SETUP.DAT", "setup");
   }
   void TearDown() override {
-    host::Reset();
+    scripted::Reset();
     fs::remove_all(root_);
   }
   void Put(const std::string& rel, const std::string& bytes) {
@@ -389,11 +389,11 @@ TEST_F(HostShell, FileIsCopiedToItsFullDestinationNameMakingFolders) {
   EXPECT_EQ(GetFileAttributesA("C:\\GAME\\NEW\\SETUP.DAT") & FILE_ATTRIBUTE_READONLY,
             static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));  // the disc's flag comes along
   EXPECT_EQ(fs::last_write_time(root_ + "/c/GAME/NEW/SETUP.DAT"), fs::last_write_time(root_ + "/q/SETUP.DAT"));
-  ASSERT_EQ(host::ShellCopies().size(), 1u);
-  EXPECT_EQ(host::ShellCopies()[0].from, std::vector<std::string>{"Q:\\SETUP.DAT"});
-  EXPECT_EQ(host::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME\\NEW\\SETUP.DAT"});
-  EXPECT_EQ(host::ShellCopies()[0].flags, FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR);
-  EXPECT_EQ(host::ShellCopies()[0].func, static_cast<UINT>(FO_COPY));
+  ASSERT_EQ(scripted::ShellCopies().size(), 1u);
+  EXPECT_EQ(scripted::ShellCopies()[0].from, std::vector<std::string>{"Q:\\SETUP.DAT"});
+  EXPECT_EQ(scripted::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME\\NEW\\SETUP.DAT"});
+  EXPECT_EQ(scripted::ShellCopies()[0].flags, FOF_NOCONFIRMATION | FOF_NOCONFIRMMKDIR);
+  EXPECT_EQ(scripted::ShellCopies()[0].func, static_cast<UINT>(FO_COPY));
 }
 
 TEST_F(HostShell, DirectoryIsCopiedIntoTheDestinationDirectory) {
@@ -423,7 +423,7 @@ TEST_F(HostShell, MissingSourceFailsWithoutCopying) {
 }
 
 TEST_F(HostShell, ScriptedFailureCopiesNothing) {
-  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Fail});
   SHFILEOPSTRUCTA op;
   EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0x402);
   EXPECT_FALSE(op.fAnyOperationsAborted);
@@ -432,11 +432,11 @@ TEST_F(HostShell, ScriptedFailureCopiesNothing) {
 }
 
 TEST_F(HostShell, ScriptedCancelSetsTheAbortFlag) {
-  host::ScriptShellOutcomes({host::ShellOutcome::Cancel, host::ShellOutcome::Cancel});
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Cancel, scripted::ShellOutcome::Cancel});
   SHFILEOPSTRUCTA op;
   EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0);
   EXPECT_TRUE(op.fAnyOperationsAborted);
-  host::SetShellResults(0x402, 1223);
+  scripted::SetShellResults(0x402, 1223);
   EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 1223);
   EXPECT_TRUE(op.fAnyOperationsAborted);
   EXPECT_FALSE(fs::exists(root_ + "/c/GAME/SETUP.DAT"));
@@ -444,7 +444,7 @@ TEST_F(HostShell, ScriptedCancelSetsTheAbortFlag) {
 
 TEST_F(HostShell, HandlerRunsWhileTheCopyIsInProgress) {
   size_t seenCopies = 0;
-  host::SetShellCopyHandler([&](const host::ShellCopyRecord&) { seenCopies = host::ShellCopies().size(); });
+  scripted::SetShellCopyHandler([&](const scripted::ShellCopyRecord&) { seenCopies = scripted::ShellCopies().size(); });
   Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT");
   EXPECT_EQ(seenCopies, 1u);
 }
@@ -460,7 +460,7 @@ TEST_F(HostShell, SeveralSourcesGoIntoOneDestination) {
   EXPECT_EQ(SHFileOperationA(&op), 0);
   EXPECT_EQ(Get("c/GAME/SETUP.DAT"), "setup");
   EXPECT_EQ(Get("c/GAME/OP.MPG"), "opening");
-  EXPECT_EQ(host::ShellCopies()[0].from.size(), 2u);
+  EXPECT_EQ(scripted::ShellCopies()[0].from.size(), 2u);
 }
 
 // ---- COM ----------------------------------------------------------------------------
@@ -468,7 +468,7 @@ TEST_F(HostShell, SeveralSourcesGoIntoOneDestination) {
 TEST(HostCom, FirstInitialisationSucceedsAndLaterOnesReportAlreadyDone) {
   EXPECT_EQ(CoInitialize(nullptr), S_OK);
   EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
-  EXPECT_EQ(host::ComInitializations(), 2);
+  EXPECT_EQ(scripted::ComInitializations(), 2);
 }
 
 }  // namespace

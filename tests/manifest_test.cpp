@@ -9,7 +9,7 @@
 
 #include "app/state.h"
 #include "config/profile.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "support/profile_writer.h"
 
 namespace {
@@ -46,7 +46,7 @@ TEST_F(ManifestSetupTest, LoadsEveryKeyFieldByField) {
   EXPECT_STREQ(DataFolder, "DATA");
   EXPECT_EQ(std::string(UpdateMessage), message) << "UpdateMessage is a 1,024-byte value";
   EXPECT_EQ(MissingKeysSilent, 1);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 TEST_F(ManifestSetupTest, OptionalKeysMissingStayEmptyWithoutAWord) {
@@ -57,7 +57,7 @@ TEST_F(ManifestSetupTest, OptionalKeysMissingStayEmptyWithoutAWord) {
   EXPECT_STREQ(UpdaterTitle, "");
   EXPECT_STREQ(DataFolder, "");
   EXPECT_STREQ(UpdateMessage, "");
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 TEST_F(ManifestSetupTest, OnlyTheFirstMissingRequiredKeyIsReported) {
@@ -65,9 +65,9 @@ TEST_F(ManifestSetupTest, OnlyTheFirstMissingRequiredKeyIsReported) {
   // load stops there.
   std::string path = Write({"[SETUP]", "CompanyName=Maker", "GameTitle=T", "UpdaterVersion=1"});
   EXPECT_EQ(LoadManifestSetup(path.c_str()), 0);
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].text, "SETUP : GameClass" + kMissingTail);
-  EXPECT_EQ(host::MessageBoxes()[0].caption, "TORVANEK");
+  ASSERT_EQ(scripted::MessageBoxes().size(), 1u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].text, "SETUP : GameClass" + kMissingTail);
+  EXPECT_EQ(scripted::MessageBoxes()[0].caption, "TORVANEK");
   EXPECT_EQ(MissingKeysSilent, 0) << "reporting stays on after a failed load";
   EXPECT_STREQ(UpdaterVersion, "") << "optional keys are not read after a failure";
 }
@@ -75,15 +75,15 @@ TEST_F(ManifestSetupTest, OnlyTheFirstMissingRequiredKeyIsReported) {
 TEST_F(ManifestSetupTest, MissingGameDirNamesSectionSetupAndGameDir) {
   std::string path = Write({"[SETUP]", "CompanyName=Maker", "GameTitle=T", "GameClass=C", "GameDir="});
   EXPECT_EQ(LoadManifestSetup(path.c_str()), 0);
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].text, "SETUP : GameDir" + kMissingTail);
+  ASSERT_EQ(scripted::MessageBoxes().size(), 1u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].text, "SETUP : GameDir" + kMissingTail);
 }
 
 TEST_F(ManifestSetupTest, RequiredKeysInAnotherSectionDoNotCount) {
   std::string path = Write({"[UPDATE]", "CompanyName=Maker"});
   EXPECT_EQ(LoadManifestSetup(path.c_str()), 0);
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].text, "SETUP : CompanyName" + kMissingTail);
+  ASSERT_EQ(scripted::MessageBoxes().size(), 1u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].text, "SETUP : CompanyName" + kMissingTail);
 }
 
 TEST_F(ManifestSetupTest, LongValuesAreCutToTheirCapacity) {
@@ -152,7 +152,7 @@ TEST_F(ManifestSetupTest, ListsRunFromZeroToTheFirstKeyWithoutValueAndHoldAtMost
     }
     for (const std::string& key : w.asked) EXPECT_EQ(key.rfind(c.list == MANIFEST_UPDATE_FILES ? "UpdateFile" : "CopyFile", 0), 0u);
   }
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 TEST(ManifestKeys, SetupKeysInReadingOrderWithTheRequiredFirst) {

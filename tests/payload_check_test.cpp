@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "archive/payload_check.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "support/archive_builder.h"
 
 namespace {
@@ -122,16 +122,16 @@ TEST(ArchiveCheckRecord, EverySingleByteChangeOfTheArchiveOrTheRecordIsCaught) {
 // The updater's test reads the record from its own module: none is as
 // before; one that matches passes; one that does not fails.
 TEST(ArchiveMatchesItsCheck, AbsentMatchingAndDamagedRecords) {
-  host::Reset();
+  scripted::Reset();
   const std::string archive = "WZ2 and whatever follows";
   const BYTE* image = (const BYTE*)archive.data();
   EXPECT_EQ(ArchiveMatchesItsCheck(GetModuleHandleA(nullptr), image, (DWORD)archive.size()), 1);
   BYTE record[ARCHIVE_CHECK_SIZE];
   MakeArchiveCheck(record, (DWORD)archive.size(), Crc(archive));
-  host::SetResource(ARCHIVE_CHECK_RESOURCE_ID, "UPDATE", record, sizeof(record));
+  scripted::SetResource(ARCHIVE_CHECK_RESOURCE_ID, "UPDATE", record, sizeof(record));
   EXPECT_EQ(ArchiveMatchesItsCheck(GetModuleHandleA(nullptr), image, (DWORD)archive.size()), 1);
   EXPECT_EQ(ArchiveMatchesItsCheck(GetModuleHandleA(nullptr), image, (DWORD)archive.size() - 1), 0);
-  host::Reset();
+  scripted::Reset();
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/state.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "fs/error_box.h"
 #include "support/profile_writer.h"
 
@@ -258,7 +258,7 @@ TEST_F(ProfileReadTest, PresentValueArrivesWithZeroesBehindIt) {
   ASSERT_EQ(ReadProfileValue("SETUP", "GameDir", dest, sizeof(dest), path.c_str()), 1);
   EXPECT_STREQ(dest, "Title");
   for (size_t i = 5; i < sizeof(dest); i++) ASSERT_EQ(dest[i], 0) << "byte " << i;
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 TEST_F(ProfileReadTest, MissingKeyIsReportedWithSectionAndKeyInTorvanekBox) {
@@ -269,8 +269,8 @@ TEST_F(ProfileReadTest, MissingKeyIsReportedWithSectionAndKeyInTorvanekBox) {
   memset(dest, 0xCC, sizeof(dest));
   EXPECT_EQ(ReadProfileValue("SETUP", "GameDir", dest, sizeof(dest), path.c_str()), 0);
   for (size_t i = 0; i < sizeof(dest); i++) ASSERT_EQ(dest[i], 0) << "destination cleared, byte " << i;
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  const host::MessageBoxRecord& box = host::MessageBoxes()[0];
+  ASSERT_EQ(scripted::MessageBoxes().size(), 1u);
+  const scripted::MessageBoxRecord& box = scripted::MessageBoxes()[0];
   EXPECT_EQ(box.text, "SETUP : GameDir" + kMissingTail);
   EXPECT_EQ(box.caption, kTorvanek);
   EXPECT_EQ(box.flags, (UINT)(MB_OK | MB_ICONERROR));
@@ -285,10 +285,10 @@ TEST_F(ProfileReadTest, EmptyValueMissingSectionAndMissingFileReadAsMissingKey) 
   EXPECT_EQ(ReadProfileValue("SETUP", "Key", dest, sizeof(dest), path.c_str()), 0);
   EXPECT_EQ(ReadProfileValue("NONE", "Key", dest, sizeof(dest), path.c_str()), 0);
   EXPECT_EQ(ReadProfileValue("SETUP", "Key", dest, sizeof(dest), folder_.WindowsPath("ABSENT.INI").c_str()), 0);
-  ASSERT_EQ(host::MessageBoxes().size(), 5u);
-  EXPECT_EQ(host::MessageBoxes()[0].text, "SETUP : Empty" + kMissingTail);
-  EXPECT_EQ(host::MessageBoxes()[1].text, "SETUP : Blank" + kMissingTail);
-  EXPECT_EQ(host::MessageBoxes()[3].text, "NONE : Key" + kMissingTail);
+  ASSERT_EQ(scripted::MessageBoxes().size(), 5u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].text, "SETUP : Empty" + kMissingTail);
+  EXPECT_EQ(scripted::MessageBoxes()[1].text, "SETUP : Blank" + kMissingTail);
+  EXPECT_EQ(scripted::MessageBoxes()[3].text, "NONE : Key" + kMissingTail);
 }
 
 TEST_F(ProfileReadTest, SilentSwitchSuppressesTheReportButNotTheFailure) {
@@ -297,7 +297,7 @@ TEST_F(ProfileReadTest, SilentSwitchSuppressesTheReportButNotTheFailure) {
   char dest[32];
   EXPECT_EQ(ReadProfileValue("SETUP", "B", dest, sizeof(dest), path.c_str()), 0);
   EXPECT_EQ(dest[0], 0);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 TEST_F(ProfileReadTest, LongValueIsCutToSizeMinusOneAndCountsAsPresent) {
@@ -315,16 +315,16 @@ TEST_F(ProfileReadTest, SetupReaderUsesSetupIniPathSectionSetupAndItsOwnMessage)
   ASSERT_EQ(ReadSetupValue("GameExe", dest, sizeof(dest)), 1);
   EXPECT_STREQ(dest, "game.exe");
   EXPECT_EQ(ReadSetupValue("UninstExe", dest, sizeof(dest)), 0);
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].text, "SETUP.INI : UninstExe" + kMissingTail);
-  EXPECT_EQ(host::MessageBoxes()[0].caption, kTorvanek);
+  ASSERT_EQ(scripted::MessageBoxes().size(), 1u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].text, "SETUP.INI : UninstExe" + kMissingTail);
+  EXPECT_EQ(scripted::MessageBoxes()[0].caption, kTorvanek);
 }
 
 TEST_F(ProfileReadTest, ShowProfileErrorReturnsTheAnswer) {
-  host::ScriptMessageBoxAnswers({IDCANCEL});
+  scripted::ScriptMessageBoxAnswers({IDCANCEL});
   EXPECT_EQ(ShowProfileError("x"), IDCANCEL);
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].owner, nullptr) << "no dialog yet: no owner";
+  ASSERT_EQ(scripted::MessageBoxes().size(), 1u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].owner, nullptr) << "no dialog yet: no owner";
 }
 
 // The box belongs to whoever installed it: the front end's shows a message
@@ -343,7 +343,7 @@ TEST_F(ProfileReadTest, ReportsGoToTheInstalledErrorBoxOnly) {
   SetErrorBox(nullptr);
   EXPECT_EQ(ReadProfileValue("SETUP", "GameDir", dest, sizeof dest, "C:\\NONE.INI"), 0);
   EXPECT_EQ(seen.size(), 1u);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 // ---- numbers --------------------------------------------------------------------------------
@@ -368,8 +368,8 @@ TEST_F(ProfileReadTest, SetupIntOfMissingKeyLeavesTheNumberAndReports) {
   int v = 1234;
   EXPECT_EQ(ReadSetupInt("Shortcuts", &v), 0);
   EXPECT_EQ(v, 1234);
-  ASSERT_EQ(host::MessageBoxes().size(), 1u);
-  EXPECT_EQ(host::MessageBoxes()[0].text, "SETUP.INI : Shortcuts" + kMissingTail);
+  ASSERT_EQ(scripted::MessageBoxes().size(), 1u);
+  EXPECT_EQ(scripted::MessageBoxes()[0].text, "SETUP.INI : Shortcuts" + kMissingTail);
 }
 
 TEST_F(ProfileReadTest, SetupIntClampsToThe32BitRange) {

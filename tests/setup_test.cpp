@@ -11,7 +11,7 @@
 #include "app/state.h"
 #include "config/manifest.h"
 #include "config/profile.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "support/profile_writer.h"
 
 namespace {
@@ -81,7 +81,7 @@ class SetupProfileTest : public ::testing::Test {
 
   // The one box the load showed.
   std::string OnlyMessage() {
-    const auto& boxes = host::MessageBoxes();
+    const auto& boxes = scripted::MessageBoxes();
     EXPECT_EQ(boxes.size(), 1u);
     if (boxes.empty()) return "";
     EXPECT_EQ(boxes[0].caption, "TORVANEK");
@@ -109,7 +109,7 @@ TEST_F(SetupProfileTest, FullProfileLoadsFieldByField) {
   Set("SelectSetupMessage", "Which?");
   Set("AdditionalUninstallFiles", "save\\a.dat,save\\b.dat");
   ASSERT_EQ(Load(), 1);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 
   EXPECT_STREQ(CompanyName, "Maker");
   EXPECT_STREQ(GameTitle, "Title");
@@ -235,7 +235,7 @@ TEST_F(SetupProfileTest, TwentyOrMoreSetupBmpsStoreTwenty) {
   ASSERT_EQ(Load(), 1);
   EXPECT_EQ(::Setup.SetupBmpLast, 19);
   EXPECT_STREQ(::Setup.SetupBmp[19], "b19");
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 TEST_F(SetupProfileTest, SetupBmpFieldTooLongForItsSlotIsAListError) {
@@ -271,7 +271,7 @@ TEST_P(NoSelectionTest, ReadsNoSelectionKeysAtAll) {
   Remove("InstallFiles1");
   Set("InstallSize0", "5");
   ASSERT_EQ(Load(), 1);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
   EXPECT_STREQ(::Setup.InstallFiles[0][0], "");
   EXPECT_EQ(::Setup.InstallSize[0], 0u);
 }
@@ -295,7 +295,7 @@ TEST_F(SetupProfileTest, DiskNumbersCarryOverWithinAListOnly) {
 TEST_F(SetupProfileTest, FileListOfFortyFiveLoadsTheFirstForty) {
   Set("InstallFiles0", Fields(45, "f"));
   ASSERT_EQ(Load(), 1);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
   EXPECT_STREQ(::Setup.InstallFiles[0][0], "f0");
   EXPECT_STREQ(::Setup.InstallFiles[0][39], "f39");
 }
@@ -366,14 +366,14 @@ TEST_F(SetupProfileTest, NoShortcutsReadsNoShortcutKey) {
   Set("Shortcuts", "0");
   Remove("Shortcut0");
   ASSERT_EQ(Load(), 1);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 // ---- optional keys and defaults ------------------------------------------------------------------
 
 TEST_F(SetupProfileTest, OptionalKeysAbsentTakeDefaultsSilently) {
   ASSERT_EQ(Load(), 1);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
   EXPECT_STREQ(GameClass, "Title");
   EXPECT_EQ(::Setup.DefaultSelect, 0);
   EXPECT_EQ(::Setup.InstallSize[0], 0u);
@@ -410,7 +410,7 @@ TEST_F(SetupProfileTest, DiskCheckFileSlotsAreReadIndependently) {
   Set("DiskCheckFile9", "DISK9.CHK");
   Set("DiskCheckFile10", "NEVER.CHK");
   ASSERT_EQ(Load(), 1);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
   for (int n = 0; n < DISK_CHECK_FILES; n++) {
     const char* expected = n == 5 ? "DISK5.CHK" : n == 9 ? "DISK9.CHK" : "";
     EXPECT_STREQ(::Setup.DiskCheckFile[n], expected) << "slot " << n;
@@ -467,7 +467,7 @@ TEST_F(SetupProfileTest, UninstallListStartingWithCommaIsEmptyNotAnError) {
   Set("AdditionalUninstallFiles", ",a.dat");
   ASSERT_EQ(Load(), 1);
   EXPECT_EQ(::Setup.AdditionalUninstallFileCount, 0);
-  EXPECT_TRUE(host::MessageBoxes().empty());
+  EXPECT_TRUE(scripted::MessageBoxes().empty());
 }
 
 TEST_F(SetupProfileTest, UninstallFileTooLongForItsSlotIsAListError) {

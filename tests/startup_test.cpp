@@ -72,17 +72,17 @@ TEST_F(Startup, MissingArchiveResourceShowsNotFoundAndDeletesNothing) {
   EXPECT_EQ(Boxes()[0].owner, nullptr);
   EXPECT_TRUE(TempLeftovers().empty());
   EXPECT_STREQ(TempManifestPath, "");
-  EXPECT_FALSE(host::Dialog().open);
+  EXPECT_FALSE(scripted::Dialog().open);
 }
 
 TEST_F(Startup, RestrictsDllSearchBeforeAnythingElse) {
   installResource = false;
   Run();
   // The host offers no SetDefaultDllDirectories, so the fallback runs.
-  ASSERT_FALSE(host::ProcLookups().empty());
-  EXPECT_EQ(host::ProcLookups()[0], "SetDefaultDllDirectories");
-  ASSERT_EQ(host::DllDirectoryCalls().size(), 1u);
-  EXPECT_EQ(host::DllDirectoryCalls()[0], "");
+  ASSERT_FALSE(scripted::ProcLookups().empty());
+  EXPECT_EQ(scripted::ProcLookups()[0], "SetDefaultDllDirectories");
+  ASSERT_EQ(scripted::DllDirectoryCalls().size(), 1u);
+  EXPECT_EQ(scripted::DllDirectoryCalls()[0], "");
 }
 
 TEST_F(Startup, InitialisesComOnceEvenWhenTheArchiveIsMissing) {
@@ -90,17 +90,17 @@ TEST_F(Startup, InitialisesComOnceEvenWhenTheArchiveIsMissing) {
   // its first check, whatever happens later.
   installResource = false;
   Run();
-  EXPECT_EQ(host::ComInitializations(), 1);
+  EXPECT_EQ(scripted::ComInitializations(), 1);
 }
 
 TEST_F(Startup, UnreadableDirectoryShowsResourceReadError) {
-  host::FailAllocations(0);  // the directory block
+  scripted::FailAllocations(0);  // the directory block
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(BoxTexts(), std::vector<std::string>{"RESOURCE READ ERROR"});
   EXPECT_EQ(Boxes()[0].caption, "UPDATE");
   EXPECT_EQ(Boxes()[0].flags, kErrorBox);
   EXPECT_TRUE(TempLeftovers().empty());
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 // ---- The archive's check record --------------------------------------------
@@ -152,12 +152,12 @@ TEST_P(DamagedExecutable, ShowsOneBoxWritesNothingAndExitsWithZero) {
   ASSERT_EQ(BoxTexts(), std::vector<std::string>{kDamagedText});
   EXPECT_EQ(Boxes()[0].caption, "UPDATE");
   EXPECT_EQ(Boxes()[0].flags, kErrorBox);
-  EXPECT_FALSE(host::Dialog().open);
+  EXPECT_FALSE(scripted::Dialog().open);
   EXPECT_EQ(Read("GAME\\A.DAT"), "the player's good copy");
   // Not even the run's temporary folder was made.
   EXPECT_TRUE(TempLeftovers().empty());
   EXPECT_STREQ(TempManifestPath, "");
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPlace, DamagedExecutable, ::testing::Range(0, (int)DamageRows().size()));
@@ -196,18 +196,18 @@ TEST_F(Startup, ManifestMissingFromArchiveShowsBothMessages) {
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Can't Find File in Resource !!", "UPDATE.INI not found at UPDATE.WZ2"}));
   for (const auto& box : Boxes()) EXPECT_EQ(box.caption, "UPDATE");
   EXPECT_TRUE(TempLeftovers().empty());
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 TEST_F(Startup, NoTemporaryDirectoryCountsAsFailedExtraction) {
-  host::SetTempPath("");
+  scripted::SetTempPath("");
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"UPDATE.INI not found at UPDATE.WZ2"});
   EXPECT_STREQ(TempManifestPath, "");
 }
 
 TEST_F(Startup, TemporaryDirectoryThatDoesNotExistCountsAsFailedExtraction) {
-  host::SetTempPath("C:\\NOWHERE\\");
+  scripted::SetTempPath("C:\\NOWHERE\\");
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"UPDATE.INI not found at UPDATE.WZ2"});
   EXPECT_FALSE(Exists("NOWHERE"));
@@ -228,8 +228,8 @@ TEST_F(Startup, EachRunExtractsIntoItsOwnFolderAndRemovesIt) {
 TEST_F(Startup, ManifestExistsWhileAMessageIsShown) {
   record.writeKey = false;
   bool present = false;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord&) {
-    present = host::HostPath(TempManifestPath) != "" && c_.Exists(std::string(TempManifestPath).substr(3));
+  scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord&) {
+    present = scripted::HostPath(TempManifestPath) != "" && c_.Exists(std::string(TempManifestPath).substr(3));
     return 0;
   });
   Run();
@@ -268,7 +268,7 @@ TEST_F(Startup, TemporaryDirectoryTooLongForAFolderTakesTheManifestItself) {
     c_.MakeDirectory(relative);
     const std::string temp = c_.Path(relative) + "\\";
     ASSERT_EQ(c.length, temp.size());
-    host::SetTempPath(temp);
+    scripted::SetTempPath(temp);
     record.writeKey = false;  // stop after the manifest has been read
     const size_t before = BoxTexts().size();
     Run();
@@ -336,7 +336,7 @@ TEST_F(Startup, MissingRecordNamesTheManifestsGameTitle) {
   EXPECT_EQ(Boxes()[0].text, "「Manifest Title」がインストールされていません");
   EXPECT_EQ(Boxes()[0].caption, "UPDATE");
   EXPECT_EQ(Boxes()[0].flags, kErrorBox);
-  EXPECT_EQ(host::OpenRegistryKeys(), 0);
+  EXPECT_EQ(scripted::OpenRegistryKeys(), 0);
 }
 
 TEST_F(Startup, RecordKeyIsBuiltFromManifestCompanyAndGameDir) {
@@ -349,7 +349,7 @@ TEST_F(Startup, RecordWithoutInstModeIsNotInstalled) {
   record.instMode.reset();
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
-  EXPECT_EQ(host::OpenRegistryKeys(), 0);
+  EXPECT_EQ(scripted::OpenRegistryKeys(), 0);
 }
 
 TEST_F(Startup, RecordWithoutInstPathIsNotInstalled) {
@@ -362,7 +362,7 @@ TEST_F(Startup, RecordWithoutDataPathOrInstAddIsInstalled) {
   record.dataPath.reset();
   record.instAdd.reset();
   EXPECT_EQ(Run(), 0);  // no dialog script: the dialog ends with -1
-  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);
   EXPECT_STREQ(InstPath, "C:\\GAME");
   EXPECT_STREQ(DataPath, "");
   EXPECT_EQ(InstMode, 1);
@@ -376,7 +376,7 @@ TEST_F(Startup, InstModeIsTakenAsA32BitValue) {
 
 TEST_F(Startup, InstPathFillingItsBufferWithoutTerminatorIsAFailedQuery) {
   record.instPath.reset();
-  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, std::string(260, 'A'));
+  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, std::string(260, 'A'));
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
   EXPECT_STREQ(InstPath, "");
@@ -385,7 +385,7 @@ TEST_F(Startup, InstPathFillingItsBufferWithoutTerminatorIsAFailedQuery) {
 TEST_F(Startup, InstPathOf259BytesAndTerminatorIsRead) {
   record.instPath.reset();
   std::string path = "C:\\" + std::string(256, 'A');
-  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, path + std::string(1, '\0'));
+  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, path + std::string(1, '\0'));
   Run();
   EXPECT_EQ(std::string(InstPath), path);
   // Installed; "\SETUP.INI" no longer fits behind it.
@@ -400,10 +400,10 @@ TEST_F(Startup, InstPathLongerThanItsBufferIsAFailedQuery) {
 
 TEST_F(Startup, DataPathWithoutTerminatorIsEmptied) {
   record.dataPath.reset();
-  host::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "DataPath", REG_SZ, std::string(260, 'D'));
+  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "DataPath", REG_SZ, std::string(260, 'D'));
   Run();
   EXPECT_STREQ(DataPath, "");
-  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);  // still installed
+  EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);  // still installed
 }
 
 TEST_F(Startup, DataPathOf259BytesIsKept) {
@@ -449,7 +449,7 @@ TEST_F(Startup, LoaderFailureAddsNoMessageOfItsOwn) {
   setupIni = ini;
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"SETUP.INI : UninstExe キーが存在しません"});
-  EXPECT_NE(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_NE(scripted::Dialog().templateId, IDD_UPDATE);
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
@@ -459,7 +459,7 @@ TEST_F(Startup, TitleIsGameTitleOfTheInstalledProfileAndVersion) {
   manifestSetup = "CompanyName=Maker\r\nGameTitle=Old\r\nGameClass=C\r\nGameDir=Title\r\nUpdaterVersion=1.01\r\n";
   Run();
   EXPECT_STREQ(WindowTitle, "Title アップデータ 1.01");
-  EXPECT_EQ(host::Dialog().caption, "Title アップデータ 1.01");
+  EXPECT_EQ(scripted::Dialog().caption, "Title アップデータ 1.01");
 }
 
 TEST_F(Startup, EmptyVersionLeavesTheTrailingBlank) {
@@ -477,38 +477,38 @@ TEST_F(Startup, UpdaterTitleReplacesTheWholeTitle) {
 // ---- Second copy and running game -------------------------------------------------
 
 TEST_F(Startup, SecondCopyBringsTheFirstToFrontWithoutMessage) {
-  HWND first = host::DeclareWindow("#32770", "Title アップデータ 1.01");
+  HWND first = scripted::DeclareWindow("#32770", "Title アップデータ 1.01");
   EXPECT_EQ(Run(), 0);
   EXPECT_TRUE(Boxes().empty());
-  ASSERT_EQ(host::WindowCalls().size(), 2u);
-  EXPECT_EQ(host::WindowCalls()[0].call, "ShowWindow");
-  EXPECT_EQ(host::WindowCalls()[0].window, first);
-  EXPECT_EQ(host::WindowCalls()[0].arg, SW_SHOW);
-  EXPECT_EQ(host::WindowCalls()[1].call, "SetForegroundWindow");
-  EXPECT_EQ(host::WindowCalls()[1].window, first);
-  EXPECT_NE(host::Dialog().templateId, IDD_UPDATE);
+  ASSERT_EQ(scripted::WindowCalls().size(), 2u);
+  EXPECT_EQ(scripted::WindowCalls()[0].call, "ShowWindow");
+  EXPECT_EQ(scripted::WindowCalls()[0].window, first);
+  EXPECT_EQ(scripted::WindowCalls()[0].arg, SW_SHOW);
+  EXPECT_EQ(scripted::WindowCalls()[1].call, "SetForegroundWindow");
+  EXPECT_EQ(scripted::WindowCalls()[1].window, first);
+  EXPECT_NE(scripted::Dialog().templateId, IDD_UPDATE);
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
 TEST_F(Startup, SecondCopyLeavesTheFirstCopysManifestInPlace) {
   std::string first = TempFolderName(0);
   c_.WriteFile("TEMP\\" + first + "\\UPDATE.INI", "first copy's manifest");
-  host::DeclareWindow("#32770", "Title アップデータ 1.01");
+  scripted::DeclareWindow("#32770", "Title アップデータ 1.01");
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(Read("TEMP\\" + first + "\\UPDATE.INI"), "first copy's manifest");
 }
 
 TEST_F(Startup, SecondCopyShowsUpdateMessageFirst) {
   SetupKey("UpdateMessage", "Hello");
-  host::DeclareWindow("#32770", "Title アップデータ 1.01");
+  scripted::DeclareWindow("#32770", "Title アップデータ 1.01");
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Hello"});
 }
 
 TEST_F(Startup, WindowWithOtherTitleIsNoSecondCopy) {
-  host::DeclareWindow("#32770", "Other アップデータ 1.01");
+  scripted::DeclareWindow("#32770", "Other アップデータ 1.01");
   Run();
-  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);
 }
 
 const char kRunningText[] =
@@ -516,62 +516,62 @@ const char kRunningText[] =
     "[キャンセル] を押して下さい";
 
 TEST_F(Startup, RunningGameCancelBringsGameToFront) {
-  HWND game = host::DeclareWindow("TitleWindow", "Title");
-  host::ScriptMessageBoxAnswers({IDCANCEL});
+  HWND game = scripted::DeclareWindow("TitleWindow", "Title");
+  scripted::ScriptMessageBoxAnswers({IDCANCEL});
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text, kRunningText);
   EXPECT_EQ(Boxes()[0].caption, "Title アップデータ 1.01");
   EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_OKCANCEL));
   EXPECT_EQ(Boxes()[0].owner, nullptr);
-  ASSERT_EQ(host::WindowCalls().size(), 2u);
-  EXPECT_EQ(host::WindowCalls()[0].window, game);
-  EXPECT_EQ(host::WindowCalls()[0].arg, SW_SHOW);
-  EXPECT_EQ(host::WindowCalls()[1].call, "SetForegroundWindow");
-  EXPECT_NE(host::Dialog().templateId, IDD_UPDATE);
+  ASSERT_EQ(scripted::WindowCalls().size(), 2u);
+  EXPECT_EQ(scripted::WindowCalls()[0].window, game);
+  EXPECT_EQ(scripted::WindowCalls()[0].arg, SW_SHOW);
+  EXPECT_EQ(scripted::WindowCalls()[1].call, "SetForegroundWindow");
+  EXPECT_NE(scripted::Dialog().templateId, IDD_UPDATE);
   EXPECT_TRUE(TempLeftovers().empty());
 }
 
 TEST_F(Startup, RunningGameOkAsksAgainUntilTheGameHasEnded) {
-  HWND game = host::DeclareWindow("TitleWindow", "Title");
+  HWND game = scripted::DeclareWindow("TitleWindow", "Title");
   int shown = 0;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+  scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord& box) {
     if (box.text != kRunningText) return 0;
-    if (++shown == 2) host::RemoveWindow(game);
+    if (++shown == 2) scripted::RemoveWindow(game);
     return IDOK;
   });
   Run();
   EXPECT_EQ(shown, 2);
-  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
-  EXPECT_TRUE(host::WindowCalls().empty());
+  EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);
+  EXPECT_TRUE(scripted::WindowCalls().empty());
 }
 
 TEST_F(Startup, WindowWithGameTitleButOtherClassIsNotTheGame) {
-  host::DeclareWindow("OtherClass", "Title");
+  scripted::DeclareWindow("OtherClass", "Title");
   Run();
-  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);
 }
 
 TEST_F(Startup, SecondGameTitleIsTestedOnlyAfterTheFirst) {
   SetupKey("GameTitleA", "Title Alt");
-  host::DeclareWindow("TitleWindow", "Title Alt");
-  host::ScriptMessageBoxAnswers({IDCANCEL});
+  scripted::DeclareWindow("TitleWindow", "Title Alt");
+  scripted::ScriptMessageBoxAnswers({IDCANCEL});
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text.substr(0, std::string("「Title Alt」").size()), "「Title Alt」");
 }
 
 TEST_F(Startup, SecondGameTitleIsNotLookedForWhenEmpty) {
-  host::DeclareWindow("TitleWindow", "");
+  scripted::DeclareWindow("TitleWindow", "");
   Run();
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"アップデートが中断されました"});
-  EXPECT_EQ(host::Dialog().templateId, IDD_UPDATE);
+  EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);
 }
 
 // ---- The dialog's result ---------------------------------------------------------
 
 TEST_F(Startup, CancelledDialogReportsInterruptionWithoutOwner) {
-  Script([](HWND dialog) { host::Click(dialog, IDCANCEL); });
+  Script([](HWND dialog) { scripted::Click(dialog, IDCANCEL); });
   EXPECT_EQ(Run(), 0);
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text, "アップデートが中断されました");
@@ -597,8 +597,8 @@ TEST_F(Startup, FinishedUpdateExitsWithOneAndNoMessage) {
   EXPECT_EQ(Read("GAME\\A.DAT"), "new");
   EXPECT_TRUE(TempLeftovers().empty());
   EXPECT_EQ(ArchiveDirectory, nullptr);
-  EXPECT_EQ(host::LiveAllocations(), 0);
-  EXPECT_EQ(host::OpenHandles(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
 TEST_F(Startup, ResetProcessStateReturnsToTheStartOfAProcess) {

@@ -50,7 +50,7 @@ TEST_F(Update, FreeSpaceEqualToRequirementPasses) {
   UpdateKey("RequiredDiskSpace", "1000");
   UpdateKey("UpdateFile00", "A.DAT");
   AddFile("A.DAT", "new");
-  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
+  scripted::SetFreeSpace('C', 1000, 1u << 20, 1000);
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Read("GAME\\A.DAT"), "new");
 }
@@ -59,13 +59,13 @@ TEST_F(Update, OneByteShortStopsWithShortfallMessage) {
   UpdateKey("RequiredDiskSpace", "1001");
   UpdateKey("UpdateFile00", "A.DAT");
   AddFile("A.DAT", "new");
-  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
+  scripted::SetFreeSpace('C', 1000, 1u << 20, 1000);
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rC: ドライブに 1 バイトの空き容量が必要です");
+  EXPECT_EQ(scripted::ControlText(IDC_INFO), "ディスク容量が足りません。\rC: ドライブに 1 バイトの空き容量が必要です");
   EXPECT_FALSE(Exists("GAME\\A.DAT"));
 }
 
@@ -76,13 +76,13 @@ TEST_F(Update, ShortfallOfANegativeRequirementIsPrintedAsTheTrueFigure) {
   UpdateKey("RequiredDiskSpace", "-1");
   UpdateKey("UpdateFile00", "A.DAT");
   AddFile("A.DAT", "new");
-  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
+  scripted::SetFreeSpace('C', 1000, 1u << 20, 1000);
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   Run();
-  EXPECT_EQ(host::ControlText(IDC_INFO),
+  EXPECT_EQ(scripted::ControlText(IDC_INFO),
             "ディスク容量が足りません。\rC: ドライブに 4294966295 バイトの空き容量が必要です");
 }
 
@@ -94,13 +94,13 @@ TEST_F(Update, DriveNameIsTheFirstTwoBytesOfInstPath) {
   UpdateKey("RequiredDiskSpace", "50");
   UpdateKey("UpdateFile00", "A.DAT");
   AddFile("A.DAT", "new");
-  host::SetFreeSpace('D', 20, 1u << 20, 20);
+  scripted::SetFreeSpace('D', 20, 1u << 20, 20);
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   Run();
-  EXPECT_EQ(host::ControlText(IDC_INFO), "ディスク容量が足りません。\rD: ドライブに 30 バイトの空き容量が必要です");
+  EXPECT_EQ(scripted::ControlText(IDC_INFO), "ディスク容量が足りません。\rD: ドライブに 30 バイトの空き容量が必要です");
 }
 
 TEST_F(Update, ZeroOrTextRequirementMakesNoTest) {
@@ -109,7 +109,7 @@ TEST_F(Update, ZeroOrTextRequirementMakesNoTest) {
     manifestUpdate = std::string("RequiredDiskSpace=") + value + "\r\nUpdateFile00=A.DAT\r\n";
     payload.clear();
     AddFile("A.DAT", "new");
-    host::SetFreeSpace('C', 500, 1u << 20, 500);
+    scripted::SetFreeSpace('C', 500, 1u << 20, 500);
     ScriptClickNextThrough();
     EXPECT_EQ(Run(), 1);
   }
@@ -119,7 +119,7 @@ TEST_F(Update, FailedFreeSpaceQueryPasses) {
   UpdateKey("RequiredDiskSpace", "1000000");
   UpdateKey("UpdateFile00", "A.DAT");
   AddFile("A.DAT", "new");
-  host::FailFreeSpace('C');
+  scripted::FailFreeSpace('C');
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(Read("GAME\\A.DAT"), "new");
 }
@@ -148,7 +148,7 @@ TEST_F(Update, EntriesForOtherInstModeOnlyFinishWithNothingToDo) {
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kNothingToDo});
   EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
   EXPECT_FALSE(Exists("GAME\\A.DAT"));
-  EXPECT_EQ(host::Dialog().result, 0);
+  EXPECT_EQ(scripted::Dialog().result, 0);
 }
 
 // The lists are walked by the manifest's own walk (its gaps and empty values
@@ -192,7 +192,7 @@ TEST_F(Update, CopyEntryWithNonDigitDiskIsRefused) {
   UpdateKey("CopyFile00", "X:MOVIE");
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{kWriteFailed, kInterrupted}));
-  EXPECT_TRUE(host::ShellCopies().empty());
+  EXPECT_TRUE(scripted::ShellCopies().empty());
 }
 
 // ---- Install mode --------------------------------------------------------------
@@ -366,7 +366,7 @@ TEST_F(Update, MissingArchiveEntryShowsBothMessagesAndKeepsEarlierItems) {
 TEST_F(Update, TooLittleSpaceForAnEntryShowsExtractionsMessageFirst) {
   UpdateKey("UpdateFile00", "BIG.DAT");
   AddFile("BIG.DAT", std::string(5000, 'b'));
-  host::SetFreeSpace('C', 1000, 1u << 20, 1000);
+  scripted::SetFreeSpace('C', 1000, 1u << 20, 1000);
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"ディスク容量が足りません。C: ドライブに 4000 バイトの空き容量が必要です",
                                                   kWriteFailed, kInterrupted}));
@@ -377,14 +377,14 @@ TEST_F(Update, NoMemoryForExpansionShowsExtractionsMessageFirst) {
   UpdateKey("UpdateFile00", "BIG.DAT");
   AddFile("BIG.DAT", std::string(3000, 'b'), kPayloadTime, true);
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::FailAllocations(0);  // the expansion block of BIG.DAT
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::FailAllocations(0);  // the expansion block of BIG.DAT
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Can't Allocate Memory !!", kWriteFailed, kInterrupted}));
   EXPECT_FALSE(Exists("GAME\\BIG.DAT"));
-  EXPECT_EQ(host::LiveAllocations(), 0);
+  EXPECT_EQ(scripted::LiveAllocations(), 0);
 }
 
 TEST_F(Update, DataEntryThatCannotBeWrittenBackCountsAsDone) {
@@ -392,10 +392,10 @@ TEST_F(Update, DataEntryThatCannotBeWrittenBackCountsAsDone) {
   UpdateKey("UpdateFile00", "d,USER.DAT");
   UpdateKey("UpdateFile01", "o,NONE.DAT");
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);
-    host::FailWritesTo("", 0);  // every write from here on fails
-    host::Click(dialog, IDOK);
-    host::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
+    scripted::FailWritesTo("", 0);  // every write from here on fails
+    scripted::Click(dialog, IDOK);
+    scripted::Click(dialog, IDOK);
   });
   EXPECT_EQ(Run(), 1);
   EXPECT_TRUE(Boxes().empty());
@@ -488,7 +488,7 @@ TEST_F(Update, DataEntryWhoseFileCannotBeReadWholeIsLeftUntouched) {
   UpdateKey("UpdateFile01", "A.DAT");
   AddFile("USER.DAT", "archive default");
   AddFile("A.DAT", "a");
-  host::ShortenReadsOf("USER.DAT", 4);
+  scripted::ShortenReadsOf("USER.DAT", 4);
   EXPECT_EQ(Run(), 1);
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(c_.ReadFile("DATA\\USER.DAT"), "the player's save");
@@ -511,7 +511,7 @@ TEST_F(Update, DataFolderIsCreatedBelowEachBase) {
 TEST_F(Update, EmptyDataPathResolvesAgainstTheCurrentDirectory) {
   record.dataPath.reset();
   c_.MakeDirectory("CUR");
-  host::SetCurrentDirectory("C:\\CUR");
+  scripted::SetCurrentDirectory("C:\\CUR");
   UpdateKey("UpdateFile00", "d,B.DAT");
   AddFile("B.DAT", "b");
   EXPECT_EQ(Run(), 1);
@@ -521,7 +521,7 @@ TEST_F(Update, EmptyDataPathResolvesAgainstTheCurrentDirectory) {
 TEST_F(Update, EmptyDataPathWithDataFolder) {
   record.dataPath.reset();
   c_.MakeDirectory("CUR");
-  host::SetCurrentDirectory("C:\\CUR");
+  scripted::SetCurrentDirectory("C:\\CUR");
   SetupKey("DataFolder", "SAVE");
   UpdateKey("UpdateFile00", "d,B.DAT");
   AddFile("B.DAT", "b");
@@ -541,8 +541,8 @@ TEST_F(Copy, FileFromTheDiskIsCopiedToTheSamePathBelowInstPath) {
   cd_.WriteFile("MOVIE.DAT", "movie");
   UpdateKey("CopyFile00", "1:MOVIE.DAT");
   EXPECT_EQ(Run(), 1);
-  ASSERT_EQ(host::ShellCopies().size(), 1u);
-  const host::ShellCopyRecord& copy = host::ShellCopies()[0];
+  ASSERT_EQ(scripted::ShellCopies().size(), 1u);
+  const scripted::ShellCopyRecord& copy = scripted::ShellCopies()[0];
   EXPECT_EQ(copy.func, static_cast<UINT>(FO_COPY));
   EXPECT_EQ(copy.from, std::vector<std::string>{"E:\\MOVIE.DAT"});
   EXPECT_EQ(copy.to, std::vector<std::string>{"C:\\GAME\\MOVIE.DAT"});
@@ -557,10 +557,10 @@ TEST_F(Copy, DirectoryIsCopiedIntoInstPath) {
   cd_.WriteFile("MOVIE\\M1.AVI", "m1");
   UpdateKey("CopyFile00", "1,2:MOVIE");
   EXPECT_EQ(Run(), 1);
-  ASSERT_EQ(host::ShellCopies().size(), 1u);
-  EXPECT_EQ(host::ShellCopies()[0].from, std::vector<std::string>{"E:\\MOVIE"});
-  EXPECT_EQ(host::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME"});
-  EXPECT_EQ(host::ShellCopies()[0].flags, 0x0610);
+  ASSERT_EQ(scripted::ShellCopies().size(), 1u);
+  EXPECT_EQ(scripted::ShellCopies()[0].from, std::vector<std::string>{"E:\\MOVIE"});
+  EXPECT_EQ(scripted::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME"});
+  EXPECT_EQ(scripted::ShellCopies()[0].flags, 0x0610);
   EXPECT_EQ(Read("GAME\\MOVIE\\M1.AVI"), "m1");
 }
 
@@ -570,7 +570,7 @@ TEST_F(Copy, InformationTextNamesTheCopiedPath) {
   UpdateKey("CopyFile00", "1:A,B.DAT");  // not split at the comma
   EXPECT_EQ(Run(), 1);
   bool shown = false;
-  for (const auto& change : host::ControlTextHistory())
+  for (const auto& change : scripted::ControlTextHistory())
     shown = shown || (change.first == IDC_INFO && change.second == "A,B.DAT をコピーしています");
   EXPECT_TRUE(shown);
   EXPECT_EQ(Read("GAME\\A,B.DAT"), "ab");
@@ -602,8 +602,8 @@ TEST_F(Copy, LaterEntryWithoutDiskUsesTheDriveFoundBefore) {
   UpdateKey("CopyFile00", "1:MOVIE1");
   UpdateKey("CopyFile01", "MOVIE2");
   EXPECT_EQ(Run(), 1);
-  ASSERT_EQ(host::ShellCopies().size(), 2u);
-  EXPECT_EQ(host::ShellCopies()[1].from, std::vector<std::string>{"F:\\MOVIE2"});
+  ASSERT_EQ(scripted::ShellCopies().size(), 2u);
+  EXPECT_EQ(scripted::ShellCopies()[1].from, std::vector<std::string>{"F:\\MOVIE2"});
   EXPECT_EQ(Read("GAME\\MOVIE2"), "from F");
 }
 
@@ -617,13 +617,13 @@ TEST_F(Copy, EntryWithoutDiskBeforeAnySearchIsRefused) {
   EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
   EXPECT_NE(Boxes()[0].owner, nullptr);
   EXPECT_EQ(Boxes()[1].text, kInterrupted);
-  EXPECT_TRUE(host::ShellCopies().empty());
+  EXPECT_TRUE(scripted::ShellCopies().empty());
 }
 
 TEST_F(Copy, PromptRepeatsUntilTheDiskIsInserted) {
   UpdateKey("CopyFile00", "2:X.DAT");
   int prompts = 0;
-  host::SetMessageBoxHandler([&](const host::MessageBoxRecord& box) {
+  scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord& box) {
     if (box.flags != MB_OKCANCEL) return 0;
     if (++prompts == 2) {
       cd_.WriteFile("DISK2.CHK", "");
@@ -643,10 +643,10 @@ TEST_F(Copy, PromptRepeatsUntilTheDiskIsInserted) {
 
 TEST_F(Copy, CancelledPromptEndsTheRun) {
   UpdateKey("CopyFile00", "1:X.DAT");
-  host::ScriptMessageBoxAnswers({IDCANCEL});
+  scripted::ScriptMessageBoxAnswers({IDCANCEL});
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"ＣＤ－ＲＯＭドライブに「Title」ディスク 1 を入れて下さい", kInterrupted}));
-  EXPECT_TRUE(host::ShellCopies().empty());
+  EXPECT_TRUE(scripted::ShellCopies().empty());
 }
 
 TEST_F(Copy, EmptyCheckFileSlotAcceptsAnyCdRomRoot) {
@@ -661,18 +661,18 @@ TEST_F(Copy, ShellFailureShowsTheCopyFailureBox) {
   cd_.WriteFile("X.DAT", "x");
   UpdateKey("CopyFile00", "1:X.DAT");
   UpdateKey("CopyFile01", "Y.DAT");
-  host::ScriptShellOutcomes({host::ShellOutcome::Fail});
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Fail});
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"X.DAT\" のコピーに失敗しました", kInterrupted}));
   EXPECT_EQ(Boxes()[0].flags, static_cast<UINT>(MB_ICONERROR));
-  EXPECT_EQ(host::ShellCopies().size(), 1u);
+  EXPECT_EQ(scripted::ShellCopies().size(), 1u);
 }
 
 TEST_F(Copy, ShellCancelEndsTheRunWithoutMessage) {
   cd_.WriteFile("DISK1.CHK", "");
   cd_.WriteFile("X.DAT", "x");
   UpdateKey("CopyFile00", "1:X.DAT");
-  host::ScriptShellOutcomes({host::ShellOutcome::Cancel});
+  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Cancel});
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{kInterrupted});
 }
@@ -681,9 +681,9 @@ TEST_F(Copy, MissingSourceGoesToTheShellAsDirectoryAndFails) {
   cd_.WriteFile("DISK1.CHK", "");
   UpdateKey("CopyFile00", "1:GONE");
   EXPECT_EQ(Run(), 0);
-  ASSERT_EQ(host::ShellCopies().size(), 1u);
-  EXPECT_EQ(host::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME"});
-  EXPECT_EQ(host::ShellCopies()[0].flags, 0x0610);
+  ASSERT_EQ(scripted::ShellCopies().size(), 1u);
+  EXPECT_EQ(scripted::ShellCopies()[0].to, std::vector<std::string>{"C:\\GAME"});
+  EXPECT_EQ(scripted::ShellCopies()[0].flags, 0x0610);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"GONE\" のコピーに失敗しました", kInterrupted}));
 }
 
@@ -693,7 +693,7 @@ TEST_F(Copy, OverlongSourceIsRefusedWithTheCopyFailureBox) {
   UpdateKey("CopyFile00", "1:" + name);
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"" + name + "\" のコピーに失敗しました", kInterrupted}));
-  EXPECT_TRUE(host::ShellCopies().empty());
+  EXPECT_TRUE(scripted::ShellCopies().empty());
 }
 
 TEST_F(Copy, OverlongDestinationIsRefusedWithTheCopyFailureBox) {
@@ -707,7 +707,7 @@ TEST_F(Copy, OverlongDestinationIsRefusedWithTheCopyFailureBox) {
   UpdateKey("CopyFile00", "1:" + name);
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"" + name + "\" のコピーに失敗しました", kInterrupted}));
-  EXPECT_TRUE(host::ShellCopies().empty());
+  EXPECT_TRUE(scripted::ShellCopies().empty());
 }
 
 TEST_F(Copy, UpdatesComeFirstAndAFailedOneStopsTheCopies) {
@@ -716,7 +716,7 @@ TEST_F(Copy, UpdatesComeFirstAndAFailedOneStopsTheCopies) {
   UpdateKey("CopyFile00", "1:X.DAT");
   UpdateKey("UpdateFile00", "NOPE.DAT");
   EXPECT_EQ(Run(), 0);
-  EXPECT_TRUE(host::ShellCopies().empty());
+  EXPECT_TRUE(scripted::ShellCopies().empty());
   EXPECT_FALSE(Exists("GAME\\X.DAT"));
 }
 

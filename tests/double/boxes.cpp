@@ -4,12 +4,12 @@
 #include "double/internal.h"
 
 namespace {
-std::vector<host::MessageBoxRecord> g_boxes;
+std::vector<scripted::MessageBoxRecord> g_boxes;
 std::deque<int> g_answers;
-std::function<int(const host::MessageBoxRecord&)> g_handler;
+std::function<int(const scripted::MessageBoxRecord&)> g_handler;
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 void ResetBoxes() {
@@ -25,19 +25,19 @@ void ScriptMessageBoxAnswers(const std::vector<int>& answers) { g_answers.assign
 
 void SetMessageBoxHandler(std::function<int(const MessageBoxRecord&)> handler) { g_handler = std::move(handler); }
 
-}  // namespace host
+}  // namespace scripted
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-  host::MessageBoxRecord record{owner, text ? text : "", caption ? caption : "Error", type};
+  scripted::MessageBoxRecord record{owner, text ? text : "", caption ? caption : "Error", type};
   g_boxes.push_back(record);
   // The handler may itself show boxes or drive the dialog while this box's
   // modal loop would run, so it works on its own copy of the record.
   if (g_handler) {
     // While it is open the box is a top-level dialog-class window with its
     // caption, which another copy of the updater may find.
-    HWND box = host::DeclareWindow("#32770", record.caption);
+    HWND box = scripted::DeclareWindow("#32770", record.caption);
     int answer = g_handler(record);
-    host::RemoveWindow(box);
+    scripted::RemoveWindow(box);
     if (answer != 0) return answer;
   }
   if (g_answers.empty()) return IDOK;

@@ -15,7 +15,7 @@
 
 #include "double/internal.h"
 
-using host::detail::FileKey;
+using scripted::detail::FileKey;
 
 namespace {
 
@@ -53,16 +53,16 @@ std::vector<WriteFault> g_readFaults;
 // Scripted failures of file calls, the calls made, and what each file keeps
 // beyond Linux's own record.
 struct CallFailure {
-  host::FileCall call;
+  scripted::FileCall call;
   std::string suffix;
   int skip;  // matching calls that still go through first
   int remaining;
   DWORD error;
 };
 std::vector<CallFailure> g_callFailures;
-std::map<host::FileCall, int> g_callCounts;
+std::map<scripted::FileCall, int> g_callCounts;
 std::vector<std::pair<std::string, std::string>> g_replacements;
-std::map<FileKey, host::FileMetadata> g_metadata;
+std::map<FileKey, scripted::FileMetadata> g_metadata;
 
 // Open directory searches: the entries that matched, in the host's order,
 // and the next one to hand out.
@@ -83,14 +83,14 @@ OpenFile* Lookup(HANDLE h) {
 
 bool ParentIsDirectory(const std::string& hostPath) {
   struct stat st;
-  return stat(host::detail::ParentOf(hostPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(scripted::detail::ParentOf(hostPath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Stats a path, setting the Windows error for a missing file or folder.
 bool StatOrFail(const std::string& hostPath, struct stat* st) {
   if (stat(hostPath.c_str(), st) == 0) return true;
   int err = errno;
-  SetLastError(host::detail::ErrorFromErrno(err, !ParentIsDirectory(hostPath)));
+  SetLastError(scripted::detail::ErrorFromErrno(err, !ParentIsDirectory(hostPath)));
   return false;
 }
 
@@ -112,10 +112,10 @@ bool SharingConflict(const FileKey& key, DWORD access, DWORD share) {
 
 // Counts a call of the kind and spends a scripted failure that matches its
 // host path; true (with the error to report) when the call is to fail.
-bool ScriptedFailure(host::FileCall call, const std::string& hostPath, DWORD* error) {
+bool ScriptedFailure(scripted::FileCall call, const std::string& hostPath, DWORD* error) {
   for (CallFailure& f : g_callFailures) {
     if (f.call != call || f.remaining <= 0 || hostPath.size() < f.suffix.size()) continue;
-    if (!host::detail::EqualNoCase(hostPath.substr(hostPath.size() - f.suffix.size()), f.suffix)) continue;
+    if (!scripted::detail::EqualNoCase(hostPath.substr(hostPath.size() - f.suffix.size()), f.suffix)) continue;
     if (f.skip > 0) {
       --f.skip;
       return false;
@@ -127,9 +127,9 @@ bool ScriptedFailure(host::FileCall call, const std::string& hostPath, DWORD* er
   return false;
 }
 
-host::FileMetadata MetadataOf(const FileKey& key) {
+scripted::FileMetadata MetadataOf(const FileKey& key) {
   auto it = g_metadata.find(key);
-  return it == g_metadata.end() ? host::FileMetadata() : it->second;
+  return it == g_metadata.end() ? scripted::FileMetadata() : it->second;
 }
 
 bool OpenedByHandle(const FileKey& key) {
@@ -143,7 +143,7 @@ bool FaultLimit(const std::vector<WriteFault>& faults, const std::string& hostPa
                 uint64_t* allowed) {
   for (const WriteFault& fault : faults) {
     if (hostPath.size() < fault.suffix.size()) continue;
-    if (!host::detail::EqualNoCase(hostPath.substr(hostPath.size() - fault.suffix.size()), fault.suffix)) continue;
+    if (!scripted::detail::EqualNoCase(hostPath.substr(hostPath.size() - fault.suffix.size()), fault.suffix)) continue;
     *allowed = position < fault.bytesBeforeFailure ? fault.bytesBeforeFailure - position : 0;
     return true;
   }
@@ -198,7 +198,7 @@ int OpenFd(const std::string& path, int flags) {
 
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 
@@ -382,9 +382,9 @@ FileMetadata FileMetadataOf(const std::string& windowsPath) {
   return MetadataOf(detail::KeyOf(st));
 }
 
-}  // namespace host
+}  // namespace scripted
 
-using namespace host::detail;
+using namespace scripted::detail;
 
 HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                    HANDLE) {
@@ -407,9 +407,9 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES
   }
   bool truncates = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
   DWORD requested = flags & kAttributeBits;
-  ++g_callCounts[host::FileCall::Create];
+  ++g_callCounts[scripted::FileCall::Create];
   DWORD scripted = 0;
-  if (exists && ScriptedFailure(host::FileCall::Create, path, &scripted)) {
+  if (exists && ScriptedFailure(scripted::FileCall::Create, path, &scripted)) {
     SetLastError(scripted);
     return INVALID_HANDLE_VALUE;
   }
@@ -732,11 +732,11 @@ BOOL DeleteFileA(LPCSTR name) {
 }
 
 BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) {
-  ++g_callCounts[host::FileCall::Move];
+  ++g_callCounts[scripted::FileCall::Move];
   std::string source, target;
   if (!ResolveHostPath(from, &source) || !ResolveHostPath(to, &target)) return FALSE;
   DWORD scripted = 0;
-  if (ScriptedFailure(host::FileCall::Move, target, &scripted)) {
+  if (ScriptedFailure(scripted::FileCall::Move, target, &scripted)) {
     SetLastError(scripted);
     return FALSE;
   }
@@ -789,7 +789,7 @@ static void LeaveDocumentedOutcome(DWORD error, const std::string& target, const
   if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
     if (unlink(target.c_str()) == 0) ForgetFile(dst);
   } else if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-    host::FileMetadata own = MetadataOf(KeyOf(src));
+    scripted::FileMetadata own = MetadataOf(KeyOf(src));
     own.streams = MetadataOf(KeyOf(dst)).streams;
     g_metadata[KeyOf(src)] = own;
     StoreAttributes(source, src, AttributesOf(dst));
@@ -798,7 +798,7 @@ static void LeaveDocumentedOutcome(DWORD error, const std::string& target, const
 }
 
 BOOL ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD, LPVOID exclude, LPVOID reserved) {
-  ++g_callCounts[host::FileCall::Replace];
+  ++g_callCounts[scripted::FileCall::Replace];
   g_replacements.emplace_back(replaced ? replaced : "(null)", replacement ? replacement : "(null)");
   // The updater asks for no backup; the double does not make one.
   if (backup != nullptr || exclude != nullptr || reserved != nullptr) {
@@ -815,7 +815,7 @@ BOOL ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD, LPV
     return FALSE;
   }
   DWORD scripted = 0;
-  if (ScriptedFailure(host::FileCall::Replace, target, &scripted)) {
+  if (ScriptedFailure(scripted::FileCall::Replace, target, &scripted)) {
     LeaveDocumentedOutcome(scripted, target, dst, source, src);
     SetLastError(scripted);
     return FALSE;
@@ -829,7 +829,7 @@ BOOL ReplaceFileA(LPCSTR replaced, LPCSTR replacement, LPCSTR backup, DWORD, LPV
   }
   DWORD attributes = AttributesOf(dst);
   uint64_t creation = CreationTimeOf(target, dst);
-  host::FileMetadata kept = MetadataOf(KeyOf(dst));
+  scripted::FileMetadata kept = MetadataOf(KeyOf(dst));
   std::string ownStreams = MetadataOf(KeyOf(src)).streams;
   if (!ownStreams.empty()) kept.streams = ownStreams;
   if (rename(source.c_str(), target.c_str()) != 0) {
@@ -945,7 +945,7 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA out) {
   std::string folder(pattern, cut);
   if (folder.empty()) folder = ".";
   std::string hostFolder;
-  if (!host::detail::ResolveHostPath(folder.c_str(), &hostFolder)) return INVALID_HANDLE_VALUE;
+  if (!scripted::detail::ResolveHostPath(folder.c_str(), &hostFolder)) return INVALID_HANDLE_VALUE;
   DIR* d = opendir(hostFolder.c_str());
   if (d == nullptr) {
     SetLastError(ERROR_PATH_NOT_FOUND);
@@ -957,13 +957,13 @@ HANDLE FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA out) {
     struct stat st;
     if (stat((hostFolder + "/" + e->d_name).c_str(), &st) != 0) continue;
     WIN32_FIND_DATAA data = {};
-    data.dwFileAttributes = host::detail::AttributesOf(st);
+    data.dwFileAttributes = scripted::detail::AttributesOf(st);
     uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
     data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(size);
-    Split(host::detail::FileTimeFromTimespec(st.st_mtim), &data.ftLastWriteTime);
-    Split(host::detail::FileTimeFromTimespec(st.st_atim), &data.ftLastAccessTime);
-    Split(host::detail::CreationTimeOf(hostFolder + "/" + e->d_name, st), &data.ftCreationTime);
+    Split(scripted::detail::FileTimeFromTimespec(st.st_mtim), &data.ftLastWriteTime);
+    Split(scripted::detail::FileTimeFromTimespec(st.st_atim), &data.ftLastAccessTime);
+    Split(scripted::detail::CreationTimeOf(hostFolder + "/" + e->d_name, st), &data.ftCreationTime);
     std::memcpy(data.cFileName, e->d_name, std::strlen(e->d_name) + 1);
     search.found.push_back(data);
   }

@@ -1,5 +1,5 @@
 // Internals shared by the pieces of the host platform layer. Nothing here is
-// part of the Win32 surface; tests use host_control.h instead.
+// part of the Win32 surface; tests use scripted_win32.h instead.
 #pragma once
 
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
-namespace host {
+namespace scripted {
 namespace detail {
 
 // Each piece keeps its own state and forgets it here; Reset() calls them all.
@@ -91,4 +91,4 @@ std::string FoldCase(const std::string& s);
 bool EqualNoCase(const std::string& a, const std::string& b);
 
 }  // namespace detail
-}  // namespace host
+}  // namespace scripted

@@ -39,7 +39,7 @@ int g_allocFail = 0;
 bool IsKernel32(const char* name) {
   if (name == nullptr) return false;
   std::string n = name;
-  return host::detail::EqualNoCase(n, "kernel32.dll") || host::detail::EqualNoCase(n, "kernel32");
+  return scripted::detail::EqualNoCase(n, "kernel32.dll") || scripted::detail::EqualNoCase(n, "kernel32");
 }
 
 void FreeResources() {
@@ -70,7 +70,7 @@ std::string TypeName(LPCSTR type) {
 
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 void ResetModules() {
@@ -119,7 +119,7 @@ void SetResource(int id, const std::string& type, const void* data, size_t size)
   g_resources.push_back(std::unique_ptr<Resource>(new Resource{id, type, mem, size, mapped}));
 }
 
-}  // namespace host
+}  // namespace scripted
 
 HMODULE LoadLibraryA(LPCSTR name) {
   if (!IsKernel32(name)) {
@@ -178,7 +178,7 @@ HRSRC FindResourceA(HMODULE, LPCSTR name, LPCSTR type) {
   std::string wanted = TypeName(type);
   bool typeSeen = false;
   for (auto& r : g_resources) {
-    if (!host::detail::EqualNoCase(r->type, wanted)) continue;
+    if (!scripted::detail::EqualNoCase(r->type, wanted)) continue;
     typeSeen = true;
     if (r->id == id) return reinterpret_cast<HRSRC>(r.get());
   }

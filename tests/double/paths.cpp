@@ -23,7 +23,7 @@ struct Drive {
 const uint64_t kTiB = 1024ull * 1024 * 1024 * 1024;
 
 std::map<char, Drive> g_drives;
-host::detail::WinPath g_current;  // drive C's root until a test says otherwise
+scripted::detail::WinPath g_current;  // drive C's root until a test says otherwise
 std::string g_tempPath;
 
 char UpperLetter(char c) {
@@ -37,7 +37,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 void DefaultState() {
   g_drives.clear();
-  g_current = host::detail::WinPath();
+  g_current = scripted::detail::WinPath();
   g_current.drive = 'C';
   g_tempPath = "C:\\TEMP\\";
 }
@@ -66,7 +66,7 @@ bool ValidComponent(const std::string& c) {
   return true;
 }
 
-bool Apply(host::detail::WinPath* path, const char* rest, DWORD* error) {
+bool Apply(scripted::detail::WinPath* path, const char* rest, DWORD* error) {
   std::string part;
   for (const char* p = rest;; ++p) {
     unsigned char b = static_cast<unsigned char>(*p);
@@ -95,7 +95,7 @@ bool Apply(host::detail::WinPath* path, const char* rest, DWORD* error) {
 
 // Parses without looking at drive mappings, so the current directory can be
 // set before its drive is mapped.
-bool ParseSyntax(const char* name, size_t limit, host::detail::WinPath* out, DWORD* error) {
+bool ParseSyntax(const char* name, size_t limit, scripted::detail::WinPath* out, DWORD* error) {
   if (name == nullptr || name[0] == 0) {
     *error = ERROR_PATH_NOT_FOUND;
     return false;
@@ -105,7 +105,7 @@ bool ParseSyntax(const char* name, size_t limit, host::detail::WinPath* out, DWO
     return false;
   }
   const char* rest = name;
-  host::detail::WinPath path;
+  scripted::detail::WinPath path;
   if (IsLetter(name[0]) && name[1] == ':') {
     path.drive = UpperLetter(name[0]);
     rest = name + 2;
@@ -133,7 +133,7 @@ std::string MatchEntry(const std::string& dir, const std::string& name) {
   if (d == nullptr) return name;
   std::string found = name;
   while (struct dirent* e = readdir(d)) {
-    if (host::detail::EqualNoCase(e->d_name, name)) {
+    if (scripted::detail::EqualNoCase(e->d_name, name)) {
       found = e->d_name;
       break;
     }
@@ -165,7 +165,7 @@ void ToClusters(uint64_t freeBytes, uint64_t totalBytes, DWORD* spc, DWORD* bps,
 const Drive* SpaceDrive(LPCSTR root, char* letter) {
   char l = g_current.drive;
   if (root != nullptr) {
-    host::detail::WinPath p;
+    scripted::detail::WinPath p;
     DWORD error = 0;
     if (!ParseSyntax(root, MAX_PATH, &p, &error)) {
       SetLastError(error);
@@ -200,7 +200,7 @@ void SpaceOf(const Drive& d, uint64_t* freeToCaller, uint64_t* total, uint64_t* 
 
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 
@@ -292,7 +292,7 @@ void FailFreeSpace(char letter, bool fail) { g_drives[UpperLetter(letter)].failS
 
 void SetTempPath(const std::string& windowsPath) { g_tempPath = windowsPath; }
 
-}  // namespace host
+}  // namespace scripted
 
 DWORD GetTempPathA(DWORD size, LPSTR buffer) {
   DWORD length = static_cast<DWORD>(g_tempPath.size());
@@ -347,7 +347,7 @@ BOOL GetDiskFreeSpaceExA(LPCSTR root, PULARGE_INTEGER freeToCaller, PULARGE_INTE
 DWORD GetFullPathNameA(LPCSTR name, DWORD size, LPSTR buffer, LPSTR* nameStart) {
   // Text only, as on Windows: the drive need not be mapped nor the path
   // exist. Trailing dots and spaces of names go, "." and ".." are applied.
-  host::detail::WinPath p;
+  scripted::detail::WinPath p;
   DWORD error = 0;
   if (!ParseSyntax(name, MAX_PATH, &p, &error)) {
     SetLastError(error);

@@ -6,6 +6,6 @@
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR out, DWORD size,
                                LPCSTR path) {
   // Windows paths name files on the double's mapped drives.
-  return ProfileStringFromFile(path != nullptr ? host::HostPath(path) : std::string(), section, key, defaultValue,
+  return ProfileStringFromFile(path != nullptr ? scripted::HostPath(path) : std::string(), section, key, defaultValue,
                                out, size);
 }

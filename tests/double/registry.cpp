@@ -27,7 +27,7 @@ std::string Normalize(const std::string& subkey) {
     out += c;
   }
   while (!out.empty() && out.back() == '\\') out.pop_back();
-  return host::detail::FoldCase(out);
+  return scripted::detail::FoldCase(out);
 }
 
 bool RootName(HKEY root, std::string* name) {
@@ -61,12 +61,12 @@ bool KeyExists(const std::string& path) {
 void Store(HKEY root, const std::string& subkey, const std::string& name, DWORD type, const std::string& bytes) {
   std::string base;
   if (!RootName(root, &base)) return;
-  g_keys[Join(base, subkey)][host::detail::FoldCase(name)] = Value{type, bytes};
+  g_keys[Join(base, subkey)][scripted::detail::FoldCase(name)] = Value{type, bytes};
 }
 
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 void ResetRegistry() {
@@ -94,7 +94,7 @@ void SetRegistryDword(HKEY root, const std::string& subkey, const std::string& n
 
 int OpenRegistryKeys() { return static_cast<int>(g_open.size()); }
 
-}  // namespace host
+}  // namespace scripted
 
 LONG RegOpenKeyExA(HKEY root, LPCSTR subkey, DWORD, REGSAM, HKEY* result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
@@ -115,7 +115,7 @@ LONG RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPB
   if (reserved != nullptr || (data != nullptr && size == nullptr)) return ERROR_INVALID_PARAMETER;
   auto k = g_keys.find(path);
   if (k == g_keys.end()) return ERROR_FILE_NOT_FOUND;
-  auto v = k->second.find(host::detail::FoldCase(name ? name : ""));
+  auto v = k->second.find(scripted::detail::FoldCase(name ? name : ""));
   if (v == k->second.end()) return ERROR_FILE_NOT_FOUND;
   const Value& value = v->second;
   if (type) *type = value.type;

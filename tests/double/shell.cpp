@@ -13,9 +13,9 @@
 
 namespace {
 
-std::vector<host::ShellCopyRecord> g_copies;
-std::deque<host::ShellOutcome> g_outcomes;
-std::function<void(const host::ShellCopyRecord&)> g_handler;
+std::vector<scripted::ShellCopyRecord> g_copies;
+std::deque<scripted::ShellOutcome> g_outcomes;
+std::function<void(const scripted::ShellCopyRecord&)> g_handler;
 int g_cancelResult = 0;
 int g_failResult = 0x402;
 int g_comCalls = 0;
@@ -73,21 +73,21 @@ bool CopyFile(const std::string& from, const std::string& to) {
   struct stat dst;
   if (stat(to.c_str(), &dst) == 0) {
     if (S_ISDIR(dst.st_mode)) return false;
-    host::detail::StoreAttributes(to, dst, FILE_ATTRIBUTE_NORMAL);
+    scripted::detail::StoreAttributes(to, dst, FILE_ATTRIBUTE_NORMAL);
   }
   if (!CopyBytes(from, to)) return false;
   struct timespec times[2] = {src.st_atim, src.st_mtim};
   utimensat(AT_FDCWD, to.c_str(), times, 0);
   if (stat(to.c_str(), &dst) != 0) return false;
-  host::detail::StoreCreationTime(dst, host::detail::NowAsFileTime());
-  host::detail::StoreAttributes(to, dst, host::detail::AttributesOf(src) & ~FILE_ATTRIBUTE_NORMAL);
+  scripted::detail::StoreCreationTime(dst, scripted::detail::NowAsFileTime());
+  scripted::detail::StoreAttributes(to, dst, scripted::detail::AttributesOf(src) & ~FILE_ATTRIBUTE_NORMAL);
   return true;
 }
 
 bool MakeDirectories(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (!MakeDirectories(host::detail::ParentOf(path))) return false;
+  if (!MakeDirectories(scripted::detail::ParentOf(path))) return false;
   return mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
@@ -123,11 +123,11 @@ int CopyOne(const std::string& source, const std::string& target) {
   std::string from, to;
   size_t cut = source.find_last_of("\\/");
   std::string last = cut == std::string::npos ? source : source.substr(cut + 1);
-  if (!host::detail::ResolveHostPath(target.c_str(), &to)) return kCopyFailed;
+  if (!scripted::detail::ResolveHostPath(target.c_str(), &to)) return kCopyFailed;
   if (HasWildcard(last)) {
     std::string folder = cut == std::string::npos ? std::string(".") : source.substr(0, cut + 1);
     std::string hostFolder;
-    if (!host::detail::ResolveHostPath(folder.c_str(), &hostFolder)) return kSourceMissing;
+    if (!scripted::detail::ResolveHostPath(folder.c_str(), &hostFolder)) return kSourceMissing;
     DIR* d = opendir(hostFolder.c_str());
     if (d == nullptr) return kSourceMissing;
     if (!MakeDirectories(to)) {
@@ -143,18 +143,18 @@ int CopyOne(const std::string& source, const std::string& target) {
     closedir(d);
     return ok ? 0 : kCopyFailed;
   }
-  if (!host::detail::ResolveHostPath(source.c_str(), &from)) return kSourceMissing;
+  if (!scripted::detail::ResolveHostPath(source.c_str(), &from)) return kSourceMissing;
   struct stat st;
   if (stat(from.c_str(), &st) != 0) return kSourceMissing;
   struct stat dst;
   if (stat(to.c_str(), &dst) == 0 && S_ISDIR(dst.st_mode)) to += "/" + BaseName(from);
-  if (!MakeDirectories(host::detail::ParentOf(to))) return kCopyFailed;
+  if (!MakeDirectories(scripted::detail::ParentOf(to))) return kCopyFailed;
   return CopyTree(from, to) ? 0 : kCopyFailed;
 }
 
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 void ResetShell() {
@@ -182,22 +182,22 @@ void SetShellCopyHandler(std::function<void(const ShellCopyRecord&)> handler) { 
 
 int ComInitializations() { return g_comCalls; }
 
-}  // namespace host
+}  // namespace scripted
 
 int SHFileOperationA(LPSHFILEOPSTRUCTA op) {
   if (op == nullptr) return ERROR_INVALID_PARAMETER;
-  host::ShellCopyRecord record{op->hwnd, op->wFunc, SplitList(op->pFrom), SplitList(op->pTo), op->fFlags};
+  scripted::ShellCopyRecord record{op->hwnd, op->wFunc, SplitList(op->pFrom), SplitList(op->pTo), op->fFlags};
   g_copies.push_back(record);
   op->fAnyOperationsAborted = FALSE;
   // The progress window runs a message loop: the test may act meanwhile.
   if (g_handler) g_handler(record);
-  host::ShellOutcome outcome = host::ShellOutcome::Copy;
+  scripted::ShellOutcome outcome = scripted::ShellOutcome::Copy;
   if (!g_outcomes.empty()) {
     outcome = g_outcomes.front();
     g_outcomes.pop_front();
   }
-  if (outcome == host::ShellOutcome::Fail) return g_failResult;
-  if (outcome == host::ShellOutcome::Cancel) {
+  if (outcome == scripted::ShellOutcome::Fail) return g_failResult;
+  if (outcome == scripted::ShellOutcome::Cancel) {
     op->fAnyOperationsAborted = TRUE;
     return g_cancelResult;
   }

@@ -17,7 +17,7 @@ std::vector<DWORD> g_sleeps;
 const uint64_t kTicksPerMillisecond = 10000;
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 void SetError(DWORD code) { g_lastError = code; }
@@ -60,7 +60,7 @@ void Reset() {
   detail::ResetShell();
 }
 
-}  // namespace host
+}  // namespace scripted
 
 DWORD GetLastError(void) { return g_lastError; }
 
@@ -77,7 +77,7 @@ DWORD GetTickCount(void) {
 }
 
 void GetSystemTimeAsFileTime(LPFILETIME now) {
-  uint64_t time = g_clockSet ? g_clock : host::detail::NowAsFileTime();
+  uint64_t time = g_clockSet ? g_clock : scripted::detail::NowAsFileTime();
   now->dwLowDateTime = static_cast<DWORD>(time);
   now->dwHighDateTime = static_cast<DWORD>(time >> 32);
 }

@@ -31,10 +31,10 @@ HCURSOR const kWaitCursor = reinterpret_cast<HCURSOR>(static_cast<uintptr_t>(0x1
 HCURSOR const kArrowCursor = reinterpret_cast<HCURSOR>(static_cast<uintptr_t>(0x10003));
 
 std::map<uintptr_t, Window> g_windows;
-std::vector<host::WindowCall> g_windowCalls;
+std::vector<scripted::WindowCall> g_windowCalls;
 uintptr_t g_nextWindow = 0x10000;
 
-host::DialogState g_dialog;
+scripted::DialogState g_dialog;
 HWND g_dialogHandle = nullptr;
 DLGPROC g_proc = nullptr;
 int g_depth = 0;  // nesting of calls into the dialog procedure
@@ -108,7 +108,7 @@ int TemplateId(LPCSTR templ) {
 
 }  // namespace
 
-namespace host {
+namespace scripted {
 
 namespace detail {
 void ResetWindows() {
@@ -177,7 +177,7 @@ const std::vector<std::pair<int, std::string>>& ControlTextHistory() { return g_
 
 const std::vector<std::string>& CursorHistory() { return g_cursorHistory; }
 
-}  // namespace host
+}  // namespace scripted
 
 HWND FindWindowA(LPCSTR className, LPCSTR title) {
   std::string wanted = ClassOf(className);
@@ -192,13 +192,13 @@ HWND FindWindowA(LPCSTR className, LPCSTR title) {
 }
 
 BOOL ShowWindow(HWND window, int cmd) {
-  g_windowCalls.push_back(host::WindowCall{"ShowWindow", window, cmd});
+  g_windowCalls.push_back(scripted::WindowCall{"ShowWindow", window, cmd});
   // The result says whether the window was visible before; all windows here are.
   return Find(window) != nullptr;
 }
 
 BOOL SetForegroundWindow(HWND window) {
-  g_windowCalls.push_back(host::WindowCall{"SetForegroundWindow", window, 0});
+  g_windowCalls.push_back(scripted::WindowCall{"SetForegroundWindow", window, 0});
   return Find(window) != nullptr;
 }
 
@@ -287,7 +287,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templ, HWND, DLGPROC proc, LPARAM para
     return -1;
   }
   g_controls.clear();
-  g_dialog = host::DialogState();
+  g_dialog = scripted::DialogState();
   g_dialog.templateId = TemplateId(templ);
   g_dialog.open = true;
   g_dialogHandle = NewHandle();
@@ -300,7 +300,7 @@ INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR templ, HWND, DLGPROC proc, LPARAM para
   // The dialog manager offers the first tab stop (IDOK here) and moves the
   // focus there when the procedure returns TRUE.
   HWND first = GetDlgItem(dialog, IDOK);
-  if (host::Send(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) != 0 && IsWindowEnabled(first))
+  if (scripted::Send(dialog, WM_INITDIALOG, reinterpret_cast<WPARAM>(first), param) != 0 && IsWindowEnabled(first))
     g_dialog.focus = IDOK;
   if (!g_dialog.ended && g_script) g_script(dialog);
   INT_PTR result = g_dialog.ended ? g_dialog.result : -1;

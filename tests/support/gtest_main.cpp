@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/state.h"
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
 namespace {
 // Every test starts from a fresh host platform (no drives, no registry, no
@@ -9,7 +9,7 @@ namespace {
 // updater's state as at start-up, its error box installed.
 class HostReset : public ::testing::EmptyTestEventListener {
   void OnTestStart(const ::testing::TestInfo&) override {
-    host::Reset();
+    scripted::Reset();
     ResetProcessState();
   }
 };

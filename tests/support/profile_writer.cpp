@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
 ProfileFolder::ProfileFolder(char drive) : drive_(drive) {
   char pattern[] = "/tmp/wz2profileXXXXXX";
@@ -14,7 +14,7 @@ ProfileFolder::ProfileFolder(char drive) : drive_(drive) {
     std::abort();
   }
   hostRoot_ = pattern;
-  host::MapDrive(drive_, hostRoot_);
+  scripted::MapDrive(drive_, hostRoot_);
 }
 
 ProfileFolder::~ProfileFolder() {

@@ -42,7 +42,7 @@ void RemoveTree(const std::string& folder) {
 }  // namespace
 
 TempDrive::TempDrive(char letter, UINT driveType) : letter_(letter), folder_(MakeFolder()) {
-  host::MapDrive(letter_, folder_, driveType);
+  scripted::MapDrive(letter_, folder_, driveType);
 }
 
 TempDrive::~TempDrive() { RemoveTree(folder_); }
@@ -51,7 +51,7 @@ std::string TempDrive::Root() const { return std::string(1, letter_) + ":"; }
 
 std::string TempDrive::Path(const std::string& relative) const { return Root() + "\\" + relative; }
 
-std::string TempDrive::HostPath(const std::string& relative) const { return host::HostPath(Path(relative)); }
+std::string TempDrive::HostPath(const std::string& relative) const { return scripted::HostPath(Path(relative)); }
 
 void TempDrive::WriteFile(const std::string& relative, const std::string& bytes) const {
   fs::path target(HostPath(relative));

@@ -1,9 +1,9 @@
 // A fresh host folder mapped as a Windows drive for one test.
 //
-// Each TempDrive makes its own empty folder, maps it with host::MapDrive and
+// Each TempDrive makes its own empty folder, maps it with scripted::MapDrive and
 // removes it again when it goes out of scope, so tests never see each other's
 // files. Relative names use '\' or '/' as the updater does; the helpers go
-// through host::HostPath so that names in code page 932 land where the host
+// through scripted::HostPath so that names in code page 932 land where the host
 // platform looks for them.
 #pragma once
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 
 namespace wz2test {
 

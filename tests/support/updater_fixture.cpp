@@ -52,7 +52,7 @@ void UpdaterFixture::SetUp() {
   c_.MakeDirectory("GAME");
   c_.MakeDirectory("DATA");
   c_.MakeDirectory("TEMP");
-  host::SetTempPath("C:\\TEMP\\");
+  scripted::SetTempPath("C:\\TEMP\\");
 }
 
 void UpdaterFixture::AddFile(const std::string& name, const std::string& bytes, uint64_t fileTime,
@@ -93,16 +93,16 @@ int UpdaterFixture::Run() {
     std::vector<uint8_t> record;
     if (carryCheck) record = CheckRecordFor(archive);
     if (damage) damage(&archive, &record);
-    host::SetResource(102, "UPDATE", archive.data(), archive.size());
-    if (carryCheck) host::SetResource(103, "UPDATE", record.data(), record.size());
+    scripted::SetResource(102, "UPDATE", archive.data(), archive.size());
+    if (carryCheck) scripted::SetResource(103, "UPDATE", record.data(), record.size());
   }
   if (setupIni) c_.WriteFile("GAME\\SETUP.INI", *setupIni);
   if (record.writeKey) {
     std::string key = "Software\\" + record.company + "\\" + record.gameDir;
-    if (record.instPath) host::SetRegistryString(HKEY_CURRENT_USER, key, "InstPath", *record.instPath);
-    if (record.dataPath) host::SetRegistryString(HKEY_CURRENT_USER, key, "DataPath", *record.dataPath);
-    if (record.instMode) host::SetRegistryDword(HKEY_CURRENT_USER, key, "InstMode", *record.instMode);
-    if (record.instAdd) host::SetRegistryDword(HKEY_CURRENT_USER, key, "InstAdd", *record.instAdd);
+    if (record.instPath) scripted::SetRegistryString(HKEY_CURRENT_USER, key, "InstPath", *record.instPath);
+    if (record.dataPath) scripted::SetRegistryString(HKEY_CURRENT_USER, key, "DataPath", *record.dataPath);
+    if (record.instMode) scripted::SetRegistryDword(HKEY_CURRENT_USER, key, "InstMode", *record.instMode);
+    if (record.instAdd) scripted::SetRegistryDword(HKEY_CURRENT_USER, key, "InstAdd", *record.instAdd);
   }
   ResetProcessState();
   char commandLine[] = "";
@@ -111,15 +111,15 @@ int UpdaterFixture::Run() {
 
 void UpdaterFixture::ScriptClickNextThrough() {
   Script([](HWND dialog) {
-    host::Click(dialog, IDOK);  // start -> confirm
-    host::Click(dialog, IDOK);  // confirm -> update run
-    host::Click(dialog, IDOK);  // finished -> close with 0
+    scripted::Click(dialog, IDOK);  // start -> confirm
+    scripted::Click(dialog, IDOK);  // confirm -> update run
+    scripted::Click(dialog, IDOK);  // finished -> close with 0
   });
 }
 
 std::vector<std::string> UpdaterFixture::BoxTexts() const {
   std::vector<std::string> texts;
-  for (const host::MessageBoxRecord& box : host::MessageBoxes()) texts.push_back(box.text);
+  for (const scripted::MessageBoxRecord& box : scripted::MessageBoxes()) texts.push_back(box.text);
   return texts;
 }
 

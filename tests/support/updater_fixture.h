@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "double/host_control.h"
+#include "double/scripted_win32.h"
 #include "support/temp_drive.h"
 
 namespace wz2test {
@@ -86,10 +86,10 @@ class UpdaterFixture : public ::testing::Test {
   // ---- Dialog scripts ------------------------------------------------------
   // Presses next on each page: start -> confirm -> update -> (finished) close.
   void ScriptClickNextThrough();
-  void Script(std::function<void(HWND)> script) { host::SetDialogScript(std::move(script)); }
+  void Script(std::function<void(HWND)> script) { scripted::SetDialogScript(std::move(script)); }
 
   // ---- What the run did ------------------------------------------------------
-  const std::vector<host::MessageBoxRecord>& Boxes() const { return host::MessageBoxes(); }
+  const std::vector<scripted::MessageBoxRecord>& Boxes() const { return scripted::MessageBoxes(); }
   std::vector<std::string> BoxTexts() const;
   // Names left in C:\TEMP (the run's own folder must be gone).
   std::vector<std::string> TempLeftovers() const { return c_.List("TEMP"); }

@@ -11,7 +11,7 @@
 
 #include "platform/host/win32_api.h"
 
-namespace host {
+namespace scripted {
 
 // Forgets every drive, registry value, resource, window, scripted answer and
 // recorded call, and every cached creation time; restores the defaults below.
@@ -196,4 +196,4 @@ void SetShellCopyHandler(std::function<void(const ShellCopyRecord&)> handler);
 // Calls of CoInitialize (the first returns S_OK, later ones S_FALSE).
 int ComInitializations();
 
-}  // namespace host
+}  // namespace scripted
