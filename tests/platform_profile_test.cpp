@@ -1,4 +1,5 @@
-// The host's GetPrivateProfileStringA: the platform's rules that real
+// GetPrivateProfileStringA as the platform's profile rules (platform/
+// profile_rules) answer it on hosts without Windows: the rules that real
 // profiles depend on. (tests/peer/ proves the same answers against a Win32
 // implementation under Wine; these run everywhere, without Wine.)
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ struct Answer {
   std::vector<unsigned char> raw;
 };
 
-class HostProfileTest : public ::testing::Test {
+class PlatformProfile : public ::testing::Test {
  protected:
   std::string File(const std::string& bytes) { return folder_.Write("T.INI", bytes); }
 
@@ -42,7 +43,7 @@ class HostProfileTest : public ::testing::Test {
 
 // ---- lines ----------------------------------------------------------------------------------
 
-TEST_F(HostProfileTest, CrLfLfAndCrLineEndsAllSplitLines) {
+TEST_F(PlatformProfile, CrLfLfAndCrLineEndsAllSplitLines) {
   for (const char* eol : {"\r\n", "\n", "\r"}) {
     std::string path = File(IniText({"[S]", "A=1", "B=2"}, eol));
     EXPECT_EQ(Value(path, "S", "A"), "1") << "eol " << (int)eol[0];
@@ -54,12 +55,12 @@ TEST_F(HostProfileTest, CrLfLfAndCrLineEndsAllSplitLines) {
   EXPECT_EQ(Value(mixed, "S", "C"), "3");
 }
 
-TEST_F(HostProfileTest, MissingFinalNewlineKeepsTheLastValue) {
+TEST_F(PlatformProfile, MissingFinalNewlineKeepsTheLastValue) {
   std::string path = File(IniText({"[S]", "A=1", "B=last"}, "\r\n", false));
   EXPECT_EQ(Value(path, "S", "B"), "last");
 }
 
-TEST_F(HostProfileTest, BlanksAroundNamesAndValuesAreTrimmedInsideKept) {
+TEST_F(PlatformProfile, BlanksAroundNamesAndValuesAreTrimmedInsideKept) {
   std::string path = File(IniText({"  [S]  ", "  Key1  =  value with spaces  ", "\tKey2\t=\ta\tb\t", "my key = v",
                                    "Eq=a=b", "Z=z\x1a"}));
   EXPECT_EQ(Value(path, "S", "Key1"), "value with spaces");
@@ -70,12 +71,12 @@ TEST_F(HostProfileTest, BlanksAroundNamesAndValuesAreTrimmedInsideKept) {
   EXPECT_EQ(Value(path, " S ", " Key1 "), "value with spaces") << "requested names are trimmed too";
 }
 
-TEST_F(HostProfileTest, IdeographicSpaceIsTextNotBlank) {
+TEST_F(PlatformProfile, IdeographicSpaceIsTextNotBlank) {
   std::string path = File(IniText({"[S]", "W=\x81\x40\x92\x6c\x81\x40"}));
   EXPECT_EQ(Value(path, "S", "W"), "\x81\x40\x92\x6c\x81\x40");
 }
 
-TEST_F(HostProfileTest, LinesWithoutEqualsAreKeysWithoutValue) {
+TEST_F(PlatformProfile, LinesWithoutEqualsAreKeysWithoutValue) {
   std::string path = File(IniText({"[S]", "justakey", ";comment=x", "k=v"}));
   Answer a = Ask(path, "S", "justakey", 260, "dflt");
   EXPECT_EQ(a.bytes, "dflt") << "a key without value reads as missing";
@@ -83,7 +84,7 @@ TEST_F(HostProfileTest, LinesWithoutEqualsAreKeysWithoutValue) {
   EXPECT_EQ(Value(path, "S", "k"), "v");
 }
 
-TEST_F(HostProfileTest, KeysBeforeTheFirstSectionBelongToTheUnnamedSection) {
+TEST_F(PlatformProfile, KeysBeforeTheFirstSectionBelongToTheUnnamedSection) {
   std::string path = File(IniText({"top=1", "[S]", "k=2"}));
   EXPECT_EQ(Value(path, "", "top"), "1");
   EXPECT_EQ(Value(path, "S", "top"), "");
@@ -91,20 +92,20 @@ TEST_F(HostProfileTest, KeysBeforeTheFirstSectionBelongToTheUnnamedSection) {
 
 // ---- sections and names ------------------------------------------------------------------------
 
-TEST_F(HostProfileTest, NamesCompareWithoutAsciiCase) {
+TEST_F(PlatformProfile, NamesCompareWithoutAsciiCase) {
   std::string path = File(IniText({"[Setup]", "GAMEEXE=game.exe"}));
   EXPECT_EQ(Value(path, "SETUP", "gameexe"), "game.exe");
   EXPECT_EQ(Value(path, "sEtUp", "GameExe"), "game.exe");
 }
 
-TEST_F(HostProfileTest, FullWidthLettersAreNotFolded) {
+TEST_F(PlatformProfile, FullWidthLettersAreNotFolded) {
   // ＳＥＴＵＰ and ｓｅｔｕｐ are different names.
   std::string path = File(IniText({"[\x82\x72\x82\x64\x82\x73\x82\x74\x82\x6f]", "k=v"}));
   EXPECT_EQ(Value(path, "\x82\x72\x82\x64\x82\x73\x82\x74\x82\x6f", "k"), "v");
   EXPECT_EQ(Value(path, "\x82\x92\x82\x85\x82\x94\x82\x95\x82\x90", "k"), "");
 }
 
-TEST_F(HostProfileTest, FirstSectionAndFirstKeyOfANameWin) {
+TEST_F(PlatformProfile, FirstSectionAndFirstKeyOfANameWin) {
   std::string path = File(IniText({"[A]", "k=1", "k=2", "[B]", "k=3", "[A]", "k=4", "j=5", "[a]", "m=6"}));
   EXPECT_EQ(Value(path, "A", "k"), "1");
   EXPECT_EQ(Value(path, "A", "j"), "") << "a repeated section is never searched";
@@ -112,7 +113,7 @@ TEST_F(HostProfileTest, FirstSectionAndFirstKeyOfANameWin) {
   EXPECT_EQ(Value(path, "B", "k"), "3");
 }
 
-TEST_F(HostProfileTest, SectionHeadersRunToTheLastBracketAndAreTrimmed) {
+TEST_F(PlatformProfile, SectionHeadersRunToTheLastBracketAndAreTrimmed) {
   std::string path = File(IniText({"[ SP ]", "k=sp", "[bad", "badkey=1", "[a]b]", "k=ab", "[T] junk", "k=t"}));
   EXPECT_EQ(Value(path, "SP", "k"), "sp");
   EXPECT_EQ(Value(path, "SP", "badkey"), "1") << "a '[' line without ']' is ignored";
@@ -122,7 +123,7 @@ TEST_F(HostProfileTest, SectionHeadersRunToTheLastBracketAndAreTrimmed) {
 
 // ---- values ------------------------------------------------------------------------------------------
 
-TEST_F(HostProfileTest, MatchingQuotesAreUnwrapped) {
+TEST_F(PlatformProfile, MatchingQuotesAreUnwrapped) {
   std::string path = File(IniText({"[Q]", "Q1=\"abc\"", "Q2='abc'", "Q3=\"abc'", "Q4=\"", "Q5=\"\"",
                                    "Q7=\" spaced \"", "Q8=\"a\"b\"", "Q9=x\"y\""}));
   EXPECT_EQ(Value(path, "Q", "Q1"), "abc");
@@ -135,14 +136,14 @@ TEST_F(HostProfileTest, MatchingQuotesAreUnwrapped) {
   EXPECT_EQ(Value(path, "Q", "Q9"), "x\"y\"");
 }
 
-TEST_F(HostProfileTest, QuotedValueCutByTheCapacity) {
+TEST_F(PlatformProfile, QuotedValueCutByTheCapacity) {
   std::string path = File(IniText({"[Q]", "Q1=\"abc\""}));
   EXPECT_EQ(Ask(path, "Q", "Q1", 3).bytes, "ab");
   EXPECT_EQ(Ask(path, "Q", "Q1", 4).bytes, "ab");
   EXPECT_EQ(Ask(path, "Q", "Q1", 5).bytes, "abc");
 }
 
-TEST_F(HostProfileTest, LongValueIsCutToCapacityMinusOneAndCounted) {
+TEST_F(PlatformProfile, LongValueIsCutToCapacityMinusOneAndCounted) {
   std::string path = File(IniText({"[S]", "V=" + std::string(300, 'x')}));
   Answer a = Ask(path, "S", "V", 260);
   EXPECT_EQ(a.count, 259u);
@@ -154,7 +155,7 @@ TEST_F(HostProfileTest, LongValueIsCutToCapacityMinusOneAndCounted) {
   EXPECT_EQ(one.raw[1], 0xCC);
 }
 
-TEST_F(HostProfileTest, DoubleByteCharacterIsNeverSplitByTheCut) {
+TEST_F(PlatformProfile, DoubleByteCharacterIsNeverSplitByTheCut) {
   // ソフト: three two-byte characters. Capacity 4 holds one character; the
   // count still says 3 and the byte the second character could not fill is
   // left as it was.
@@ -170,14 +171,14 @@ TEST_F(HostProfileTest, DoubleByteCharacterIsNeverSplitByTheCut) {
   EXPECT_EQ(b.bytes, "\x83\x5c\x83\x74");
 }
 
-TEST_F(HostProfileTest, CodePage932BytesPassUnchanged) {
+TEST_F(PlatformProfile, CodePage932BytesPassUnchanged) {
   std::string path = File(IniText({"[\x90\xdd\x92\xe8]", "\x95\x5c\x8e\xa6=DATA\\\x83\x5c\x83\x74\x83\x67\\A.DAT",
                                    "kana=\xb1\xb2\xb3"}));
   EXPECT_EQ(Value(path, "\x90\xdd\x92\xe8", "\x95\x5c\x8e\xa6"), "DATA\\\x83\x5c\x83\x74\x83\x67\\A.DAT");
   EXPECT_EQ(Value(path, "\x90\xdd\x92\xe8", "kana"), "\xb1\xb2\xb3");
 }
 
-TEST_F(HostProfileTest, ByteOrderMarkAndNulBytes) {
+TEST_F(PlatformProfile, ByteOrderMarkAndNulBytes) {
   std::string bom = folder_.Write("BOM.INI", "\xEF\xBB\xBF[S]\r\nA=bom\r\n");
   EXPECT_EQ(Value(bom, "S", "A"), "bom");
   std::string nul = folder_.Write("NUL.INI", std::string("[S]\r\nk=ab\0cd\r\nj=1\r\n\r", 21));
@@ -187,7 +188,7 @@ TEST_F(HostProfileTest, ByteOrderMarkAndNulBytes) {
 
 // ---- defaults and absent files ---------------------------------------------------------------------
 
-TEST_F(HostProfileTest, DefaultIsUsedWhenNothingIsFound) {
+TEST_F(PlatformProfile, DefaultIsUsedWhenNothingIsFound) {
   std::string path = File(IniText({"[S]", "k=v", "e="}));
   EXPECT_EQ(Ask(path, "S", "nope", 260, "fallback").bytes, "fallback");
   EXPECT_EQ(Ask(path, "S", "k", 260, "fallback").bytes, "v");
@@ -200,7 +201,7 @@ TEST_F(HostProfileTest, DefaultIsUsedWhenNothingIsFound) {
   EXPECT_EQ(none.raw[0], 0);
 }
 
-TEST_F(HostProfileTest, AbsentFileOrUnmappedDriveGivesTheDefault) {
+TEST_F(PlatformProfile, AbsentFileOrUnmappedDriveGivesTheDefault) {
   EXPECT_EQ(Ask(folder_.WindowsPath("NONE.INI"), "S", "k", 260, "d").bytes, "d");
   Answer unmapped = Ask("Q:\\NONE.INI", "S", "k", 260, "");
   EXPECT_EQ(unmapped.count, 0u);
@@ -209,7 +210,7 @@ TEST_F(HostProfileTest, AbsentFileOrUnmappedDriveGivesTheDefault) {
 
 // ---- enumeration forms ---------------------------------------------------------------------------------
 
-TEST_F(HostProfileTest, NullSectionListsSectionNames) {
+TEST_F(PlatformProfile, NullSectionListsSectionNames) {
   std::string path = File(IniText({"[A]", "k=1", "[B]", "[A]", "[a]"}));
   Answer a = Ask(path, nullptr, "ignored", 260);
   EXPECT_EQ(a.count, 8u);
@@ -219,7 +220,7 @@ TEST_F(HostProfileTest, NullSectionListsSectionNames) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(cut.raw.data()), 4), std::string("A\0B\0", 4));
 }
 
-TEST_F(HostProfileTest, NullKeyListsKeysWithValues) {
+TEST_F(PlatformProfile, NullKeyListsKeysWithValues) {
   std::string path = File(IniText({"[S]", "justakey", "k=v", ";comment=x", "#hash=y"}));
   Answer a = Ask(path, "S", nullptr, 260);
   EXPECT_EQ(a.count, 8u);

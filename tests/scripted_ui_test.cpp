@@ -1,5 +1,5 @@
 // Registry, windows, the modal dialog, the shell's copy and COM start-up of
-// the host layer, as the updater's front end uses them.
+// the scripted Win32 double, as the updater's front end uses them.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 // ---- Registry -------------------------------------------------------------------
 
-class HostRegistry : public ::testing::Test {
+class ScriptedRegistry : public ::testing::Test {
  protected:
   void SetUp() override {
     scripted::SetRegistryString(HKEY_CURRENT_USER, "Software\\Maker\\Game", "InstPath", "C:\\GAME");
@@ -31,7 +31,7 @@ class HostRegistry : public ::testing::Test {
   }
 };
 
-TEST_F(HostRegistry, KeyAndValueNamesIgnoreCase) {
+TEST_F(ScriptedRegistry, KeyAndValueNamesIgnoreCase) {
   HKEY key = Open("SOFTWARE\\maker\\GAME");
   char buf[MAX_PATH];
   DWORD size = sizeof buf, type = 0;
@@ -42,7 +42,7 @@ TEST_F(HostRegistry, KeyAndValueNamesIgnoreCase) {
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
-TEST_F(HostRegistry, NullDataAsksForTheSize) {
+TEST_F(ScriptedRegistry, NullDataAsksForTheSize) {
   HKEY key = Open("Software\\Maker\\Game");
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
@@ -50,7 +50,7 @@ TEST_F(HostRegistry, NullDataAsksForTheSize) {
   RegCloseKey(key);
 }
 
-TEST_F(HostRegistry, TooSmallBufferGivesMoreDataAndTheNeededSize) {
+TEST_F(ScriptedRegistry, TooSmallBufferGivesMoreDataAndTheNeededSize) {
   HKEY key = Open("Software\\Maker\\Game");
   char buf[4] = {'k', 'e', 'e', 'p'};
   DWORD size = sizeof buf;
@@ -61,7 +61,7 @@ TEST_F(HostRegistry, TooSmallBufferGivesMoreDataAndTheNeededSize) {
   RegCloseKey(key);
 }
 
-TEST_F(HostRegistry, DwordValueIsFourLittleEndianBytes) {
+TEST_F(ScriptedRegistry, DwordValueIsFourLittleEndianBytes) {
   HKEY key = Open("Software\\Maker\\Game");
   DWORD value = 0, size = sizeof value, type = 0;
   EXPECT_EQ(RegQueryValueExA(key, "InstMode", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size),
@@ -72,7 +72,7 @@ TEST_F(HostRegistry, DwordValueIsFourLittleEndianBytes) {
   RegCloseKey(key);
 }
 
-TEST_F(HostRegistry, RawBytesComeBackWithoutAnAddedTerminator) {
+TEST_F(ScriptedRegistry, RawBytesComeBackWithoutAnAddedTerminator) {
   scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Game", "DataPath", REG_SZ, "DATA");
   HKEY key = Open("Software\\Maker\\Game");
   char buf[8];
@@ -85,7 +85,7 @@ TEST_F(HostRegistry, RawBytesComeBackWithoutAnAddedTerminator) {
   RegCloseKey(key);
 }
 
-TEST_F(HostRegistry, MissingKeysAndValuesAreNotFound) {
+TEST_F(ScriptedRegistry, MissingKeysAndValuesAreNotFound) {
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Other", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Maker\\Game", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -97,7 +97,7 @@ TEST_F(HostRegistry, MissingKeysAndValuesAreNotFound) {
   RegCloseKey(key);
 }
 
-TEST_F(HostRegistry, ParentOfAKeyWithValuesExistsButHoldsNone) {
+TEST_F(ScriptedRegistry, ParentOfAKeyWithValuesExistsButHoldsNone) {
   HKEY key = Open("Software\\Maker");
   DWORD size = 0;
   EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
@@ -107,7 +107,7 @@ TEST_F(HostRegistry, ParentOfAKeyWithValuesExistsButHoldsNone) {
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Mak", 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
 }
 
-TEST_F(HostRegistry, OpenKeysAreCountedAndCloseOnlyOnce) {
+TEST_F(ScriptedRegistry, OpenKeysAreCountedAndCloseOnlyOnce) {
   HKEY a = Open("Software\\Maker\\Game");
   HKEY b = Open("Software\\Maker\\Game");
   EXPECT_NE(a, b);
@@ -120,7 +120,7 @@ TEST_F(HostRegistry, OpenKeysAreCountedAndCloseOnlyOnce) {
   EXPECT_EQ(RegQueryValueExA(a, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
 }
 
-TEST_F(HostRegistry, ResetForgetsEveryValue) {
+TEST_F(ScriptedRegistry, ResetForgetsEveryValue) {
   scripted::Reset();
   HKEY key = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Maker\\Game", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
@@ -128,7 +128,7 @@ TEST_F(HostRegistry, ResetForgetsEveryValue) {
 
 // ---- Top-level windows ------------------------------------------------------------
 
-TEST(HostWindows, FindsByClassAndTitle) {
+TEST(ScriptedWindows, FindsByClassAndTitle) {
   HWND game = scripted::DeclareWindow("GameClass", "The Game");
   scripted::DeclareWindow("OtherClass", "The Game");
   EXPECT_EQ(FindWindowA("GAMECLASS", "The Game"), game);  // class names ignore case
@@ -139,13 +139,13 @@ TEST(HostWindows, FindsByClassAndTitle) {
   EXPECT_EQ(FindWindowA("GameClass", "The Game"), nullptr);
 }
 
-TEST(HostWindows, DialogAtomMatchesTheDialogClass) {
+TEST(ScriptedWindows, DialogAtomMatchesTheDialogClass) {
   HWND other = scripted::DeclareWindow("#32770", "UPDATE 1.0");
   EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8002), "UPDATE 1.0"), other);
   EXPECT_EQ(FindWindowA(MAKEINTATOM(0x8001), "UPDATE 1.0"), nullptr);
 }
 
-TEST(HostWindows, ShowAndForegroundCallsAreRecorded) {
+TEST(ScriptedWindows, ShowAndForegroundCallsAreRecorded) {
   HWND w = scripted::DeclareWindow("C", "T");
   EXPECT_TRUE(ShowWindow(w, SW_SHOW));
   EXPECT_TRUE(SetForegroundWindow(w));
@@ -156,7 +156,7 @@ TEST(HostWindows, ShowAndForegroundCallsAreRecorded) {
   EXPECT_EQ(scripted::WindowCalls()[1].call, "SetForegroundWindow");
 }
 
-TEST(HostWindows, OpenMessageBoxIsADialogClassWindowWithItsCaption) {
+TEST(ScriptedWindows, OpenMessageBoxIsADialogClassWindowWithItsCaption) {
   HWND seen = nullptr;
   scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord&) {
     seen = FindWindowA(MAKEINTATOM(0x8002), "Title");
@@ -196,7 +196,7 @@ INT_PTR CALLBACK TestProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   return FALSE;
 }
 
-class HostDialog : public ::testing::Test {
+class ScriptedDialog : public ::testing::Test {
  protected:
   void SetUp() override {
     g_messages.clear();
@@ -205,7 +205,7 @@ class HostDialog : public ::testing::Test {
   INT_PTR Run() { return DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, TestProc, 0); }
 };
 
-TEST_F(HostDialog, InitDialogRunsBeforeTheScriptAndClickEndsIt) {
+TEST_F(ScriptedDialog, InitDialogRunsBeforeTheScriptAndClickEndsIt) {
   bool checked = false;
   scripted::SetDialogScript([&](HWND dialog) {
     EXPECT_TRUE(scripted::Dialog().open);
@@ -226,13 +226,13 @@ TEST_F(HostDialog, InitDialogRunsBeforeTheScriptAndClickEndsIt) {
   EXPECT_EQ(g_messages[0], static_cast<UINT>(WM_INITDIALOG));
 }
 
-TEST_F(HostDialog, ScriptEndingWithoutEndDialogGivesMinusOne) {
+TEST_F(ScriptedDialog, ScriptEndingWithoutEndDialogGivesMinusOne) {
   scripted::SetDialogScript([](HWND) {});
   EXPECT_EQ(Run(), -1);
   EXPECT_FALSE(scripted::Dialog().ended);
 }
 
-TEST_F(HostDialog, RunningDialogIsFoundByAtomAndCaptionUntilItCloses) {
+TEST_F(ScriptedDialog, RunningDialogIsFoundByAtomAndCaptionUntilItCloses) {
   HWND found = nullptr;
   HWND self = nullptr;
   scripted::SetDialogScript([&](HWND dialog) {
@@ -245,7 +245,7 @@ TEST_F(HostDialog, RunningDialogIsFoundByAtomAndCaptionUntilItCloses) {
   EXPECT_FALSE(SetDlgItemTextA(self, 1001, "late"));  // the window is gone
 }
 
-TEST_F(HostDialog, DisabledButtonTakesNoClickButSendStillDelivers) {
+TEST_F(ScriptedDialog, DisabledButtonTakesNoClickButSendStillDelivers) {
   INT_PTR sent = 0;
   scripted::SetDialogScript([&](HWND dialog) {
     EnableWindow(GetDlgItem(dialog, IDCANCEL), FALSE);
@@ -261,7 +261,7 @@ TEST_F(HostDialog, DisabledButtonTakesNoClickButSendStillDelivers) {
   EXPECT_EQ(scripted::Dialog().cursor, "wait");
 }
 
-TEST_F(HostDialog, NoMessagesReachTheProcedureAfterItEnded) {
+TEST_F(ScriptedDialog, NoMessagesReachTheProcedureAfterItEnded) {
   scripted::SetDialogScript([](HWND dialog) {
     scripted::Click(dialog, IDCANCEL);
     size_t before = g_messages.size();
@@ -271,7 +271,7 @@ TEST_F(HostDialog, NoMessagesReachTheProcedureAfterItEnded) {
   EXPECT_EQ(Run(), -1);
 }
 
-TEST_F(HostDialog, NestedMessagesStillArriveWhileTheEndingHandlerRuns) {
+TEST_F(ScriptedDialog, NestedMessagesStillArriveWhileTheEndingHandlerRuns) {
   g_boxOnOk = true;
   INT_PTR nested = 0;
   scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord& box) {
@@ -284,7 +284,7 @@ TEST_F(HostDialog, NestedMessagesStillArriveWhileTheEndingHandlerRuns) {
   EXPECT_EQ(nested, TRUE);
 }
 
-TEST_F(HostDialog, FocusFollowsSetFocusAndLeavesADisabledControl) {
+TEST_F(ScriptedDialog, FocusFollowsSetFocusAndLeavesADisabledControl) {
   scripted::SetDialogScript([](HWND dialog) {
     HWND next = GetDlgItem(dialog, IDOK);
     EXPECT_EQ(SetFocus(next), nullptr);
@@ -299,7 +299,7 @@ TEST_F(HostDialog, FocusFollowsSetFocusAndLeavesADisabledControl) {
   Run();
 }
 
-TEST_F(HostDialog, ControlTextsAreReadBackAndRecordedInOrder) {
+TEST_F(ScriptedDialog, ControlTextsAreReadBackAndRecordedInOrder) {
   scripted::SetDialogScript([](HWND dialog) {
     SetDlgItemTextA(dialog, IDOK, "完了");
     SetWindowTextA(GetDlgItem(dialog, 1001), "Done");
@@ -318,7 +318,7 @@ TEST_F(HostDialog, ControlTextsAreReadBackAndRecordedInOrder) {
   EXPECT_EQ(scripted::ControlText(IDOK), "完了");  // kept after the dialog closed
 }
 
-TEST_F(HostDialog, CursorChangesAreTracked) {
+TEST_F(ScriptedDialog, CursorChangesAreTracked) {
   EXPECT_EQ(scripted::Dialog().cursor, "");
   HCURSOR wait = LoadCursorA(nullptr, IDC_WAIT);
   HCURSOR arrow = LoadCursorA(nullptr, IDC_ARROW);
@@ -329,7 +329,7 @@ TEST_F(HostDialog, CursorChangesAreTracked) {
   EXPECT_EQ(scripted::CursorHistory(), (std::vector<std::string>{"wait", "arrow"}));
 }
 
-TEST_F(HostDialog, OnlyOneModalDialogRunsAtATime) {
+TEST_F(ScriptedDialog, OnlyOneModalDialogRunsAtATime) {
   INT_PTR inner = 0;
   scripted::SetDialogScript([&](HWND) { inner = DialogBoxParamA(nullptr, MAKEINTRESOURCEA(101), nullptr, TestProc, 0); });
   Run();
@@ -338,10 +338,10 @@ TEST_F(HostDialog, OnlyOneModalDialogRunsAtATime) {
 
 // ---- The shell's copy ---------------------------------------------------------------
 
-class HostShell : public ::testing::Test {
+class ScriptedShell : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/hostlayer-shell-XXXXXX";
+    char pattern[] = "/tmp/scripted-shell-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     fs::create_directories(root_ + "/c/GAME");
@@ -380,7 +380,7 @@ class HostShell : public ::testing::Test {
   std::string root_;
 };
 
-TEST_F(HostShell, FileIsCopiedToItsFullDestinationNameMakingFolders) {
+TEST_F(ScriptedShell, FileIsCopiedToItsFullDestinationNameMakingFolders) {
   ASSERT_TRUE(SetFileAttributesA("Q:\\SETUP.DAT", FILE_ATTRIBUTE_READONLY));
   SHFILEOPSTRUCTA op;
   EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\NEW\\SETUP.DAT", &op), 0);
@@ -396,13 +396,13 @@ TEST_F(HostShell, FileIsCopiedToItsFullDestinationNameMakingFolders) {
   EXPECT_EQ(scripted::ShellCopies()[0].func, static_cast<UINT>(FO_COPY));
 }
 
-TEST_F(HostShell, DirectoryIsCopiedIntoTheDestinationDirectory) {
+TEST_F(ScriptedShell, DirectoryIsCopiedIntoTheDestinationDirectory) {
   EXPECT_EQ(Copy("Q:\\MOVIE", "C:\\GAME"), 0);
   EXPECT_EQ(Get("c/GAME/MOVIE/OP.MPG"), "opening");
   EXPECT_EQ(Get("c/GAME/MOVIE/SUB/ED.MPG"), "ending");
 }
 
-TEST_F(HostShell, ExistingFilesAreReplacedEvenWhenReadOnly) {
+TEST_F(ScriptedShell, ExistingFilesAreReplacedEvenWhenReadOnly) {
   fs::create_directories(root_ + "/c/GAME/MOVIE");
   Put("c/GAME/MOVIE/OP.MPG", "old");
   ASSERT_TRUE(SetFileAttributesA("C:\\GAME\\MOVIE\\OP.MPG", FILE_ATTRIBUTE_READONLY));
@@ -410,19 +410,19 @@ TEST_F(HostShell, ExistingFilesAreReplacedEvenWhenReadOnly) {
   EXPECT_EQ(Get("c/GAME/MOVIE/OP.MPG"), "opening");
 }
 
-TEST_F(HostShell, WildcardsSelectEntriesOfTheSourceFolder) {
+TEST_F(ScriptedShell, WildcardsSelectEntriesOfTheSourceFolder) {
   EXPECT_EQ(Copy("Q:\\MOVIE\\*.mpg", "C:\\GAME\\CLIPS"), 0);
   EXPECT_EQ(Get("c/GAME/CLIPS/OP.MPG"), "opening");
   EXPECT_FALSE(fs::exists(root_ + "/c/GAME/CLIPS/SUB"));
 }
 
-TEST_F(HostShell, MissingSourceFailsWithoutCopying) {
+TEST_F(ScriptedShell, MissingSourceFailsWithoutCopying) {
   EXPECT_NE(Copy("Q:\\NONE.DAT", "C:\\GAME\\NONE.DAT"), 0);
   EXPECT_FALSE(fs::exists(root_ + "/c/GAME/NONE.DAT"));
   EXPECT_NE(Copy("R:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT"), 0);  // unmapped drive
 }
 
-TEST_F(HostShell, ScriptedFailureCopiesNothing) {
+TEST_F(ScriptedShell, ScriptedFailureCopiesNothing) {
   scripted::ScriptShellOutcomes({scripted::ShellOutcome::Fail});
   SHFILEOPSTRUCTA op;
   EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0x402);
@@ -431,7 +431,7 @@ TEST_F(HostShell, ScriptedFailureCopiesNothing) {
   EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT"), 0);  // the script is used up
 }
 
-TEST_F(HostShell, ScriptedCancelSetsTheAbortFlag) {
+TEST_F(ScriptedShell, ScriptedCancelSetsTheAbortFlag) {
   scripted::ScriptShellOutcomes({scripted::ShellOutcome::Cancel, scripted::ShellOutcome::Cancel});
   SHFILEOPSTRUCTA op;
   EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0);
@@ -442,14 +442,14 @@ TEST_F(HostShell, ScriptedCancelSetsTheAbortFlag) {
   EXPECT_FALSE(fs::exists(root_ + "/c/GAME/SETUP.DAT"));
 }
 
-TEST_F(HostShell, HandlerRunsWhileTheCopyIsInProgress) {
+TEST_F(ScriptedShell, HandlerRunsWhileTheCopyIsInProgress) {
   size_t seenCopies = 0;
   scripted::SetShellCopyHandler([&](const scripted::ShellCopyRecord&) { seenCopies = scripted::ShellCopies().size(); });
   Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT");
   EXPECT_EQ(seenCopies, 1u);
 }
 
-TEST_F(HostShell, SeveralSourcesGoIntoOneDestination) {
+TEST_F(ScriptedShell, SeveralSourcesGoIntoOneDestination) {
   std::string from = std::string("Q:\\SETUP.DAT") + '\0' + "Q:\\MOVIE\\OP.MPG" + '\0' + '\0';
   std::string to = std::string("C:\\GAME") + '\0' + '\0';
   SHFILEOPSTRUCTA op;
@@ -465,7 +465,7 @@ TEST_F(HostShell, SeveralSourcesGoIntoOneDestination) {
 
 // ---- COM ----------------------------------------------------------------------------
 
-TEST(HostCom, FirstInitialisationSucceedsAndLaterOnesReportAlreadyDone) {
+TEST(ScriptedCom, FirstInitialisationSucceedsAndLaterOnesReportAlreadyDone) {
   EXPECT_EQ(CoInitialize(nullptr), S_OK);
   EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
   EXPECT_EQ(scripted::ComInitializations(), 2);

@@ -1,4 +1,4 @@
-// Text helpers of the host layer: code page 932 lead bytes, ASCII-only case
+// Text helpers of platform/host/: code page 932 lead bytes, ASCII-only case
 // folding, and the wsprintf subset with its output limit.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "double/scripted_win32.h"
+#include "platform/win.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ std::string Format(const char* format, ...) {
 
 // ---- Code page 932 -------------------------------------------------------------
 
-TEST(HostCodePage, LeadByteRangesAreExactlyThoseOf932) {
+TEST(PlatformCodePage, LeadByteRangesAreExactlyThoseOf932) {
   EXPECT_FALSE(IsDBCSLeadByte(0x80));
   EXPECT_TRUE(IsDBCSLeadByte(0x81));
   EXPECT_TRUE(IsDBCSLeadByte(0x9F));
@@ -35,7 +35,7 @@ TEST(HostCodePage, LeadByteRangesAreExactlyThoseOf932) {
   EXPECT_EQ(GetACP(), 932u);
 }
 
-TEST(HostCodePage, CharNextStepsOverWholeCharacters) {
+TEST(PlatformCodePage, CharNextStepsOverWholeCharacters) {
   const char* s = "\x83\x5C" "A";  // ソ then A
   const char* p = CharNextA(s);
   EXPECT_EQ(p, s + 2);
@@ -44,19 +44,19 @@ TEST(HostCodePage, CharNextStepsOverWholeCharacters) {
   EXPECT_EQ(CharNextA(p), p);  // stays on the terminator
 }
 
-TEST(HostCodePage, CharNextDoesNotRunPastATruncatedCharacter) {
+TEST(PlatformCodePage, CharNextDoesNotRunPastATruncatedCharacter) {
   const char s[] = "\x83";
   EXPECT_EQ(CharNextA(s), s + 1);
 }
 
-TEST(HostCodePage, SourceLiteralsArriveAsCp932Bytes) {
+TEST(PlatformCodePage, SourceLiteralsArriveAsCp932Bytes) {
   EXPECT_EQ(std::string("ソ"), std::string("\x83\x5C"));
   EXPECT_EQ(std::string("完了"), std::string("\x8A\xAE\x97\xB9"));
 }
 
 // ---- Comparisons ------------------------------------------------------------------
 
-TEST(HostCompare, CaseInsensitiveCompareFoldsAsciiLetters) {
+TEST(PlatformCompare, CaseInsensitiveCompareFoldsAsciiLetters) {
   EXPECT_EQ(lstrcmpiA("update.ini", "UPDATE.INI"), 0);
   EXPECT_EQ(lstrcmpiA("a", "B"), -1);
   EXPECT_EQ(lstrcmpiA("B", "a"), 1);
@@ -66,7 +66,7 @@ TEST(HostCompare, CaseInsensitiveCompareFoldsAsciiLetters) {
 
 // Equal exactly where the platform's compare is (the peer comparison holds
 // the whole code page to it); these are the kinds of equality it knows.
-TEST(HostCompare, CaseBlindCompareTakesCharactersAsTheCodePageConvertsThem) {
+TEST(PlatformCompare, CaseBlindCompareTakesCharactersAsTheCodePageConvertsThem) {
   struct {
     const char* a;
     const char* b;
@@ -97,7 +97,7 @@ TEST(HostCompare, CaseBlindCompareTakesCharactersAsTheCodePageConvertsThem) {
   EXPECT_EQ(lstrcmpiA("z", "\x83\x41"), -1);
 }
 
-TEST(HostCompare, CaseSensitiveCompareSeesCaseOnlyBetweenOtherwiseEqualStrings) {
+TEST(PlatformCompare, CaseSensitiveCompareSeesCaseOnlyBetweenOtherwiseEqualStrings) {
   EXPECT_EQ(lstrcmpA("a", "A"), -1);  // lower case first, as the word sort has it
   EXPECT_EQ(lstrcmpA("A", "a"), 1);
   EXPECT_EQ(lstrcmpA("a", "B"), -1);  // not byte order, where 'a' > 'B'
@@ -108,7 +108,7 @@ TEST(HostCompare, CaseSensitiveCompareSeesCaseOnlyBetweenOtherwiseEqualStrings) 
 
 // ---- Copies and lengths -----------------------------------------------------------
 
-TEST(HostStrings, CopyConcatenateAndLength) {
+TEST(PlatformStrings, CopyConcatenateAndLength) {
   char buf[16];
   EXPECT_EQ(lstrcpyA(buf, "abc"), buf);
   EXPECT_EQ(lstrcatA(buf, "def"), buf);
@@ -118,7 +118,7 @@ TEST(HostStrings, CopyConcatenateAndLength) {
   EXPECT_EQ(lstrlenA(""), 0);
 }
 
-TEST(HostStrings, BoundedCopyAlwaysTerminates) {
+TEST(PlatformStrings, BoundedCopyAlwaysTerminates) {
   char buf[8];
   std::memset(buf, 'x', sizeof buf);
   lstrcpynA(buf, "abcdefghij", 4);
@@ -133,7 +133,7 @@ TEST(HostStrings, BoundedCopyAlwaysTerminates) {
 
 // ---- wsprintf ---------------------------------------------------------------------
 
-TEST(HostFormat, IntegersWithWidthFlagsAndPrecision) {
+TEST(PlatformFormat, IntegersWithWidthFlagsAndPrecision) {
   EXPECT_EQ(Format("UpdateFile%02i", 5), "UpdateFile05");
   EXPECT_EQ(Format("%02i", 123), "123");
   EXPECT_EQ(Format("[%5d]", -42), "[  -42]");
@@ -144,21 +144,21 @@ TEST(HostFormat, IntegersWithWidthFlagsAndPrecision) {
   EXPECT_EQ(Format("%u", 4294967295u), "4294967295");
 }
 
-TEST(HostFormat, LongConversionsReadThirtyTwoBitArguments) {
+TEST(PlatformFormat, LongConversionsReadThirtyTwoBitArguments) {
   // LONG and DWORD are 32 bits: %lu must not read a 64-bit slot.
   DWORD big = 0xFFFFFFFFu;
   LONG negative = -7;
   EXPECT_EQ(Format("%lu %ld %li", big, negative, negative), "4294967295 -7 -7");
 }
 
-TEST(HostFormat, HexadecimalCases) {
+TEST(PlatformFormat, HexadecimalCases) {
   EXPECT_EQ(Format("%x", 0xBEEFu), "beef");
   EXPECT_EQ(Format("%X", 0xBEEFu), "BEEF");
   EXPECT_EQ(Format("%08X", 0x1Au), "0000001A");
   EXPECT_EQ(Format("%#x", 255u), "0xff");
 }
 
-TEST(HostFormat, StringsAndCharacters) {
+TEST(PlatformFormat, StringsAndCharacters) {
   EXPECT_EQ(Format("[%s]", "abc"), "[abc]");
   EXPECT_EQ(Format("[%5s]", "ab"), "[   ab]");
   EXPECT_EQ(Format("[%-5s]", "ab"), "[ab   ]");
@@ -171,7 +171,7 @@ TEST(HostFormat, StringsAndCharacters) {
   EXPECT_EQ(Format("%s ドライブ", "C:"), "C: \x83\x68\x83\x89\x83\x43\x83\x75");
 }
 
-TEST(HostFormat, OutputStopsAtTheWindowsLimit) {
+TEST(PlatformFormat, OutputStopsAtTheWindowsLimit) {
   std::string longText(2000, 'a');
   char buf[1100];
   std::memset(buf, '#', sizeof buf);

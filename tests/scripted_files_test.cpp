@@ -1,5 +1,5 @@
 // The Windows file, drive, module, memory and resource behaviours that the
-// updater relies on, as the host layer reproduces them.
+// updater relies on, as the scripted Win32 double reproduces them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,10 +18,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // Drive C mapped to a fresh folder under /tmp for each test.
-class HostFiles : public ::testing::Test {
+class ScriptedFiles : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/hostlayer-files-XXXXXX";
+    char pattern[] = "/tmp/scripted-files-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
     scripted::MapDrive('C', root_);
@@ -68,7 +68,7 @@ uint64_t V(const FILETIME& ft) { return (static_cast<uint64_t>(ft.dwHighDateTime
 
 // ---- Creating, reading and writing ------------------------------------------
 
-TEST_F(HostFiles, WrittenBytesReadBackThroughAnotherHandle) {
+TEST_F(ScriptedFiles, WrittenBytesReadBackThroughAnotherHandle) {
   HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(WriteText(h, std::string("ab\0cd", 5)));
@@ -89,14 +89,14 @@ TEST_F(HostFiles, WrittenBytesReadBackThroughAnotherHandle) {
   EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
-TEST_F(HostFiles, CreateNewRefusesAnExistingFile) {
+TEST_F(ScriptedFiles, CreateNewRefusesAnExistingFile) {
   Put("A.DAT", "old");
   EXPECT_EQ(OpenWrite("C:\\A.DAT", CREATE_NEW), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
   EXPECT_EQ(Get("A.DAT"), "old");
 }
 
-TEST_F(HostFiles, CreateAlwaysTruncatesAndReportsThatTheFileExisted) {
+TEST_F(ScriptedFiles, CreateAlwaysTruncatesAndReportsThatTheFileExisted) {
   Put("A.DAT", "old contents");
   HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -109,7 +109,7 @@ TEST_F(HostFiles, CreateAlwaysTruncatesAndReportsThatTheFileExisted) {
   CloseHandle(h);
 }
 
-TEST_F(HostFiles, OpenAlwaysKeepsContentsOfAnExistingFile) {
+TEST_F(ScriptedFiles, OpenAlwaysKeepsContentsOfAnExistingFile) {
   Put("A.DAT", "keep");
   HANDLE h = CreateFileA("C:\\A.DAT", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
@@ -118,7 +118,7 @@ TEST_F(HostFiles, OpenAlwaysKeepsContentsOfAnExistingFile) {
   CloseHandle(h);
 }
 
-TEST_F(HostFiles, OpenExistingDistinguishesMissingFileFromMissingFolder) {
+TEST_F(ScriptedFiles, OpenExistingDistinguishesMissingFileFromMissingFolder) {
   EXPECT_EQ(OpenRead("C:\\NONE.DAT"), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(OpenRead("C:\\NODIR\\NONE.DAT"), INVALID_HANDLE_VALUE);
@@ -127,14 +127,14 @@ TEST_F(HostFiles, OpenExistingDistinguishesMissingFileFromMissingFolder) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-TEST_F(HostFiles, DirectoryCannotBeOpenedAsAFile) {
+TEST_F(ScriptedFiles, DirectoryCannotBeOpenedAsAFile) {
   fs::create_directory(root_ + "/DIR");
   EXPECT_EQ(OpenWrite("C:\\DIR", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_TRUE(fs::is_directory(root_ + "/DIR"));
 }
 
-TEST_F(HostFiles, HandleOpenedForReadingRefusesWrites) {
+TEST_F(ScriptedFiles, HandleOpenedForReadingRefusesWrites) {
   Put("A.DAT", "x");
   HANDLE h = OpenRead("C:\\A.DAT");
   DWORD written = 9;
@@ -145,7 +145,7 @@ TEST_F(HostFiles, HandleOpenedForReadingRefusesWrites) {
   EXPECT_EQ(Get("A.DAT"), "x");
 }
 
-TEST_F(HostFiles, ClosingAHandleTwiceFails) {
+TEST_F(ScriptedFiles, ClosingAHandleTwiceFails) {
   HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
   EXPECT_EQ(scripted::OpenHandles(), 1);
   EXPECT_TRUE(CloseHandle(h));
@@ -155,7 +155,7 @@ TEST_F(HostFiles, ClosingAHandleTwiceFails) {
   EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
-TEST_F(HostFiles, FilePointerMovesAndRefusesNegativePositions) {
+TEST_F(ScriptedFiles, FilePointerMovesAndRefusesNegativePositions) {
   Put("A.DAT", "0123456789");
   HANDLE h = OpenRead("C:\\A.DAT");
   EXPECT_EQ(SetFilePointer(h, 4, nullptr, FILE_BEGIN), 4u);
@@ -172,7 +172,7 @@ TEST_F(HostFiles, FilePointerMovesAndRefusesNegativePositions) {
   CloseHandle(h);
 }
 
-TEST_F(HostFiles, InjectedDiskFullWritesOnlyThePermittedBytes) {
+TEST_F(ScriptedFiles, InjectedDiskFullWritesOnlyThePermittedBytes) {
   scripted::FailWritesTo("\\BIG.DAT", 3);
   HANDLE h = OpenWrite("C:\\BIG.DAT", CREATE_ALWAYS);
   DWORD written = 0;
@@ -188,7 +188,7 @@ TEST_F(HostFiles, InjectedDiskFullWritesOnlyThePermittedBytes) {
 
 // ---- Sharing ------------------------------------------------------------------
 
-TEST_F(HostFiles, FileOpenedWithoutSharingCannotBeOpenedAgain) {
+TEST_F(ScriptedFiles, FileOpenedWithoutSharingCannotBeOpenedAgain) {
   Put("A.DAT", "x");
   HANDLE first = OpenRead("C:\\A.DAT", 0);
   ASSERT_NE(first, INVALID_HANDLE_VALUE);
@@ -200,7 +200,7 @@ TEST_F(HostFiles, FileOpenedWithoutSharingCannotBeOpenedAgain) {
   CloseHandle(again);
 }
 
-TEST_F(HostFiles, SharedReadersAdmitReadersButNotWriters) {
+TEST_F(ScriptedFiles, SharedReadersAdmitReadersButNotWriters) {
   Put("A.DAT", "x");
   HANDLE a = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
   HANDLE b = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
@@ -214,7 +214,7 @@ TEST_F(HostFiles, SharedReadersAdmitReadersButNotWriters) {
   CloseHandle(b);
 }
 
-TEST_F(HostFiles, ReaderThatRefusesSharingIsRefusedByAnExistingReader) {
+TEST_F(ScriptedFiles, ReaderThatRefusesSharingIsRefusedByAnExistingReader) {
   Put("A.DAT", "x");
   HANDLE a = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
   EXPECT_EQ(OpenRead("C:\\A.DAT", 0), INVALID_HANDLE_VALUE);
@@ -222,7 +222,7 @@ TEST_F(HostFiles, ReaderThatRefusesSharingIsRefusedByAnExistingReader) {
   CloseHandle(a);
 }
 
-TEST_F(HostFiles, OpenFileCannotBeDeletedOrMovedAway) {
+TEST_F(ScriptedFiles, OpenFileCannotBeDeletedOrMovedAway) {
   Put("A.DAT", "x");
   HANDLE a = OpenRead("C:\\A.DAT", FILE_SHARE_READ);
   EXPECT_FALSE(DeleteFileA("C:\\A.DAT"));
@@ -236,7 +236,7 @@ TEST_F(HostFiles, OpenFileCannotBeDeletedOrMovedAway) {
 
 // ---- Attributes and the read-only flag ------------------------------------------
 
-TEST_F(HostFiles, AttributesOfFilesDirectoriesAndMissingNames) {
+TEST_F(ScriptedFiles, AttributesOfFilesDirectoriesAndMissingNames) {
   Put("DIR/A.DAT", "x");
   EXPECT_EQ(GetFileAttributesA("C:\\DIR"), FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(GetFileAttributesA("C:\\"), FILE_ATTRIBUTE_DIRECTORY);
@@ -251,7 +251,7 @@ TEST_F(HostFiles, AttributesOfFilesDirectoriesAndMissingNames) {
   EXPECT_EQ(GetFileAttributesA("C:\\DIR\\A.DAT"), FILE_ATTRIBUTE_HIDDEN);
 }
 
-TEST_F(HostFiles, ReadOnlyFileRefusesWritingReplacingAndDeletingEvenForRoot) {
+TEST_F(ScriptedFiles, ReadOnlyFileRefusesWritingReplacingAndDeletingEvenForRoot) {
   Put("A.DAT", "protected");
   Put("B.DAT", "other");
   ASSERT_TRUE(SetFileAttributesA("C:\\A.DAT", FILE_ATTRIBUTE_READONLY));
@@ -283,7 +283,7 @@ TEST_F(HostFiles, ReadOnlyFileRefusesWritingReplacingAndDeletingEvenForRoot) {
   EXPECT_EQ(Get("A.DAT"), "new");
 }
 
-TEST_F(HostFiles, FileWithoutHostWritePermissionCountsAsReadOnly) {
+TEST_F(ScriptedFiles, FileWithoutHostWritePermissionCountsAsReadOnly) {
   Put("A.DAT", "x");
   fs::permissions(root_ + "/A.DAT", fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
@@ -291,7 +291,7 @@ TEST_F(HostFiles, FileWithoutHostWritePermissionCountsAsReadOnly) {
   EXPECT_EQ(OpenWrite("C:\\A.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(HostFiles, NewFileTakesRequestedAttributesPlusArchive) {
+TEST_F(ScriptedFiles, NewFileTakesRequestedAttributesPlusArchive) {
   HANDLE h = CreateFileA("C:\\RO.DAT", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
   ASSERT_NE(h, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(WriteText(h, "still writable through this handle"));
@@ -299,7 +299,7 @@ TEST_F(HostFiles, NewFileTakesRequestedAttributesPlusArchive) {
   EXPECT_EQ(GetFileAttributesA("C:\\RO.DAT"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
 }
 
-TEST_F(HostFiles, HiddenFileIsNotOverwrittenWithoutAskingForHidden) {
+TEST_F(ScriptedFiles, HiddenFileIsNotOverwrittenWithoutAskingForHidden) {
   Put("H.DAT", "x");
   ASSERT_TRUE(SetFileAttributesA("C:\\H.DAT", FILE_ATTRIBUTE_HIDDEN));
   EXPECT_EQ(OpenWrite("C:\\H.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
@@ -308,7 +308,7 @@ TEST_F(HostFiles, HiddenFileIsNotOverwrittenWithoutAskingForHidden) {
 
 // ---- Times ------------------------------------------------------------------------
 
-TEST_F(HostFiles, AllThreeTimesRoundTripToTheHundredNanosecond) {
+TEST_F(ScriptedFiles, AllThreeTimesRoundTripToTheHundredNanosecond) {
   const uint64_t creation = 132000000000000001ull;  // odd 100 ns digits on purpose
   const uint64_t access = 132100000000000123ull;
   const uint64_t write = 132200000000004567ull;
@@ -336,7 +336,7 @@ TEST_F(HostFiles, AllThreeTimesRoundTripToTheHundredNanosecond) {
   EXPECT_EQ(st.st_mtim.tv_nsec, 456700);
 }
 
-TEST_F(HostFiles, TimesBefore1970AreKept) {
+TEST_F(ScriptedFiles, TimesBefore1970AreKept) {
   const uint64_t old = 100000000000000007ull;  // 1917
   HANDLE h = OpenWrite("C:\\OLD.DAT", CREATE_ALWAYS);
   FILETIME t = Ft(old);
@@ -349,7 +349,7 @@ TEST_F(HostFiles, TimesBefore1970AreKept) {
   EXPECT_EQ(V(gw), old);
 }
 
-TEST_F(HostFiles, NullOrZeroTimesAreLeftAlone) {
+TEST_F(ScriptedFiles, NullOrZeroTimesAreLeftAlone) {
   HANDLE h = OpenWrite("C:\\T.DAT", CREATE_ALWAYS);
   FILETIME t = Ft(131000000000000000ull);
   ASSERT_TRUE(SetFileTime(h, &t, &t, &t));
@@ -363,7 +363,7 @@ TEST_F(HostFiles, NullOrZeroTimesAreLeftAlone) {
   EXPECT_EQ(V(gw), 131500000000000000ull);
 }
 
-TEST_F(HostFiles, SettingTimesNeedsAWritableHandle) {
+TEST_F(ScriptedFiles, SettingTimesNeedsAWritableHandle) {
   Put("A.DAT", "x");
   HANDLE h = OpenRead("C:\\A.DAT");
   FILETIME t = Ft(131000000000000000ull);
@@ -372,7 +372,7 @@ TEST_F(HostFiles, SettingTimesNeedsAWritableHandle) {
   CloseHandle(h);
 }
 
-TEST_F(HostFiles, CreationTimeSurvivesRenameAndOverwrite) {
+TEST_F(ScriptedFiles, CreationTimeSurvivesRenameAndOverwrite) {
   HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
   FILETIME c = Ft(125000000000000000ull);
   ASSERT_TRUE(SetFileTime(h, &c, nullptr, nullptr));
@@ -385,7 +385,7 @@ TEST_F(HostFiles, CreationTimeSurvivesRenameAndOverwrite) {
   EXPECT_EQ(V(gc), 125000000000000000ull);
 }
 
-TEST_F(HostFiles, DeletedAndRecreatedFileGetsAFreshCreationTime) {
+TEST_F(ScriptedFiles, DeletedAndRecreatedFileGetsAFreshCreationTime) {
   HANDLE h = OpenWrite("C:\\A.DAT", CREATE_ALWAYS);
   FILETIME c = Ft(125000000000000000ull);
   ASSERT_TRUE(SetFileTime(h, &c, nullptr, nullptr));
@@ -400,7 +400,7 @@ TEST_F(HostFiles, DeletedAndRecreatedFileGetsAFreshCreationTime) {
 
 // ---- Directories, deleting and moving ----------------------------------------------------
 
-TEST_F(HostFiles, CreateDirectoryReportsExistingAndMissingParent) {
+TEST_F(ScriptedFiles, CreateDirectoryReportsExistingAndMissingParent) {
   EXPECT_TRUE(CreateDirectoryA("C:\\NEW", nullptr));
   EXPECT_TRUE(fs::is_directory(root_ + "/NEW"));
   EXPECT_FALSE(CreateDirectoryA("C:\\NEW", nullptr));
@@ -413,7 +413,7 @@ TEST_F(HostFiles, CreateDirectoryReportsExistingAndMissingParent) {
   EXPECT_FALSE(CreateDirectoryA("C:\\NEW\\", nullptr));  // a trailing separator names the same folder
 }
 
-TEST_F(HostFiles, CreateDirectoryKeepsRoomForAShortNameInside) {
+TEST_F(ScriptedFiles, CreateDirectoryKeepsRoomForAShortNameInside) {
   std::string name = "C:\\" + std::string(246, 'D');  // 249 characters
   EXPECT_FALSE(CreateDirectoryA(name.c_str(), nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
@@ -421,13 +421,13 @@ TEST_F(HostFiles, CreateDirectoryKeepsRoomForAShortNameInside) {
   EXPECT_TRUE(CreateDirectoryA(name.c_str(), nullptr));
 }
 
-TEST_F(HostFiles, OverlongPathsAreRefused) {
+TEST_F(ScriptedFiles, OverlongPathsAreRefused) {
   std::string name = "C:\\" + std::string(257, 'F');  // 260 bytes: no room for the NUL
   EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
 }
 
-TEST_F(HostFiles, RemoveDirectoryRefusesNonEmptyFolders) {
+TEST_F(ScriptedFiles, RemoveDirectoryRefusesNonEmptyFolders) {
   Put("DIR/A.DAT", "x");
   EXPECT_FALSE(RemoveDirectoryA("C:\\DIR"));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
@@ -442,7 +442,7 @@ TEST_F(HostFiles, RemoveDirectoryRefusesNonEmptyFolders) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-TEST_F(HostFiles, MoveWithoutReplaceKeepsAnExistingTarget) {
+TEST_F(ScriptedFiles, MoveWithoutReplaceKeepsAnExistingTarget) {
   Put("A.DAT", "new");
   Put("B.DAT", "old");
   EXPECT_FALSE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", 0));
@@ -451,7 +451,7 @@ TEST_F(HostFiles, MoveWithoutReplaceKeepsAnExistingTarget) {
   EXPECT_EQ(Get("B.DAT"), "old");
 }
 
-TEST_F(HostFiles, MoveWithReplaceSwapsInTheNewFile) {
+TEST_F(ScriptedFiles, MoveWithReplaceSwapsInTheNewFile) {
   Put("A.DAT", "new");
   Put("B.DAT", "old");
   EXPECT_TRUE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH));
@@ -459,7 +459,7 @@ TEST_F(HostFiles, MoveWithReplaceSwapsInTheNewFile) {
   EXPECT_EQ(Get("B.DAT"), "new");
 }
 
-TEST_F(HostFiles, MoveRefusesATargetInUseOrAMissingSource) {
+TEST_F(ScriptedFiles, MoveRefusesATargetInUseOrAMissingSource) {
   Put("A.DAT", "new");
   Put("B.DAT", "old");
   HANDLE h = OpenRead("C:\\B.DAT", FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
@@ -472,7 +472,7 @@ TEST_F(HostFiles, MoveRefusesATargetInUseOrAMissingSource) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-TEST_F(HostFiles, ReadOnlyFileMayStillBeRenamed) {
+TEST_F(ScriptedFiles, ReadOnlyFileMayStillBeRenamed) {
   Put("A.DAT", "x");
   ASSERT_TRUE(SetFileAttributesA("C:\\A.DAT", FILE_ATTRIBUTE_READONLY));
   EXPECT_TRUE(MoveFileExA("C:\\A.DAT", "C:\\B.DAT", 0));
@@ -485,7 +485,7 @@ TEST_F(HostFiles, ReadOnlyFileMayStillBeRenamed) {
 // write time, and the replaced file's attributes, creation time, owner and
 // security; named streams are the replacement's own when it has any, else
 // the replaced file's. The replacement's name is gone.
-TEST_F(HostFiles, ReplaceKeepsWhatTheReplacedFileHad) {
+TEST_F(ScriptedFiles, ReplaceKeepsWhatTheReplacedFileHad) {
   struct Case {
     const char* name;
     std::string replacementStreams;
@@ -524,7 +524,7 @@ TEST_F(HostFiles, ReplaceKeepsWhatTheReplacedFileHad) {
 }
 
 // What makes a replacement fail, with both files left as they were.
-TEST_F(HostFiles, ReplaceRefusesMissingReadOnlyAndHeldFiles) {
+TEST_F(ScriptedFiles, ReplaceRefusesMissingReadOnlyAndHeldFiles) {
   enum Setup { MISSING_REPLACED, MISSING_REPLACEMENT, READ_ONLY, READER_WITHOUT_DELETE, REPLACEMENT_OPEN, BACKUP };
   struct Case {
     const char* name;
@@ -562,7 +562,7 @@ TEST_F(HostFiles, ReplaceRefusesMissingReadOnlyAndHeldFiles) {
 
 // Scripted failures: counted per call, spent one a call, and for
 // ReplaceFileA with the names left as documented for the code.
-TEST_F(HostFiles, ScriptedReplaceFailuresLeaveTheDocumentedNames) {
+TEST_F(ScriptedFiles, ScriptedReplaceFailuresLeaveTheDocumentedNames) {
   struct Case {
     DWORD error;
     std::string oldName;  // where the replaced file's bytes are, "" when gone
@@ -601,7 +601,7 @@ TEST_F(HostFiles, ScriptedReplaceFailuresLeaveTheDocumentedNames) {
   }
 }
 
-TEST_F(HostFiles, ScriptedConflictsHitOnlyExistingFilesOfTheirCall) {
+TEST_F(ScriptedFiles, ScriptedConflictsHitOnlyExistingFilesOfTheirCall) {
   Put("A.DAT", "a");
   scripted::FailFileCalls(scripted::FileCall::Create, "A.DAT", 2, ERROR_LOCK_VIOLATION);
   scripted::FailFileCalls(scripted::FileCall::Move, "C.DAT", 1);
@@ -626,7 +626,7 @@ TEST_F(HostFiles, ScriptedConflictsHitOnlyExistingFilesOfTheirCall) {
 
 // ---- Time ---------------------------------------------------------------------------
 
-TEST_F(HostFiles, SleepNeverWaitsAndMovesASetClockOn) {
+TEST_F(ScriptedFiles, SleepNeverWaitsAndMovesASetClockOn) {
   scripted::SetSystemTime(132000000000000000ull);
   Sleep(100);
   Sleep(250);
@@ -638,7 +638,7 @@ TEST_F(HostFiles, SleepNeverWaitsAndMovesASetClockOn) {
 
 // ---- Paths ----------------------------------------------------------------------
 
-TEST_F(HostFiles, NamesMatchExistingEntriesWithoutRegardToCase) {
+TEST_F(ScriptedFiles, NamesMatchExistingEntriesWithoutRegardToCase) {
   Put("GAME/Data/A.DAT", "x");
   EXPECT_EQ(scripted::HostPath("c:\\game\\DATA\\a.dat"), root_ + "/GAME/Data/A.DAT");
   HANDLE h = OpenRead("c:/game/data/A.dat");
@@ -646,7 +646,7 @@ TEST_F(HostFiles, NamesMatchExistingEntriesWithoutRegardToCase) {
   CloseHandle(h);
 }
 
-TEST_F(HostFiles, RelativeAndDotPathsResolveAgainstTheCurrentDirectory) {
+TEST_F(ScriptedFiles, RelativeAndDotPathsResolveAgainstTheCurrentDirectory) {
   Put("GAME/A.DAT", "x");
   scripted::SetCurrentDirectory("C:\\GAME");
   EXPECT_EQ(scripted::HostPath("A.DAT"), root_ + "/GAME/A.DAT");
@@ -657,7 +657,7 @@ TEST_F(HostFiles, RelativeAndDotPathsResolveAgainstTheCurrentDirectory) {
   EXPECT_EQ(GetFileAttributesA("A.DAT"), FILE_ATTRIBUTE_ARCHIVE);
 }
 
-TEST_F(HostFiles, FullPathNamesAreMadeFromTheTextAlone) {
+TEST_F(ScriptedFiles, FullPathNamesAreMadeFromTheTextAlone) {
   scripted::SetCurrentDirectory("C:\\GAME");
   struct Case {
     const char* name;
@@ -683,14 +683,14 @@ TEST_F(HostFiles, FullPathNamesAreMadeFromTheTextAlone) {
   EXPECT_EQ(GetFullPathNameA("A.DAT", sizeof small, small, nullptr), 14u);  // the size needed, NUL included
 }
 
-TEST_F(HostFiles, UnmappedDriveIsAMissingPath) {
+TEST_F(ScriptedFiles, UnmappedDriveIsAMissingPath) {
   EXPECT_EQ(scripted::HostPath("Q:\\A.DAT"), "");
   EXPECT_EQ(GetFileAttributesA("Q:\\A.DAT"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(OpenWrite("Q:\\A.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(HostFiles, SecondByteOfADoubleByteCharacterIsNotASeparator) {
+TEST_F(ScriptedFiles, SecondByteOfADoubleByteCharacterIsNotASeparator) {
   // "ソ" is 0x83 0x5C in code page 932: one name, not "\x83" and a folder.
   const std::string so = "\x83\x5C";
   HANDLE h = OpenWrite(("C:\\" + so + ".DAT").c_str(), CREATE_ALWAYS);
@@ -700,21 +700,21 @@ TEST_F(HostFiles, SecondByteOfADoubleByteCharacterIsNotASeparator) {
   EXPECT_EQ(std::string("ソ"), so);
 }
 
-TEST_F(HostFiles, CaseFoldingSparesTheSecondByteOfADoubleByteCharacter) {
+TEST_F(ScriptedFiles, CaseFoldingSparesTheSecondByteOfADoubleByteCharacter) {
   // 0x83 0x41 and 0x83 0x61 are different katakana, not one name in two cases.
   Put("\x83\x41.DAT", "x");
   EXPECT_EQ(GetFileAttributesA("C:\\\x83\x61.DAT"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesA("C:\\\x83\x41.dat"), FILE_ATTRIBUTE_ARCHIVE);
 }
 
-TEST_F(HostFiles, ReservedCharactersAreInvalidNames) {
+TEST_F(ScriptedFiles, ReservedCharactersAreInvalidNames) {
   EXPECT_EQ(OpenWrite("C:\\A?.DAT", CREATE_ALWAYS), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
 }
 
 // ---- Temporary names --------------------------------------------------------------
 
-TEST_F(HostFiles, TempPathDefaultsAndReportsTheNeededSize) {
+TEST_F(ScriptedFiles, TempPathDefaultsAndReportsTheNeededSize) {
   char buf[MAX_PATH];
   EXPECT_EQ(GetTempPathA(MAX_PATH, buf), 8u);
   EXPECT_STREQ(buf, "C:\\TEMP\\");
@@ -724,7 +724,7 @@ TEST_F(HostFiles, TempPathDefaultsAndReportsTheNeededSize) {
   EXPECT_EQ(GetTempPathA(MAX_PATH, buf), 0u);
 }
 
-TEST_F(HostFiles, TempFileNameCreatesADistinctFileEachTime) {
+TEST_F(ScriptedFiles, TempFileNameCreatesADistinctFileEachTime) {
   fs::create_directory(root_ + "/TEMP");
   char a[MAX_PATH], b[MAX_PATH];
   UINT ua = GetTempFileNameA("C:\\TEMP", "UPDATE", 0, a);
@@ -740,7 +740,7 @@ TEST_F(HostFiles, TempFileNameCreatesADistinctFileEachTime) {
   EXPECT_EQ(scripted::OpenHandles(), 0);
 }
 
-TEST_F(HostFiles, TempFileNameWithAGivenNumberOnlyFormsTheName) {
+TEST_F(ScriptedFiles, TempFileNameWithAGivenNumberOnlyFormsTheName) {
   char out[MAX_PATH];
   EXPECT_EQ(GetTempFileNameA("C:\\X", "AB", 0x1A2B, out), 0x1A2Bu);
   EXPECT_STREQ(out, "C:\\X\\AB1A2B.TMP");
@@ -749,7 +749,7 @@ TEST_F(HostFiles, TempFileNameWithAGivenNumberOnlyFormsTheName) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
-TEST_F(HostFiles, TempFileNameRefusesAFolderWithoutRoomForTheName) {
+TEST_F(ScriptedFiles, TempFileNameRefusesAFolderWithoutRoomForTheName) {
   // Windows' rule: the folder may be MAX_PATH - 14 bytes long, no more.
   const std::string fits = "C:\\" + std::string(MAX_PATH - 14 - 3, 'F');
   const std::string over = fits + "G";
@@ -762,7 +762,7 @@ TEST_F(HostFiles, TempFileNameRefusesAFolderWithoutRoomForTheName) {
   EXPECT_TRUE(fs::is_empty(root_ + "/" + over.substr(3)));
 }
 
-TEST_F(HostFiles, FindFirstFileMatchesWildcardsWithoutAsciiCase) {
+TEST_F(ScriptedFiles, FindFirstFileMatchesWildcardsWithoutAsciiCase) {
   fs::create_directories(root_ + "/D\x83\x5C/SUB");  // ソ: trail byte 0x5C in the folder name
   for (const char* name : {"~UP1.TMP", "~up2.tmp", "~UPX.DAT", "A.TMP"}) Put("D\x83\x5C/" + std::string(name), "x");
   WIN32_FIND_DATAA found;
@@ -786,7 +786,7 @@ TEST_F(HostFiles, FindFirstFileMatchesWildcardsWithoutAsciiCase) {
 
 // ---- Drives and free space --------------------------------------------------------
 
-TEST_F(HostFiles, DriveTypesFollowTheMappings) {
+TEST_F(ScriptedFiles, DriveTypesFollowTheMappings) {
   scripted::MapDrive('q', root_, DRIVE_CDROM);
   EXPECT_EQ(GetDriveTypeA("C:"), static_cast<UINT>(DRIVE_FIXED));
   EXPECT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_FIXED));
@@ -796,7 +796,7 @@ TEST_F(HostFiles, DriveTypesFollowTheMappings) {
   EXPECT_EQ(GetDriveTypeA(nullptr), static_cast<UINT>(DRIVE_FIXED));
 }
 
-TEST_F(HostFiles, FreeSpaceDefaultsToOneTebibyteOfTwo) {
+TEST_F(ScriptedFiles, FreeSpaceDefaultsToOneTebibyteOfTwo) {
   ULARGE_INTEGER f, t, tf;
   ASSERT_TRUE(GetDiskFreeSpaceExA("C:", &f, &t, &tf));
   EXPECT_EQ(f.QuadPart, 1ull << 40);
@@ -804,7 +804,7 @@ TEST_F(HostFiles, FreeSpaceDefaultsToOneTebibyteOfTwo) {
   EXPECT_EQ(tf.QuadPart, 1ull << 40);
 }
 
-TEST_F(HostFiles, ClusterFiguresMultiplyBackToTheConfiguredBytes) {
+TEST_F(ScriptedFiles, ClusterFiguresMultiplyBackToTheConfiguredBytes) {
   scripted::SetFreeSpace('C', 1000003, 5000015, 2000000);  // odd: one-byte clusters
   DWORD spc = 0, bps = 0, fc = 0, tc = 0;
   ASSERT_TRUE(GetDiskFreeSpaceA("C:\\", &spc, &bps, &fc, &tc));
@@ -818,7 +818,7 @@ TEST_F(HostFiles, ClusterFiguresMultiplyBackToTheConfiguredBytes) {
   EXPECT_EQ(tc, 100u);
 }
 
-TEST_F(HostFiles, ClusterCountsAreCappedAt32Bits) {
+TEST_F(ScriptedFiles, ClusterCountsAreCappedAt32Bits) {
   scripted::SetFreeSpace('C', 1ull << 50, 1ull << 51, 1ull << 50);
   DWORD spc = 0, bps = 0, fc = 0, tc = 0;
   ASSERT_TRUE(GetDiskFreeSpaceA("C:", &spc, &bps, &fc, &tc));
@@ -827,7 +827,7 @@ TEST_F(HostFiles, ClusterCountsAreCappedAt32Bits) {
   EXPECT_EQ(uint64_t(spc) * bps, 4096u);
 }
 
-TEST_F(HostFiles, FailedDriveFailsBothQueriesAndLeavesOutputs) {
+TEST_F(ScriptedFiles, FailedDriveFailsBothQueriesAndLeavesOutputs) {
   scripted::FailFreeSpace('C');
   ULARGE_INTEGER f;
   f.QuadPart = 77;
@@ -842,7 +842,7 @@ TEST_F(HostFiles, FailedDriveFailsBothQueriesAndLeavesOutputs) {
 
 // ---- Modules ------------------------------------------------------------------------
 
-TEST_F(HostFiles, Kernel32OffersTheExtendedFreeSpaceQueryUntilDisabled) {
+TEST_F(ScriptedFiles, Kernel32OffersTheExtendedFreeSpaceQueryUntilDisabled) {
   scripted::SetFreeSpace('C', 123, 456, 789);
   HMODULE k = LoadLibraryA("KERNEL32.DLL");
   ASSERT_NE(k, nullptr);
@@ -864,7 +864,7 @@ TEST_F(HostFiles, Kernel32OffersTheExtendedFreeSpaceQueryUntilDisabled) {
   EXPECT_EQ(scripted::ProcLookups()[1], "SetDefaultDllDirectories");
 }
 
-TEST_F(HostFiles, OnlyKernel32CanBeLoaded) {
+TEST_F(ScriptedFiles, OnlyKernel32CanBeLoaded) {
   EXPECT_EQ(LoadLibraryA("user32.dll"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
   EXPECT_EQ(scripted::LoadedLibraryReferences(), 0);
@@ -878,7 +878,7 @@ TEST_F(HostFiles, OnlyKernel32CanBeLoaded) {
 
 // ---- Memory and resources ------------------------------------------------------------
 
-TEST_F(HostFiles, AllocationFailuresFollowTheScript) {
+TEST_F(ScriptedFiles, AllocationFailuresFollowTheScript) {
   scripted::FailAllocations(1, 2);
   HGLOBAL a = GlobalAlloc(GMEM_FIXED, 16);
   HGLOBAL b = GlobalAlloc(GMEM_FIXED, 16);
@@ -897,7 +897,7 @@ TEST_F(HostFiles, AllocationFailuresFollowTheScript) {
   EXPECT_EQ(GlobalFree(a), a);  // a second release is refused
 }
 
-TEST_F(HostFiles, ResourcesAreFoundByNumberAndTypeAndServeTheirBytes) {
+TEST_F(ScriptedFiles, ResourcesAreFoundByNumberAndTypeAndServeTheirBytes) {
   const char bytes[] = "WZ2 payload";
   scripted::SetResource(102, "UPDATE", bytes, sizeof bytes);
   HRSRC r = FindResourceA(nullptr, MAKEINTRESOURCEA(102), "update");
@@ -914,7 +914,7 @@ TEST_F(HostFiles, ResourcesAreFoundByNumberAndTypeAndServeTheirBytes) {
 }
 
 // No folder fixture here: the death test's child would leave its folder behind.
-TEST(HostResources, ResourceMemoryIsReadOnly) {
+TEST(ScriptedResources, ResourceMemoryIsReadOnly) {
   const char bytes[] = "abc";
   scripted::SetResource(102, "UPDATE", bytes, sizeof bytes);
   char* p = static_cast<char*>(LockResource(LoadResource(nullptr, FindResourceA(nullptr, MAKEINTRESOURCEA(102), "UPDATE"))));
@@ -925,7 +925,7 @@ TEST(HostResources, ResourceMemoryIsReadOnly) {
 
 // ---- Message boxes ---------------------------------------------------------------------
 
-TEST_F(HostFiles, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
+TEST_F(ScriptedFiles, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
   scripted::ScriptMessageBoxAnswers({IDCANCEL});
   HWND owner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x1234));
   EXPECT_EQ(MessageBoxA(owner, "text", "caption", MB_OKCANCEL), IDCANCEL);
@@ -938,7 +938,7 @@ TEST_F(HostFiles, MessageBoxesAreRecordedAndAnsweredFromTheScript) {
   EXPECT_EQ(scripted::MessageBoxes()[1].flags, static_cast<UINT>(MB_ICONERROR));
 }
 
-TEST_F(HostFiles, MessageBoxHandlerAnswersFirstAndMayDeferToTheScript) {
+TEST_F(ScriptedFiles, MessageBoxHandlerAnswersFirstAndMayDeferToTheScript) {
   scripted::ScriptMessageBoxAnswers({IDNO});
   int seen = 0;
   scripted::SetMessageBoxHandler([&](const scripted::MessageBoxRecord& box) {
