@@ -11,6 +11,14 @@
 
 #include "platform/host/win32_api.h"
 
+// Win32 calls the updater never makes, which tests make to read back what it
+// showed and the double uses itself; only the double defines them, so they
+// are declared here rather than with the updater's subset.
+DWORD GetTickCount(void);
+int GetWindowTextA(HWND window, LPSTR text, int max);
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR text, int max);
+BOOL IsWindowEnabled(HWND window);
+
 namespace scripted {
 
 // Forgets every drive, registry value, resource, window, scripted answer and
