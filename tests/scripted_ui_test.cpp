@@ -31,58 +31,43 @@ class ScriptedRegistry : public ::testing::Test {
   }
 };
 
-TEST_F(ScriptedRegistry, KeyAndValueNamesIgnoreCase) {
-  HKEY key = Open("SOFTWARE\\maker\\GAME");
-  char buf[MAX_PATH];
-  DWORD size = sizeof buf, type = 0;
-  EXPECT_EQ(RegQueryValueExA(key, "instpath", nullptr, &type, reinterpret_cast<LPBYTE>(buf), &size), ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-  EXPECT_EQ(size, 8u);  // terminator included
-  EXPECT_STREQ(buf, "C:\\GAME");
-  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-}
-
-TEST_F(ScriptedRegistry, NullDataAsksForTheSize) {
-  HKEY key = Open("Software\\Maker\\Game");
-  DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
-  EXPECT_EQ(size, 8u);
-  RegCloseKey(key);
-}
-
-TEST_F(ScriptedRegistry, TooSmallBufferGivesMoreDataAndTheNeededSize) {
-  HKEY key = Open("Software\\Maker\\Game");
-  char buf[4] = {'k', 'e', 'e', 'p'};
-  DWORD size = sizeof buf;
-  EXPECT_EQ(RegQueryValueExA(key, "InstPath", nullptr, nullptr, reinterpret_cast<LPBYTE>(buf), &size),
-            ERROR_MORE_DATA);
-  EXPECT_EQ(size, 8u);
-  EXPECT_EQ(std::string(buf, 4), "keep");
-  RegCloseKey(key);
-}
-
-TEST_F(ScriptedRegistry, DwordValueIsFourLittleEndianBytes) {
-  HKEY key = Open("Software\\Maker\\Game");
-  DWORD value = 0, size = sizeof value, type = 0;
-  EXPECT_EQ(RegQueryValueExA(key, "InstMode", nullptr, &type, reinterpret_cast<LPBYTE>(&value), &size),
-            ERROR_SUCCESS);
-  EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(value, 0x01020304u);
-  RegCloseKey(key);
-}
-
-TEST_F(ScriptedRegistry, RawBytesComeBackWithoutAnAddedTerminator) {
+// RegQueryValueExA's answers: the type, the size (the terminator of a stored
+// string counted, none added to raw bytes) and the bytes, or ERROR_MORE_DATA
+// with the size needed and the buffer untouched.
+TEST_F(ScriptedRegistry, QueryGivesTypeSizeAndBytesAsStored) {
   scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Game", "DataPath", REG_SZ, "DATA");
-  HKEY key = Open("Software\\Maker\\Game");
-  char buf[8];
-  std::memset(buf, '#', sizeof buf);
-  DWORD size = sizeof buf;
-  EXPECT_EQ(RegQueryValueExA(key, "DataPath", nullptr, nullptr, reinterpret_cast<LPBYTE>(buf), &size),
-            ERROR_SUCCESS);
-  EXPECT_EQ(size, 4u);
-  EXPECT_EQ(std::string(buf, 5), "DATA#");
-  RegCloseKey(key);
+  struct Case {
+    const char* name;
+    const char* subkey;
+    const char* value;
+    DWORD room;  // 0: no buffer, a size query
+    LONG result;
+    DWORD type;
+    DWORD size;
+    std::string bytes;  // the buffer's first bytes afterwards (it starts as '#')
+  } cases[] = {
+      {"names without regard to case", "SOFTWARE\\maker\\GAME", "instpath", 12, ERROR_SUCCESS, REG_SZ, 8,
+       std::string("C:\\GAME\0#", 9)},
+      {"a size query", "Software\\Maker\\Game", "InstPath", 0, ERROR_SUCCESS, REG_SZ, 8, ""},
+      {"too small a buffer", "Software\\Maker\\Game", "InstPath", 4, ERROR_MORE_DATA, REG_SZ, 8, "####"},
+      {"a DWORD: four little-endian bytes", "Software\\Maker\\Game", "InstMode", 8, ERROR_SUCCESS, REG_DWORD, 4,
+       "\x04\x03\x02\x01#"},
+      {"raw bytes without an added terminator", "Software\\Maker\\Game", "DataPath", 8, ERROR_SUCCESS, REG_SZ, 4,
+       "DATA#"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HKEY key = Open(c.subkey);
+    char buf[16];
+    std::memset(buf, '#', sizeof buf);
+    DWORD size = c.room, type = 0;
+    LPBYTE data = c.room == 0 ? nullptr : reinterpret_cast<LPBYTE>(buf);
+    EXPECT_EQ(RegQueryValueExA(key, c.value, nullptr, &type, data, &size), c.result);
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(size, c.size);
+    EXPECT_EQ(std::string(buf, c.bytes.size()), c.bytes);
+    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  }
 }
 
 TEST_F(ScriptedRegistry, MissingKeysAndValuesAreNotFound) {
