@@ -381,12 +381,6 @@ TEST_F(ScriptedShell, FileIsCopiedToItsFullDestinationNameMakingFolders) {
   EXPECT_EQ(scripted::ShellCopies()[0].func, static_cast<UINT>(FO_COPY));
 }
 
-TEST_F(ScriptedShell, DirectoryIsCopiedIntoTheDestinationDirectory) {
-  EXPECT_EQ(Copy("Q:\\MOVIE", "C:\\GAME"), 0);
-  EXPECT_EQ(Get("c/GAME/MOVIE/OP.MPG"), "opening");
-  EXPECT_EQ(Get("c/GAME/MOVIE/SUB/ED.MPG"), "ending");
-}
-
 TEST_F(ScriptedShell, ExistingFilesAreReplacedEvenWhenReadOnly) {
   fs::create_directories(root_ + "/c/GAME/MOVIE");
   Put("c/GAME/MOVIE/OP.MPG", "old");
@@ -395,10 +389,35 @@ TEST_F(ScriptedShell, ExistingFilesAreReplacedEvenWhenReadOnly) {
   EXPECT_EQ(Get("c/GAME/MOVIE/OP.MPG"), "opening");
 }
 
-TEST_F(ScriptedShell, WildcardsSelectEntriesOfTheSourceFolder) {
-  EXPECT_EQ(Copy("Q:\\MOVIE\\*.mpg", "C:\\GAME\\CLIPS"), 0);
-  EXPECT_EQ(Get("c/GAME/CLIPS/OP.MPG"), "opening");
-  EXPECT_FALSE(fs::exists(root_ + "/c/GAME/CLIPS/SUB"));
+// Where the copies go: a folder into an existing destination folder under its
+// own name, the entries a wildcard selects (without ASCII case, no folders
+// unless they match), and several sources into one destination.
+TEST_F(ScriptedShell, SourcesLandWhereTheShellPutsThem) {
+  struct Case {
+    const char* name;
+    std::string from;  // NUL-separated
+    std::string to;
+    std::vector<std::pair<std::string, std::string>> copied;  // host path below root_, bytes
+    const char* absent;
+  } cases[] = {
+      {"a folder", "Q:\\MOVIE", "C:\\GAME",
+       {{"c/GAME/MOVIE/OP.MPG", "opening"}, {"c/GAME/MOVIE/SUB/ED.MPG", "ending"}}, nullptr},
+      {"a wildcard", "Q:\\MOVIE\\*.mpg", "C:\\GAME\\CLIPS", {{"c/GAME/CLIPS/OP.MPG", "opening"}}, "c/GAME/CLIPS/SUB"},
+      {"several sources", std::string("Q:\\SETUP.DAT") + '\0' + "Q:\\MOVIE\\OP.MPG", "C:\\GAME",
+       {{"c/GAME/SETUP.DAT", "setup"}, {"c/GAME/OP.MPG", "opening"}}, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(root_ + "/c/GAME");
+    fs::create_directories(root_ + "/c/GAME");
+    EXPECT_EQ(Copy(c.from, c.to), 0);
+    for (const auto& file : c.copied) EXPECT_EQ(Get(file.first), file.second) << file.first;
+    if (c.absent != nullptr) {
+      EXPECT_FALSE(fs::exists(root_ + "/" + c.absent));
+    }
+  }
+  ASSERT_EQ(scripted::ShellCopies().size(), 3u);
+  EXPECT_EQ(scripted::ShellCopies()[2].from, (std::vector<std::string>{"Q:\\SETUP.DAT", "Q:\\MOVIE\\OP.MPG"}));
 }
 
 TEST_F(ScriptedShell, MissingSourceFailsWithoutCopying) {
@@ -407,24 +426,32 @@ TEST_F(ScriptedShell, MissingSourceFailsWithoutCopying) {
   EXPECT_NE(Copy("R:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT"), 0);  // unmapped drive
 }
 
-TEST_F(ScriptedShell, ScriptedFailureCopiesNothing) {
-  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Fail});
-  SHFILEOPSTRUCTA op;
-  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0x402);
-  EXPECT_FALSE(op.fAnyOperationsAborted);
-  EXPECT_FALSE(fs::exists(root_ + "/c/GAME/SETUP.DAT"));
-  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT"), 0);  // the script is used up
-}
-
-TEST_F(ScriptedShell, ScriptedCancelSetsTheAbortFlag) {
-  scripted::ScriptShellOutcomes({scripted::ShellOutcome::Cancel, scripted::ShellOutcome::Cancel});
-  SHFILEOPSTRUCTA op;
-  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 0);
-  EXPECT_TRUE(op.fAnyOperationsAborted);
-  scripted::SetShellResults(0x402, 1223);
-  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), 1223);
-  EXPECT_TRUE(op.fAnyOperationsAborted);
-  EXPECT_FALSE(fs::exists(root_ + "/c/GAME/SETUP.DAT"));
+// Scripted outcomes copy nothing: a failure returns its code with no abort
+// flag, a cancel sets the flag and returns 0 or the code set for it; once
+// the script is used up the copy is real again.
+TEST_F(ScriptedShell, ScriptedOutcomesCopyNothingUntilTheScriptIsUsedUp) {
+  scripted::ScriptShellOutcomes(
+      {scripted::ShellOutcome::Fail, scripted::ShellOutcome::Cancel, scripted::ShellOutcome::Cancel});
+  struct Case {
+    const char* name;
+    int cancelResult;  // given to SetShellResults before the call; -1 keeps the defaults
+    int result;
+    BOOL aborted;
+  } cases[] = {
+      {"failure", -1, 0x402, FALSE},
+      {"cancel", -1, 0, TRUE},
+      {"cancel with a code", 1223, 1223, TRUE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.cancelResult >= 0) scripted::SetShellResults(0x402, c.cancelResult);
+    SHFILEOPSTRUCTA op;
+    EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT", &op), c.result);
+    EXPECT_EQ(op.fAnyOperationsAborted, c.aborted);
+    EXPECT_FALSE(fs::exists(root_ + "/c/GAME/SETUP.DAT"));
+  }
+  EXPECT_EQ(Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT"), 0);
+  EXPECT_EQ(Get("c/GAME/SETUP.DAT"), "setup");
 }
 
 TEST_F(ScriptedShell, HandlerRunsWhileTheCopyIsInProgress) {
@@ -432,20 +459,6 @@ TEST_F(ScriptedShell, HandlerRunsWhileTheCopyIsInProgress) {
   scripted::SetShellCopyHandler([&](const scripted::ShellCopyRecord&) { seenCopies = scripted::ShellCopies().size(); });
   Copy("Q:\\SETUP.DAT", "C:\\GAME\\SETUP.DAT");
   EXPECT_EQ(seenCopies, 1u);
-}
-
-TEST_F(ScriptedShell, SeveralSourcesGoIntoOneDestination) {
-  std::string from = std::string("Q:\\SETUP.DAT") + '\0' + "Q:\\MOVIE\\OP.MPG" + '\0' + '\0';
-  std::string to = std::string("C:\\GAME") + '\0' + '\0';
-  SHFILEOPSTRUCTA op;
-  std::memset(&op, 0, sizeof op);
-  op.wFunc = FO_COPY;
-  op.pFrom = from.c_str();
-  op.pTo = to.c_str();
-  EXPECT_EQ(SHFileOperationA(&op), 0);
-  EXPECT_EQ(Get("c/GAME/SETUP.DAT"), "setup");
-  EXPECT_EQ(Get("c/GAME/OP.MPG"), "opening");
-  EXPECT_EQ(scripted::ShellCopies()[0].from.size(), 2u);
 }
 
 // ---- COM ----------------------------------------------------------------------------
