@@ -228,11 +228,11 @@ DWORD AttributesOf(const struct stat& st) {
     attributes = FILE_ATTRIBUTE_DIRECTORY | (it == g_attributes.end() ? 0u : it->second);
     return attributes;
   }
-  // Files the layer has not seen were put there by a test or a copy: Windows
+  // Files the double has not seen were put there by a test or a copy: Windows
   // marks such files for archiving.
   attributes = it == g_attributes.end() ? FILE_ATTRIBUTE_ARCHIVE : it->second;
   // The read-only bit is read back from the host permission it is mirrored
-  // into: a file replaced behind the layer's back (same inode number reused)
+  // into: a file replaced behind the double's back (same inode number reused)
   // then cannot inherit a stale flag, and a file a test made unwritable
   // counts as read-only.
   attributes &= ~FILE_ATTRIBUTE_READONLY;
@@ -247,7 +247,7 @@ void StoreAttributes(const std::string& hostPath, const struct stat& st, DWORD a
   g_attributes[KeyOf(st)] = attributes;
   if (!S_ISREG(st.st_mode)) return;
   // The host permission mirrors the flag so that other programs see it too;
-  // root ignores it, which is why the layer checks its own record.
+  // root ignores it, which is why the double checks its own record.
   mode_t mode = st.st_mode & 07777;
   mode = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~static_cast<mode_t>(0222)) : (mode | S_IWUSR);
   chmod(hostPath.c_str(), mode);

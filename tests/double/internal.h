@@ -1,4 +1,4 @@
-// Internals shared by the pieces of the host platform layer. Nothing here is
+// Internals shared by the pieces of the scripted Win32 double. Nothing here is
 // part of the Win32 surface; tests use scripted_win32.h instead.
 #pragma once
 
@@ -50,7 +50,7 @@ std::string DriveFolder(char letter);
 UINT DriveType(char letter);
 
 // ---- File identity tables ---------------------------------------------------
-// Linux keeps neither a creation time nor Windows attributes, so the layer keeps
+// Linux keeps neither a creation time nor Windows attributes, so the double keeps
 // them per file. Files are known by device and inode, which a rename keeps, so
 // moving a file keeps its creation time and attributes as on Windows.
 struct FileKey {
@@ -70,7 +70,7 @@ void StoreAttributes(const std::string& hostPath, const struct stat& st, DWORD a
 // birth time, or its write time when the host has none.
 uint64_t CreationTimeOf(const std::string& hostPath, const struct stat& st);
 void StoreCreationTime(const struct stat& st, uint64_t time);
-// A file deleted from the layer's view: forget what was recorded for it.
+// A file deleted from the double's view: forget what was recorded for it.
 void ForgetFile(const struct stat& st);
 // True when some open handle to the file refuses `deleteAccess`.
 bool DeleteBlockedBySharing(const struct stat& st);

@@ -29,7 +29,7 @@ void Reset();
 // Paths like C:\GAME\A.DAT resolve through drive letters mapped to host
 // folders; '\' and '/' both separate. A path without a drive letter resolves
 // against the current directory set here (default: drive C's root).
-// Existing names match without regard to ASCII case. The layer itself keeps
+// Existing names match without regard to ASCII case. The double itself keeps
 // what Linux lacks: creation times, Windows attributes (read-only is also
 // mirrored as chmod a-w and refused even to root) and sharing modes.
 void MapDrive(char letter, const std::string& hostFolder, UINT driveType = DRIVE_FIXED);

@@ -1,6 +1,6 @@
 // Process-wide odds and ends: the last-error code, the process id, the tick
 // counter, the system time and Sleep, and Reset() which returns every piece
-// of the layer to its defaults.
+// of the double to its defaults.
 #include <time.h>
 #include <unistd.h>
 

@@ -6,7 +6,7 @@
 #include <string>
 
 // A fresh host folder mapped as a Windows drive (C: unless told otherwise).
-// The host layer forgets drive mappings before every test, so create one per
+// The scripted double forgets drive mappings before every test, so create one per
 // test (a member of the fixture does that).
 class ProfileFolder {
  public:

@@ -57,7 +57,7 @@ class DriveTest : public ::testing::Test {
 // FILETIME helpers shared by file tests.
 FILETIME MakeFileTime(uint64_t value);
 uint64_t FileTimeValue(const FILETIME& time);
-// The three times of a file read through the platform layer; false when the
+// The three times of a file read through the Win32 calls (the double in tests); false when the
 // file can't be opened.
 struct FileTimes {
   uint64_t creation = 0;
