@@ -738,6 +738,11 @@ TEST_F(ScriptedFiles, TempPathDefaultsAndReportsTheNeededSize) {
   EXPECT_STREQ(buf, "C:\\TEMP\\");
   char small[4] = {'k', 'e', 'e', 'p'};
   EXPECT_EQ(GetTempPathA(sizeof small, small), 9u);  // needed size, terminator included
+  EXPECT_EQ(std::string(small, 4), "keep");
+  char noRoomForTheNul[8];
+  std::memset(noRoomForTheNul, 'k', sizeof noRoomForTheNul);
+  EXPECT_EQ(GetTempPathA(sizeof noRoomForTheNul, noRoomForTheNul), 9u);
+  EXPECT_EQ(std::string(noRoomForTheNul, 8), "kkkkkkkk");
   scripted::SetTempPath("");
   EXPECT_EQ(GetTempPathA(MAX_PATH, buf), 0u);
 }
