@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/state.h"
+#include "archive/bytes.h"
 #include "support/updater_fixture.h"
 
 namespace {
@@ -28,8 +29,8 @@ struct ResEntry {
   std::vector<uint8_t> data;
 };
 
-uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint16_t>(d[at] | (d[at + 1] << 8)); }
-uint32_t U32(const std::vector<uint8_t>& d, size_t at) { return U16(d, at) | (static_cast<uint32_t>(U16(d, at + 2)) << 16); }
+uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return Load16(&d[at]); }
+uint32_t U32(const std::vector<uint8_t>& d, size_t at) { return Load32(&d[at]); }
 
 // A name-or-ordinal field: an ordinal as "#n", a string as UTF-8.
 std::string NameOrOrdinal(const std::vector<uint8_t>& d, size_t* at) {
