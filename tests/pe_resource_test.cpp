@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "archive/bytes.h"
 #include "cli/pe_fixture.h"
 
 namespace {
@@ -607,7 +608,7 @@ uint32_t WordByWordChecksum(const std::vector<uint8_t>& file, size_t checksumOff
   uint64_t sum = 0;
   for (size_t i = 0; i < file.size(); i += 2) {
     if (i >= checksumOffset && i < checksumOffset + 4) continue;
-    sum += file[i] | (i + 1 < file.size() ? (uint32_t)file[i + 1] << 8 : 0u);
+    sum += i + 1 < file.size() ? Load16(&file[i]) : file[i];  // a last odd byte is a word of its own
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
   return (uint32_t)(sum + file.size());
