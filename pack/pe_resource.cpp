@@ -832,7 +832,7 @@ bool PlanNewSection(const ImageView& image, const Layout& l, const SectionsEnd& 
   return true;
 }
 
-// The new image's bytes: the kept parts of the old one around the tree,
+// The new image's bytes: what it keeps of the old one around the tree,
 // the deferred data's hole left out. The whole size is reserved up front:
 // growing by doubling would hold the image twice.
 std::vector<uint8_t> Assemble(const ImageView& image, const Rewrite& w) {

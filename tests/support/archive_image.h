@@ -30,7 +30,7 @@ class RawArchiveWriter : public ArchiveWriter {
 };
 
 struct ArchiveInput {
-  std::string name;  // code page 932 bytes, 1 to 14 of them, no directory part
+  std::string name;  // code page 932 bytes, 1 to 14 of them, no directory in it
   std::vector<uint8_t> data;
   uint64_t fileTime = 0;  // FILETIME as one 64-bit number
   EntryStorage storage = EntryStorage::Smaller;
