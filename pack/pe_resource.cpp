@@ -667,9 +667,6 @@ uint64_t SectionTableEnd(const Layout& l) {
   return l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE;
 }
 
-// The largest file and the highest address a PE image's 32-bit fields hold.
-bool Passes4GiB(uint64_t end) { return end > 0xFFFFFFFFull; }
-
 // What the rewrite refuses to start from, whatever it would write: a
 // signed image, no resource directory slot, a hostile alignment, or a
 // directory among the headers the rewrite changes.
@@ -756,8 +753,12 @@ struct Rewrite {
   size_t header = 0;  // the section header that describes it
   TreeWriter writer;
 
-  // The written file's size, which its 32-bit fields must hold.
-  uint64_t FileEnd(size_t imageSize) const { return rawPointer + raw + (imageSize - resumeAt); }
+  // Whether the written file, or the addresses its tree's section takes,
+  // pass what the 32-bit fields of the headers hold.
+  bool Passes4GiB(size_t imageSize, uint32_t sectionAlignment) const {
+    return rawPointer + raw + (imageSize - resumeAt) > 0xFFFFFFFFull ||
+           writer.sectionRva + AlignUp(size, sectionAlignment) > 0xFFFFFFFFull;
+  }
 };
 
 // The tree rewritten in the section that holds the old one (rsrc), when
@@ -810,7 +811,7 @@ bool PlanNewSection(const ImageView& image, const Layout& l, const SectionsEnd& 
                                                "room for another section");
   // Checked once aligned: the new section's address must fit 32 bits.
   uint64_t address = AlignUp(end.memory, l.sectionAlignment);
-  if (Passes4GiB(address)) return Refuse(error, "the executable's image is too large");
+  if (address > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
   TreeWriter fresh;
   fresh.deferred = w->writer.deferred;
   fresh.deferredSize = w->writer.deferredSize;
@@ -823,8 +824,6 @@ bool PlanNewSection(const ImageView& image, const Layout& l, const SectionsEnd& 
   w->rawPointer = AlignUp(end.file, l.fileAlignment);
   w->raw = AlignUp(w->size, l.fileAlignment);
   w->resumeAt = end.file;
-  if (Passes4GiB(w->FileEnd(image.size())) || Passes4GiB(address + AlignUp(w->size, l.sectionAlignment)))
-    return Refuse(error, "the executable would pass 4 GiB");
   std::string which;
   if (DirectoryIn(image, l, header, header + SECTION_HEADER_SIZE, &which) ||
       DirectoryIn(image, l, address, address + AlignUp(std::max<uint64_t>(w->size, 1), l.sectionAlignment), &which))
@@ -915,10 +914,11 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
   std::string foreign;
   if (treeSection && !PlanInTreeSection(image, l, sections, *treeSection, end, root, &w, &foreign, error)) return false;
   if (w.how == Rewrite::kNewSection && !PlanNewSection(image, l, end, root, foreign, &w, error)) return false;
-  // A grown file is bounded too: its section's sizes are 32-bit fields, and
-  // a deferred span near 4 GiB would wrap them (and, on a 32-bit host, the
-  // sizes below).
-  if (w.how == Rewrite::kGrow && Passes4GiB(w.FileEnd(image.size())))
+  // A grown or new section's sizes, its addresses and SizeOfImage are 32-bit
+  // fields: a deferred span near 4 GiB would wrap them (and, on a 32-bit
+  // host, the sizes below). The addresses pass 4 GiB before the file does
+  // when the section lies higher in memory than in the file.
+  if (w.how != Rewrite::kInPlace && w.Passes4GiB(image.size(), l.sectionAlignment))
     return Refuse(error, "the executable would pass 4 GiB");
 
   std::vector<uint8_t> result = Assemble(image, w);

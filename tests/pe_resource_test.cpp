@@ -700,6 +700,47 @@ TEST(SplitWrite, IsTheHeldWriteWithTheDeferredBytesCutOut) {
   }
 }
 
+// A deferred span near 4 GiB is never held, so nothing but the headers'
+// 32-bit fields bounds it: a grown or new section is refused once the file
+// or its addresses would pass them. The tree's section lies higher in
+// memory (0x2000) than in the file, so its addresses pass 4 GiB first; a
+// grown section that took them past had its SizeOfImage wrap to a few pages.
+TEST(SplitWrite, ADeferredSpanIsRefusedOnceTheFileOrItsAddressesWouldPass4GiB) {
+  pe_fixture::Options last;  // the tree's section grows
+  last.resources = HandMadeTree();
+  pe_fixture::Options behindReloc = last;  // the tree goes into a new section
+  behindReloc.sectionAfterResources = true;
+  const struct {
+    const char* what;
+    const pe_fixture::Options* options;
+    size_t deferredSize;
+    bool refused;
+  } rows[] = {
+      {"grown, file and addresses fit", &last, 0xF0000000u, false},
+      {"grown, the addresses pass 4 GiB", &last, 0xFFFFE000u, true},
+      {"grown, the file passes 4 GiB", &last, 0xFFFFFF00u, true},
+      {"new section, file and addresses fit", &behindReloc, 0xF0000000u, false},
+      {"new section, the addresses pass 4 GiB", &behindReloc, 0xFFFFE000u, true},
+  };
+  for (const auto& row : rows) {
+    std::vector<uint8_t> image = pe_fixture::Build(*row.options);
+    std::vector<pe::Resource> resources = {ArchiveResource({})};
+    pe::SplitImage split;
+    std::string error;
+    bool written = pe::WriteResourcesSplit(image, resources, 0, row.deferredSize, &split, &error);
+    EXPECT_EQ(written, !row.refused) << row.what << ": " << error;
+    if (row.refused) {
+      EXPECT_EQ(error, "the executable would pass 4 GiB") << row.what;
+      continue;
+    }
+    // The image's extent covers the span, unwrapped.
+    pe::Layout l;
+    ASSERT_TRUE(pe::ParseLayout(split.bytes, &l, &error)) << row.what << ": " << error;
+    EXPECT_GT(Get32(split.bytes, l.optionalOffset + OPT_SIZE_OF_IMAGE), row.deferredSize) << row.what;
+    EXPECT_EQ(split.spanSize, row.deferredSize) << row.what;
+  }
+}
+
 }  // namespace
 
 // ---- Hostile trees: the work of reading any tree is bounded ----------------
