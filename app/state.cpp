@@ -12,10 +12,10 @@
 // the initial title in before anything can show a box.
 char WindowTitle[1024];
 HWND OwnerWindow;
-char TempManifestPath[260];
-char TempFolderPath[260];
-char InstPath[260];
-char DataPath[260];
+char TempManifestPath[PATH_BUFFER];
+char TempFolderPath[PATH_BUFFER];
+char InstPath[PATH_BUFFER];
+char DataPath[PATH_BUFFER];
 int InstMode;
 
 void ShowError(LPCSTR text) { MessageBoxA(OwnerWindow, text, WindowTitle, MB_OK | MB_ICONERROR); }

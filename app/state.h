@@ -2,17 +2,18 @@
 #pragma once
 
 #include "config/manifest.h"
+#include "fs/files.h"
 #include "platform/win.h"
 
 #define INITIAL_WINDOW_TITLE "UPDATE"
 extern char WindowTitle[1024];  // INITIAL_WINDOW_TITLE until start-up replaces it
 extern HWND OwnerWindow;        // the dialog while it runs, else none
-extern char TempManifestPath[260];
-extern char TempFolderPath[260];  // this run's own folder holding UPDATE.INI
+extern char TempManifestPath[PATH_BUFFER];
+extern char TempFolderPath[PATH_BUFFER];  // this run's own folder holding UPDATE.INI
 
 // InstallRecord, read from the registry by start-up.
-extern char InstPath[260];
-extern char DataPath[260];
+extern char InstPath[PATH_BUFFER];
+extern char DataPath[PATH_BUFFER];
 extern int InstMode;
 
 // Modal error box: owner OwnerWindow, caption WindowTitle, MB_ICONERROR.

@@ -24,8 +24,8 @@ int CopyItemCount;
 #define MESSAGE_BUFFER 1024
 
 static_assert(DISK_CHECK_FILES == 10, "disk numbers 0 to 9 index the DiskCheckFile slots");
-static_assert(sizeof(UpdateItems[0].relativePath) == PATH_BUFFER, "a relative path is one 260-byte slot");
-static_assert(sizeof(CopyItems[0].relativePath) == PATH_BUFFER, "a relative path is one 260-byte slot");
+static_assert(sizeof(UpdateItems[0].relativePath) == PATH_BUFFER, "a relative path is one path buffer");
+static_assert(sizeof(CopyItems[0].relativePath) == PATH_BUFFER, "a relative path is one path buffer");
 
 static int ReadUpdateValue(LPCSTR key, LPSTR dest, DWORD size) {
   return ReadProfileValue(MANIFEST_SECTION_UPDATE, key, dest, size, TempManifestPath);

@@ -41,10 +41,6 @@
 #include <cpuid.h>
 #endif
 
-#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "the decoder loads flag words and copies with little-endian loads"
-#endif
-
 namespace {
 
 // ---- Fast-loop bounds -------------------------------------------------------

@@ -7,10 +7,6 @@
 #include "archive/archive.h"
 #include "archive/bytes.h"
 
-#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
-#error "the four-byte step takes its words with little-endian loads"
-#endif
-
 static_assert(sizeof(DWORD) == 4, "table entries and the running value are 32 bits");
 static_assert(offsetof(ArchiveCheckRecord, method) == 4, "method after the magic");
 static_assert(offsetof(ArchiveCheckRecord, archiveLength) == 8, "length at offset 8");
@@ -52,12 +48,7 @@ DWORD Crc32Update(const Crc32Tables* tables, DWORD crc, const BYTE* data, size_t
 
 static DWORD LoadDword(const BYTE* p) { return (DWORD)Load32(p); }
 
-static void StoreDword(BYTE* p, DWORD v) {
-  p[0] = (BYTE)v;
-  p[1] = (BYTE)(v >> 8);
-  p[2] = (BYTE)(v >> 16);
-  p[3] = (BYTE)(v >> 24);
-}
+static void StoreDword(BYTE* p, DWORD v) { Store32(p, (uint32_t)v); }
 
 ArchiveCheck CompareArchiveCheck(const BYTE* record, DWORD recordLength, DWORD archiveLength, DWORD crc) {
   // One rule for every way the record can disagree: a record the tool did

@@ -4,14 +4,14 @@
 
 #include "config/profile.h"
 
-char CompanyName[260];
-char GameTitle[260];
-char GameClass[260];
-char GameDir[260];
-char GameTitleA[260];
-char UpdaterVersion[260];
-char UpdaterTitle[260];
-char DataFolder[260];
+char CompanyName[FIELD_SLOT];
+char GameTitle[FIELD_SLOT];
+char GameClass[FIELD_SLOT];
+char GameDir[FIELD_SLOT];
+char GameTitleA[FIELD_SLOT];
+char UpdaterVersion[FIELD_SLOT];
+char UpdaterTitle[FIELD_SLOT];
+char DataFolder[FIELD_SLOT];
 char UpdateMessage[1024];
 
 static_assert(sizeof(((UpdateItem*)0)->relativePath) == FIELD_SLOT, "an update path is one field slot");

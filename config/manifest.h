@@ -4,26 +4,28 @@
 // manifest through these definitions.
 #pragma once
 
+#include "config/profile.h"
+#include "fs/files.h"
 #include "platform/win.h"
 
 // Game identity: one process-wide copy, filled first from the manifest and
 // then overwritten by the installed SETUP.INI.
-extern char CompanyName[260];
-extern char GameTitle[260];
-extern char GameClass[260];
-extern char GameDir[260];
+extern char CompanyName[FIELD_SLOT];
+extern char GameTitle[FIELD_SLOT];
+extern char GameClass[FIELD_SLOT];
+extern char GameDir[FIELD_SLOT];
 // Manifest-only optional values of section "SETUP".
-extern char GameTitleA[260];
-extern char UpdaterVersion[260];
-extern char UpdaterTitle[260];
-extern char DataFolder[260];
+extern char GameTitleA[FIELD_SLOT];
+extern char UpdaterVersion[FIELD_SLOT];
+extern char UpdaterTitle[FIELD_SLOT];
+extern char DataFolder[FIELD_SLOT];
 extern char UpdateMessage[1024];
 
 #define MANIFEST_SECTION_SETUP "SETUP"
 #define MANIFEST_SECTION_UPDATE "UPDATE"
 #define MANIFEST_LIST_MAX 16
 #define UPDATE_VALUE_CAPACITY 1024
-#define COPY_VALUE_CAPACITY 260
+#define COPY_VALUE_CAPACITY FIELD_SLOT
 
 // The keys of section "SETUP" in the order start-up reads them, each with the
 // capacity of its value (NUL included). The first MANIFEST_REQUIRED_KEYS are
@@ -63,13 +65,13 @@ enum OperationCode { OP_ALWAYS = 0, OP_NEWER_ONLY = 1, OP_DATA_IF_MISSING = 2, O
 
 struct UpdateItem {
   int operationCode;
-  char relativePath[260];
+  char relativePath[PATH_BUFFER];
   int nameOffset;
   int installMode;  // the entry's mode digit, or NO_INSTALL_MODE
 };
 struct CopyItem {
   int diskNumber;
-  char relativePath[260];
+  char relativePath[PATH_BUFFER];
   int installMode;  // the mode byte's value minus '0', or NO_INSTALL_MODE
 };
 

@@ -9,7 +9,7 @@
 
 int MissingKeysSilent;
 int FieldDiskNumber;
-char SetupIniPath[260];
+char SetupIniPath[PATH_BUFFER];
 
 static_assert(FIELD_SLOT == MAX_PATH, "a field slot holds one path");
 static_assert(SETUP_INT_BUFFER == 20, "numbers and HasSetupValue read at most 19 characters");

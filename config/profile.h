@@ -5,6 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "fs/files.h"
 #include "platform/win.h"
 
 #define FIELD_SLOT 260     // one field: at most 259 bytes and the NUL
@@ -16,7 +17,7 @@
 
 extern int MissingKeysSilent;
 extern int FieldDiskNumber;
-extern char SetupIniPath[260];
+extern char SetupIniPath[PATH_BUFFER];
 
 // The front end's error box (fs/error_box.h) with the caption "TORVANEK".
 int ShowProfileError(LPCSTR text);

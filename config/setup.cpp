@@ -119,7 +119,7 @@ static int LoadExecApp(char* value) {
   }
   LPCSTR cursor = value;
   for (int f = 0; f < 2; f++) {
-    // Too long cannot happen for a value read with 260 bytes; a refusal would
+    // Too long cannot happen for a value read with FIELD_SLOT bytes; a refusal would
     // still be this key's error.
     if (NextField(Setup.ExecApp[f], FIELD_SLOT, &cursor) != FIELD_TAKEN) {
       ShowProfileError("SETUP.INI : ExecApp エラー");

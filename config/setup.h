@@ -3,6 +3,7 @@
 
 #include <stdint.h>
 
+#include "config/profile.h"
 #include "platform/win.h"
 
 #define SETUP_BMP_MAX 20
@@ -16,25 +17,25 @@
 // CompanyName, GameTitle, GameDir and GameClass live in config/manifest.h:
 // the setup profile overwrites the manifest's values in place.
 struct SetupProfile {
-  char GameExe[260];
-  char UninstExe[260];
-  char SetupBmp[SETUP_BMP_MAX][260];
+  char GameExe[FIELD_SLOT];
+  char UninstExe[FIELD_SLOT];
+  char SetupBmp[SETUP_BMP_MAX][FIELD_SLOT];
   int SetupBmpLast;
   int InstallSelects;
-  char InstallTitle[INSTALL_SELECTS_MAX][260];
-  char InstallFiles[INSTALL_SELECTS_MAX][INSTALL_FILES_MAX][260];
+  char InstallTitle[INSTALL_SELECTS_MAX][FIELD_SLOT];
+  char InstallFiles[INSTALL_SELECTS_MAX][INSTALL_FILES_MAX][FIELD_SLOT];
   int InstallFileDisk[INSTALL_SELECTS_MAX][INSTALL_FILES_MAX];
   int InstallNeedsDisk[INSTALL_SELECTS_MAX];
   int Shortcuts;
-  char Shortcut[SHORTCUTS_MAX][SHORTCUT_FIELDS][260];
+  char Shortcut[SHORTCUTS_MAX][SHORTCUT_FIELDS][FIELD_SLOT];
   int DefaultSelect;
   uint64_t InstallSize[INSTALL_SELECTS_MAX];
-  char DiskCheckFile[DISK_CHECK_FILES][260];
-  char ExecApp[2][260];
+  char DiskCheckFile[DISK_CHECK_FILES][FIELD_SLOT];
+  char ExecApp[2][FIELD_SLOT];
   DWORD InstallDirectX;
   char InstallDXMessage[1024];
   char SelectSetupMessage[1024];
-  char AdditionalUninstallFiles[UNINSTALL_FILES_MAX][260];
+  char AdditionalUninstallFiles[UNINSTALL_FILES_MAX][FIELD_SLOT];
   int AdditionalUninstallFileCount;
 };
 

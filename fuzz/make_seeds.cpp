@@ -16,6 +16,7 @@
 #include "cli/ico_fixture.h"
 #include "cli/pe_fixture.h"
 #include "pack/archive_writer.h"
+#include "support/archive_image.h"
 #include "pack/compress.h"
 #include "pack/pe_resource.h"
 #include "pack/version_info.h"

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   n = ProfileStringFromBytes(&file, "UPDATE", "UpdateFile00", "", out, sizeof(out));
   Terminated(out, n, sizeof(out));
   LPCSTR cursor = out;
-  char field[260];
+  char field[FIELD_SLOT];
   for (int fields = 0;; fields++) {
     LPCSTR was = cursor;
     FieldResult r = NextField(field, 1 + data[0] % sizeof(field), &cursor);

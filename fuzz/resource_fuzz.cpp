@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/pe_fixture.h"
 #include "pack/pe_resource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -2,14 +2,9 @@
 
 #include <string.h>
 
-namespace {
+#include "archive/bytes.h"
 
-void Put32(uint8_t* p, uint32_t v) {
-  p[0] = (uint8_t)v;
-  p[1] = (uint8_t)(v >> 8);
-  p[2] = (uint8_t)(v >> 16);
-  p[3] = (uint8_t)(v >> 24);
-}
+namespace {
 
 // A name the updater can look up and write: non-empty, fits its field with
 // the terminating NUL, no NUL inside, and no directory part. The second
@@ -45,19 +40,19 @@ void SerializeEntry(const ArchiveEntry& e, uint8_t* r) {
   memset(r, 0, ARCHIVE_ENTRY_SIZE);
   memcpy(r, e.name, ARCHIVE_NAME_FIELD);
   r[offsetof(ArchiveEntry, attributes)] = e.attributes;
-  Put32(r + offsetof(ArchiveEntry, fileTime), e.fileTime.dwLowDateTime);
-  Put32(r + offsetof(ArchiveEntry, fileTime) + 4, e.fileTime.dwHighDateTime);
-  Put32(r + offsetof(ArchiveEntry, fileSize), e.fileSize);
-  Put32(r + offsetof(ArchiveEntry, storedSize), e.storedSize);
+  Store32(r + offsetof(ArchiveEntry, fileTime), e.fileTime.dwLowDateTime);
+  Store32(r + offsetof(ArchiveEntry, fileTime) + 4, e.fileTime.dwHighDateTime);
+  Store32(r + offsetof(ArchiveEntry, fileSize), e.fileSize);
+  Store32(r + offsetof(ArchiveEntry, storedSize), e.storedSize);
 }
 
 }  // namespace
 
 void SerializeArchiveHeader(const ArchiveHeader& header, uint8_t out[ARCHIVE_HEADER_SIZE]) {
   memcpy(out + offsetof(ArchiveHeader, magic), header.magic, sizeof(header.magic));
-  Put32(out + offsetof(ArchiveHeader, flags), header.flags);
-  Put32(out + offsetof(ArchiveHeader, directoryOffset), header.directoryOffset);
-  Put32(out + offsetof(ArchiveHeader, entryCount), header.entryCount);
+  Store32(out + offsetof(ArchiveHeader, flags), header.flags);
+  Store32(out + offsetof(ArchiveHeader, directoryOffset), header.directoryOffset);
+  Store32(out + offsetof(ArchiveHeader, entryCount), header.entryCount);
 }
 
 bool ArchiveWriter::Fail(const std::string& why, std::string* error) {
@@ -81,15 +76,6 @@ bool ArchiveWriter::Begin(std::string* error) {
   // known; until then its place holds zeros.
   static const uint8_t zeros[ARCHIVE_HEADER_SIZE] = {0};
   return Put(zeros, sizeof(zeros), error);
-}
-
-bool ArchiveWriter::AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error) {
-  if (failed_) return Fail("the archive already failed", error);
-  at_.clear();
-  if (storedSize > kField32) return Fail("the archive would pass 4 GiB (32-bit offsets)", error);
-  if (!Put(stored, storedSize, error) || !PutPadding(storedSize, error)) return false;
-  AddRecord(record);
-  return true;
 }
 
 // Zeros behind an entry's storedSize bytes, up to the next entry's aligned
@@ -209,39 +195,5 @@ bool ArchiveWriter::Finish(std::string* error) {
     failed_ = true;
     return false;
   }
-  return true;
-}
-
-namespace {
-
-// An archive in memory: the header's place is the vector's first 16 bytes.
-class VectorSink : public ArchiveSink {
- public:
-  bool Append(const uint8_t* data, size_t size, std::string*) override {
-    bytes.insert(bytes.end(), data, data + size);
-    return true;
-  }
-  bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string*) override {
-    memcpy(bytes.data(), header, ARCHIVE_HEADER_SIZE);
-    return true;
-  }
-  bool Truncate(uint64_t size, std::string*) override {
-    bytes.resize((size_t)size);
-    return true;
-  }
-  std::vector<uint8_t> bytes;
-};
-
-}  // namespace
-
-bool WriteArchive(const std::vector<ArchiveInput>& entries, const ArchiveLayoutOptions& options,
-                  std::vector<uint8_t>& out, std::string* error) {
-  VectorSink sink;
-  ArchiveWriter writer(sink, options);
-  if (!writer.Begin(error)) return false;
-  for (const ArchiveInput& e : entries)
-    if (!writer.Add(e.name, e.data.data(), e.data.size(), e.fileTime, e.storage, error)) return false;
-  if (!writer.Finish(error)) return false;
-  out.insert(out.end(), sink.bytes.begin(), sink.bytes.end());
   return true;
 }

@@ -1,7 +1,7 @@
 // Writes archives: header, each entry's data padded to 16 bytes, then the
 // directory, plain or as one compressed block. One streaming writer serves
 // the publisher's tool (into a file, an entry at a time) and the in-memory
-// images of the tests (WriteArchive).
+// images of the tests (tests/support/archive_image.h).
 //
 // Writing side only (the publisher's tool and tests); it may use the STL.
 // The output depends only on the inputs, so the same entries always give the
@@ -59,20 +59,22 @@ class ArchiveWriter {
   // that would not expand back to the data. *compressed tells how it went in.
   bool Add(const std::string& name, const uint8_t* data, size_t size, uint64_t fileTime, EntryStorage storage,
            std::string* error, bool* compressed = nullptr);
-  // Lays out `stored` and appends `record` exactly as given, unchecked: for
-  // tests that build damaged archives.
-  bool AddRaw(const ArchiveEntry& record, const uint8_t* stored, size_t storedSize, std::string* error);
   bool Finish(std::string* error);
 
   size_t EntryCount() const { return names_.size(); }
   uint64_t Size() const { return offset_; }  // bytes written so far
 
- private:
-  class BlockSink;
-  bool PutBlock(const uint8_t* data, size_t size, uint64_t limit, bool* compressed, std::string* error);
+ protected:
+  // The layout every entry gets, whatever its data: its bytes, zeros up to
+  // the next 16-byte boundary, and its record in the directory. (Tests lay
+  // out damaged entries through these.)
   bool Put(const uint8_t* data, size_t size, std::string* error);
   bool PutPadding(uint64_t storedSize, std::string* error);
   void AddRecord(const ArchiveEntry& record);
+
+ private:
+  class BlockSink;
+  bool PutBlock(const uint8_t* data, size_t size, uint64_t limit, bool* compressed, std::string* error);
   bool Fail(const std::string& why, std::string* error);
 
   ArchiveSink& sink_;
@@ -84,15 +86,3 @@ class ArchiveWriter {
   std::string at_;  // what is being written, for the 32-bit offsets refusal
   bool failed_ = false;
 };
-
-struct ArchiveInput {
-  std::string name;  // code page 932 bytes, 1 to 14 of them, no directory part
-  std::vector<uint8_t> data;
-  uint64_t fileTime = 0;  // FILETIME as one 64-bit number
-  EntryStorage storage = EntryStorage::Smaller;
-};
-
-// The whole archive in memory: appends it to `out` and returns true, or
-// returns false with the writer's reason in *error; `out` is then unchanged.
-bool WriteArchive(const std::vector<ArchiveInput>& entries, const ArchiveLayoutOptions& options,
-                  std::vector<uint8_t>& out, std::string* error);

@@ -208,7 +208,7 @@ class ChainFinder {
   }
 
  private:
-  static uint32_t Hash2(const uint8_t* p) { return (uint32_t)p[0] | ((uint32_t)p[1] << 8); }
+  static uint32_t Hash2(const uint8_t* p) { return Load16(p); }
   static uint32_t Hash3(const uint8_t* p) {
     uint32_t v = (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16);
     return (v * 2654435761u) >> (32 - CHAIN_HASH_BITS);
@@ -358,7 +358,7 @@ class TreeFinder {
     size_t lenLimit = std::min<size_t>(BLOCK_MAX_LENGTH, n_ - i);
     if (lenLimit < BLOCK_MIN_MATCH) return 0;
     const uint8_t* cur = src_ + i;
-    uint32_t h = (uint32_t)cur[0] | ((uint32_t)cur[1] << 8);
+    uint32_t h = Load16(cur);
     uint32_t p = head_[h];
     size_t count = 0;
     if (lenLimit == BLOCK_MIN_MATCH) {
@@ -973,11 +973,7 @@ void BlockEncoder::Literals(const uint8_t* bytes, size_t count) {
 
 void BlockEncoder::Flush() {
   if (!hasWord_) return;
-  uint8_t* p = &out_[wordPos_];
-  p[0] = (uint8_t)word_;
-  p[1] = (uint8_t)(word_ >> 8);
-  p[2] = (uint8_t)(word_ >> 16);
-  p[3] = (uint8_t)(word_ >> 24);
+  Store32(&out_[wordPos_], word_);
 }
 
 void BlockEncoder::Literal(uint8_t byte) {

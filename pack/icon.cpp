@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <string.h>
 
+#include "pack/bytes_append.h"
+
 namespace icon {
 namespace {
 
@@ -14,13 +16,6 @@ namespace {
 #define ICO_ENTRY 16
 #define DIB_HEADER 40
 #define ICON_TYPE 1
-
-uint16_t Get16(const std::vector<uint8_t>& b, size_t o) { return (uint16_t)(b[o] | b[o + 1] << 8); }
-uint32_t Get32(const std::vector<uint8_t>& b, size_t o) { return (uint32_t)Get16(b, o) | (uint32_t)Get16(b, o + 2) << 16; }
-void Put16(std::vector<uint8_t>& b, uint16_t v) {
-  b.push_back((uint8_t)v);
-  b.push_back((uint8_t)(v >> 8));
-}
 
 bool Refuse(std::string* error, const std::string& why) {
   *error = "not a usable icon: " + why;
@@ -34,9 +29,9 @@ const uint8_t kPng[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 bool ParseIco(const std::vector<uint8_t>& file, std::vector<Image>* images, std::string* error) {
   images->clear();
   if (file.size() > MAX_ICO_FILE_BYTES) return Refuse(error, "larger than 16 MiB");
-  if (file.size() < ICO_HEADER || Get16(file, 0) != 0 || Get16(file, 2) != ICON_TYPE)
+  if (file.size() < ICO_HEADER || Load16(&file[0]) != 0 || Load16(&file[2]) != ICON_TYPE)
     return Refuse(error, "no icon header");
-  uint16_t count = Get16(file, 4);
+  uint16_t count = Load16(&file[4]);
   if (count == 0) return Refuse(error, "it holds no image");
   if (count > MAX_ICON_IMAGES) return Refuse(error, "more than 64 images");
   size_t directoryEnd = ICO_HEADER + (size_t)count * ICO_ENTRY;
@@ -47,7 +42,7 @@ bool ParseIco(const std::vector<uint8_t>& file, std::vector<Image>* images, std:
   std::vector<Span> spans;
   for (uint16_t i = 0; i < count; i++) {
     size_t e = ICO_HEADER + (size_t)i * ICO_ENTRY;
-    uint32_t size = Get32(file, e + 8), offset = Get32(file, e + 12);
+    uint32_t size = Load32(&file[e + 8]), offset = Load32(&file[e + 12]);
     std::string which = "image " + std::to_string(i + 1);
     if (offset < directoryEnd || offset > file.size() || size > file.size() - offset)
       return Refuse(error, which + " lies outside the file");
@@ -61,16 +56,16 @@ bool ParseIco(const std::vector<uint8_t>& file, std::vector<Image>* images, std:
     image.width = file[e];
     image.height = file[e + 1];
     image.colors = file[e + 2];
-    image.planes = Get16(file, e + 4);
-    image.bitCount = Get16(file, e + 6);
+    image.planes = Load16(&file[e + 4]);
+    image.bitCount = Load16(&file[e + 6]);
     image.data.assign(file.begin() + offset, file.begin() + offset + size);
     bool png = memcmp(image.data.data(), kPng, sizeof(kPng)) == 0;
     if (!png) {
-      if (Get32(image.data, 0) != DIB_HEADER) return Refuse(error, which + " is neither a bitmap nor a PNG");
+      if (Load32(&image.data[0]) != DIB_HEADER) return Refuse(error, which + " is neither a bitmap nor a PNG");
       // Entries often leave these 0; the group must name them for Windows
       // to pick the image that fits a display.
-      if (image.planes == 0) image.planes = Get16(image.data, 12);
-      if (image.bitCount == 0) image.bitCount = Get16(image.data, 14);
+      if (image.planes == 0) image.planes = Load16(&image.data[12]);
+      if (image.bitCount == 0) image.bitCount = Load16(&image.data[14]);
     }
     images->push_back(std::move(image));
   }
@@ -87,21 +82,20 @@ void ReplaceIcons(std::vector<pe::Resource>* resources, const std::vector<Image>
   group.type = pe::KeyId(RT_GROUP_ICON_ID);
   group.name = pe::KeyId(1);
   group.language = language;
-  Put16(group.data, 0);
-  Put16(group.data, ICON_TYPE);
-  Put16(group.data, (uint16_t)images.size());
+  Append16(group.data, 0);
+  Append16(group.data, ICON_TYPE);
+  Append16(group.data, (uint16_t)images.size());
   for (size_t i = 0; i < images.size(); i++) {
     const Image& image = images[i];
     group.data.push_back(image.width);
     group.data.push_back(image.height);
     group.data.push_back(image.colors);
     group.data.push_back(0);
-    Put16(group.data, image.planes);
-    Put16(group.data, image.bitCount);
+    Append16(group.data, image.planes);
+    Append16(group.data, image.bitCount);
     uint32_t size = (uint32_t)image.data.size();
-    Put16(group.data, (uint16_t)size);
-    Put16(group.data, (uint16_t)(size >> 16));
-    Put16(group.data, (uint16_t)(i + 1));
+    Append32(group.data, size);
+    Append16(group.data, (uint16_t)(i + 1));
     pe::Resource r;
     r.type = pe::KeyId(RT_ICON_ID);
     r.name = pe::KeyId((uint16_t)(i + 1));

@@ -9,19 +9,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "archive/bytes.h"
+
 namespace pe {
 namespace {
 
-#define SECTION_HEADER_SIZE 40
-#define DATA_DIRECTORY_SIZE 8
-#define RES_DIRECTORY_SIZE 16
-#define RES_ENTRY_SIZE 8
-#define RES_DATA_ENTRY_SIZE 16
 #define RES_HIGH_BIT 0x80000000u
 #define SCN_INITIALIZED_READ 0x40000040u  // IMAGE_SCN_CNT_INITIALIZED_DATA | IMAGE_SCN_MEM_READ
-#define COFF_SYMBOL_POINTER 8              // PointerToSymbolTable in the COFF header
-#define OPT_SIZE_OF_INIT_DATA 8
-#define OPT_SIZE_OF_IMAGE 56
 #define PREFERRED_LANGUAGE 1041
 #define MAX_FILE_ALIGNMENT 0x10000u
 // A damaged or hostile tree can share subdirectories and data, and so name
@@ -31,17 +25,6 @@ namespace {
 #define MAX_ENTRIES_VISITED 262144u
 #define MAX_NAME_CHARACTERS 4194304u
 
-uint16_t Rd16(const ImageView& b, size_t o) { return (uint16_t)(b[o] | (b[o + 1] << 8)); }
-uint32_t Rd32(const ImageView& b, size_t o) {
-  return (uint32_t)b[o] | ((uint32_t)b[o + 1] << 8) | ((uint32_t)b[o + 2] << 16) | ((uint32_t)b[o + 3] << 24);
-}
-void Wr16(std::vector<uint8_t>& b, size_t o, uint16_t v) {
-  b[o] = (uint8_t)v;
-  b[o + 1] = (uint8_t)(v >> 8);
-}
-void Wr32(std::vector<uint8_t>& b, size_t o, uint32_t v) {
-  for (int i = 0; i < 4; i++) b[o + i] = (uint8_t)(v >> (8 * i));
-}
 bool Within(size_t total, uint64_t offset, uint64_t length) { return offset <= total && length <= total - offset; }
 uint64_t AlignUp(uint64_t v, uint32_t a) { return (v + a - 1) / a * a; }
 bool PowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
@@ -55,9 +38,17 @@ std::vector<Section> Sections(const ImageView& image, const Layout& l) {
   std::vector<Section> out;
   for (uint16_t i = 0; i < l.sectionCount; i++) {
     size_t h = l.sectionTableOffset + (size_t)i * SECTION_HEADER_SIZE;
-    out.push_back({h, Rd32(image, h + 8), Rd32(image, h + 12), Rd32(image, h + 16), Rd32(image, h + 20)});
+    out.push_back({h, Load32(&image[h + SECTION_VIRTUAL_SIZE]), Load32(&image[h + SECTION_VIRTUAL_ADDRESS]),
+                   Load32(&image[h + SECTION_RAW_SIZE]), Load32(&image[h + SECTION_RAW_POINTER])});
   }
   return out;
+}
+
+// Data directory i's address and size, for i below l.dataDirectoryCount.
+void ReadDirectory(const ImageView& image, const Layout& l, uint32_t i, uint32_t* address, uint32_t* size) {
+  size_t d = l.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
+  *address = Load32(&image[d + DATA_DIRECTORY_ADDRESS]);
+  *size = Load32(&image[d + DATA_DIRECTORY_LENGTH]);
 }
 
 // The file bytes a section really maps: its raw data, cut to its virtual
@@ -169,7 +160,7 @@ struct TreeReader {
     }
     uint64_t at = field & ~RES_HIGH_BIT;
     if (!Within(available, at, 2)) return Fail("resource name lies outside the resource section");
-    uint16_t length = Rd16(image, base + at);
+    uint16_t length = Load16(&image[base + at]);
     nameCharacters += length;
     if (nameCharacters > MAX_NAME_CHARACTERS) return Fail("resource tree has too many name characters");
     if (!Within(available, at + 2, (uint64_t)length * 2)) return Fail("resource name lies outside the resource section");
@@ -177,13 +168,13 @@ struct TreeReader {
     key->isString = true;
     key->id = 0;
     key->text.clear();
-    for (uint16_t i = 0; i < length; i++) key->text.push_back((char16_t)Rd16(image, base + at + 2 + 2 * (size_t)i));
+    for (uint16_t i = 0; i < length; i++) key->text.push_back((char16_t)Load16(&image[base + at + 2 + 2 * (size_t)i]));
     return true;
   }
   bool ReadLeaf(uint64_t at, const ResourceKey& type, const ResourceKey& name, uint16_t language) {
     if (!Within(available, at, RES_DATA_ENTRY_SIZE)) return Fail("resource data entry lies outside the resource section");
-    uint32_t rva = Rd32(image, base + at);
-    uint32_t size = Rd32(image, base + at + 4);
+    uint32_t rva = Load32(&image[base + at + RES_DATA_ADDRESS]);
+    uint32_t size = Load32(&image[base + at + RES_DATA_LENGTH]);
     size_t offset = 0;
     if (out->size() >= MAX_LEAVES) return Fail("resource tree has too many entries");
     // Data that does not overlap fits the file; more than that is shared.
@@ -195,7 +186,7 @@ struct TreeReader {
     r.type = type;
     r.name = name;
     r.language = language;
-    r.codePage = Rd32(image, base + at + 8);
+    r.codePage = Load32(&image[base + at + RES_DATA_CODE_PAGE]);
     Own(base + at, RES_DATA_ENTRY_SIZE);
     Own(offset, size);
     if (spans) spans->emplace_back(offset, (size_t)size);
@@ -207,7 +198,7 @@ struct TreeReader {
   bool Walk(int level, uint64_t at, ResourceKey* keys) {
     if (!Within(available, at, RES_DIRECTORY_SIZE)) return Fail("resource directory lies outside the resource section");
     if (!directories.insert(at).second) return Fail("resource tree shares a subdirectory");
-    uint32_t count = (uint32_t)Rd16(image, base + at + 12) + Rd16(image, base + at + 14);
+    uint32_t count = (uint32_t)Load16(&image[base + at + RES_DIRECTORY_NAMED_COUNT]) + Load16(&image[base + at + RES_DIRECTORY_ID_COUNT]);
     entriesVisited += count;
     if (entriesVisited > MAX_ENTRIES_VISITED) return Fail("resource tree has too many entries");
     if (!Within(available, at + RES_DIRECTORY_SIZE, (uint64_t)count * RES_ENTRY_SIZE))
@@ -215,8 +206,8 @@ struct TreeReader {
     Own(base + at, RES_DIRECTORY_SIZE + (uint64_t)count * RES_ENTRY_SIZE);
     for (uint32_t i = 0; i < count; i++) {
       size_t e = base + (size_t)at + RES_DIRECTORY_SIZE + (size_t)i * RES_ENTRY_SIZE;
-      uint32_t nameField = Rd32(image, e);
-      uint32_t target = Rd32(image, e + 4);
+      uint32_t nameField = Load32(&image[e + RES_ENTRY_NAME]);
+      uint32_t target = Load32(&image[e + RES_ENTRY_TARGET]);
       if (!ReadKey(nameField, &keys[level])) return false;
       bool subdirectory = (target & RES_HIGH_BIT) != 0;
       if (subdirectory != (level < 2)) return Fail("resource tree is not three levels deep");
@@ -349,23 +340,18 @@ struct TreeWriter {
   // Writes the planned section into out[0..total - holeSize), which holds
   // zeros.
   void WriteTo(uint8_t* out) const {
-    auto Wr16 = [this, out](uint64_t o, uint16_t v) {
-      out[At(o)] = (uint8_t)v;
-      out[At(o) + 1] = (uint8_t)(v >> 8);
-    };
-    auto Wr32 = [this, out](uint64_t o, uint32_t v) {
-      for (int i = 0; i < 4; i++) out[At(o) + i] = (uint8_t)(v >> (8 * i));
-    };
+    auto Put16 = [this, out](uint64_t o, uint16_t v) { Store16(out + At(o), v); };
+    auto Put32 = [this, out](uint64_t o, uint32_t v) { Store32(out + At(o), v); };
     for (const TreeNode* d : directories) {
       size_t at = DirectoryOffset(d);
       uint16_t named = 0;
       for (const TreeNode& c : d->children) named = (uint16_t)(named + (c.key.isString ? 1 : 0));
-      Wr16(at + 12, named);
-      Wr16(at + 14, (uint16_t)(d->children.size() - named));
+      Put16(at + RES_DIRECTORY_NAMED_COUNT, named);
+      Put16(at + RES_DIRECTORY_ID_COUNT, (uint16_t)(d->children.size() - named));
       size_t e = at + RES_DIRECTORY_SIZE;
       for (const TreeNode& c : d->children) {
-        Wr32(e, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
-        Wr32(e + 4,
+        Put32(e + RES_ENTRY_NAME, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
+        Put32(e + RES_ENTRY_TARGET,
              c.leaf ? (uint32_t)(directoriesEnd + LeafIndex(&c) * RES_DATA_ENTRY_SIZE)
                     : (uint32_t)DirectoryOffset(&c) | RES_HIGH_BIT);
         e += RES_ENTRY_SIZE;
@@ -374,15 +360,15 @@ struct TreeWriter {
     for (size_t i = 0; i < leaves.size(); i++) {
       const Resource* r = leaves[i]->leaf;
       size_t e = directoriesEnd + i * RES_DATA_ENTRY_SIZE;
-      Wr32(e, sectionRva + (uint32_t)dataAt[i]);
-      Wr32(e + 4, (uint32_t)DataSize(r));
-      Wr32(e + 8, r->codePage);
+      Put32(e + RES_DATA_ADDRESS, sectionRva + (uint32_t)dataAt[i]);
+      Put32(e + RES_DATA_LENGTH, (uint32_t)DataSize(r));
+      Put32(e + RES_DATA_CODE_PAGE, r->codePage);
       if (r != deferred && !r->data.empty()) memcpy(out + At(dataAt[i]), r->data.data(), r->data.size());
     }
     for (const ResourceKey* s : strings) {
       size_t at = StringOffset(s);
-      Wr16(at, (uint16_t)s->text.size());
-      for (size_t i = 0; i < s->text.size(); i++) Wr16(at + 2 + 2 * i, (uint16_t)s->text[i]);
+      Put16(at, (uint16_t)s->text.size());
+      for (size_t i = 0; i < s->text.size(); i++) Put16(at + 2 + 2 * i, (uint16_t)s->text[i]);
     }
   }
 };
@@ -413,50 +399,47 @@ bool SameKey(const ResourceKey& a, const ResourceKey& b) {
 
 bool ParseLayout(const ImageView& image, Layout* l, std::string* error) {
   *l = Layout();
-  if (image.size() < 64 || image[0] != 'M' || image[1] != 'Z') return Refuse(error, "not a Windows executable (no MZ header)");
-  uint32_t peOffset = Rd32(image, 0x3C);
-  if (!Within(image.size(), peOffset, 24) || memcmp(&image[peOffset], "PE\0\0", 4) != 0)
+  if (image.size() < DOS_HEADER_SIZE || image[0] != 'M' || image[1] != 'Z')
+    return Refuse(error, "not a Windows executable (no MZ header)");
+  uint32_t peOffset = Load32(&image[DOS_PE_OFFSET]);
+  if (!Within(image.size(), peOffset, PE_SIGNATURE_SIZE + COFF_HEADER_SIZE) ||
+      memcmp(&image[peOffset], "PE\0\0", PE_SIGNATURE_SIZE) != 0)
     return Refuse(error, "not a Windows executable (no PE header)");
-  size_t coff = peOffset + 4;
+  size_t coff = peOffset + PE_SIGNATURE_SIZE;
   l->peOffset = peOffset;
-  l->sectionCount = Rd16(image, coff + 2);
-  uint16_t optionalSize = Rd16(image, coff + 16);
-  l->optionalOffset = coff + 20;
+  l->sectionCount = Load16(&image[coff + COFF_SECTION_COUNT]);
+  uint16_t optionalSize = Load16(&image[coff + COFF_OPTIONAL_SIZE]);
+  l->optionalOffset = coff + COFF_HEADER_SIZE;
   if (!Within(image.size(), l->optionalOffset, optionalSize) || optionalSize < 2)
     return Refuse(error, "truncated PE optional header");
-  uint16_t magic = Rd16(image, l->optionalOffset);
+  uint16_t magic = Load16(&image[l->optionalOffset + OPT_MAGIC]);
   size_t countField = 0;
-  if (magic == 0x10B) {
-    countField = 92;
-  } else if (magic == 0x20B) {
+  if (magic == OPT_MAGIC_PE32) {
+    countField = OPT_DIRECTORY_COUNT_PE32;
+  } else if (magic == OPT_MAGIC_PE32_PLUS) {
     l->pe32Plus = true;
-    countField = 108;
+    countField = OPT_DIRECTORY_COUNT_PE32_PLUS;
   } else {
     return Refuse(error, "unknown PE optional header kind");
   }
   if (optionalSize < countField + 4) return Refuse(error, "truncated PE optional header");
   size_t o = l->optionalOffset;
-  l->sectionAlignment = Rd32(image, o + 32);
-  l->fileAlignment = Rd32(image, o + 36);
-  l->sizeOfHeaders = Rd32(image, o + 60);
+  l->sectionAlignment = Load32(&image[o + OPT_SECTION_ALIGNMENT]);
+  l->fileAlignment = Load32(&image[o + OPT_FILE_ALIGNMENT]);
+  l->sizeOfHeaders = Load32(&image[o + OPT_SIZE_OF_HEADERS]);
   if (!PowerOfTwo(l->sectionAlignment) || !PowerOfTwo(l->fileAlignment))
     return Refuse(error, "PE section or file alignment is not a power of two");
   l->dataDirectoryOffset = o + countField + 4;
   uint32_t room = (uint32_t)(optionalSize - countField - 4) / DATA_DIRECTORY_SIZE;
-  l->dataDirectoryCount = std::min<uint32_t>(std::min<uint32_t>(Rd32(image, o + countField), room), 16);
+  l->dataDirectoryCount =
+      std::min<uint32_t>(std::min<uint32_t>(Load32(&image[o + countField]), room), PE_MAX_DIRECTORIES);
   l->sectionTableOffset = l->optionalOffset + optionalSize;
   if (!Within(image.size(), l->sectionTableOffset, (uint64_t)l->sectionCount * SECTION_HEADER_SIZE))
     return Refuse(error, "truncated PE section table");
-  if (l->dataDirectoryCount > PE_RESOURCE_DIRECTORY) {
-    size_t d = l->dataDirectoryOffset + PE_RESOURCE_DIRECTORY * DATA_DIRECTORY_SIZE;
-    l->resourceRva = Rd32(image, d);
-    l->resourceSize = Rd32(image, d + 4);
-  }
-  if (l->dataDirectoryCount > PE_SECURITY_DIRECTORY) {
-    size_t d = l->dataDirectoryOffset + PE_SECURITY_DIRECTORY * DATA_DIRECTORY_SIZE;
-    l->securityOffset = Rd32(image, d);
-    l->securitySize = Rd32(image, d + 4);
-  }
+  if (l->dataDirectoryCount > PE_RESOURCE_DIRECTORY)
+    ReadDirectory(image, *l, PE_RESOURCE_DIRECTORY, &l->resourceRva, &l->resourceSize);
+  if (l->dataDirectoryCount > PE_SECURITY_DIRECTORY)
+    ReadDirectory(image, *l, PE_SECURITY_DIRECTORY, &l->securityOffset, &l->securitySize);
   return true;
 }
 
@@ -496,8 +479,8 @@ const char* const kDirectoryNames[16] = {
 bool DirectoryIn(const ImageView& image, const Layout& l, uint64_t from, uint64_t to, std::string* which) {
   for (uint32_t i = 0; i < l.dataDirectoryCount; i++) {
     if (i == PE_RESOURCE_DIRECTORY || i == PE_SECURITY_DIRECTORY) continue;
-    size_t d = l.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
-    uint32_t rva = Rd32(image, d), size = Rd32(image, d + 4);
+    uint32_t rva = 0, size = 0;
+    ReadDirectory(image, l, i, &rva, &size);
     if (rva == 0) continue;  // no table there, whatever its size says
     if (rva < to && (uint64_t)rva + std::max<uint32_t>(size, 1) > from) {
       *which = std::string("its ") + kDirectoryNames[i];
@@ -609,10 +592,10 @@ bool SameDataDirectories(const ImageView& before, const ImageView& after, std::s
   };
   for (uint32_t i = 0; i < a.dataDirectoryCount; i++) {
     if (i == PE_RESOURCE_DIRECTORY) continue;
-    size_t da = a.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
-    size_t db = b.dataDirectoryOffset + (size_t)i * DATA_DIRECTORY_SIZE;
-    uint32_t rva = Rd32(before, da), size = Rd32(before, da + 4);
-    if (Rd32(after, db) != rva || Rd32(after, db + 4) != size)
+    uint32_t rva = 0, size = 0, rvaAfter = 0, sizeAfter = 0;
+    ReadDirectory(before, a, i, &rva, &size);
+    ReadDirectory(after, b, i, &rvaAfter, &sizeAfter);
+    if (rvaAfter != rva || sizeAfter != size)
       return Refuse(error, std::string("the rewrite moved the ") + kDirectoryNames[i]);
     // The certificate table's address is a file offset; a signed image is
     // never rewritten. Address 0 names no table.
@@ -622,14 +605,6 @@ bool SameDataDirectories(const ImageView& before, const ImageView& after, std::s
     if (ma != mb || (ma && memcmp(before.data + oa, after.data + ob, size) != 0))
       return Refuse(error, std::string("the rewrite changed the bytes of the ") + kDirectoryNames[i]);
   }
-  return true;
-}
-
-bool FindResourceData(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
-                      std::vector<uint8_t>* out, std::string* error) {
-  size_t offset = 0, size = 0;
-  if (!FindResourceSpan(image, type, name, &offset, &size, error)) return false;
-  out->assign(image.begin() + offset, image.begin() + offset + size);
   return true;
 }
 
@@ -654,7 +629,7 @@ void ImageSum::AddRun(const uint8_t* p, uint64_t from, uint64_t to) {
     sum_ += (uint64_t)*p++ << 8;
     from++;
   }
-  for (; from + 1 < to; from += 2, p += 2) sum_ += (uint64_t)(p[0] | p[1] << 8);
+  for (; from + 1 < to; from += 2, p += 2) sum_ += Load16(p);
   if (from < to) sum_ += *p;
 }
 
@@ -674,15 +649,28 @@ bool WriteResources(const ImageView& image, const std::vector<Resource>& resourc
                     std::string* error) {
   SplitImage split;
   if (!WriteResourcesSplit(image, resources, resources.size(), 0, &split, error)) return false;
-  Wr32(split.bytes, split.checksumOffset, ImageChecksum(split.bytes, split.checksumOffset));
+  Store32(&split.bytes[split.checksumOffset], ImageChecksum(split.bytes, split.checksumOffset));
   *out = std::move(split.bytes);
   return true;
 }
 
-bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& resources, size_t deferred,
-                         size_t deferredSize, SplitImage* out, std::string* error) {
-  Layout l;
-  if (!ParseLayout(image, &l, error)) return false;
+namespace {
+
+// The addresses a section takes once mapped, from its start: its virtual
+// size (its raw size where that is 0) rounded up to SectionAlignment.
+uint64_t MappedEnd(const Section& s, uint32_t sectionAlignment) {
+  return s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, sectionAlignment);
+}
+
+// One past the section table, the last header byte the rewrite may change.
+uint64_t SectionTableEnd(const Layout& l) {
+  return l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE;
+}
+
+// What the rewrite refuses to start from, whatever it would write: a
+// signed image, no resource directory slot, a hostile alignment, or a
+// directory among the headers the rewrite changes.
+bool CheckTemplate(const ImageView& image, const Layout& l, std::string* error) {
   if (l.securityOffset != 0 || l.securitySize != 0)
     return Refuse(error, "the template carries an Authenticode signature; build from the unsigned updater and sign the result afterwards");
   if (l.dataDirectoryCount <= PE_RESOURCE_DIRECTORY) return Refuse(error, "the executable has no resource directory slot");
@@ -690,191 +678,256 @@ bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& re
   // with zeros. The format caps it at 64 KiB; a hostile 2 GiB would make
   // the padding alone 2 GiB.
   if (l.fileAlignment > MAX_FILE_ALIGNMENT) return Refuse(error, "the executable's file alignment is above 64 KiB");
-  std::vector<Section> sections = Sections(image, l);
   // The rewrite changes fields from the PE signature to the end of the
   // section table; a directory there would be changed with them. (The slot
   // behind the table is checked only when a new section's header goes
   // there.)
-  {
-    std::string which;
-    uint64_t headersEnd = l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE;
-    if (DirectoryIn(image, l, l.peOffset, headersEnd, &which))
-      return Refuse(error, "the executable keeps " + which + " among its PE headers, which the rewrite changes");
-  }
+  std::string which;
+  if (DirectoryIn(image, l, l.peOffset, SectionTableEnd(l), &which))
+    return Refuse(error, "the executable keeps " + which + " among its PE headers, which the rewrite changes");
+  return true;
+}
 
+// Whether any of the spans [first, second) starts below `floor` or inside
+// another.
+bool Overlapping(std::vector<std::pair<uint64_t, uint64_t>> spans, uint64_t floor) {
+  std::sort(spans.begin(), spans.end());
+  for (size_t i = 0; i < spans.size(); i++)
+    if (spans[i].first < floor || (i > 0 && spans[i].first < spans[i - 1].second)) return true;
+  return false;
+}
+
+// Where the sections end, in the file and in memory, and where the first
+// one's file data starts. Bytes behind the last section's file data (a
+// symbol table, for instance) are kept behind the rewritten section.
+struct SectionsEnd {
+  uint64_t file = 0, memory = 0;
+  size_t firstRaw = 0;
+};
+
+// The sections' ends; refuses sections past the end of the file, and
+// sections whose file data or addresses overlap the headers or each other,
+// which the rewrite of either would write over.
+bool MeasureSections(const ImageView& image, const Layout& l, const std::vector<Section>& sections, SectionsEnd* end,
+                     std::string* error) {
+  // The headers are mapped at address 0: without sections, a new one still
+  // goes behind them.
+  end->file = l.sizeOfHeaders;
+  end->memory = AlignUp(std::max<uint32_t>(l.sizeOfHeaders, 1), l.sectionAlignment);
+  end->firstRaw = image.size();
+  std::vector<std::pair<uint64_t, uint64_t>> inFile, inMemory;
+  for (const Section& s : sections) {
+    if (s.rawSize) {
+      end->file = std::max<uint64_t>(end->file, (uint64_t)s.rawPointer + s.rawSize);
+      end->firstRaw = std::min<size_t>(end->firstRaw, s.rawPointer);
+      inFile.emplace_back(s.rawPointer, (uint64_t)s.rawPointer + s.rawSize);
+    }
+    end->memory = std::max<uint64_t>(end->memory, MappedEnd(s, l.sectionAlignment));
+    inMemory.emplace_back(s.virtualAddress, MappedEnd(s, l.sectionAlignment));
+  }
+  if (end->file > image.size()) return Refuse(error, "the executable is truncated (a section lies past its end)");
+  if (Overlapping(inFile, std::max<uint64_t>(l.sizeOfHeaders, SectionTableEnd(l))))
+    return Refuse(error, "the executable's sections overlap its headers or each other");
+  // An address two sections claim could be read back from the other one.
+  if (Overlapping(inMemory, l.sizeOfHeaders))
+    return Refuse(error, "the executable's sections overlap its headers or each other in memory");
+  return true;
+}
+
+// The address of the section that follows s in memory, or UINT64_MAX for
+// the last one, which may grow without end.
+uint64_t NextSectionAddress(const std::vector<Section>& sections, const Section& s) {
+  uint64_t next = UINT64_MAX;
+  for (const Section& t : sections)
+    if (t.virtualAddress > s.virtualAddress) next = std::min<uint64_t>(next, t.virtualAddress);
+  return next;
+}
+
+// How the tree goes in: the new image is the old one up to keptTo, zeros
+// up to rawPointer, the tree in raw bytes of room, and the old one again
+// from resumeAt on.
+struct Rewrite {
+  enum How { kGrow, kInPlace, kNewSection } how = kNewSection;
+  uint64_t keptTo = 0, rawPointer = 0, raw = 0, resumeAt = 0;
+  uint64_t size = 0;  // the tree's section, the hole included
+  size_t header = 0;  // the section header that describes it
+  TreeWriter writer;
+
+  // Whether the written file, or the addresses its tree's section takes,
+  // pass what the 32-bit fields of the headers hold.
+  bool Passes4GiB(size_t imageSize, uint32_t sectionAlignment) const {
+    return rawPointer + raw + (imageSize - resumeAt) > 0xFFFFFFFFull ||
+           writer.sectionRva + AlignUp(size, sectionAlignment) > 0xFFFFFFFFull;
+  }
+};
+
+// The tree rewritten in the section that holds the old one (rsrc), when
+// that section holds nothing else: grown when it is the last section in
+// the file and in memory, in place when the tree fits its room. Otherwise
+// the rewrite stays kNewSection, and *foreign says what else the section
+// holds, if anything. False only when the old tree cannot be read.
+bool PlanInTreeSection(const ImageView& image, const Layout& l, const std::vector<Section>& sections, const Section& s,
+                       const SectionsEnd& end, const TreeNode& root, Rewrite* w, std::string* foreign,
+                       std::string* error) {
+  // The section may be rewritten up to the next one in memory. (Laying the
+  // new tree around foreign bytes would mean keeping them at their
+  // addresses, which code and directories use, inside a tree that moves.)
+  uint64_t next = NextSectionAddress(sections, s);
+  bool treeAlone = false;
+  if (!TreeAloneIn(image, l, s, next, &treeAlone, foreign, error)) return false;
+  if (!treeAlone) return true;
+  w->writer.sectionRva = s.virtualAddress;
+  w->size = w->writer.Plan(root);
+  bool lastInFile = (uint64_t)s.rawPointer + s.rawSize == end.file;
+  bool lastInMemory = MappedEnd(s, l.sectionAlignment) == end.memory;
+  uint64_t roomInMemory = next == UINT64_MAX ? UINT64_MAX : next - s.virtualAddress;
+  if (lastInFile && lastInMemory) {
+    // Grows freely: the file is cut at the section and continued behind it.
+    w->how = Rewrite::kGrow;
+    w->keptTo = w->rawPointer = s.rawPointer;
+    w->raw = AlignUp(w->size, l.fileAlignment);
+    w->resumeAt = end.file;
+  } else if (w->size <= s.rawSize && w->size <= roomInMemory) {
+    w->how = Rewrite::kInPlace;
+    w->keptTo = w->rawPointer = s.rawPointer;
+    w->raw = s.rawSize;
+    w->resumeAt = (uint64_t)s.rawPointer + s.rawSize;
+  }
+  return true;
+}
+
+// The tree in a new last section, behind every other in the file and in
+// memory. Its header needs room between the section table and the first
+// section's data, and its bytes and addresses must be ones no directory
+// uses (bound imports often stand right behind the section table, in the
+// headers, which are mapped at address 0).
+bool PlanNewSection(const ImageView& image, const Layout& l, const SectionsEnd& end, const TreeNode& root,
+                    const std::string& foreign, Rewrite* w, std::string* error) {
+  size_t header = (size_t)SectionTableEnd(l);
+  if (header + SECTION_HEADER_SIZE > l.sizeOfHeaders || header + SECTION_HEADER_SIZE > end.firstRaw)
+    return Refuse(error, foreign.empty() ? "the executable's headers have no room for another section"
+                                         : "the executable's resource section also holds " + foreign +
+                                               ", which a new resource tree there would lose, and its headers have no "
+                                               "room for another section");
+  // Checked once aligned: the new section's address must fit 32 bits.
+  uint64_t address = AlignUp(end.memory, l.sectionAlignment);
+  if (address > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
+  TreeWriter fresh;
+  fresh.deferred = w->writer.deferred;
+  fresh.deferredSize = w->writer.deferredSize;
+  w->writer = std::move(fresh);
+  w->writer.sectionRva = (uint32_t)address;
+  w->size = w->writer.Plan(root);
+  w->how = Rewrite::kNewSection;
+  w->header = header;
+  w->keptTo = end.file;
+  w->rawPointer = AlignUp(end.file, l.fileAlignment);
+  w->raw = AlignUp(w->size, l.fileAlignment);
+  w->resumeAt = end.file;
+  std::string which;
+  if (DirectoryIn(image, l, header, header + SECTION_HEADER_SIZE, &which) ||
+      DirectoryIn(image, l, address, address + AlignUp(std::max<uint64_t>(w->size, 1), l.sectionAlignment), &which))
+    return Refuse(error, "the executable keeps " + which + " where a new resource section would go");
+  return true;
+}
+
+// The new image's bytes: what it keeps of the old one around the tree,
+// the deferred data's hole left out. The whole size is reserved up front:
+// growing by doubling would hold the image twice.
+std::vector<uint8_t> Assemble(const ImageView& image, const Rewrite& w) {
+  std::vector<uint8_t> result;
+  result.reserve((size_t)(w.rawPointer + w.raw - w.writer.holeSize + (image.size() - w.resumeAt)));
+  result.assign(image.begin(), image.begin() + (size_t)w.keptTo);
+  result.resize((size_t)(w.rawPointer + w.raw - w.writer.holeSize), 0);
+  w.writer.WriteTo(&result[(size_t)w.rawPointer]);
+  result.insert(result.end(), image.begin() + (size_t)w.resumeAt, image.end());
+  return result;
+}
+
+// The headers made to describe the rewritten tree: its section's header
+// (a new one, or the tree section's own), the section count, a symbol
+// table that moved, and the resource directory entry. Returns how much
+// initialized data the image gained.
+int64_t DescribeTree(std::vector<uint8_t>& result, const Layout& l, const Section* treeSection, const SectionsEnd& end,
+                     const Rewrite& w) {
+  size_t coff = l.peOffset + PE_SIGNATURE_SIZE;
+  if (w.how != Rewrite::kInPlace) {
+    uint32_t symbols = Load32(&result[coff + COFF_SYMBOL_POINTER]);
+    if (symbols != 0 && symbols >= end.file)
+      Store32(&result[coff + COFF_SYMBOL_POINTER], (uint32_t)(symbols + w.rawPointer + w.raw - end.file));
+  }
+  int64_t initializedDelta = 0;
+  size_t header = w.header;
+  if (w.how == Rewrite::kNewSection) {
+    std::fill(result.begin() + (ptrdiff_t)header, result.begin() + (ptrdiff_t)(header + SECTION_HEADER_SIZE), 0);
+    memcpy(&result[header + SECTION_NAME], ".rsrc2\0\0", SECTION_NAME_SIZE);
+    Store32(&result[header + SECTION_VIRTUAL_ADDRESS], w.writer.sectionRva);
+    Store32(&result[header + SECTION_RAW_POINTER], (uint32_t)w.rawPointer);
+    Store32(&result[header + SECTION_CHARACTERISTICS], SCN_INITIALIZED_READ);
+    Store16(&result[coff + COFF_SECTION_COUNT], (uint16_t)(l.sectionCount + 1));
+    initializedDelta = (int64_t)w.raw;
+  } else {
+    header = treeSection->headerOffset;
+    if (w.how == Rewrite::kGrow) initializedDelta = (int64_t)w.raw - (int64_t)treeSection->rawSize;
+  }
+  Store32(&result[header + SECTION_VIRTUAL_SIZE], (uint32_t)w.size);
+  if (w.how != Rewrite::kInPlace) Store32(&result[header + SECTION_RAW_SIZE], (uint32_t)w.raw);
+  size_t resourceEntry = l.dataDirectoryOffset + PE_RESOURCE_DIRECTORY * DATA_DIRECTORY_SIZE;
+  Store32(&result[resourceEntry + DATA_DIRECTORY_ADDRESS], w.writer.sectionRva);
+  Store32(&result[resourceEntry + DATA_DIRECTORY_LENGTH], (uint32_t)w.size);
+  return initializedDelta;
+}
+
+// SizeOfImage, to cover every section, now including a grown or new one,
+// and SizeOfInitializedData, changed by what the tree's section gained.
+bool UpdateImageSizes(std::vector<uint8_t>& result, const Layout& l, int64_t initializedDelta, std::string* error) {
+  Layout after;
+  if (!ParseLayout(result, &after, error)) return false;
+  uint64_t imageEnd = 0;
+  for (const Section& s : Sections(result, after)) imageEnd = std::max<uint64_t>(imageEnd, MappedEnd(s, l.sectionAlignment));
+  size_t o = l.optionalOffset;
+  Store32(&result[o + OPT_SIZE_OF_IMAGE], (uint32_t)AlignUp(imageEnd, l.sectionAlignment));
+  Store32(&result[o + OPT_SIZE_OF_INIT_DATA], (uint32_t)((int64_t)Load32(&result[o + OPT_SIZE_OF_INIT_DATA]) + initializedDelta));
+  return true;
+}
+
+}  // namespace
+
+bool WriteResourcesSplit(const ImageView& image, const std::vector<Resource>& resources, size_t deferred,
+                         size_t deferredSize, SplitImage* out, std::string* error) {
+  Layout l;
+  if (!ParseLayout(image, &l, error) || !CheckTemplate(image, l, error)) return false;
+  std::vector<Section> sections = Sections(image, l);
   TreeNode root;
   if (!BuildTree(resources, &root))
     return Refuse(error, "the executable holds two resources of one type, name and language");
+  SectionsEnd end;
+  if (!MeasureSections(image, l, sections, &end, error)) return false;
 
-  // Where the sections end, in the file and in memory. Bytes behind the last
-  // section's file data (a symbol table, for instance) are kept behind the
-  // rewritten section.
-  // The headers are mapped at address 0: without sections, a new one still
-  // goes behind them.
-  uint64_t rawEnd = l.sizeOfHeaders, vaEnd = AlignUp(std::max<uint32_t>(l.sizeOfHeaders, 1), l.sectionAlignment);
-  size_t firstRaw = image.size();
-  for (const Section& s : sections) {
-    if (s.rawSize) {
-      rawEnd = std::max<uint64_t>(rawEnd, (uint64_t)s.rawPointer + s.rawSize);
-      firstRaw = std::min<size_t>(firstRaw, s.rawPointer);
-    }
-    vaEnd = std::max<uint64_t>(vaEnd, s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
-  }
-  if (rawEnd > image.size()) return Refuse(error, "the executable is truncated (a section lies past its end)");
-  // A section whose file data overlaps the headers or another section would
-  // be written over by the rewrite of either: such an image is refused.
-  {
-    uint64_t headersEnd = std::max<uint64_t>(l.sizeOfHeaders, l.sectionTableOffset + (uint64_t)l.sectionCount * SECTION_HEADER_SIZE);
-    std::vector<std::pair<uint64_t, uint64_t>> spans;
-    for (const Section& s : sections)
-      if (s.rawSize) spans.emplace_back(s.rawPointer, (uint64_t)s.rawPointer + s.rawSize);
-    std::sort(spans.begin(), spans.end());
-    for (size_t i = 0; i < spans.size(); i++)
-      if (spans[i].first < headersEnd || (i > 0 && spans[i].first < spans[i - 1].second))
-        return Refuse(error, "the executable's sections overlap its headers or each other");
-    // The same in memory: an address two sections claim could be read back
-    // from the other one.
-    spans.clear();
-    for (const Section& s : sections)
-      spans.emplace_back(s.virtualAddress,
-                         s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
-    std::sort(spans.begin(), spans.end());
-    for (size_t i = 0; i < spans.size(); i++)
-      if (spans[i].first < l.sizeOfHeaders || (i > 0 && spans[i].first < spans[i - 1].second))
-        return Refuse(error, "the executable's sections overlap its headers or each other in memory");
-  }
-
+  Rewrite w;
+  w.writer.deferred = deferred < resources.size() ? &resources[deferred] : nullptr;
+  w.writer.deferredSize = deferredSize;
   // The section that holds the resource tree, when the tree starts it.
-  int rsrc = -1;
-  for (size_t i = 0; i < sections.size(); i++)
-    if (l.resourceRva != 0 && sections[i].virtualAddress == l.resourceRva) rsrc = (int)i;
-
-  // The new image is the old one up to keptTo, zeros up to rawPointer, the
-  // tree in raw bytes of room, and the old one again from resumeAt on.
-  enum { kGrow, kInPlace, kNewSection } how = kNewSection;
-  uint64_t keptTo = 0, rawPointer = 0, raw = 0, resumeAt = 0, size = 0;
-  TreeWriter writer;
-  writer.deferred = deferred < resources.size() ? &resources[deferred] : nullptr;
-  writer.deferredSize = deferredSize;
-  // What else the tree's section holds: a section with anything but the
-  // tree in it is left exactly as it is and the tree goes into a new one.
-  // (Laying the new tree around such bytes would mean keeping them at their
-  // addresses, which code and directories use, inside a tree that moves.)
-  bool treeAlone = true;
+  const Section* treeSection = nullptr;
+  for (const Section& s : sections)
+    if (l.resourceRva != 0 && s.virtualAddress == l.resourceRva) treeSection = &s;
   std::string foreign;
-  if (rsrc >= 0) {
-    // The section may be rewritten up to the next one in memory; the last
-    // one may grow without end.
-    const Section& s = sections[(size_t)rsrc];
-    uint64_t memoryEnd = UINT64_MAX;
-    for (const Section& t : sections)
-      if (t.virtualAddress > s.virtualAddress) memoryEnd = std::min<uint64_t>(memoryEnd, t.virtualAddress);
-    if (!TreeAloneIn(image, l, s, memoryEnd, &treeAlone, &foreign, error)) return false;
-  }
-  if (rsrc >= 0 && treeAlone) {
-    const Section& s = sections[(size_t)rsrc];
-    writer.sectionRva = s.virtualAddress;
-    size = writer.Plan(root);
-    bool lastInFile = (uint64_t)s.rawPointer + s.rawSize == rawEnd;
-    bool lastInMemory = s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment) == vaEnd;
-    uint64_t roomInMemory = UINT64_MAX;
-    for (const Section& t : sections)
-      if (t.virtualAddress > s.virtualAddress) roomInMemory = std::min<uint64_t>(roomInMemory, t.virtualAddress - s.virtualAddress);
-    if (lastInFile && lastInMemory) {
-      // Grows freely: the file is cut at the section and continued behind it.
-      how = kGrow;
-      keptTo = rawPointer = s.rawPointer;
-      raw = AlignUp(size, l.fileAlignment);
-      resumeAt = rawEnd;
-    } else if (size <= s.rawSize && size <= roomInMemory) {
-      how = kInPlace;
-      keptTo = rawPointer = s.rawPointer;
-      raw = s.rawSize;
-      resumeAt = (uint64_t)s.rawPointer + s.rawSize;
-    }
-  }
-  size_t header = l.sectionTableOffset + (size_t)l.sectionCount * SECTION_HEADER_SIZE;
-  if (how == kNewSection) {
-    // A new last section. Its header needs room between the section table
-    // and the first section's data.
-    if (header + SECTION_HEADER_SIZE > l.sizeOfHeaders || header + SECTION_HEADER_SIZE > firstRaw)
-      return Refuse(error, treeAlone ? "the executable's headers have no room for another section"
-                                     : "the executable's resource section also holds " + foreign +
-                                           ", which a new resource tree there would lose, and its headers have no "
-                                           "room for another section");
-    // Checked once aligned: the new section's address must fit 32 bits.
-    if (AlignUp(vaEnd, l.sectionAlignment) > 0xFFFFFFFFull) return Refuse(error, "the executable's image is too large");
-    TreeWriter fresh;
-    fresh.deferred = writer.deferred;
-    fresh.deferredSize = writer.deferredSize;
-    writer = std::move(fresh);
-    writer.sectionRva = (uint32_t)AlignUp(vaEnd, l.sectionAlignment);
-    size = writer.Plan(root);
-    keptTo = rawEnd;
-    rawPointer = AlignUp(rawEnd, l.fileAlignment);
-    raw = AlignUp(size, l.fileAlignment);
-    resumeAt = rawEnd;
-    if (rawPointer + raw + (image.size() - resumeAt) > 0xFFFFFFFFull ||
-        (uint64_t)writer.sectionRva + AlignUp(size, l.sectionAlignment) > 0xFFFFFFFFull)
-      return Refuse(error, "the executable would pass 4 GiB");
-    // The new header and the new section take bytes and addresses no
-    // directory may be using (bound imports often stand right behind the
-    // section table, in the headers, which are mapped at address 0).
-    std::string which;
-    if (DirectoryIn(image, l, header, header + SECTION_HEADER_SIZE, &which) ||
-        DirectoryIn(image, l, writer.sectionRva, writer.sectionRva + AlignUp(std::max<uint64_t>(size, 1), l.sectionAlignment),
-                    &which))
-      return Refuse(error, "the executable keeps " + which + " where a new resource section would go");
-  }
-  // A grown file is bounded too: its section's sizes are 32-bit fields, and
-  // a deferred span near 4 GiB would wrap them (and, on a 32-bit host, the
-  // sizes below).
-  if (how == kGrow && rawPointer + raw + (image.size() - resumeAt) > 0xFFFFFFFFull)
+  if (treeSection && !PlanInTreeSection(image, l, sections, *treeSection, end, root, &w, &foreign, error)) return false;
+  if (w.how == Rewrite::kNewSection && !PlanNewSection(image, l, end, root, foreign, &w, error)) return false;
+  // A grown or new section's sizes, its addresses and SizeOfImage are 32-bit
+  // fields: a deferred span near 4 GiB would wrap them (and, on a 32-bit
+  // host, the sizes below). The addresses pass 4 GiB before the file does
+  // when the section lies higher in memory than in the file.
+  if (w.how != Rewrite::kInPlace && w.Passes4GiB(image.size(), l.sectionAlignment))
     return Refuse(error, "the executable would pass 4 GiB");
 
-  std::vector<uint8_t> result;
-  // The whole size up front: growing by doubling would hold the image twice.
-  result.reserve((size_t)(rawPointer + raw - writer.holeSize + (image.size() - resumeAt)));
-  result.assign(image.begin(), image.begin() + (size_t)keptTo);
-  result.resize((size_t)(rawPointer + raw - writer.holeSize), 0);
-  writer.WriteTo(&result[(size_t)rawPointer]);
-  result.insert(result.end(), image.begin() + (size_t)resumeAt, image.end());
-  int64_t initializedDelta = 0;
-  if (how != kInPlace) {
-    uint32_t symbols = Rd32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER);
-    if (symbols != 0 && symbols >= rawEnd)
-      Wr32(result, l.peOffset + 4 + COFF_SYMBOL_POINTER, (uint32_t)(symbols + rawPointer + raw - rawEnd));
-  }
-  if (how == kNewSection) {
-    std::fill(result.begin() + (ptrdiff_t)header, result.begin() + (ptrdiff_t)(header + SECTION_HEADER_SIZE), 0);
-    memcpy(&result[header], ".rsrc2\0\0", 8);
-    Wr32(result, header + 12, writer.sectionRva);
-    Wr32(result, header + 20, (uint32_t)rawPointer);
-    Wr32(result, header + 36, SCN_INITIALIZED_READ);
-    Wr16(result, l.peOffset + 4 + 2, (uint16_t)(l.sectionCount + 1));
-    initializedDelta = (int64_t)raw;
-  } else {
-    header = sections[(size_t)rsrc].headerOffset;
-    if (how == kGrow) initializedDelta = (int64_t)raw - (int64_t)sections[(size_t)rsrc].rawSize;
-  }
-  Wr32(result, header + 8, (uint32_t)size);
-  if (how != kInPlace) Wr32(result, header + 16, (uint32_t)raw);
-  size_t o = l.optionalOffset;
-  size_t resourceEntry = l.dataDirectoryOffset + PE_RESOURCE_DIRECTORY * DATA_DIRECTORY_SIZE;
-  Wr32(result, resourceEntry, writer.sectionRva);
-  Wr32(result, resourceEntry + 4, (uint32_t)size);
-  // SizeOfImage covers every section, now including a grown or new one.
-  uint64_t imageEnd = 0;
-  Layout after;
-  if (!ParseLayout(result, &after, error)) return false;
-  for (const Section& s : Sections(result, after))
-    imageEnd = std::max<uint64_t>(imageEnd, s.virtualAddress + AlignUp(s.virtualSize ? s.virtualSize : s.rawSize, l.sectionAlignment));
-  Wr32(result, o + OPT_SIZE_OF_IMAGE, (uint32_t)AlignUp(imageEnd, l.sectionAlignment));
-  Wr32(result, o + OPT_SIZE_OF_INIT_DATA, (uint32_t)((int64_t)Rd32(result, o + OPT_SIZE_OF_INIT_DATA) + initializedDelta));
+  std::vector<uint8_t> result = Assemble(image, w);
+  int64_t initializedDelta = DescribeTree(result, l, treeSection, end, w);
+  if (!UpdateImageSizes(result, l, initializedDelta, error)) return false;
   out->bytes = std::move(result);
-  out->spanOffset = (size_t)(rawPointer + writer.holeAt);
-  out->spanSize = (size_t)writer.holeSize;
-  out->checksumOffset = o + PE_CHECKSUM_FIELD;
+  out->spanOffset = (size_t)(w.rawPointer + w.writer.holeAt);
+  out->spanSize = (size_t)w.writer.holeSize;
+  out->checksumOffset = l.optionalOffset + PE_CHECKSUM_FIELD;
   return true;
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "pack/pe_format.h"
+
 namespace pe {
 
 // A resource type, name or language: an integer id or a UTF-16 string.
@@ -60,9 +62,6 @@ struct Layout {
   uint32_t securityOffset = 0, securitySize = 0;  // a file offset, not an RVA
 };
 
-#define PE_RESOURCE_DIRECTORY 2
-#define PE_SECURITY_DIRECTORY 4
-#define PE_CHECKSUM_FIELD 64  // offset of CheckSum in both optional headers
 
 // Each returns false with a one-line reason in *error.
 bool ParseLayout(const ImageView& image, Layout* layout, std::string* error);
@@ -77,10 +76,8 @@ struct ReadWork {
 // empty): (*spans)[i] is the offset and size of (*out)[i]'s bytes in image.
 bool ReadResourceSpans(const ImageView& image, std::vector<Resource>* out,
                        std::vector<std::pair<size_t, size_t>>* spans, std::string* error, ReadWork* work = nullptr);
-// The bytes of type/name in any language (1041 preferred, else the first).
-bool FindResourceData(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
-                      std::vector<uint8_t>* out, std::string* error);
-// Where those bytes stand in image, without copying any resource.
+// Where the bytes of type/name in any language (1041 preferred, else the
+// first) stand in image, without copying any resource.
 bool FindResourceSpan(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
                       size_t* offset, size_t* size, std::string* error);
 // The same for a resource that may be absent: *present says whether it is

@@ -7,6 +7,7 @@
 
 #include <string.h>
 
+#include "pack/bytes_append.h"
 #include "pack/names.h"
 
 namespace version_info {
@@ -80,37 +81,26 @@ std::string Utf8(const std::u16string& text) {
   return out;
 }
 
-void Put16(std::vector<uint8_t>& b, uint16_t v) {
-  b.push_back((uint8_t)v);
-  b.push_back((uint8_t)(v >> 8));
-}
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-  Put16(b, (uint16_t)v);
-  Put16(b, (uint16_t)(v >> 16));
-}
 void Pad4(std::vector<uint8_t>& b) {
   while (b.size() % 4) b.push_back(0);
 }
-uint16_t Get16(const std::vector<uint8_t>& b, size_t o) { return (uint16_t)(b[o] | b[o + 1] << 8); }
-uint32_t Get32(const std::vector<uint8_t>& b, size_t o) { return (uint32_t)Get16(b, o) | (uint32_t)Get16(b, o + 2) << 16; }
 
 // One record: its header and key are written by Open, its length by Close
 // once the value and the children are in.
 size_t Open(std::vector<uint8_t>& b, const char* key, uint16_t valueLength, uint16_t type) {
   Pad4(b);
   size_t at = b.size();
-  Put16(b, 0);
-  Put16(b, valueLength);
-  Put16(b, type);
-  for (const char* p = key; *p; p++) Put16(b, (uint16_t)(unsigned char)*p);
-  Put16(b, 0);
+  Append16(b, 0);
+  Append16(b, valueLength);
+  Append16(b, type);
+  for (const char* p = key; *p; p++) Append16(b, (uint16_t)(unsigned char)*p);
+  Append16(b, 0);
   Pad4(b);
   return at;
 }
 void Close(std::vector<uint8_t>& b, size_t at) {
   size_t length = b.size() - at;
-  b[at] = (uint8_t)length;
-  b[at + 1] = (uint8_t)(length >> 8);
+  Store16(&b[at], (uint16_t)length);
 }
 
 bool IsKnownKey(const std::string& key) {
@@ -132,16 +122,16 @@ struct Record {
 
 bool ReadRecord(const std::vector<uint8_t>& b, size_t at, size_t limit, Record* r) {
   if (at % 4 || limit > b.size() || at > limit || limit - at < 6) return false;
-  uint16_t length = Get16(b, at);
+  uint16_t length = Load16(&b[at]);
   if (length < 6 || length > limit - at) return false;
   r->end = at + length;
-  r->valueLength = Get16(b, at + 2);
-  r->type = Get16(b, at + 4);
+  r->valueLength = Load16(&b[at + 2]);
+  r->type = Load16(&b[at + 4]);
   r->key.clear();
   size_t p = at + 6;
   for (;; p += 2) {
     if (p + 2 > r->end) return false;
-    uint16_t c = Get16(b, p);
+    uint16_t c = Load16(&b[p]);
     if (c == 0) break;
     r->key.push_back((char16_t)c);
   }
@@ -209,31 +199,31 @@ bool Build(const Strings& strings, std::vector<uint8_t>* out, std::string* error
 
   std::vector<uint8_t> b;
   size_t root = Open(b, "VS_VERSION_INFO", FIXED_INFO_SIZE, TYPE_BINARY);
-  Put32(b, FIXED_SIGNATURE);
-  Put32(b, FIXED_STRUCT_VERSION);
-  Put32(b, (uint32_t)file[0] << 16 | file[1]);
-  Put32(b, (uint32_t)file[2] << 16 | file[3]);
-  Put32(b, (uint32_t)product[0] << 16 | product[1]);
-  Put32(b, (uint32_t)product[2] << 16 | product[3]);
-  Put32(b, FIXED_FLAGS_MASK);
-  Put32(b, 0);  // no debug, pre-release or patched build flags
-  Put32(b, FIXED_OS_NT_WINDOWS32);
-  Put32(b, FIXED_TYPE_APP);
-  for (int i = 0; i < 3; i++) Put32(b, 0);  // subtype and date: unused
+  Append32(b, FIXED_SIGNATURE);
+  Append32(b, FIXED_STRUCT_VERSION);
+  Append32(b, (uint32_t)file[0] << 16 | file[1]);
+  Append32(b, (uint32_t)file[2] << 16 | file[3]);
+  Append32(b, (uint32_t)product[0] << 16 | product[1]);
+  Append32(b, (uint32_t)product[2] << 16 | product[3]);
+  Append32(b, FIXED_FLAGS_MASK);
+  Append32(b, 0);  // no debug, pre-release or patched build flags
+  Append32(b, FIXED_OS_NT_WINDOWS32);
+  Append32(b, FIXED_TYPE_APP);
+  for (int i = 0; i < 3; i++) Append32(b, 0);  // subtype and date: unused
   size_t stringInfo = Open(b, "StringFileInfo", 0, TYPE_TEXT);
   size_t table = Open(b, kTable, 0, TYPE_TEXT);
   for (size_t i = 0; i < strings.size(); i++) {
     size_t s = Open(b, strings[i].first.c_str(), (uint16_t)(values[i].size() + 1), TYPE_TEXT);
-    for (char16_t c : values[i]) Put16(b, (uint16_t)c);
-    Put16(b, 0);
+    for (char16_t c : values[i]) Append16(b, (uint16_t)c);
+    Append16(b, 0);
     Close(b, s);
   }
   Close(b, table);
   Close(b, stringInfo);
   size_t varInfo = Open(b, "VarFileInfo", 0, TYPE_TEXT);
   size_t translation = Open(b, "Translation", 4, TYPE_BINARY);
-  Put16(b, VERSION_LANGUAGE);
-  Put16(b, VERSION_CODE_PAGE);
+  Append16(b, VERSION_LANGUAGE);
+  Append16(b, VERSION_CODE_PAGE);
   Close(b, translation);
   Close(b, varInfo);
   Close(b, root);
@@ -246,9 +236,9 @@ bool Read(const std::vector<uint8_t>& data, Info* out, std::string* error) {
   Record root;
   if (!ReadRecord(data, 0, data.size(), &root) || !KeyIs(root, "VS_VERSION_INFO"))
     return Refuse(error, "damaged version resource");
-  if (root.valueBytes >= FIXED_INFO_SIZE && Get32(data, root.value) == FIXED_SIGNATURE) {
+  if (root.valueBytes >= FIXED_INFO_SIZE && Load32(&data[root.value]) == FIXED_SIGNATURE) {
     uint32_t words[4];
-    for (int i = 0; i < 4; i++) words[i] = Get32(data, root.value + 8 + 4 * (size_t)i);
+    for (int i = 0; i < 4; i++) words[i] = Load32(&data[root.value + 8 + 4 * (size_t)i]);
     for (int i = 0; i < 2; i++) {
       out->fileVersion[2 * i] = (uint16_t)(words[i] >> 16);
       out->fileVersion[2 * i + 1] = (uint16_t)words[i];
@@ -275,7 +265,7 @@ bool Read(const std::vector<uint8_t>& data, Info* out, std::string* error) {
           // the next record and past the resource.
           std::u16string value;
           for (size_t k = 0; k < str.valueBytes / 2; k++) {
-            uint16_t c = Get16(data, str.value + 2 * k);
+            uint16_t c = Load16(&data[str.value + 2 * k]);
             if (c == 0) break;
             value.push_back((char16_t)c);
           }

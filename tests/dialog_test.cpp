@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/state.h"
+#include "archive/bytes.h"
 #include "support/updater_fixture.h"
 
 namespace {
@@ -28,18 +29,16 @@ struct ResEntry {
   std::vector<uint8_t> data;
 };
 
-uint16_t U16(const std::vector<uint8_t>& d, size_t at) { return static_cast<uint16_t>(d[at] | (d[at + 1] << 8)); }
-uint32_t U32(const std::vector<uint8_t>& d, size_t at) { return U16(d, at) | (static_cast<uint32_t>(U16(d, at + 2)) << 16); }
 
 // A name-or-ordinal field: an ordinal as "#n", a string as UTF-8.
 std::string NameOrOrdinal(const std::vector<uint8_t>& d, size_t* at) {
-  if (U16(d, *at) == 0xFFFF) {
-    std::string text = "#" + std::to_string(U16(d, *at + 2));
+  if (Load16(&d[*at]) == 0xFFFF) {
+    std::string text = "#" + std::to_string(Load16(&d[*at + 2]));
     *at += 4;
     return text;
   }
   std::u16string wide;
-  for (uint16_t c; (c = U16(d, *at)) != 0; *at += 2) wide.push_back(static_cast<char16_t>(c));
+  for (uint16_t c; (c = Load16(&d[*at])) != 0; *at += 2) wide.push_back(static_cast<char16_t>(c));
   *at += 2;
   std::string utf8;
   for (char16_t c : wide) {
@@ -61,8 +60,8 @@ std::vector<ResEntry> ParseRes(const std::vector<uint8_t>& d) {
   std::vector<ResEntry> out;
   size_t at = 0;
   while (at + 32 <= d.size()) {
-    uint32_t dataSize = U32(d, at);
-    uint32_t headerSize = U32(d, at + 4);
+    uint32_t dataSize = Load32(&d[at]);
+    uint32_t headerSize = Load32(&d[at + 4]);
     size_t p = at + 8;
     ResEntry e;
     std::string type = NameOrOrdinal(d, &p);
@@ -70,7 +69,7 @@ std::vector<ResEntry> ParseRes(const std::vector<uint8_t>& d) {
     if (type[0] == '#') e.type = std::stoi(type.substr(1));
     if (name[0] == '#') e.name = std::stoi(name.substr(1));
     p = (p + 3) & ~static_cast<size_t>(3);
-    e.language = U16(d, p + 6);
+    e.language = Load16(&d[p + 6]);
     e.data.assign(d.begin() + at + headerSize, d.begin() + at + headerSize + dataSize);
     if (dataSize != 0) out.push_back(e);
     at = (at + headerSize + dataSize + 3) & ~static_cast<size_t>(3);
@@ -138,22 +137,22 @@ TEST_F(Template, DialogHeaderIsExtendedJapaneseWithExactStyle) {
   ASSERT_NE(dialog, nullptr);
   EXPECT_EQ(dialog->language, 1041);
   const std::vector<uint8_t>& d = dialog->data;
-  EXPECT_EQ(U16(d, 0), 1);       // version
-  EXPECT_EQ(U16(d, 2), 0xFFFF);  // extended template signature
-  EXPECT_EQ(U32(d, 4), 0u);      // help id
-  EXPECT_EQ(U32(d, 8), 0u);      // extended style
-  EXPECT_EQ(U32(d, 12), 0x90C808C0u);
-  EXPECT_EQ(U16(d, 16), 4);  // controls
-  EXPECT_EQ(U16(d, 18), 0);
-  EXPECT_EQ(U16(d, 20), 0);
-  EXPECT_EQ(U16(d, 22), 247);
-  EXPECT_EQ(U16(d, 24), 93);
+  EXPECT_EQ(Load16(&d[0]), 1);       // version
+  EXPECT_EQ(Load16(&d[2]), 0xFFFF);  // extended template signature
+  EXPECT_EQ(Load32(&d[4]), 0u);      // help id
+  EXPECT_EQ(Load32(&d[8]), 0u);      // extended style
+  EXPECT_EQ(Load32(&d[12]), 0x90C808C0u);
+  EXPECT_EQ(Load16(&d[16]), 4);  // controls
+  EXPECT_EQ(Load16(&d[18]), 0);
+  EXPECT_EQ(Load16(&d[20]), 0);
+  EXPECT_EQ(Load16(&d[22]), 247);
+  EXPECT_EQ(Load16(&d[24]), 93);
   size_t at = 26;
   EXPECT_EQ(NameOrOrdinal(d, &at), "");  // no menu
   EXPECT_EQ(NameOrOrdinal(d, &at), "");  // default dialog class
   EXPECT_EQ(NameOrOrdinal(d, &at), "UPDATE");
-  EXPECT_EQ(U16(d, at), 10);     // points
-  EXPECT_EQ(U16(d, at + 2), 0);  // weight
+  EXPECT_EQ(Load16(&d[at]), 10);     // points
+  EXPECT_EQ(Load16(&d[at + 2]), 0);  // weight
   EXPECT_EQ(d[at + 4], 0);       // italic
   EXPECT_EQ(d[at + 5], 0);       // character set
   at += 6;
@@ -172,18 +171,18 @@ TEST_F(Template, FourControlsInTabOrderWithExactStylesAndTexts) {
   for (int i = 0; i < 4; ++i) {
     at = (at + 3) & ~static_cast<size_t>(3);
     Control c;
-    c.help = U32(d, at);
-    c.exStyle = U32(d, at + 4);
-    c.style = U32(d, at + 8);
-    c.x = static_cast<int16_t>(U16(d, at + 12));
-    c.y = static_cast<int16_t>(U16(d, at + 14));
-    c.cx = static_cast<int16_t>(U16(d, at + 16));
-    c.cy = static_cast<int16_t>(U16(d, at + 18));
-    c.id = U32(d, at + 20);
+    c.help = Load32(&d[at]);
+    c.exStyle = Load32(&d[at + 4]);
+    c.style = Load32(&d[at + 8]);
+    c.x = static_cast<int16_t>(Load16(&d[at + 12]));
+    c.y = static_cast<int16_t>(Load16(&d[at + 14]));
+    c.cx = static_cast<int16_t>(Load16(&d[at + 16]));
+    c.cy = static_cast<int16_t>(Load16(&d[at + 18]));
+    c.id = Load32(&d[at + 20]);
     at += 24;
     c.cls = NameOrOrdinal(d, &at);
     c.text = NameOrOrdinal(d, &at);
-    c.extra = U16(d, at);
+    c.extra = Load16(&d[at]);
     at += 2 + c.extra;
     controls.push_back(c);
   }

@@ -582,7 +582,7 @@ TEST_F(ExtractEntryTest, MissingTargetFolderReturns0WithoutAMessage) {
 
 TEST_F(ExtractEntryTest, TargetPathLongerThan259BytesIsRefused) {
   archive_.Stored("A.DAT", "a").Open();
-  std::string target = "C:\\" + std::string(257, 'x');  // 260 bytes
+  std::string target = "C:\\" + std::string(257, 'x');  // PATH_BUFFER bytes
   observerCalls = 0;
   EXPECT_EQ(0, ExtractEntry("A.DAT", target.c_str(), 0, CountingObserver));
   EXPECT_TRUE(c_.List().empty());

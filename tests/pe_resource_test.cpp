@@ -8,6 +8,7 @@
 
 #include <algorithm>
 
+#include "archive/bytes.h"
 #include "cli/pe_fixture.h"
 
 namespace {
@@ -607,7 +608,7 @@ uint32_t WordByWordChecksum(const std::vector<uint8_t>& file, size_t checksumOff
   uint64_t sum = 0;
   for (size_t i = 0; i < file.size(); i += 2) {
     if (i >= checksumOffset && i < checksumOffset + 4) continue;
-    sum += file[i] | (i + 1 < file.size() ? (uint32_t)file[i + 1] << 8 : 0u);
+    sum += i + 1 < file.size() ? Load16(&file[i]) : file[i];  // a last odd byte is a word of its own
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
   return (uint32_t)(sum + file.size());
@@ -696,6 +697,47 @@ TEST(SplitWrite, IsTheHeldWriteWithTheDeferredBytesCutOut) {
             split.spanOffset + data.size());
     Put32(joined, split.checksumOffset, sum.Finish(split.FileSize()));
     EXPECT_TRUE(joined == held) << row.what;
+  }
+}
+
+// A deferred span near 4 GiB is never held, so nothing but the headers'
+// 32-bit fields bounds it: a grown or new section is refused once the file
+// or its addresses would pass them. The tree's section lies higher in
+// memory (0x2000) than in the file, so its addresses pass 4 GiB first; a
+// grown section that took them past had its SizeOfImage wrap to a few pages.
+TEST(SplitWrite, ADeferredSpanIsRefusedOnceTheFileOrItsAddressesWouldPass4GiB) {
+  pe_fixture::Options last;  // the tree's section grows
+  last.resources = HandMadeTree();
+  pe_fixture::Options behindReloc = last;  // the tree goes into a new section
+  behindReloc.sectionAfterResources = true;
+  const struct {
+    const char* what;
+    const pe_fixture::Options* options;
+    size_t deferredSize;
+    bool refused;
+  } rows[] = {
+      {"grown, file and addresses fit", &last, 0xF0000000u, false},
+      {"grown, the addresses pass 4 GiB", &last, 0xFFFFE000u, true},
+      {"grown, the file passes 4 GiB", &last, 0xFFFFFF00u, true},
+      {"new section, file and addresses fit", &behindReloc, 0xF0000000u, false},
+      {"new section, the addresses pass 4 GiB", &behindReloc, 0xFFFFE000u, true},
+  };
+  for (const auto& row : rows) {
+    std::vector<uint8_t> image = pe_fixture::Build(*row.options);
+    std::vector<pe::Resource> resources = {ArchiveResource({})};
+    pe::SplitImage split;
+    std::string error;
+    bool written = pe::WriteResourcesSplit(image, resources, 0, row.deferredSize, &split, &error);
+    EXPECT_EQ(written, !row.refused) << row.what << ": " << error;
+    if (row.refused) {
+      EXPECT_EQ(error, "the executable would pass 4 GiB") << row.what;
+      continue;
+    }
+    // The image's extent covers the span, unwrapped.
+    pe::Layout l;
+    ASSERT_TRUE(pe::ParseLayout(split.bytes, &l, &error)) << row.what << ": " << error;
+    EXPECT_GT(Get32(split.bytes, l.optionalOffset + OPT_SIZE_OF_IMAGE), row.deferredSize) << row.what;
+    EXPECT_EQ(split.spanSize, row.deferredSize) << row.what;
   }
 }
 

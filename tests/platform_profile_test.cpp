@@ -24,7 +24,7 @@ class PlatformProfile : public ::testing::Test {
  protected:
   std::string File(const std::string& bytes) { return folder_.Write("T.INI", bytes); }
 
-  Answer Ask(const std::string& path, const char* section, const char* key, DWORD capacity = 260,
+  Answer Ask(const std::string& path, const char* section, const char* key, DWORD capacity = MAX_PATH,
              const char* def = "") {
     Answer a;
     a.raw.assign(capacity + 4, 0xCC);
@@ -78,7 +78,7 @@ TEST_F(PlatformProfile, IdeographicSpaceIsTextNotBlank) {
 
 TEST_F(PlatformProfile, LinesWithoutEqualsAreKeysWithoutValue) {
   std::string path = File(IniText({"[S]", "justakey", ";comment=x", "k=v"}));
-  Answer a = Ask(path, "S", "justakey", 260, "dflt");
+  Answer a = Ask(path, "S", "justakey", MAX_PATH, "dflt");
   EXPECT_EQ(a.bytes, "dflt") << "a key without value reads as missing";
   EXPECT_EQ(Value(path, "S", ";comment"), "x") << "comment lines are ordinary keys";
   EXPECT_EQ(Value(path, "S", "k"), "v");
@@ -145,10 +145,10 @@ TEST_F(PlatformProfile, QuotedValueCutByTheCapacity) {
 
 TEST_F(PlatformProfile, LongValueIsCutToCapacityMinusOneAndCounted) {
   std::string path = File(IniText({"[S]", "V=" + std::string(300, 'x')}));
-  Answer a = Ask(path, "S", "V", 260);
+  Answer a = Ask(path, "S", "V", MAX_PATH);
   EXPECT_EQ(a.count, 259u);
   EXPECT_EQ(a.bytes, std::string(259, 'x'));
-  EXPECT_EQ(a.raw[260], 0xCC) << "nothing written past the capacity";
+  EXPECT_EQ(a.raw[MAX_PATH], 0xCC) << "nothing written past the capacity";
   Answer one = Ask(path, "S", "V", 1);
   EXPECT_EQ(one.count, 0u);
   EXPECT_EQ(one.raw[0], 0);
@@ -190,20 +190,20 @@ TEST_F(PlatformProfile, ByteOrderMarkAndNulBytes) {
 
 TEST_F(PlatformProfile, DefaultIsUsedWhenNothingIsFound) {
   std::string path = File(IniText({"[S]", "k=v", "e="}));
-  EXPECT_EQ(Ask(path, "S", "nope", 260, "fallback").bytes, "fallback");
-  EXPECT_EQ(Ask(path, "S", "k", 260, "fallback").bytes, "v");
-  Answer empty = Ask(path, "S", "e", 260, "fallback");
+  EXPECT_EQ(Ask(path, "S", "nope", MAX_PATH, "fallback").bytes, "fallback");
+  EXPECT_EQ(Ask(path, "S", "k", MAX_PATH, "fallback").bytes, "v");
+  Answer empty = Ask(path, "S", "e", MAX_PATH, "fallback");
   EXPECT_EQ(empty.count, 0u) << "an empty value is a value";
-  EXPECT_EQ(Ask(path, "S", "nope", 260, "d  ").bytes, "d") << "trailing blanks of the default go";
+  EXPECT_EQ(Ask(path, "S", "nope", MAX_PATH, "d  ").bytes, "d") << "trailing blanks of the default go";
   EXPECT_EQ(Ask(path, "S", "nope", 3, "dflt").bytes, "df");
-  Answer none = Ask(path, "S", "nope", 260, nullptr);
+  Answer none = Ask(path, "S", "nope", MAX_PATH, nullptr);
   EXPECT_EQ(none.count, 0u);
   EXPECT_EQ(none.raw[0], 0);
 }
 
 TEST_F(PlatformProfile, AbsentFileOrUnmappedDriveGivesTheDefault) {
-  EXPECT_EQ(Ask(folder_.WindowsPath("NONE.INI"), "S", "k", 260, "d").bytes, "d");
-  Answer unmapped = Ask("Q:\\NONE.INI", "S", "k", 260, "");
+  EXPECT_EQ(Ask(folder_.WindowsPath("NONE.INI"), "S", "k", MAX_PATH, "d").bytes, "d");
+  Answer unmapped = Ask("Q:\\NONE.INI", "S", "k", MAX_PATH, "");
   EXPECT_EQ(unmapped.count, 0u);
   EXPECT_EQ(unmapped.raw[0], 0);
 }
@@ -212,7 +212,7 @@ TEST_F(PlatformProfile, AbsentFileOrUnmappedDriveGivesTheDefault) {
 
 TEST_F(PlatformProfile, NullSectionListsSectionNames) {
   std::string path = File(IniText({"[A]", "k=1", "[B]", "[A]", "[a]"}));
-  Answer a = Ask(path, nullptr, "ignored", 260);
+  Answer a = Ask(path, nullptr, "ignored", MAX_PATH);
   EXPECT_EQ(a.count, 8u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(a.raw.data()), 9), std::string("A\0B\0A\0a\0\0", 9));
   Answer cut = Ask(path, nullptr, "ignored", 5);
@@ -222,10 +222,10 @@ TEST_F(PlatformProfile, NullSectionListsSectionNames) {
 
 TEST_F(PlatformProfile, NullKeyListsKeysWithValues) {
   std::string path = File(IniText({"[S]", "justakey", "k=v", ";comment=x", "#hash=y"}));
-  Answer a = Ask(path, "S", nullptr, 260);
+  Answer a = Ask(path, "S", nullptr, MAX_PATH);
   EXPECT_EQ(a.count, 8u);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(a.raw.data()), 9), std::string("k\0#hash\0\0", 9));
-  EXPECT_EQ(Ask(path, "nosuch", nullptr, 260, "dflt").bytes, "dflt");
+  EXPECT_EQ(Ask(path, "nosuch", nullptr, MAX_PATH, "dflt").bytes, "dflt");
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ const Case kCases[] = {
     {"keys outside the wanted section", "A=0\r\n[T]\r\nA=1\r\n"},
 };
 
-const DWORD kCapacities[] = {1, 2, 3, 20, 260, 1024};
+const DWORD kCapacities[] = {1, 2, 3, 20, MAX_PATH, 1024};
 
 ProfileStream Stream(const std::string& file, size_t chunk) {
   ProfileStream s;

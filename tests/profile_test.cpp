@@ -24,7 +24,7 @@ class FieldListTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetConfigState(); }
 
-  // Takes the next field into a 260-byte slot.
+  // Takes the next field into a FIELD_SLOT-byte slot.
   FieldResult Next(LPCSTR* cursor) { return NextField(slot_, sizeof(slot_), cursor); }
   std::string Slot() const { return slot_; }
 
@@ -311,7 +311,7 @@ TEST_F(ProfileReadTest, LongValueIsCutToSizeMinusOneAndCountsAsPresent) {
 
 TEST_F(ProfileReadTest, SetupReaderUsesSetupIniPathSectionSetupAndItsOwnMessage) {
   WriteSetupIni({"[OTHER]", "GameExe=wrong.exe", "[SETUP]", "GameExe=game.exe"});
-  char dest[260];
+  char dest[FIELD_SLOT];
   ASSERT_EQ(ReadSetupValue("GameExe", dest, sizeof(dest)), 1);
   EXPECT_STREQ(dest, "game.exe");
   EXPECT_EQ(ReadSetupValue("UninstExe", dest, sizeof(dest)), 0);

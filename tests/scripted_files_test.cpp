@@ -450,7 +450,7 @@ TEST_F(ScriptedFiles, CreateDirectoryKeepsRoomForAShortNameInside) {
 }
 
 TEST_F(ScriptedFiles, OverlongPathsAreRefused) {
-  std::string name = "C:\\" + std::string(257, 'F');  // 260 bytes: no room for the NUL
+  std::string name = "C:\\" + std::string(257, 'F');  // MAX_PATH bytes: no room for the NUL
   EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
 }

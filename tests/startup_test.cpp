@@ -256,8 +256,8 @@ TEST_F(Startup, TemporaryDirectoryTooLongForAFolderTakesTheManifestItself) {
   enum Where { OWN_FOLDER, SHARED_PATH, NONE };
   const size_t folderName = TempFolderName(0).size();
   // "C:\TEMP\" + n letters + "\" is 9 + n bytes; the own folder needs the
-  // directory, its name, "\UPDATE.INI" and two NULs within 260 bytes.
-  const size_t lastWithFolder = 260 - 2 - 11 - folderName;
+  // directory, its name, "\UPDATE.INI" and two NULs within PATH_BUFFER bytes.
+  const size_t lastWithFolder = PATH_BUFFER - 2 - 11 - folderName;
   struct Case {
     size_t length;
     Where where;

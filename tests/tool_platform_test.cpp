@@ -11,6 +11,7 @@
 #include "archive/archive.h"
 #include "config/profile.h"
 #include "pack/archive_writer.h"
+#include "support/archive_image.h"
 
 namespace {
 

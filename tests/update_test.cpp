@@ -689,7 +689,7 @@ TEST_F(Copy, MissingSourceGoesToTheShellAsDirectoryAndFails) {
 
 TEST_F(Copy, OverlongSourceIsRefusedWithTheCopyFailureBox) {
   cd_.WriteFile("DISK1.CHK", "");
-  std::string name(257, 'Z');  // "E:\" and 257 bytes: 260, one past the limit
+  std::string name(257, 'Z');  // "E:\" and 257 bytes: PATH_BUFFER, one past the limit
   UpdateKey("CopyFile00", "1:" + name);
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"SETUP.INI : \"" + name + "\" のコピーに失敗しました", kInterrupted}));

@@ -10,14 +10,13 @@
 
 #include <algorithm>
 
+#include "pack/bytes_append.h"
+
 namespace {
 
 std::vector<uint8_t> Utf16Bytes(const std::u16string& text) {
   std::vector<uint8_t> out;
-  for (char16_t c : text) {
-    out.push_back((uint8_t)c);
-    out.push_back((uint8_t)(c >> 8));
-  }
+  for (char16_t c : text) Append16(out, (uint16_t)c);
   return out;
 }
 
@@ -69,9 +68,9 @@ TEST(VersionResource, JapaneseStringsAndBothVersionsReadBackExactly) {
   // The layout Windows reads: the root's length is the whole resource, the
   // fixed part follows the key at offset 40 with its signature, the texts
   // are UTF-16, and the translation (0x0411, 932) ends the resource.
-  EXPECT_EQ(data[0] | data[1] << 8, (int)data.size());
-  EXPECT_EQ(data[2] | data[3] << 8, 52);
-  EXPECT_EQ(data[40] | data[41] << 8 | data[42] << 16 | (uint32_t)data[43] << 24, 0xFEEF04BDu);
+  EXPECT_EQ(Load16(&data[0]), data.size());
+  EXPECT_EQ(Load16(&data[2]), 52);
+  EXPECT_EQ(Load32(&data[40]), 0xFEEF04BDu);
   EXPECT_TRUE(Contains(data, Utf16Bytes(u"041103A4")));
   EXPECT_TRUE(Contains(data, Utf16Bytes(u"ドラゴン表示ソフト")));
   std::vector<uint8_t> tail(data.end() - 4, data.end());
@@ -131,8 +130,7 @@ TEST(VersionResource, EveryCutOrOverstatedLengthIsRefusedByTheReader) {
     ASSERT_LT(at, data.size());
     std::vector<uint8_t> bad = data;
     uint16_t more = (uint16_t)(bad.size() - at + 2);
-    bad[at] = (uint8_t)more;
-    bad[at + 1] = (uint8_t)(more >> 8);
+    Store16(&bad[at], more);
     EXPECT_FALSE(version_info::Read(bad, &info, &error)) << "record at " << at;
   }
 }
@@ -162,10 +160,8 @@ TEST(VersionResource, AValueIsReadNoFurtherThanItsRecordSaysWhateverItsType) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> bad = data;
-    bad[at + 2] = (uint8_t)c.valueLength;
-    bad[at + 3] = (uint8_t)(c.valueLength >> 8);
-    bad[at + 4] = (uint8_t)c.type;
-    bad[at + 5] = 0;
+    Store16(&bad[at + 2], c.valueLength);
+    Store16(&bad[at + 4], c.type);
     // Without a NUL where the value ends, only its length can stop the read.
     bad[value + 8] = 'X';
     version_info::Info info;

@@ -10,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "archive/bytes.h"
+#include "pack/pe_format.h"
+#include "pack/pe_resource.h"
+
 namespace pe_fixture {
 
 struct Options {
@@ -29,24 +33,20 @@ const uint32_t kFileAlign = 0x200;
 const uint32_t kSectionAlign = 0x1000;
 const uint32_t kResourceRva = 0x2000;
 
-inline void Put16(std::vector<uint8_t>& b, size_t o, uint16_t v) {
-  b[o] = (uint8_t)v;
-  b[o + 1] = (uint8_t)(v >> 8);
-}
-inline void Put32(std::vector<uint8_t>& b, size_t o, uint32_t v) {
-  for (int i = 0; i < 4; i++) b[o + i] = (uint8_t)(v >> (8 * i));
-}
-inline uint16_t Get16(const std::vector<uint8_t>& b, size_t o) { return (uint16_t)(b[o] | b[o + 1] << 8); }
-inline uint32_t Get32(const std::vector<uint8_t>& b, size_t o) {
-  return (uint32_t)b[o] | (uint32_t)b[o + 1] << 8 | (uint32_t)b[o + 2] << 16 | (uint32_t)b[o + 3] << 24;
-}
+// Fields of a vector at offset o, in archive/bytes.h's byte order.
+inline void Put16(std::vector<uint8_t>& b, size_t o, uint16_t v) { Store16(&b[o], v); }
+inline void Put32(std::vector<uint8_t>& b, size_t o, uint32_t v) { Store32(&b[o], v); }
+inline uint16_t Get16(const std::vector<uint8_t>& b, size_t o) { return Load16(&b[o]); }
+inline uint32_t Get32(const std::vector<uint8_t>& b, size_t o) { return Load32(&b[o]); }
 inline uint32_t Align(uint32_t v, uint32_t a) { return (v + a - 1) / a * a; }
 
 const size_t kPeOffset = 0x80;
-inline size_t OptionalOffset() { return kPeOffset + 24; }
+inline size_t OptionalOffset() { return kPeOffset + PE_SIGNATURE_SIZE + COFF_HEADER_SIZE; }
 inline size_t OptionalSize(bool plus) { return plus ? 240 : 224; }
 inline size_t SectionTable(bool plus) { return OptionalOffset() + OptionalSize(plus); }
-inline size_t DataDirectories(bool plus) { return OptionalOffset() + (plus ? 112 : 96); }
+inline size_t DataDirectories(bool plus) {
+  return OptionalOffset() + (plus ? OPT_DIRECTORY_COUNT_PE32_PLUS : OPT_DIRECTORY_COUNT_PE32) + 4;
+}
 
 struct SectionSpec {
   const char* name;
@@ -71,56 +71,72 @@ inline std::vector<uint8_t> Build(const Options& o) {
     sections.push_back({".reloc", nextVa, 0x100, 0x200, reloc, 0x42000040u});
   }
   bool plus = o.pe32Plus;
-  uint32_t headers = Align((uint32_t)(SectionTable(plus) + sections.size() * 40 + o.extraHeaderRoom), kFileAlign);
+  uint32_t headers = Align((uint32_t)(SectionTable(plus) + sections.size() * SECTION_HEADER_SIZE + o.extraHeaderRoom), kFileAlign);
   std::vector<uint8_t> f(headers, 0);
   f[0] = 'M';
   f[1] = 'Z';
-  Put32(f, 0x3C, (uint32_t)kPeOffset);
-  memcpy(&f[kPeOffset], "PE\0\0", 4);
-  size_t coff = kPeOffset + 4;
-  Put16(f, coff, plus ? 0x8664 : 0x14C);
-  Put16(f, coff + 2, (uint16_t)sections.size());
-  Put32(f, coff + 8, o.symbolPointer);
-  Put16(f, coff + 16, (uint16_t)OptionalSize(plus));
-  Put16(f, coff + 18, plus ? 0x0022 : 0x0102);
+  Put32(f, DOS_PE_OFFSET, (uint32_t)kPeOffset);
+  memcpy(&f[kPeOffset], "PE\0\0", PE_SIGNATURE_SIZE);
+  size_t coff = kPeOffset + PE_SIGNATURE_SIZE;
+  Put16(f, coff + COFF_MACHINE, plus ? 0x8664 : 0x14C);
+  Put16(f, coff + COFF_SECTION_COUNT, (uint16_t)sections.size());
+  Put32(f, coff + COFF_SYMBOL_POINTER, o.symbolPointer);
+  Put16(f, coff + COFF_OPTIONAL_SIZE, (uint16_t)OptionalSize(plus));
+  Put16(f, coff + COFF_CHARACTERISTICS, plus ? 0x0022 : 0x0102);
   size_t opt = OptionalOffset();
-  Put16(f, opt, plus ? 0x20B : 0x10B);
-  Put32(f, opt + 16, 0x1000);  // entry point
-  Put32(f, opt + 32, kSectionAlign);
-  Put32(f, opt + 36, kFileAlign);
-  Put16(f, opt + 48, 4);  // subsystem version
-  Put32(f, opt + 60, headers);
-  Put16(f, opt + 68, 2);  // GUI
-  Put32(f, opt + (plus ? 108 : 92), 16);
+  Put16(f, opt + OPT_MAGIC, plus ? OPT_MAGIC_PE32_PLUS : OPT_MAGIC_PE32);
+  Put32(f, opt + OPT_ENTRY_POINT, 0x1000);
+  Put32(f, opt + OPT_SECTION_ALIGNMENT, kSectionAlign);
+  Put32(f, opt + OPT_FILE_ALIGNMENT, kFileAlign);
+  Put16(f, opt + OPT_SUBSYSTEM_VERSION, 4);
+  Put32(f, opt + OPT_SIZE_OF_HEADERS, headers);
+  Put16(f, opt + OPT_SUBSYSTEM, 2);  // GUI
+  Put32(f, opt + (plus ? OPT_DIRECTORY_COUNT_PE32_PLUS : OPT_DIRECTORY_COUNT_PE32), PE_MAX_DIRECTORIES);
   uint32_t initialized = 0;
   uint32_t raw = headers;
   uint32_t imageEnd = 0;
   for (size_t i = 0; i < sections.size(); i++) {
     SectionSpec& s = sections[i];
-    size_t h = SectionTable(plus) + i * 40;
-    memcpy(&f[h], s.name, strlen(s.name));
-    Put32(f, h + 8, s.virtualSize);
-    Put32(f, h + 12, s.va);
-    Put32(f, h + 16, s.rawSize);
-    Put32(f, h + 20, raw);
-    Put32(f, h + 36, s.flags);
+    size_t h = SectionTable(plus) + i * SECTION_HEADER_SIZE;
+    memcpy(&f[h + SECTION_NAME], s.name, strlen(s.name));
+    Put32(f, h + SECTION_VIRTUAL_SIZE, s.virtualSize);
+    Put32(f, h + SECTION_VIRTUAL_ADDRESS, s.va);
+    Put32(f, h + SECTION_RAW_SIZE, s.rawSize);
+    Put32(f, h + SECTION_RAW_POINTER, raw);
+    Put32(f, h + SECTION_CHARACTERISTICS, s.flags);
     s.bytes.resize(s.rawSize, 0);
     f.insert(f.end(), s.bytes.begin(), s.bytes.end());
     raw += s.rawSize;
     if (s.flags & 0x40) initialized += s.rawSize;
     imageEnd = s.va + Align(s.virtualSize, kSectionAlign);
   }
-  Put32(f, opt + 8, initialized);
-  Put32(f, opt + 56, imageEnd);
+  Put32(f, opt + OPT_SIZE_OF_INIT_DATA, initialized);
+  Put32(f, opt + OPT_SIZE_OF_IMAGE, imageEnd);
   size_t dirs = DataDirectories(plus);
   if (!o.resources.empty()) {
-    Put32(f, dirs + 2 * 8, kResourceRva);
-    Put32(f, dirs + 2 * 8 + 4, (uint32_t)o.resources.size());
+    size_t d = dirs + PE_RESOURCE_DIRECTORY * DATA_DIRECTORY_SIZE;
+    Put32(f, d + DATA_DIRECTORY_ADDRESS, kResourceRva);
+    Put32(f, d + DATA_DIRECTORY_LENGTH, (uint32_t)o.resources.size());
   }
-  Put32(f, dirs + 4 * 8, o.securityOffset);
-  Put32(f, dirs + 4 * 8 + 4, o.securitySize);
+  size_t security = dirs + PE_SECURITY_DIRECTORY * DATA_DIRECTORY_SIZE;
+  Put32(f, security + DATA_DIRECTORY_ADDRESS, o.securityOffset);
+  Put32(f, security + DATA_DIRECTORY_LENGTH, o.securitySize);
   f.insert(f.end(), o.overlay.begin(), o.overlay.end());
   return f;
 }
 
 }  // namespace pe_fixture
+
+namespace pe {
+
+// The bytes of type/name in any language (1041 preferred, else the first):
+// a copy of what FindResourceSpan places, for tests that compare them.
+inline bool FindResourceData(const ImageView& image, const ResourceKey& type, const ResourceKey& name,
+                             std::vector<uint8_t>* out, std::string* error) {
+  size_t offset = 0, size = 0;
+  if (!FindResourceSpan(image, type, name, &offset, &size, error)) return false;
+  out->assign(image.begin() + offset, image.begin() + offset + size);
+  return true;
+}
+
+}  // namespace pe

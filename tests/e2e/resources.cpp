@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "pack/bytes_append.h"
+
 namespace {
 
 int g_failures = 0;
@@ -29,24 +31,13 @@ void Check(bool ok, const std::string& what) {
   }
 }
 
-void Put16(std::vector<unsigned char>& b, unsigned v) {
-  b.push_back((unsigned char)v);
-  b.push_back((unsigned char)(v >> 8));
-}
-void Put32(std::vector<unsigned char>& b, unsigned v) {
-  Put16(b, v & 0xFFFF);
-  Put16(b, v >> 16);
-}
-unsigned Get16(const std::vector<unsigned char>& b, size_t o) { return b[o] | b[o + 1] << 8; }
-unsigned Get32(const std::vector<unsigned char>& b, size_t o) { return Get16(b, o) | Get16(b, o + 2) << 16; }
-
 std::vector<unsigned char> Bitmap(unsigned size, unsigned seed) {
   std::vector<unsigned char> b;
-  Put32(b, 40);
-  Put32(b, size);
-  Put32(b, size * 2);
-  Put16(b, 1);
-  Put16(b, 32);
+  Append32(b, 40);
+  Append32(b, size);
+  Append32(b, size * 2);
+  Append16(b, 1);
+  Append16(b, 32);
   b.resize(40, 0);
   for (unsigned i = 0; i < size * size; i++) {
     b.push_back((unsigned char)(seed + i));
@@ -71,20 +62,20 @@ bool ReadAll(const char* path, std::vector<unsigned char>* out) {
 int MakeIco(const char* path) {
   std::vector<unsigned char> images[2] = {Bitmap(16, 5), Bitmap(32, 9)};
   std::vector<unsigned char> f;
-  Put16(f, 0);
-  Put16(f, 1);
-  Put16(f, 2);
+  Append16(f, 0);
+  Append16(f, 1);
+  Append16(f, 2);
   unsigned offset = 6 + 2 * 16;
   for (const auto& image : images) {
-    unsigned size = Get32(image, 4);
+    unsigned size = Load32(&image[4]);
     f.push_back((unsigned char)size);
     f.push_back((unsigned char)size);
     f.push_back(0);
     f.push_back(0);
-    Put16(f, 1);
-    Put16(f, 32);
-    Put32(f, (unsigned)image.size());
-    Put32(f, offset);
+    Append16(f, 1);
+    Append16(f, 32);
+    Append32(f, (unsigned)image.size());
+    Append32(f, offset);
     offset += (unsigned)image.size();
   }
   for (const auto& image : images) f.insert(f.end(), image.begin(), image.end());
@@ -100,9 +91,9 @@ void CheckIcons(const char* exe, const char* ico) {
   HMODULE module = LoadLibraryExA(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
   Check(module != nullptr, "LoadLibraryEx cannot open the executable as data");
   if (!module) return;
-  unsigned count = Get16(file, 4);
+  unsigned count = Load16(&file[4]);
   for (unsigned i = 0; i < count && 6 + 16 * (i + 1) <= file.size(); i++) {
-    unsigned size = Get32(file, 6 + 16 * i + 8), offset = Get32(file, 6 + 16 * i + 12);
+    unsigned size = Load32(&file[6 + 16 * i + 8]), offset = Load32(&file[6 + 16 * i + 12]);
     HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(i + 1), MAKEINTRESOURCEA(3));
     Check(found != nullptr, "no RT_ICON " + std::to_string(i + 1));
     if (!found) continue;

@@ -123,82 +123,82 @@ void AskCaps(const char* file, const char* section, const char* key, std::initia
   for (DWORD c : caps) Ask(file, section, key, "", c);
 }
 
-void Ask260(const char* file, const char* section, const char* key) { Ask(file, section, key, "", 260); }
+void AskMaxPath(const char* file, const char* section, const char* key) { Ask(file, section, key, "", MAX_PATH); }
 
 // ---- the corpus --------------------------------------------------------------
 
 void ProfileCorpus() {
   WriteRaw("crlf.ini", "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\n[UPDATE]\r\nUpdateFile00=u,SOUND.PAK\r\n");
-  for (const char* k : {"CompanyName", "GameTitle", "UpdateFile00", "Missing"}) Ask260("crlf.ini", "SETUP", k);
-  Ask260("crlf.ini", "UPDATE", "UpdateFile00");
-  Ask260("crlf.ini", "NOSECTION", "CompanyName");
+  for (const char* k : {"CompanyName", "GameTitle", "UpdateFile00", "Missing"}) AskMaxPath("crlf.ini", "SETUP", k);
+  AskMaxPath("crlf.ini", "UPDATE", "UpdateFile00");
+  AskMaxPath("crlf.ini", "NOSECTION", "CompanyName");
 
   WriteRaw("lf.ini", "[SETUP]\nCompanyName=Maker\nGameTitle=Title\n");
-  Ask260("lf.ini", "SETUP", "CompanyName");
-  Ask260("lf.ini", "SETUP", "GameTitle");
+  AskMaxPath("lf.ini", "SETUP", "CompanyName");
+  AskMaxPath("lf.ini", "SETUP", "GameTitle");
 
   WriteRaw("nofinal.ini", "[SETUP]\r\nA=1\r\nB=last");
-  Ask260("nofinal.ini", "SETUP", "A");
-  Ask260("nofinal.ini", "SETUP", "B");
+  AskMaxPath("nofinal.ini", "SETUP", "A");
+  AskMaxPath("nofinal.ini", "SETUP", "B");
 
   WriteRaw("cronly.ini", "[SETUP]\rA=1\rB=2\r");
-  Ask260("cronly.ini", "SETUP", "A");
-  Ask260("cronly.ini", "SETUP", "B");
+  AskMaxPath("cronly.ini", "SETUP", "A");
+  AskMaxPath("cronly.ini", "SETUP", "B");
 
   WriteRaw("mixed.ini", "[S]\r\nA=1\rB=2\nC=3\r\n");
-  for (const char* k : {"A", "B", "C"}) Ask260("mixed.ini", "S", k);
+  for (const char* k : {"A", "B", "C"}) AskMaxPath("mixed.ini", "S", k);
 
   WriteRaw("blanks.ini",
            "  [SETUP]  \r\n  Key1  =  value with spaces  \r\n\tKey2\t=\tv2\t\r\nKey3=\r\nKey4 =   \r\n"
            "my key = my value\r\nKey5=a=b\r\nKey6=\ta\tb\t\r\n   \r\n\r\nKey7=after blank lines\r\n");
   for (const char* k : {"Key1", "Key2", "Key3", "Key4", "my key", "Key5", "Key6", "Key7", " Key1 ", "\tKey2"})
-    Ask260("blanks.ini", "SETUP", k);
-  Ask260("blanks.ini", " SETUP ", "Key1");
+    AskMaxPath("blanks.ini", "SETUP", k);
+  AskMaxPath("blanks.ini", " SETUP ", "Key1");
 
   WriteRaw("quotes.ini",
            "[Q]\r\nQ1=\"abc\"\r\nQ2='abc'\r\nQ3=\"abc'\r\nQ4=\"\r\nQ5=\"\"\r\nQ6=''\r\nQ7=\" spaced \"\r\n"
            "Q8=\"a\"b\"\r\nQ9=x\"y\"\r\nQ10=  \"in blanks\"  \r\nQ11=\"abc\r\nQ12=abc\"\r\n");
   for (const char* k : {"Q1", "Q2", "Q3", "Q4", "Q5", "Q6", "Q7", "Q8", "Q9", "Q10", "Q11", "Q12"})
-    Ask260("quotes.ini", "Q", k);
+    AskMaxPath("quotes.ini", "Q", k);
   AskCaps("quotes.ini", "Q", "Q1", {1, 2, 3, 4, 5, 6});
 
   WriteRaw("dup.ini", "[A]\r\nk=1\r\nk=2\r\n[B]\r\nk=3\r\n[A]\r\nk=4\r\nj=5\r\n[a]\r\nm=6\r\n");
-  for (const char* k : {"k", "j", "m"}) Ask260("dup.ini", "A", k);
-  Ask260("dup.ini", "B", "k");
+  for (const char* k : {"k", "j", "m"}) AskMaxPath("dup.ini", "A", k);
+  AskMaxPath("dup.ini", "B", "k");
 
   WriteRaw("noeq.ini", "[S]\r\njustakey\r\nk=v\r\n;comment=x\r\n; note\r\n#hash=y\r\nbare\r\n");
   for (const char* k : {"justakey", "k", ";comment", "; note", "#hash", "bare", "comment"})
-    Ask260("noeq.ini", "S", k);
-  Ask("noeq.ini", "S", "justakey", "dflt", 260);
+    AskMaxPath("noeq.ini", "S", k);
+  Ask("noeq.ini", "S", "justakey", "dflt", MAX_PATH);
 
   WriteRaw("case.ini", "[Setup]\r\nGAMEEXE=game.exe\r\nUninstExe=uninst.exe\r\n");
-  Ask260("case.ini", "SETUP", "gameexe");
-  Ask260("case.ini", "setup", "UNINSTEXE");
-  Ask260("case.ini", "SeTuP", "GameExe");
+  AskMaxPath("case.ini", "SETUP", "gameexe");
+  AskMaxPath("case.ini", "setup", "UNINSTEXE");
+  AskMaxPath("case.ini", "SeTuP", "GameExe");
 
   WriteRaw("brackets.ini",
            "[ SP ]\r\nk=sp\r\n[bad\r\nbadkey=1\r\n[a]b]\r\nk=ab\r\n[T] trailing\r\nk=t\r\n[]\r\nk=empty\r\n"
            "[[x]]\r\nk=xx\r\n");
-  Ask260("brackets.ini", "SP", "k");
-  Ask260("brackets.ini", " SP ", "k");
-  Ask260("brackets.ini", "SP", "[bad");
-  Ask260("brackets.ini", " SP ", "[bad");
-  Ask260("brackets.ini", "a]b", "k");
-  Ask260("brackets.ini", "a", "k");
-  Ask260("brackets.ini", "T", "k");
-  Ask260("brackets.ini", "", "k");
-  Ask260("brackets.ini", "[x]", "k");
-  Ask260("brackets.ini", "[x", "k");
-  for (const char* sec : {"SP", "bad", "[bad", ""}) Ask260("brackets.ini", sec, "badkey");
+  AskMaxPath("brackets.ini", "SP", "k");
+  AskMaxPath("brackets.ini", " SP ", "k");
+  AskMaxPath("brackets.ini", "SP", "[bad");
+  AskMaxPath("brackets.ini", " SP ", "[bad");
+  AskMaxPath("brackets.ini", "a]b", "k");
+  AskMaxPath("brackets.ini", "a", "k");
+  AskMaxPath("brackets.ini", "T", "k");
+  AskMaxPath("brackets.ini", "", "k");
+  AskMaxPath("brackets.ini", "[x]", "k");
+  AskMaxPath("brackets.ini", "[x", "k");
+  for (const char* sec : {"SP", "bad", "[bad", ""}) AskMaxPath("brackets.ini", sec, "badkey");
 
   WriteRaw("before.ini", "top=1\r\n[S]\r\nk=2\r\n");
-  Ask260("before.ini", "", "top");
-  Ask260("before.ini", "S", "top");
-  Ask260("before.ini", "S", "k");
+  AskMaxPath("before.ini", "", "top");
+  AskMaxPath("before.ini", "S", "top");
+  AskMaxPath("before.ini", "S", "k");
 
   WriteRaw("emptyname.ini", "[S]\r\n=first\r\n=second\r\nk=v\r\n=third\r\n");
-  Ask260("emptyname.ini", "S", "");
-  Ask260("emptyname.ini", "S", "k");
+  AskMaxPath("emptyname.ini", "S", "");
+  AskMaxPath("emptyname.ini", "S", "k");
 
   // Code page 932: kanji whose second byte is 0x5C, half-width kana, full-width
   // letters and the ideographic space.
@@ -214,17 +214,17 @@ void ProfileCorpus() {
            "[\x83\xb0]\r\nk=sigma\r\n"                       // Σ
            "[\x84\x44]\r\nk=de\r\n"                          // Д
            "[\x84\x4f]\r\nk=o-cyr\r\n");                     // О
-  Ask260("cp932.ini", "\x90\xdd\x92\xe8", "\x95\x5c\x8e\xa6");
-  Ask260("cp932.ini", "\x90\xdd\x92\xe8", "kana");
-  Ask260("cp932.ini", "\x90\xdd\x92\xe8", "ends");
-  Ask260("cp932.ini", "\x90\xdd\x92\xe8", "wide");
-  Ask260("cp932.ini", "\x90\xdd\x92\xe8", "path");
-  Ask260("cp932.ini", "\x82\x72\x82\x64\x82\x73\x82\x74\x82\x6f", "\x82\x60\x82\x61");
-  Ask260("cp932.ini", "\x82\x92\x82\x85\x82\x94\x82\x95\x82\x90", "\x82\x81\x82\x82");  // ｓｅｔｕｐ / ａｂ
-  Ask260("cp932.ini", "SETUP", "AB");
-  Ask260("cp932.ini", "\x83\xd0", "k");  // σ
-  Ask260("cp932.ini", "\x84\x75", "k");  // д
-  Ask260("cp932.ini", "\x84\x80", "k");  // о (past the gap at 0x7F)
+  AskMaxPath("cp932.ini", "\x90\xdd\x92\xe8", "\x95\x5c\x8e\xa6");
+  AskMaxPath("cp932.ini", "\x90\xdd\x92\xe8", "kana");
+  AskMaxPath("cp932.ini", "\x90\xdd\x92\xe8", "ends");
+  AskMaxPath("cp932.ini", "\x90\xdd\x92\xe8", "wide");
+  AskMaxPath("cp932.ini", "\x90\xdd\x92\xe8", "path");
+  AskMaxPath("cp932.ini", "\x82\x72\x82\x64\x82\x73\x82\x74\x82\x6f", "\x82\x60\x82\x61");
+  AskMaxPath("cp932.ini", "\x82\x92\x82\x85\x82\x94\x82\x95\x82\x90", "\x82\x81\x82\x82");  // ｓｅｔｕｐ / ａｂ
+  AskMaxPath("cp932.ini", "SETUP", "AB");
+  AskMaxPath("cp932.ini", "\x83\xd0", "k");  // σ
+  AskMaxPath("cp932.ini", "\x84\x75", "k");  // д
+  AskMaxPath("cp932.ini", "\x84\x80", "k");  // о (past the gap at 0x7F)
   AskCaps("cp932.ini", "\x90\xdd\x92\xe8", "\x95\x5c\x8e\xa6", {1, 2, 3, 4, 5, 6, 7});
   AskCaps("cp932.ini", "\x90\xdd\x92\xe8", "ends", {3, 4, 5});
 
@@ -238,41 +238,41 @@ void ProfileCorpus() {
   std::string long1100;
   for (int i = 0; i < 1100; i++) long1100 += (char)('a' + i % 26);
   WriteRaw("long.ini", "[S]\r\nv300=" + long300 + "\r\nv1100=" + long1100 + "\r\n" + std::string(300, 'K') + "=longkey\r\n");
-  AskCaps("long.ini", "S", "v300", {1, 2, 3, 20, 259, 260, 300, 301});
-  AskCaps("long.ini", "S", "v1100", {260, 1023, 1024, 1100, 1101});
-  Ask260("long.ini", "S", std::string(300, 'k').c_str());
+  AskCaps("long.ini", "S", "v300", {1, 2, 3, 20, 259, MAX_PATH, 300, 301});
+  AskCaps("long.ini", "S", "v1100", {MAX_PATH, 1023, 1024, 1100, 1101});
+  AskMaxPath("long.ini", "S", std::string(300, 'k').c_str());
 
   WriteRaw("bom.ini", "\xEF\xBB\xBF[SETUP]\r\nA=bom\r\n");
-  Ask260("bom.ini", "SETUP", "A");
+  AskMaxPath("bom.ini", "SETUP", "A");
 
   WriteRaw("ctrlz.ini", "[S]\r\nk=v\x1a\r\n\x1aj=w\r\n\x1a");
-  Ask260("ctrlz.ini", "S", "k");
-  Ask260("ctrlz.ini", "S", "j");
+  AskMaxPath("ctrlz.ini", "S", "k");
+  AskMaxPath("ctrlz.ini", "S", "j");
 
   // NUL bytes end a value. (An even-sized file full of NULs may be taken for
   // UTF-16 by the platform's statistical test, which no real profile meets,
   // so the corpus keeps clear of that.)
   WriteRaw("nulodd.ini", Raw("[S]\r\nk=ab\0cd\r\nj=1\r\n\r"));
-  Ask260("nulodd.ini", "S", "k");
-  Ask260("nulodd.ini", "S", "j");
+  AskMaxPath("nulodd.ini", "S", "k");
+  AskMaxPath("nulodd.ini", "S", "j");
   WriteRaw("nullate.ini", Raw("[S]\r\na=1\r\nk=ab\0cd\r\nj=1\r\n"));
-  for (const char* k : {"a", "k", "j"}) Ask260("nullate.ini", "S", k);
+  for (const char* k : {"a", "k", "j"}) AskMaxPath("nullate.ini", "S", k);
   WriteRaw("nulend.ini", Raw("[S]\r\na=1\r\nb=2\0"));
-  for (const char* k : {"a", "b"}) Ask260("nulend.ini", "S", k);
+  for (const char* k : {"a", "b"}) AskMaxPath("nulend.ini", "S", k);
 
   WriteRaw("empty.ini", "");
-  Ask260("empty.ini", "S", "k");
+  AskMaxPath("empty.ini", "S", "k");
   WriteRaw("comments.ini", "; only comments\r\n; here\r\n");
-  Ask260("comments.ini", "S", "k");
-  Ask260("missing.ini", "S", "k");
-  Ask("missing.ini", "S", "k", "dflt", 260);
+  AskMaxPath("comments.ini", "S", "k");
+  AskMaxPath("missing.ini", "S", "k");
+  Ask("missing.ini", "S", "k", "dflt", MAX_PATH);
   Ask("missing.ini", "S", "k", "dflt", 3);
-  Ask("missing.ini", "S", "k", "d  ", 260);
-  Ask("missing.ini", "S", "k", " ", 260);
-  Ask("missing.ini", "S", "k", "\"q\"", 260);
-  Ask("missing.ini", "S", "k", nullptr, 260);
-  Ask("crlf.ini", "SETUP", "Nope", "fallback", 260);
-  Ask("crlf.ini", "SETUP", "CompanyName", "fallback", 260);
+  Ask("missing.ini", "S", "k", "d  ", MAX_PATH);
+  Ask("missing.ini", "S", "k", " ", MAX_PATH);
+  Ask("missing.ini", "S", "k", "\"q\"", MAX_PATH);
+  Ask("missing.ini", "S", "k", nullptr, MAX_PATH);
+  Ask("crlf.ini", "SETUP", "Nope", "fallback", MAX_PATH);
+  Ask("crlf.ini", "SETUP", "CompanyName", "fallback", MAX_PATH);
 
   // A manifest and an installed profile as the updater meets them.
   WriteRaw("UPDATE.INI",
@@ -283,7 +283,7 @@ void ProfileCorpus() {
            "CopyFile01=2,3:DIR\\X,Y\r\n");
   for (const char* k : {"CompanyName", "GameTitle", "GameClass", "GameDir", "GameTitleA", "UpdaterVersion",
                         "UpdateMessage", "DataFolder"})
-    Ask260("UPDATE.INI", "SETUP", k);
+    AskMaxPath("UPDATE.INI", "SETUP", k);
   for (const char* k : {"RequiredDiskSpace", "UpdateFile00", "UpdateFile01", "UpdateFile02", "UpdateFile03",
                         "UpdateFile04", "CopyFile00", "CopyFile01"})
     Ask("UPDATE.INI", "UPDATE", k, "", 1024);
@@ -303,8 +303,8 @@ void ProfileCorpus() {
     Ask("quotes.ini", "Q", nullptr, "", cap);
     Ask("emptyname.ini", "S", nullptr, "dflt", cap);
   }
-  Ask("dup.ini", "nosuch", nullptr, "dflt", 260);
-  Ask("blanks.ini", " SETUP ", nullptr, "dflt", 260);
+  Ask("dup.ini", "nosuch", nullptr, "dflt", MAX_PATH);
+  Ask("blanks.ini", " SETUP ", nullptr, "dflt", MAX_PATH);
 }
 
 // ---- text helpers --------------------------------------------------------------

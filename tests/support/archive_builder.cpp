@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <stdexcept>
+
+#include "archive/bytes.h"
 
 ArchiveBuilder& ArchiveBuilder::Add(const std::string& name, const std::string& data, EntryStorage storage,
                                     uint64_t time) {
@@ -24,30 +26,9 @@ ArchiveBuilder& ArchiveBuilder::Raw(const ArchiveEntry& record, const std::strin
   return *this;
 }
 
-namespace {
-
-class ImageSink : public ArchiveSink {
- public:
-  bool Append(const uint8_t* data, size_t size, std::string*) override {
-    image.insert(image.end(), data, data + size);
-    return true;
-  }
-  bool WriteHeader(const uint8_t header[ARCHIVE_HEADER_SIZE], std::string*) override {
-    std::copy(header, header + ARCHIVE_HEADER_SIZE, image.begin());
-    return true;
-  }
-  bool Truncate(uint64_t size, std::string*) override {
-    image.resize((size_t)size);
-    return true;
-  }
-  std::vector<uint8_t> image;
-};
-
-}  // namespace
-
 std::vector<uint8_t> ArchiveBuilder::Build() const {
-  ImageSink sink;
-  ArchiveWriter writer(sink, options_);
+  MemorySink sink;
+  RawArchiveWriter writer(sink, options_);
   std::string error;
   bool ok = writer.Begin(&error);
   for (const Item& item : entries_) {
@@ -57,7 +38,7 @@ std::vector<uint8_t> ArchiveBuilder::Build() const {
   }
   ok = ok && writer.Finish(&error);
   EXPECT_TRUE(ok) << error;
-  return sink.image;
+  return sink.bytes;
 }
 
 std::string ArchiveBuilder::BuildString() const {
@@ -65,14 +46,14 @@ std::string ArchiveBuilder::BuildString() const {
   return std::string(image.begin(), image.end());
 }
 
+// Bounds checked here, as at() did for each byte: a test's offset past the
+// image fails the test rather than reading beyond it.
 uint32_t ReadLe32(const std::vector<uint8_t>& image, size_t offset) {
-  return (uint32_t)image.at(offset) | (uint32_t)image.at(offset + 1) << 8 | (uint32_t)image.at(offset + 2) << 16 |
-         (uint32_t)image.at(offset + 3) << 24;
+  if (offset > image.size() || image.size() - offset < 4) throw std::out_of_range("ReadLe32 past the image");
+  return Load32(image.data() + offset);
 }
 
 void WriteLe32(std::vector<uint8_t>& image, size_t offset, uint32_t value) {
-  image.at(offset) = (uint8_t)value;
-  image.at(offset + 1) = (uint8_t)(value >> 8);
-  image.at(offset + 2) = (uint8_t)(value >> 16);
-  image.at(offset + 3) = (uint8_t)(value >> 24);
+  if (offset > image.size() || image.size() - offset < 4) throw std::out_of_range("WriteLe32 past the image");
+  Store32(image.data() + offset, value);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pack/archive_writer.h"
+#include "support/archive_image.h"
 
 // 2026-01-02 03:04:05 UTC as a FILETIME: a time no host clock produces by
 // accident.

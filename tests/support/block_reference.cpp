@@ -1,5 +1,7 @@
 #include "support/block_reference.h"
 
+#include "archive/bytes.h"
+
 namespace {
 
 struct Reader {
@@ -13,8 +15,7 @@ struct Reader {
   bool Bit(unsigned* bit) {
     if (left == 0) {
       if (length - pos < 4) return false;
-      word = (uint32_t)src[pos] | (uint32_t)src[pos + 1] << 8 | (uint32_t)src[pos + 2] << 16 |
-             (uint32_t)src[pos + 3] << 24;
+      word = Load32(src + pos);
       pos += 4;
       left = 32;
     }
