@@ -11,10 +11,17 @@
 
 #include "archive/payload_check.h"
 #include "pack/pe_resource.h"
+#include "tools/wz2/archive_view.h"
 #include "tools/wz2/branding.h"
+#include "tools/wz2/commands.h"
+#include "tools/wz2/examine.h"
+#include "tools/wz2/files.h"
+#include "tools/wz2/mapped_file.h"
+#include "tools/wz2/messages.h"
 #include "tools/wz2/options.h"
+#include "tools/wz2/pending_file.h"
+#include "tools/wz2/progress.h"
 #include "tools/wz2/templates.h"
-#include "tools/wz2/tool.h"
 
 namespace wz2 {
 

@@ -6,8 +6,14 @@
 #include <unordered_set>
 
 #include "pack/names.h"
+#include "tools/wz2/archive_view.h"
+#include "tools/wz2/commands.h"
+#include "tools/wz2/files.h"
+#include "tools/wz2/messages.h"
+#include "tools/wz2/name_rules.h"
 #include "tools/wz2/options.h"
-#include "tools/wz2/tool.h"
+#include "tools/wz2/pending_file.h"
+#include "tools/wz2/progress.h"
 
 namespace wz2 {
 
