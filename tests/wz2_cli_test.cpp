@@ -1151,6 +1151,14 @@ INSTANTIATE_TEST_SUITE_P(Updater, ShippedTemplate, ::testing::Values("win32", "w
 
 // ---- check ---------------------------------------------------------------------
 
+// A SETUP.INI the updater's loader takes.
+std::string ValidSetupIni() {
+  return "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameDir=Dir\r\nGameExe=G.EXE\r\nUninstExe=U.EXE\r\n"
+         "SetupBmp=S.BMP\r\nInstallSelects=1\r\nInstallTitle0=Full\r\nInstallFiles0=G.EXE\r\nShortcuts=0\r\n";
+}
+// A manifest's [SETUP] with every key the updater requires.
+std::string SetupSection() { return "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameClass=Cls\r\nGameDir=Dir\r\n"; }
+
 class Check : public Wz2 {
  protected:
   // Packs UPDATE.INI with `manifest` (code page 932 bytes) and the named
@@ -1170,22 +1178,126 @@ class Check : public Wz2 {
   static bool Has(const RunResult& r, const std::string& kind, const std::string& key) {
     return r.out.find(kind + ": " + key + ": ") != std::string::npos;
   }
-  static std::string ValidSetupIni() {
-    return "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameDir=Dir\r\nGameExe=G.EXE\r\nUninstExe=U.EXE\r\n"
-           "SetupBmp=S.BMP\r\nInstallSelects=1\r\nInstallTitle0=Full\r\nInstallFiles0=G.EXE\r\nShortcuts=0\r\n";
-  }
-  static std::string SetupSection() { return "[SETUP]\r\nCompanyName=Maker\r\nGameTitle=Title\r\nGameClass=Cls\r\nGameDir=Dir\r\n"; }
 };
 
-TEST_F(Check, ACleanManifestHasNoFindings) {
-  RunResult r = CheckManifest(SetupSection() +
-                                  "UpdaterVersion=1.01\r\n[UPDATE]\r\nRequiredDiskSpace=50000000\r\n"
-                                  "UpdateFile00=SETUP.INI\r\nUpdateFile01=u,SOUND.PAK\r\n"
-                                  "UpdateFile02=o,VOICE\\VOICE1.PAK\r\nUpdateFile03=2,d,USER.DAT\r\n",
-                              {"SETUP.INI", "SOUND.PAK", "VOICE1.PAK", "USER.DAT"});
-  EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "");
+// What check must report of one manifest, a row each. A finding is named by
+// its severity and key; `present` false means it must not be reported.
+struct Seen {
+  const char* kind;  // "error" or "warning"
+  const char* key;
+  bool present;
+};
+struct CheckRow {
+  const char* name;
+  std::string manifest;  // UPDATE.INI, code page 932
+  std::vector<std::string> files;
+  std::string setupIni;  // given with --setup when not empty
+  const char* instMode;  // given with --inst-mode when not null
+  int status;            // -1 where the row is not about the status
+  std::vector<Seen> seen;
+  std::vector<std::string> says;  // text the report holds
+  bool silent;                    // nothing at all is reported
+};
+void PrintTo(const CheckRow& row, std::ostream* out) { *out << row.name; }
+
+// The list keys CopyFile01 to CopyFile16 after UpdateFile00 and a gap.
+std::string ListWithAGapAndSixteenCopies() {
+  std::string m = SetupSection() + "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile02=A.DAT\r\nCopyFile00=1:MOVIE\r\n";
+  for (int i = 1; i <= 16; i++) m += "CopyFile" + std::string(i < 10 ? "0" : "") + std::to_string(i) + "=X" + std::to_string(i) + "\r\n";
+  return m;
 }
+
+// The updater compares RequiredDiskSpace as an unsigned 32-bit count of a
+// signed conversion: negative values and values past the signed range are
+// warned about with what the updater will really ask for.
+CheckRow DiskSpace(const char* name, const char* value, const char* said) {
+  CheckRow row{name, SetupSection() + "[UPDATE]\r\nRequiredDiskSpace=" + value + "\r\nUpdateFile00=A.DAT\r\n",
+               {"A.DAT"}, "", nullptr, 0, {{"warning", "RequiredDiskSpace", said != nullptr}}, {}, false};
+  if (said) row.says.push_back(said);
+  return row;
+}
+
+const std::string kInstallModes = SetupSection() + "[UPDATE]\r\nUpdateFile00=1,A.DAT\r\nUpdateFile01=2,u,B.DAT\r\n";
+
+const CheckRow kCheckRows[] = {
+    {"ACleanManifestHasNoFindings",
+     SetupSection() + "UpdaterVersion=1.01\r\n[UPDATE]\r\nRequiredDiskSpace=50000000\r\nUpdateFile00=SETUP.INI\r\n"
+                      "UpdateFile01=u,SOUND.PAK\r\nUpdateFile02=o,VOICE\\VOICE1.PAK\r\nUpdateFile03=2,d,USER.DAT\r\n",
+     {"SETUP.INI", "SOUND.PAK", "VOICE1.PAK", "USER.DAT"}, "", nullptr, 0, {}, {}, true},
+    // An empty value counts as missing.
+    {"EachMissingRequiredKeyIsAnError", "[SETUP]\r\nCompanyName=Maker\r\nGameClass=\r\n[UPDATE]\r\nUpdateFile00=A.DAT\r\n",
+     {"A.DAT"}, "", nullptr, 1,
+     {{"error", "CompanyName", false}, {"error", "GameTitle", true}, {"error", "GameClass", true}, {"error", "GameDir", true}},
+     {}, false},
+    {"AnEntryNamingNoArchiveEntryIsAnError",
+     SetupSection() + "[UPDATE]\r\nUpdateFile00=u,SUB\\MISSING.DAT\r\nUpdateFile01=A.DAT\r\n", {"A.DAT"}, "", nullptr, 1,
+     {{"error", "UpdateFile00", true}, {"error", "UpdateFile01", false}}, {"MISSING.DAT"}, false},
+    {"NoListAtAllIsAnError", SetupSection() + "[UPDATE]\r\nRequiredDiskSpace=1\r\n", {}, "", nullptr, 1,
+     {{"error", "UpdateFile00", true}}, {}, false},
+    // Warnings only.
+    {"KeysAfterAGapAndBeyondFifteenAreNeverRead", ListWithAGapAndSixteenCopies(), {"A.DAT"}, "", nullptr, 0,
+     {{"warning", "UpdateFile02", true}, {"warning", "CopyFile16", true}, {"warning", "CopyFile15", false}}, {}, false},
+    // A path field over 259 bytes makes the updater refuse the entry.
+    {"ValuesOverTheirCapacityAreReported",
+     SetupSection() + "UpdaterTitle=" + std::string(300, 'T') + "\r\n[UPDATE]\r\nUpdateFile00=" + std::string(300, 'P') +
+         "\r\nUpdateFile01=A.DAT\r\n",
+     {"A.DAT"}, "", nullptr, 1, {{"warning", "UpdaterTitle", true}, {"error", "UpdateFile00", true}}, {}, false},
+    DiskSpace("RequiredDiskSpaceInRangeIsTaken", "50000000", nullptr),
+    DiskSpace("RequiredDiskSpaceAtTheSignedMaximumIsTaken", "2147483647", nullptr),
+    DiskSpace("RequiredDiskSpaceWithBlanksSignAndZerosIsTaken", " +0007", nullptr),
+    DiskSpace("RequiredDiskSpaceMinusOneAsksForFourGibibytes", "-1", "4294967295"),
+    DiskSpace("RequiredDiskSpaceBelowZeroWrapsAround", "-1001", "4294966295"),
+    DiskSpace("RequiredDiskSpacePastTheSignedRangeStopsAtItsMaximum", "2147483648", "2147483647"),
+    DiskSpace("RequiredDiskSpaceOfTwentyDigitsStopsAtTheSignedMaximum", "99999999999999999999", "2147483647"),
+    {"AnOperationLetterFollowedByABlankIsReported",
+     SetupSection() + "[UPDATE]\r\nUpdateFile00=u ,A.DAT\r\nUpdateFile01=A.DAT\r\n", {"A.DAT"}, "", nullptr, -1,
+     {{"warning", "UpdateFile00", true}}, {"path-only"}, false},
+    // D: is dropped; '/' separates on Windows.
+    {"PathsThatLeaveOrRestartTheGameDirectoryAreReported",
+     SetupSection() + "[UPDATE]\r\nUpdateFile00=..\\A.DAT\r\nUpdateFile01=\\B.DAT\r\nUpdateFile02=u,D:\\C.DAT\r\n"
+                      "UpdateFile03=SUB/../D.DAT\r\n",
+     {"A.DAT", "B.DAT", "C.DAT", "D.DAT"}, "", nullptr, 1,
+     {{"error", "UpdateFile00", true}, {"warning", "UpdateFile01", true}, {"warning", "UpdateFile02", true},
+      {"error", "UpdateFile03", true}},
+     {}, false},
+    // CopyFile02 has no disk of its own: an earlier entry found the disk.
+    {"ACopyDiskWithoutItsCheckFileIsAnError",
+     SetupSection() + "[UPDATE]\r\nCopyFile00=1:MOVIE\r\nCopyFile01=2:VOICE\r\nCopyFile02=EXTRA\r\n", {},
+     ValidSetupIni() + "DiskCheckFile1=DISK1.TAG\r\n", nullptr, 1,
+     {{"error", "CopyFile00", false}, {"error", "CopyFile01", true}, {"error", "CopyFile02", false}}, {}, false},
+    {"ACopyEntryWithoutAnyDiskSoFarIsAnError", SetupSection() + "[UPDATE]\r\nCopyFile00=MOVIE\r\n", {}, "", nullptr, -1,
+     {{"error", "CopyFile00", true}}, {}, false},
+    {"ArchiveEntriesNoEntryWritesAreWarnings", SetupSection() + "[UPDATE]\r\nUpdateFile00=A.DAT\r\n", {"A.DAT", "B.DAT"},
+     "", nullptr, 0, {{"warning", "B.DAT", true}, {"warning", "A.DAT", false}, {"warning", "UPDATE.INI", false}}, {},
+     false},
+    // The updater shows "nothing needs updating" in an error box for an
+    // installation without entries, so check calls it an error.
+    {"AnInstallModeWithEntriesHasNoFindings", kInstallModes, {"A.DAT", "B.DAT"}, "", "1", 0, {}, {}, true},
+    {"AnInstallModeWithoutEntriesIsAnError", kInstallModes, {"A.DAT", "B.DAT"}, "", "3", 1,
+     {{"error", "InstMode", true}}, {}, false},
+};
+
+class CheckRows : public Check, public ::testing::WithParamInterface<CheckRow> {};
+
+TEST_P(CheckRows, ReportsWhatTheUpdaterWouldMeet) {
+  const CheckRow& row = GetParam();
+  std::vector<std::string> extra;
+  if (!row.setupIni.empty()) extra = {"--setup", Make("SETUP.INI", row.setupIni).string()};
+  if (row.instMode) extra.insert(extra.end(), {"--inst-mode", row.instMode});
+  RunResult r = CheckManifest(row.manifest, row.files, extra);
+  if (row.status >= 0) {
+    EXPECT_EQ(r.status, row.status) << r.out << r.err;
+  }
+  for (const Seen& s : row.seen) EXPECT_EQ(Has(r, s.kind, s.key), s.present) << s.kind << " " << s.key << ": " << r.out;
+  for (const std::string& text : row.says) EXPECT_NE(r.out.find(text), std::string::npos) << text << ": " << r.out;
+  if (row.silent) {
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Manifests, CheckRows, ::testing::ValuesIn(kCheckRows),
+                         [](const ::testing::TestParamInfo<CheckRow>& i) { return std::string(i.param.name); });
+
 
 // The demo's manifest and profile, stored in UTF-8 with LF in the
 // repository, as the updater reads them: code page 932 with CR LF.
@@ -1218,135 +1330,6 @@ TEST_F(Check, AnArchiveWithoutTheManifestIsAnError) {
   RunResult r = Run({"check", (dir / "A.WZ2").string()});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Has(r, "error", "UPDATE.INI")) << r.out;
-}
-
-TEST_F(Check, EachMissingRequiredKeyIsAnError) {
-  RunResult r = CheckManifest("[SETUP]\r\nCompanyName=Maker\r\nGameClass=\r\n[UPDATE]\r\nUpdateFile00=A.DAT\r\n", {"A.DAT"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_FALSE(Has(r, "error", "CompanyName"));
-  EXPECT_TRUE(Has(r, "error", "GameTitle")) << r.out;
-  EXPECT_TRUE(Has(r, "error", "GameClass")) << r.out;  // empty counts as missing
-  EXPECT_TRUE(Has(r, "error", "GameDir")) << r.out;
-}
-
-TEST_F(Check, AnEntryNamingNoArchiveEntryIsAnError) {
-  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nUpdateFile00=u,SUB\\MISSING.DAT\r\nUpdateFile01=A.DAT\r\n", {"A.DAT"});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
-  EXPECT_NE(r.out.find("MISSING.DAT"), std::string::npos);
-  EXPECT_FALSE(Has(r, "error", "UpdateFile01")) << r.out;
-}
-
-TEST_F(Check, NoListAtAllIsAnError) {
-  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nRequiredDiskSpace=1\r\n", {});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
-}
-
-TEST_F(Check, KeysAfterAGapAndBeyondFifteenAreNeverRead) {
-  std::string m = SetupSection() + "[UPDATE]\r\nUpdateFile00=A.DAT\r\nUpdateFile02=A.DAT\r\nCopyFile00=1:MOVIE\r\n";
-  for (int i = 1; i <= 16; i++) {
-    char line[64];
-    snprintf(line, sizeof(line), "CopyFile%02d=X%d\r\n", i, i);
-    m += line;
-  }
-  RunResult r = CheckManifest(m, {"A.DAT"});
-  EXPECT_EQ(r.status, 0) << r.out;  // warnings only
-  EXPECT_TRUE(Has(r, "warning", "UpdateFile02")) << r.out;
-  EXPECT_TRUE(Has(r, "warning", "CopyFile16")) << r.out;
-  EXPECT_FALSE(Has(r, "warning", "CopyFile15")) << r.out;
-}
-
-TEST_F(Check, ValuesOverTheirCapacityAreReported) {
-  RunResult r = CheckManifest(SetupSection() + "UpdaterTitle=" + std::string(300, 'T') + "\r\n[UPDATE]\r\nUpdateFile00=" +
-                                  std::string(300, 'P') + "\r\nUpdateFile01=A.DAT\r\n",
-                              {"A.DAT"});
-  EXPECT_TRUE(Has(r, "warning", "UpdaterTitle")) << r.out;
-  // A path field over 259 bytes makes the updater refuse the entry.
-  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
-  EXPECT_EQ(r.status, 1);
-}
-
-// The updater compares RequiredDiskSpace as an unsigned 32-bit count of a
-// signed conversion: negative values and values past the signed range are
-// warned about with what the updater will really ask for.
-TEST_F(Check, RequiredDiskSpaceTheUpdaterReadsOtherwiseIsReported) {
-  struct {
-    const char* value;
-    const char* said;  // nullptr: no finding
-  } cases[] = {
-      {"50000000", nullptr},
-      {"2147483647", nullptr},
-      {" +0007", nullptr},
-      {"-1", "4294967295"},
-      {"-1001", "4294966295"},
-      {"2147483648", "2147483647"},
-      {"99999999999999999999", "2147483647"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.value);
-    RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nRequiredDiskSpace=" + c.value +
-                                    "\r\nUpdateFile00=A.DAT\r\n",
-                                {"A.DAT"});
-    EXPECT_EQ(Has(r, "warning", "RequiredDiskSpace"), c.said != nullptr) << r.out;
-    if (c.said) {
-      EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
-    }
-    EXPECT_EQ(r.status, 0) << r.out;
-  }
-}
-
-TEST_F(Check, AnOperationLetterFollowedByABlankIsReported) {
-  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nUpdateFile00=u ,A.DAT\r\nUpdateFile01=A.DAT\r\n", {"A.DAT"});
-  EXPECT_TRUE(Has(r, "warning", "UpdateFile00")) << r.out;
-  EXPECT_NE(r.out.find("path-only"), std::string::npos) << r.out;
-}
-
-TEST_F(Check, PathsThatLeaveOrRestartTheGameDirectoryAreReported) {
-  RunResult r = CheckManifest(SetupSection() +
-                                  "[UPDATE]\r\nUpdateFile00=..\\A.DAT\r\nUpdateFile01=\\B.DAT\r\n"
-                                  "UpdateFile02=u,D:\\C.DAT\r\nUpdateFile03=SUB/../D.DAT\r\n",
-                              {"A.DAT", "B.DAT", "C.DAT", "D.DAT"});
-  EXPECT_TRUE(Has(r, "error", "UpdateFile00")) << r.out;
-  EXPECT_TRUE(Has(r, "warning", "UpdateFile01")) << r.out;
-  EXPECT_TRUE(Has(r, "warning", "UpdateFile02")) << r.out;  // D: is dropped
-  EXPECT_TRUE(Has(r, "error", "UpdateFile03")) << r.out;    // '/' separates on Windows
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST_F(Check, ACopyDiskWithoutItsCheckFileIsAnError) {
-  Make("SETUP.INI", ValidSetupIni() + "DiskCheckFile1=DISK1.TAG\r\n");
-  std::string m = SetupSection() + "[UPDATE]\r\nCopyFile00=1:MOVIE\r\nCopyFile01=2:VOICE\r\nCopyFile02=EXTRA\r\n";
-  RunResult r = CheckManifest(m, {}, {"--setup", (dir / "SETUP.INI").string()});
-  EXPECT_FALSE(Has(r, "error", "CopyFile00")) << r.out;
-  EXPECT_TRUE(Has(r, "error", "CopyFile01")) << r.out;
-  EXPECT_FALSE(Has(r, "error", "CopyFile02")) << r.out;  // an earlier entry found the disk
-  EXPECT_EQ(r.status, 1);
-}
-
-TEST_F(Check, ACopyEntryWithoutAnyDiskSoFarIsAnError) {
-  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nCopyFile00=MOVIE\r\n", {});
-  EXPECT_TRUE(Has(r, "error", "CopyFile00")) << r.out;
-}
-
-TEST_F(Check, ArchiveEntriesNoEntryWritesAreWarnings) {
-  RunResult r = CheckManifest(SetupSection() + "[UPDATE]\r\nUpdateFile00=A.DAT\r\n", {"A.DAT", "B.DAT"});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(Has(r, "warning", "B.DAT")) << r.out;
-  EXPECT_FALSE(Has(r, "warning", "A.DAT")) << r.out;
-  EXPECT_FALSE(Has(r, "warning", "UPDATE.INI")) << r.out;
-}
-
-// The updater shows "nothing needs updating" in an error box for such an
-// installation, so check calls it an error.
-TEST_F(Check, AnInstallModeWithoutEntriesIsAnError) {
-  std::string m = SetupSection() + "[UPDATE]\r\nUpdateFile00=1,A.DAT\r\nUpdateFile01=2,u,B.DAT\r\n";
-  RunResult one = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "1"});
-  EXPECT_EQ(one.status, 0) << one.out;
-  EXPECT_EQ(one.out, "");
-  RunResult three = CheckManifest(m, {"A.DAT", "B.DAT"}, {"--inst-mode", "3"});
-  EXPECT_EQ(three.status, 1);
-  EXPECT_TRUE(Has(three, "error", "InstMode")) << three.out;
 }
 
 // A manifest of megabytes is read once, as it is expanded: the keys the
