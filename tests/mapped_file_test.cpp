@@ -1,6 +1,5 @@
-// The tool's read-only file mapping. The unit is compiled into this test
-// directly: the tests link the updater and the writing side, not the tool.
-#include "tools/wz2/mapped_file.cpp"
+// The tool's read-only file mapping.
+#include "tools/wz2/mapped_file.h"
 
 #include <gtest/gtest.h>
 #include <stdio.h>

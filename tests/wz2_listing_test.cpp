@@ -16,12 +16,14 @@
 #include "cli/pe_fixture.h"
 #include "pack/compress.h"
 #include "support/archive_builder.h"
+#include "cli/run_tool.h"
 #include "support/run_program.h"
 
 namespace {
 
 using wz2test::RunProgram;
 using wz2test::RunResult;
+using wz2test::RunTool;
 
 namespace fs = std::filesystem;
 
@@ -72,7 +74,10 @@ class Listing : public ::testing::Test {
     std::error_code ec;
     fs::remove_all(dir, ec);
   }
-  RunResult Run(const std::vector<std::string>& args, const std::function<void()>& inChild = nullptr) {
+  // wz2's command line, run in this process.
+  RunResult Run(const std::vector<std::string>& args) { return RunTool(args, dir); }
+  // The built wz2, for a limit set in the child (inChild) before it starts.
+  RunResult RunProcess(const std::vector<std::string>& args, const std::function<void()>& inChild) {
     return RunProgram(Wz2Program(), args, dir, fs::path(), inChild);
   }
   std::string Make(const std::string& name, const std::string& bytes) {
@@ -249,12 +254,12 @@ TEST_F(Listing, AnExecutablesArchiveIsReadWhereItLies) {
     struct rlimit limit = {32u << 20, 32u << 20};
     setrlimit(RLIMIT_DATA, &limit);
   };
-  RunResult list = Run({"list", exe}, halfTheArchive);
+  RunResult list = RunProcess({"list", exe}, halfTheArchive);
   EXPECT_EQ(list.status, 0) << list.err;
   EXPECT_NE(list.out.find("SOUND.PAK"), std::string::npos) << list.out;
-  RunResult check = Run({"check", exe}, halfTheArchive);
+  RunResult check = RunProcess({"check", exe}, halfTheArchive);
   EXPECT_EQ(check.status, 0) << check.err;
-  RunResult extract = Run({"extract", exe, "-C", (dir / "out").string()}, halfTheArchive);
+  RunResult extract = RunProcess({"extract", exe, "-C", (dir / "out").string()}, halfTheArchive);
   EXPECT_EQ(extract.status, 0) << extract.err;
   std::error_code ec;
   EXPECT_EQ(fs::file_size(dir / "out/SOUND.PAK", ec), kBig) << ec.message();

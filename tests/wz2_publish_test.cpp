@@ -15,6 +15,7 @@
 
 #include "cli/ico_fixture.h"
 #include "cli/pe_fixture.h"
+#include "cli/run_tool.h"
 #include "support/run_program.h"
 #include "pack/icon.h"
 #include "pack/pe_resource.h"
@@ -24,6 +25,7 @@ namespace {
 
 using wz2test::RunProgram;
 using wz2test::RunResult;
+using wz2test::RunTool;
 using wz2test::Slurp;
 
 namespace fs = std::filesystem;
@@ -77,9 +79,19 @@ class Publish : public ::testing::Test {
 
   std::string Path(const std::string& relative) const { return (dir / fs::u8path(relative)).string(); }
 
-  RunResult Run(const std::vector<std::string>& args) {
-    return RunProgram(wz2, args, dir);
+  // wz2's command line in this process. The process is not the installed
+  // wz2, so a build-exe that names no template or architecture is given the
+  // template the installed one finds.
+  RunResult Run(std::vector<std::string> args) {
+    bool chooses = false;
+    for (const std::string& a : args)
+      chooses = chooses || a == "--template" || a.rfind("--template=", 0) == 0 || a == "--arch" || a.rfind("--arch=", 0) == 0;
+    if (!args.empty() && args[0] == "build-exe" && !chooses)
+      args.insert(args.begin() + 1, {"--template", Path("prefix/share/wz2/updater-i686.exe")});
+    return RunTool(args, dir);
   }
+  // The installed wz2 itself: what it finds from its own folder.
+  RunResult RunInstalled(const std::vector<std::string>& args) { return RunProgram(wz2, args, dir); }
 
   // A failure is one line on stderr and leaves no output file.
   void ExpectRefused(const RunResult& r, int status, const std::string& says, const std::string& output) {
@@ -107,7 +119,7 @@ class Publish : public ::testing::Test {
 };
 
 TEST_F(Publish, VersionNamesTheToolAndEachTemplateFound) {
-  RunResult r = Run({"--version"});
+  RunResult r = RunInstalled({"--version"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("wz2 1.", 0), 0u) << r.out;
   EXPECT_NE(r.out.find("i686 template: " + Path("prefix/share/wz2/updater-i686.exe") + " (9.8.6)"), std::string::npos)
@@ -115,7 +127,7 @@ TEST_F(Publish, VersionNamesTheToolAndEachTemplateFound) {
   EXPECT_NE(r.out.find("x86_64 template: " + Path("prefix/share/wz2/updater-x86_64.exe") + " (9.8.7)"),
             std::string::npos) << r.out;
   fs::remove(dir / "prefix/share/wz2/updater-x86_64.exe");
-  EXPECT_NE(Run({"--version"}).out.find("x86_64 template: not found"), std::string::npos);
+  EXPECT_NE(RunInstalled({"--version"}).out.find("x86_64 template: not found"), std::string::npos);
 }
 
 TEST_F(Publish, BuildExeUsesTheInstalledTemplateOfItsArchitecture) {
@@ -126,7 +138,7 @@ TEST_F(Publish, BuildExeUsesTheInstalledTemplateOfItsArchitecture) {
   for (const Case& c : {Case{{}, false}, Case{{"--arch", "i686"}, false}, Case{{"--arch=x86_64"}, true}}) {
     std::vector<std::string> args{"build-exe", "--force", "-q", "--archive", Path("UPDATE.WZ2"), "-o", Path("UPDATE.EXE")};
     args.insert(args.end(), c.arch.begin(), c.arch.end());
-    RunResult r = Run(args);
+    RunResult r = RunInstalled(args);
     ASSERT_EQ(r.status, 0) << r.err;
     pe::Layout layout;
     std::string error;
@@ -145,12 +157,12 @@ TEST_F(Publish, BuildExeWithoutATemplateToFindSaysWhereItLookedAndWritesNothing)
     args.insert(args.end(), extra.begin(), extra.end());
     return args;
   };
-  ExpectRefused(Run(with({"--arch", "arm64"})), 2, "unknown --arch 'arm64'", "UPDATE.EXE");
-  ExpectRefused(Run(with({"--arch", "i686", "--template", Path("prefix/share/wz2/updater-i686.exe")})), 2,
+  ExpectRefused(RunInstalled(with({"--arch", "arm64"})), 2, "unknown --arch 'arm64'", "UPDATE.EXE");
+  ExpectRefused(RunInstalled(with({"--arch", "i686", "--template", Path("prefix/share/wz2/updater-i686.exe")})), 2,
                 "not both", "UPDATE.EXE");
   fs::remove(dir / "prefix/share/wz2/updater-i686.exe");
-  ExpectRefused(Run(base), 1, "share/wz2/updater-i686.exe", "UPDATE.EXE");
-  EXPECT_NE(Run(base).err.find("give --template FILE"), std::string::npos);
+  ExpectRefused(RunInstalled(base), 1, "share/wz2/updater-i686.exe", "UPDATE.EXE");
+  EXPECT_NE(RunInstalled(base).err.find("give --template FILE"), std::string::npos);
 }
 
 TEST_F(Publish, IconAndVersionInformationGoInAndReplaceTheTemplates) {

@@ -11,7 +11,9 @@
 #include "pack/archive_writer.h"
 #include "pack/names.h"
 #include "pack/pe_resource.h"
-#include "tools/wz2/tool.h"
+#include "tools/wz2/archive_view.h"
+#include "tools/wz2/display.h"
+#include "tools/wz2/files.h"
 
 namespace wz2 {
 

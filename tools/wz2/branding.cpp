@@ -4,8 +4,8 @@
 #include <fstream>
 
 #include "pack/version_info.h"
+#include "tools/wz2/files.h"
 #include "tools/wz2/options.h"
-#include "tools/wz2/tool.h"
 
 namespace wz2 {
 namespace {

@@ -11,10 +11,17 @@
 
 #include "archive/payload_check.h"
 #include "pack/pe_resource.h"
+#include "tools/wz2/archive_view.h"
 #include "tools/wz2/branding.h"
+#include "tools/wz2/commands.h"
+#include "tools/wz2/examine.h"
+#include "tools/wz2/files.h"
+#include "tools/wz2/mapped_file.h"
+#include "tools/wz2/messages.h"
 #include "tools/wz2/options.h"
+#include "tools/wz2/pending_file.h"
+#include "tools/wz2/progress.h"
 #include "tools/wz2/templates.h"
-#include "tools/wz2/tool.h"
 
 namespace wz2 {
 
@@ -154,49 +161,159 @@ bool ReadsBack(const fs::path& path, const fs::path& archive, size_t archiveSize
   return true;
 }
 
+// The template build-exe starts from: --template, or the installed one of
+// --arch. EXIT_DONE, or the status to return.
+int ChooseTemplate(const ParsedArgs& args, std::string* templ) {
+  *templ = args.Value("--template");
+  if (args.Has("--template") && args.Has("--arch")) return UsageError("give --template or --arch, not both");
+  if (!templ->empty()) return EXIT_DONE;
+  std::string arch = args.Has("--arch") ? args.Value("--arch") : kDefaultArch, error;
+  if (!KnownArch(arch)) return UsageError("unknown --arch '" + arch + "' (i686 or x86_64)");
+  fs::path found;
+  if (!FindTemplate(arch, &found, &error)) return Fail(error);
+  *templ = PathToUtf8(found);
+  return EXIT_DONE;
+}
+
+// The output replaces its file only at the end; were it an input, that
+// input would be gone.
+int CheckOutputAgainstInputs(const std::string& output, const std::string& archive, const std::string& templ) {
+  if (SameFile(output, archive)) return Fail(output + ": the output is the archive given with --archive");
+  if (SameFile(output, templ)) return Fail(output + ": the output is the template given with --template");
+  return CheckOutputOption(output);
+}
+
+// The archive must be one the updater can open and use; a damaged one, or
+// one check finds errors in, would only show up on the player's machine.
+int LoadCheckedArchive(const std::string& archive, bool force, ArchiveView* view) {
+  std::string error;
+  if (!LoadArchive(PathFromUtf8(archive), view, &error)) return Fail(error);
+  if (view->fromExecutable) return Fail(archive + ": is an executable; give the archive itself");
+  std::vector<Finding> findings;
+  if (!ExamineArchive(*view, nullptr, -1, &findings, &error)) return Fail(archive + ": " + error);
+  if (force) return EXIT_DONE;
+  size_t errors = 0;
+  const Finding* first = nullptr;
+  for (const Finding& f : findings)
+    if (f.error && errors++ == 0) first = &f;
+  if (first)
+    return Fail(archive + ": check finds " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") +
+                " (first: " + first->key + ": " + first->text + "); --force builds anyway");
+  return EXIT_DONE;
+}
+
+// The executable to write, laid out one of two ways: whole, in memory, or
+// split around the archive's span, whose bytes are copied from source as
+// they are written.
+struct BuiltImage {
+  std::vector<uint8_t> whole;  // empty when split
+  pe::SplitImage split;
+  PieceReader source;
+  uint64_t Size() const { return whole.empty() ? split.FileSize() : whole.size(); }
+};
+
+// Branding has always been a second rewrite of the image the archive went
+// into. One rewrite with both makes the same bytes except where the first
+// could leave traces the second keeps: an archive small enough to go into
+// the template's own resource section (which stays behind when the second
+// needs a new one), or a checksum field at an odd offset (whose first
+// byte enters the second sum). Those are built as before, in memory; an
+// archive that small costs no more than the template.
+bool BuildsInMemory(const Branding& branding, const std::vector<uint8_t>& image, size_t archiveSize) {
+  pe::Layout layout;
+  bool oddChecksumField =
+      pe::ParseLayout(image, &layout, nullptr) && (layout.optionalOffset + PE_CHECKSUM_FIELD) % 2 != 0;
+  bool branded = !branding.icons.empty() || !branding.versionResource.empty();
+  return branded && (archiveSize <= image.size() || oddChecksumField);
+}
+
+// The two rewrites of old, the archive's bytes held in memory.
+bool LayOutInMemory(const std::vector<uint8_t>& image, pe::Resource resource, const pe::Resource& check,
+                    const Branding& branding, ArchiveView* view, BuiltImage* out, std::string* error) {
+  resource.data.assign(view->data, view->data + view->size);
+  view->file.Close();
+  view->data = nullptr;
+  std::vector<uint8_t> carrying;
+  return pe::ReplaceResource(image, std::move(resource), &carrying, error) &&
+         pe::ReplaceResource(carrying, check, &out->whole, error) && ApplyBranding(branding, &out->whole, error);
+}
+
+// Only the archive's size is needed to lay the image out; its bytes are
+// copied as they are written, from the file that was examined rather than
+// whatever its path names by then: through the mapping's own descriptor, or
+// on Windows opened while the mapping still bars renaming the file. The
+// mapping is let go: its pages would otherwise count towards the tool's
+// memory. EXIT_DONE, or the status to return.
+int LayOutSplit(const std::vector<uint8_t>& image, pe::Resource resource, const pe::Resource& check,
+                const Branding& branding, const std::string& archive, const std::string& templ, ArchiveView* view,
+                BuiltImage* out) {
+  size_t archiveSize = view->size;
+#ifdef _WIN32
+  bool opened = out->source.Open(PathFromUtf8(archive), 0);
+#else
+  bool opened = out->source.OpenDescriptor(view->file.Descriptor());
+#endif
+  if (!opened) return Fail(archive + ": cannot read it again: " + SystemError(errno));
+  view->file.Close();
+  view->data = nullptr;
+  std::vector<pe::Resource> resources;
+  std::string error;
+  if (!pe::ReadResources(image, &resources, &error)) return Fail(templ + ": " + error);
+  resources.erase(std::remove_if(resources.begin(), resources.end(),
+                                 [&](const pe::Resource& r) {
+                                   return pe::SameKey(r.type, resource.type) &&
+                                          (pe::SameKey(r.name, resource.name) || pe::SameKey(r.name, check.name));
+                                 }),
+                  resources.end());
+  BrandResources(branding, &resources);
+  resources.push_back(check);
+  resources.push_back(std::move(resource));
+  if (!pe::WriteResourcesSplit(image, resources, resources.size() - 1, archiveSize, &out->split, &error))
+    return Fail(templ + ": " + error);
+  return EXIT_DONE;
+}
+
+// Writes the built image into a pending file and checks it: what the
+// player's updater will find, the executable as written must carry the
+// archive byte for byte, or nothing is written at all.
+int WriteAndReadBack(BuiltImage* built, const std::string& output, const std::string& archive,
+                     const std::string& templ, size_t archiveSize, const pe::Resource& check,
+                     const std::vector<uint8_t>& image) {
+  std::string error;
+  PendingFile out;
+  uint64_t total = built->Size();
+  Progress progress("writing", total);
+  if (!out.Open(PathFromUtf8(output), &error)) return Fail(error);
+  if (built->whole.empty() ? !WriteSplit(built->split, &built->source, archive, &out, &progress, &error)
+                           : !out.Write(built->whole.data(), built->whole.size(), &error))
+    return Fail(error);
+  progress.Advance(built->whole.size());
+  if (!out.Close(&error)) return Fail(error);
+  std::vector<uint8_t>().swap(built->whole);
+  if (!ReadsBack(out.TempPath(), PathFromUtf8(archive), archiveSize, check, image, &error)) return Fail(templ + ": " + error);
+  if (!out.Commit(nullptr, &error)) return Fail(error);
+  progress.Finish();
+  if (!Quiet) Result(output + ": " + std::to_string(total) + " bytes, archive " + std::to_string(archiveSize) + " bytes");
+  return EXIT_DONE;
+}
+
 }  // namespace
 
 int CommandBuildExe(const ParsedArgs& args) {
-  std::string templ = args.Value("--template"), archive = args.Value("--archive"), output = args.Value("-o");
-  std::string error;
-  if (args.Has("--template") && args.Has("--arch")) return UsageError("give --template or --arch, not both");
-  if (templ.empty()) {
-    std::string arch = args.Has("--arch") ? args.Value("--arch") : kDefaultArch;
-    if (!KnownArch(arch)) return UsageError("unknown --arch '" + arch + "' (i686 or x86_64)");
-    fs::path found;
-    if (!FindTemplate(arch, &found, &error)) return Fail(error);
-    templ = PathToUtf8(found);
-  }
+  std::string templ, archive = args.Value("--archive"), output = args.Value("-o"), error;
+  int status = ChooseTemplate(args, &templ);
+  if (status != EXIT_DONE) return status;
   Branding branding;
   if (!LoadBranding(args, &branding, &error)) return Fail(error);
-  // The output replaces its file only at the end; were it an input, that
-  // input would be gone.
-  if (SameFile(output, archive)) return Fail(output + ": the output is the archive given with --archive");
-  if (SameFile(output, templ)) return Fail(output + ": the output is the template given with --template");
-  int usable = CheckOutputOption(output);
-  if (usable != EXIT_DONE) return usable;
-
-  // The archive must be one the updater can open and use; a damaged one, or
-  // one check finds errors in, would only show up on the player's machine.
+  status = CheckOutputAgainstInputs(output, archive, templ);
+  if (status != EXIT_DONE) return status;
   ArchiveView view;
-  if (!LoadArchive(PathFromUtf8(archive), &view, &error)) return Fail(error);
-  if (view.fromExecutable) return Fail(archive + ": is an executable; give the archive itself");
-  std::vector<Finding> findings;
-  if (!ExamineArchive(view, nullptr, -1, &findings, &error)) return Fail(archive + ": " + error);
-  if (!args.Has("--force")) {
-    size_t errors = 0;
-    const Finding* first = nullptr;
-    for (const Finding& f : findings)
-      if (f.error && errors++ == 0) first = &f;
-    if (first)
-      return Fail(archive + ": check finds " + std::to_string(errors) + " error" + (errors == 1 ? "" : "s") +
-                  " (first: " + first->key + ": " + first->text + "); --force builds anyway");
-  }
+  status = LoadCheckedArchive(archive, args.Has("--force"), &view);
+  if (status != EXIT_DONE) return status;
 
   // Taken from the bytes just examined; the read-back proves that the bytes
   // the executable carries are the ones it records.
   pe::Resource check = CheckResource(view.size, Crc32Continue(0, view.data, view.size));
-
   std::vector<uint8_t> image;
   if (!ReadFile(PathFromUtf8(templ), &image, &error)) return Fail(error);
   pe::Resource resource;
@@ -204,75 +321,15 @@ int CommandBuildExe(const ParsedArgs& args) {
   resource.name = pe::KeyId(ARCHIVE_RESOURCE_ID);
   resource.language = ARCHIVE_RESOURCE_LANGUAGE;
   size_t archiveSize = view.size;
-  pe::SplitImage split;
-  PieceReader source;
-  std::vector<uint8_t> whole;
-  // Branding has always been a second rewrite of the image the archive went
-  // into. One rewrite with both makes the same bytes except where the first
-  // could leave traces the second keeps: an archive small enough to go into
-  // the template's own resource section (which stays behind when the second
-  // needs a new one), or a checksum field at an odd offset (whose first
-  // byte enters the second sum). Those are built as before, in memory; an
-  // archive that small costs no more than the template.
-  pe::Layout layout;
-  bool oddChecksumField =
-      pe::ParseLayout(image, &layout, nullptr) && (layout.optionalOffset + PE_CHECKSUM_FIELD) % 2 != 0;
-  bool branded = !branding.icons.empty() || !branding.versionResource.empty();
-  if (branded && (archiveSize <= image.size() || oddChecksumField)) {
-    resource.data.assign(view.data, view.data + view.size);
-    view.file.Close();
-    view.data = nullptr;
-    std::vector<uint8_t> carrying;
-    if (!pe::ReplaceResource(image, std::move(resource), &carrying, &error) ||
-        !pe::ReplaceResource(carrying, check, &whole, &error) || !ApplyBranding(branding, &whole, &error))
+  BuiltImage built;
+  if (BuildsInMemory(branding, image, archiveSize)) {
+    if (!LayOutInMemory(image, std::move(resource), check, branding, &view, &built, &error))
       return Fail(templ + ": " + error);
   } else {
-    // Only the archive's size is needed to lay the image out; its bytes are
-    // copied as they are written, from the file that was examined rather
-    // than whatever its path names by then: through the mapping's own
-    // descriptor, or on Windows opened while the mapping still bars renaming
-    // the file. The mapping is let go: its pages would otherwise count
-    // towards the tool's memory.
-#ifdef _WIN32
-    bool opened = source.Open(PathFromUtf8(archive), 0);
-#else
-    bool opened = source.OpenDescriptor(view.file.Descriptor());
-#endif
-    if (!opened) return Fail(archive + ": cannot read it again: " + SystemError(errno));
-    view.file.Close();
-    view.data = nullptr;
-    std::vector<pe::Resource> resources;
-    if (!pe::ReadResources(image, &resources, &error)) return Fail(templ + ": " + error);
-    resources.erase(std::remove_if(resources.begin(), resources.end(),
-                                   [&](const pe::Resource& r) {
-                                     return pe::SameKey(r.type, resource.type) &&
-                                            (pe::SameKey(r.name, resource.name) || pe::SameKey(r.name, check.name));
-                                   }),
-                    resources.end());
-    BrandResources(branding, &resources);
-    resources.push_back(check);
-    resources.push_back(std::move(resource));
-    if (!pe::WriteResourcesSplit(image, resources, resources.size() - 1, archiveSize, &split, &error))
-      return Fail(templ + ": " + error);
+    status = LayOutSplit(image, std::move(resource), check, branding, archive, templ, &view, &built);
+    if (status != EXIT_DONE) return status;
   }
-  PendingFile out;
-  uint64_t total = whole.empty() ? split.FileSize() : whole.size();
-  Progress progress("writing", total);
-  if (!out.Open(PathFromUtf8(output), &error)) return Fail(error);
-  if (whole.empty() ? !WriteSplit(split, &source, archive, &out, &progress, &error)
-                    : !out.Write(whole.data(), whole.size(), &error))
-    return Fail(error);
-  progress.Advance(whole.size());
-  if (!out.Close(&error)) return Fail(error);
-  std::vector<uint8_t>().swap(whole);
-
-  // What the player's updater will find: the executable as written must
-  // carry the archive byte for byte, or nothing is written at all.
-  if (!ReadsBack(out.TempPath(), PathFromUtf8(archive), archiveSize, check, image, &error)) return Fail(templ + ": " + error);
-  if (!out.Commit(nullptr, &error)) return Fail(error);
-  progress.Finish();
-  if (!Quiet) Result(output + ": " + std::to_string(total) + " bytes, archive " + std::to_string(archiveSize) + " bytes");
-  return EXIT_DONE;
+  return WriteAndReadBack(&built, output, archive, templ, archiveSize, check, image);
 }
 
 int CommandCheckValue(const ParsedArgs& args) {

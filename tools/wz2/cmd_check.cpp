@@ -15,15 +15,20 @@
 #include "fs/error_box.h"
 #include "pack/archive_writer.h"
 #include "pack/names.h"
+#include "platform/host/served_profile.h"
 #include "platform/profile_rules.h"
+#include "tools/wz2/archive_view.h"
+#include "tools/wz2/commands.h"
+#include "tools/wz2/examine.h"
+#include "tools/wz2/files.h"
 #include "tools/wz2/json.h"
+#include "tools/wz2/messages.h"
+#include "tools/wz2/name_rules.h"
 #include "tools/wz2/options.h"
-#include "tools/wz2/tool.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include "platform/host/served_profile.h"
 #endif
 
 namespace wz2 {

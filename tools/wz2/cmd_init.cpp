@@ -5,8 +5,11 @@
 // for exactly that.
 #include "config/manifest.h"
 #include "platform/profile_rules.h"
+#include "tools/wz2/commands.h"
+#include "tools/wz2/files.h"
+#include "tools/wz2/messages.h"
 #include "tools/wz2/options.h"
-#include "tools/wz2/tool.h"
+#include "tools/wz2/pending_file.h"
 
 namespace wz2 {
 namespace {

@@ -3,9 +3,15 @@
 
 #include "pack/icon.h"
 #include "pack/version_info.h"
+#include "tools/wz2/archive_view.h"
+#include "tools/wz2/commands.h"
+#include "tools/wz2/display.h"
+#include "tools/wz2/file_time.h"
+#include "tools/wz2/files.h"
 #include "tools/wz2/json.h"
+#include "tools/wz2/messages.h"
 #include "tools/wz2/options.h"
-#include "tools/wz2/tool.h"
+#include "tools/wz2/progress.h"
 
 namespace wz2 {
 namespace {

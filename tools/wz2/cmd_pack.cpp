@@ -10,8 +10,15 @@
 #include "pack/archive_writer.h"
 #include "pack/compress.h"
 #include "pack/names.h"
+#include "tools/wz2/commands.h"
+#include "tools/wz2/file_time.h"
+#include "tools/wz2/files.h"
+#include "tools/wz2/manifest_text.h"
+#include "tools/wz2/messages.h"
+#include "tools/wz2/name_rules.h"
 #include "tools/wz2/options.h"
-#include "tools/wz2/tool.h"
+#include "tools/wz2/pending_file.h"
+#include "tools/wz2/progress.h"
 
 namespace wz2 {
 namespace {

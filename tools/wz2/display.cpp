@@ -5,7 +5,8 @@
 // escape read in a listing always means the character it names.
 #include <stdio.h>
 
-#include "tools/wz2/tool.h"
+#include "pack/names.h"
+#include "tools/wz2/display.h"
 
 namespace wz2 {
 namespace {

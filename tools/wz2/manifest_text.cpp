@@ -4,7 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/wz2/tool.h"
+#include "pack/names.h"
+#include "tools/wz2/manifest_text.h"
 
 namespace wz2 {
 namespace {

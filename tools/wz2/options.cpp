@@ -5,7 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/wz2/tool.h"
+#include "tools/wz2/messages.h"
 
 namespace wz2 {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/wz2/tool.h"
+#include "tools/wz2/files.h"
 
 namespace wz2 {
 

@@ -1,11 +1,15 @@
+// What the tool says: every failure, warning and result is one line
+// prefixed with the tool's and the command's name, so that scripts and
+// people can tell whose line it is.
+//
 // Text out of the tool. Inside, every message is UTF-8. On Windows a
 // console is given UTF-16 through WriteConsoleW, so that names and messages
 // show correctly whatever the console's code page (932 on a Japanese
 // system) and without changing it; output redirected to a file or a pipe
 // stays UTF-8 bytes, the same bytes the Linux build writes, for scripts.
-#include <algorithm>
+#include "tools/wz2/messages.h"
 
-#include "tools/wz2/tool.h"
+#include <algorithm>
 
 #ifdef _WIN32
 #include <io.h>
@@ -13,6 +17,27 @@
 #endif
 
 namespace wz2 {
+
+bool Quiet = false;
+const char* CommandName = nullptr;
+
+std::string MessagePrefix() {
+  return CommandName ? std::string("wz2: ") + CommandName + ": " : std::string("wz2: ");
+}
+
+int Fail(const std::string& text) {
+  Print(stderr, MessagePrefix() + text + "\n");
+  return EXIT_FAILED;
+}
+
+int UsageError(const std::string& text) {
+  Print(stderr, MessagePrefix() + text + " (see 'wz2 help" + (CommandName ? std::string(" ") + CommandName : "") + "')\n");
+  return EXIT_USAGE;
+}
+
+void Warn(const std::string& text) { Print(stderr, MessagePrefix() + "warning: " + text + "\n"); }
+
+void Result(const std::string& text) { Print(stdout, text + "\n"); }
 
 #ifdef _WIN32
 namespace {
