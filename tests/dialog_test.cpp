@@ -77,10 +77,7 @@ std::vector<ResEntry> ParseRes(const std::vector<uint8_t>& d) {
   return out;
 }
 
-std::string SourceDir() {
-  std::string file = __FILE__;
-  return file.substr(0, file.rfind("/tests/"));
-}
+std::string SourceDir() { return WZ2_SOURCE_DIR; }
 
 // Compiles app/res/updater.rc exactly as the Windows builds do. Empty when no
 // resource compiler is installed.

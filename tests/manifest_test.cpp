@@ -119,7 +119,7 @@ int TakeWalked(void* context, int n, LPCSTR value) {
 TEST_F(ManifestSetupTest, ListsRunFromZeroToTheFirstKeyWithoutValueAndHoldAtMostSixteen) {
   std::vector<std::string> sixteen{"[UPDATE]"};
   for (int n = 0; n < 18; n++) {
-    char line[32];
+    char line[48];  // room for any int twice, as -O1 cannot bound n
     snprintf(line, sizeof line, "CopyFile%02i=c%i", n, n);
     sixteen.push_back(line);
   }

@@ -155,7 +155,7 @@ TEST_F(Update, EntriesForOtherInstModeOnlyFinishWithNothingToDo) {
 // are in manifest_test); here the run shows it takes that walk's sixteen.
 TEST_F(Update, SixteenEntriesAtMost) {
   for (int n = 0; n < 17; ++n) {
-    char key[32], name[16];
+    char key[32], name[24];  // name: room for any int, as -O1 cannot bound n
     snprintf(key, sizeof(key), "UpdateFile%02d", n);
     snprintf(name, sizeof(name), "F%02d.DAT", n);
     UpdateKey(key, name);
