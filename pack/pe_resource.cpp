@@ -4,7 +4,6 @@
 #include "pack/pe_resource.h"
 
 #include <algorithm>
-#include <unordered_map>
 #include <unordered_set>
 #include <stdio.h>
 #include <string.h>
@@ -224,6 +223,11 @@ struct TreeNode {
   ResourceKey key;
   std::vector<TreeNode> children;
   const Resource* leaf = nullptr;
+  // Where the writer placed this node (its directory's offset, or its leaf's
+  // index) and its name's string: kept on the node, not in a map keyed by
+  // its address, so that the writer's work never depends on where the heap
+  // put the tree.
+  mutable size_t place = 0, namePlace = 0;
 };
 
 bool KeyLess(const ResourceKey& a, const ResourceKey& b) {
@@ -274,7 +278,7 @@ struct TreeWriter {
   // Placement, computed before anything is written.
   std::vector<const TreeNode*> directories;  // breadth first
   std::vector<const TreeNode*> leaves;
-  std::vector<const ResourceKey*> strings;
+  std::vector<const TreeNode*> strings;  // the nodes with a string name
   size_t directoriesEnd = 0, entriesEnd = 0, stringsEnd = 0;
   uint64_t holeAt = 0, holeSize = 0;  // the deferred data's place in the section, once planned
 
@@ -286,7 +290,7 @@ struct TreeWriter {
       for (const TreeNode* n : level) {
         directories.push_back(n);
         for (const TreeNode& c : n->children) {
-          if (c.key.isString) strings.push_back(&c.key);
+          if (c.key.isString) strings.push_back(&c);
           if (depth < 2) next.push_back(&c);
           else leaves.push_back(&c);
         }
@@ -295,25 +299,22 @@ struct TreeWriter {
     }
   }
   // Where each piece goes, computed once in Build.
-  std::unordered_map<const TreeNode*, size_t> directoryAt, leafIndex;
-  std::unordered_map<const ResourceKey*, size_t> stringAt;
-
-  size_t DirectoryOffset(const TreeNode* n) const { return directoryAt.at(n); }
-  size_t LeafIndex(const TreeNode* n) const { return leafIndex.at(n); }
-  size_t StringOffset(const ResourceKey* k) const { return stringAt.at(k); }
+  size_t DirectoryOffset(const TreeNode* n) const { return n->place; }
+  size_t LeafIndex(const TreeNode* n) const { return n->place; }
+  size_t StringOffset(const TreeNode* n) const { return n->namePlace; }
   void Place() {
     size_t at = 0;
     for (const TreeNode* d : directories) {
-      directoryAt[d] = at;
+      d->place = at;
       at += RES_DIRECTORY_SIZE + d->children.size() * RES_ENTRY_SIZE;
     }
     directoriesEnd = at;
-    for (size_t i = 0; i < leaves.size(); i++) leafIndex[leaves[i]] = i;
+    for (size_t i = 0; i < leaves.size(); i++) leaves[i]->place = i;
     entriesEnd = directoriesEnd + leaves.size() * RES_DATA_ENTRY_SIZE;
     at = entriesEnd;
-    for (const ResourceKey* s : strings) {
-      stringAt[s] = at;
-      at += 2 + s->text.size() * 2;
+    for (const TreeNode* s : strings) {
+      s->namePlace = at;
+      at += 2 + s->key.text.size() * 2;
     }
     stringsEnd = (size_t)AlignUp(at, 8);
   }
@@ -350,7 +351,7 @@ struct TreeWriter {
       Put16(at + RES_DIRECTORY_ID_COUNT, (uint16_t)(d->children.size() - named));
       size_t e = at + RES_DIRECTORY_SIZE;
       for (const TreeNode& c : d->children) {
-        Put32(e + RES_ENTRY_NAME, c.key.isString ? (uint32_t)StringOffset(&c.key) | RES_HIGH_BIT : c.key.id);
+        Put32(e + RES_ENTRY_NAME, c.key.isString ? (uint32_t)StringOffset(&c) | RES_HIGH_BIT : c.key.id);
         Put32(e + RES_ENTRY_TARGET,
              c.leaf ? (uint32_t)(directoriesEnd + LeafIndex(&c) * RES_DATA_ENTRY_SIZE)
                     : (uint32_t)DirectoryOffset(&c) | RES_HIGH_BIT);
@@ -365,10 +366,10 @@ struct TreeWriter {
       Put32(e + RES_DATA_CODE_PAGE, r->codePage);
       if (r != deferred && !r->data.empty()) memcpy(out + At(dataAt[i]), r->data.data(), r->data.size());
     }
-    for (const ResourceKey* s : strings) {
+    for (const TreeNode* s : strings) {
       size_t at = StringOffset(s);
-      Put16(at, (uint16_t)s->text.size());
-      for (size_t i = 0; i < s->text.size(); i++) Put16(at + 2 + 2 * i, (uint16_t)s->text[i]);
+      Put16(at, (uint16_t)s->key.text.size());
+      for (size_t i = 0; i < s->key.text.size(); i++) Put16(at + 2 + 2 * i, (uint16_t)s->key.text[i]);
     }
   }
 };

@@ -10,6 +10,7 @@
 #include "config/manifest.h"
 #include "config/profile.h"
 #include "config/setup.h"
+#include "fs/files.h"
 #include "support/archive_builder.h"
 #include "support/updater_fixture.h"
 
@@ -376,7 +377,7 @@ TEST_F(Startup, InstModeIsTakenAsA32BitValue) {
 
 TEST_F(Startup, InstPathFillingItsBufferWithoutTerminatorIsAFailedQuery) {
   record.instPath.reset();
-  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, std::string(260, 'A'));
+  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "InstPath", REG_SZ, std::string(PATH_BUFFER, 'A'));
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(BoxTexts(), std::vector<std::string>{"「Title」がインストールされていません"});
   EXPECT_STREQ(InstPath, "");
@@ -400,7 +401,7 @@ TEST_F(Startup, InstPathLongerThanItsBufferIsAFailedQuery) {
 
 TEST_F(Startup, DataPathWithoutTerminatorIsEmptied) {
   record.dataPath.reset();
-  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "DataPath", REG_SZ, std::string(260, 'D'));
+  scripted::SetRegistryBytes(HKEY_CURRENT_USER, "Software\\Maker\\Title", "DataPath", REG_SZ, std::string(PATH_BUFFER, 'D'));
   Run();
   EXPECT_STREQ(DataPath, "");
   EXPECT_EQ(scripted::Dialog().templateId, IDD_UPDATE);  // still installed

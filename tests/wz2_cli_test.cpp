@@ -1300,7 +1300,7 @@ INSTANTIATE_TEST_SUITE_P(Manifests, CheckRows, ::testing::ValuesIn(kCheckRows),
 // The demo's manifest and profile, stored in UTF-8 with LF in the
 // repository, as the updater reads them: code page 932 with CR LF.
 std::string DemoFile(const std::string& relative) {
-  fs::path repo = fs::path(__FILE__).parent_path().parent_path();
+  fs::path repo = WZ2_SOURCE_DIR;
   std::string utf8 = Slurp(repo / "examples/demo" / relative), crlf, cp932;
   for (char c : utf8) {
     if (c == '\n') crlf += '\r';
@@ -1679,7 +1679,7 @@ TEST_F(Hostile, CheckAndExtractFindEachOfTheMostEntriesAnArchiveHolds) {
   ArchiveBuilder b;
   b.Stored("UPDATE.INI", CleanManifest()).Stored("SOUND.PAK", "s");
   const int unwritten = (int)ARCHIVE_MAX_ENTRIES - 2;
-  char name[16];
+  char name[24];  // room for any int, as -O1 cannot bound i
   for (int i = 0; i < unwritten; i++) {
     snprintf(name, sizeof(name), "F%06d.DAT", i);
     b.Stored(name, "");

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 
+#include "archive/bytes.h"
 #include "archive/payload_check.h"
 #include "pack/pe_resource.h"
 #include "tools/wz2/archive_view.h"
@@ -96,7 +97,8 @@ bool WriteSplit(const pe::SplitImage& image, PieceReader* in, const std::string&
   if (!out->Write(bytes + image.spanOffset, tail, error)) return false;
   progress->Advance(tail);
   uint32_t checksum = sum.Finish(image.FileSize());
-  uint8_t field[4] = {(uint8_t)checksum, (uint8_t)(checksum >> 8), (uint8_t)(checksum >> 16), (uint8_t)(checksum >> 24)};
+  uint8_t field[4];
+  Store32(field, checksum);
   return out->WriteAt(image.checksumOffset, field, sizeof(field), error);
 }
 

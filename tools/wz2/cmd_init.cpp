@@ -7,14 +7,13 @@
 #include "platform/profile_rules.h"
 #include "tools/wz2/commands.h"
 #include "tools/wz2/files.h"
+#include "config/profile.h"
 #include "tools/wz2/messages.h"
 #include "tools/wz2/options.h"
 #include "tools/wz2/pending_file.h"
 
 namespace wz2 {
 namespace {
-
-#define IDENTITY_CAPACITY 260
 
 // The identity keys of SETUP.INI the manifest repeats, as raw code page 932
 // bytes; empty where SETUP.INI has none. GameClass defaults to GameTitle,
@@ -24,7 +23,7 @@ struct Identity {
 };
 
 std::string SetupValue(const ProfileStream& setup, const char* key) {
-  char value[IDENTITY_CAPACITY];
+  char value[FIELD_SLOT];  // as the updater's loader reads a key
   DWORD n = setup.Get("SETUP", key, value, sizeof(value));
   return std::string(value, n);
 }
