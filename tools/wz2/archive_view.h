@@ -3,12 +3,6 @@
 // offset and storage as the updater computes them.
 #pragma once
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX  // std::min and std::max, not the SDK macros
-#endif
-#endif
-
 #include <stddef.h>
 #include <stdint.h>
 

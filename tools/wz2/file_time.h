@@ -2,12 +2,6 @@
 // read from and stamped on the host's files to the host's precision.
 #pragma once
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX  // std::min and std::max, not the SDK macros
-#endif
-#endif
-
 #include <stdint.h>
 
 #include <filesystem>

@@ -4,12 +4,6 @@
 // folder removes those a killed run left there.
 #pragma once
 
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX  // std::min and std::max, not the SDK macros
-#endif
-#endif
-
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
