@@ -50,20 +50,16 @@ class StreamToFile {
 inline RunResult RunTool(const std::vector<std::string>& args, const std::filesystem::path& scratch,
                          const std::filesystem::path& cwd = {}) {
   namespace fs = std::filesystem;
-  RunResult r;
-  fs::path outFile = scratch / ".stdout", errFile = scratch / ".stderr";
+  OutputFiles files(scratch);
   fs::path home = fs::current_path();
+  int status;
   {
-    StreamToFile out(stdout, outFile), err(stderr, errFile);
+    StreamToFile out(stdout, files.out), err(stderr, files.err);
     if (!cwd.empty()) fs::current_path(cwd);
-    r.status = wz2::RunCommandLine(args, nullptr);
+    status = wz2::RunCommandLine(args, nullptr);
     if (!cwd.empty()) fs::current_path(home);
   }
-  r.out = Slurp(outFile);
-  r.err = Slurp(errFile);
-  fs::remove(outFile);
-  fs::remove(errFile);
-  return r;
+  return files.Collect(status);
 }
 
 }  // namespace wz2test

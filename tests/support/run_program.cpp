@@ -16,14 +16,23 @@ std::string Slurp(const fs::path& p) {
   return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
+RunResult OutputFiles::Collect(int status) const {
+  RunResult r;
+  r.status = status;
+  r.out = Slurp(out);
+  r.err = Slurp(err);
+  fs::remove(out);
+  fs::remove(err);
+  return r;
+}
+
 RunResult RunProgram(const fs::path& program, const std::vector<std::string>& args, const fs::path& scratch,
                      const fs::path& cwd, const std::function<void()>& inChild) {
-  RunResult r;
-  fs::path outFile = scratch / ".stdout", errFile = scratch / ".stderr";
+  OutputFiles files(scratch);
   pid_t pid = fork();
   if (pid == 0) {
-    int o = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int e = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int o = open(files.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int e = open(files.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(o, 1);
     dup2(e, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
@@ -37,12 +46,7 @@ RunResult RunProgram(const fs::path& program, const std::vector<std::string>& ar
   }
   int status = 0;
   waitpid(pid, &status, 0);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  r.out = Slurp(outFile);
-  r.err = Slurp(errFile);
-  fs::remove(outFile);
-  fs::remove(errFile);
-  return r;
+  return files.Collect(WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
 }
 
 }  // namespace wz2test

@@ -21,6 +21,14 @@ RunResult RunProgram(const std::filesystem::path& program, const std::vector<std
                      const std::filesystem::path& scratch, const std::filesystem::path& cwd = {},
                      const std::function<void()>& inChild = nullptr);
 
+// Where a run's standard output and error go, in scratch; Collect reads
+// them into the result and removes them.
+struct OutputFiles {
+  explicit OutputFiles(const std::filesystem::path& scratch) : out(scratch / ".stdout"), err(scratch / ".stderr") {}
+  RunResult Collect(int status) const;
+  std::filesystem::path out, err;
+};
+
 // A whole file's bytes ("" when it cannot be read).
 std::string Slurp(const std::filesystem::path& p);
 
